@@ -1,0 +1,30 @@
+// Small curve operations shared by the amplification and melting analyses.
+#pragma once
+
+#include <cstddef>
+
+#include "numeric/vector.h"
+
+namespace quelmar {
+
+// The five weights of the amplification filter, leaning on earlier cycles:
+// out[i] = 0.45 v[i-2] + 0.25 v[i-1] + 0.15 v[i] + 0.1 v[i+1] + 0.05 v[i+2].
+const Vector& amplification_kernel();
+
+// First derivative in place: (v[i+1] - v[i-1]) * 0.5 inside, the ends
+// copied from their neighbours. Needs at least two elements.
+void central_difference(Vector& v);
+
+// Index of the first largest (smallest) element; 0 for an empty vector.
+// A NaN never wins after index 0.
+std::size_t argmax(const Vector& v) noexcept;
+std::size_t argmin(const Vector& v) noexcept;
+
+// Padded correlation of data with kernel, in place. The curve is extended
+// by K/2 copies of a left pad and K - K/2 copies of a right pad, each the
+// edge value unless the mean of the nearby readings is larger. Refuses
+// (std::invalid_argument) a kernel shorter than 2 or a curve shorter than
+// twice the half-kernel, whose pad windows would leave the curve.
+void weighted_kernel_filter(const Vector& kernel, Vector& data);
+
+}  // namespace quelmar
