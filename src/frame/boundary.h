@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -9,6 +10,14 @@
 #include "numeric/vector.h"
 
 namespace quelmar {
+
+// a * b, or the largest size_t value when the product overflows, so that
+// copying that many doubles fails in the allocator instead of reading a
+// wrapped-around count.
+inline std::size_t checked_product(std::size_t a, std::size_t b) noexcept {
+    if (b != 0 && a > SIZE_MAX / b) return SIZE_MAX;
+    return a * b;
+}
 
 // Copies a result into a caller-owned array of at least v.size() doubles.
 inline void copy_out(const Vector& v, double* out) noexcept {

@@ -30,6 +30,8 @@ public:
 
     std::size_t rows() const noexcept { return rows_; }
     std::size_t cols() const noexcept { return cols_; }
+    // The elements, row after row.
+    const Vector& elements() const noexcept { return data_; }
 
     // Checked access.
     double& at(std::size_t r, std::size_t c);

@@ -1,0 +1,77 @@
+#include "statistics/relative_quantity.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "frame/messages.h"
+#include "statistics/t_table.h"
+
+namespace quelmar {
+
+namespace {
+
+// The smallest N the table covers: row 0 is N = 4, two degrees of freedom.
+constexpr std::uint64_t kFirstTableCount = 4;
+
+// N as stored in the summary, truncated toward zero. A NaN, negative or
+// oversized value has no 64-bit count; it becomes one far outside the table.
+std::uint64_t summary_count(double value) noexcept {
+    if (!(value > -1.0) || !(value < 18446744073709551616.0)) return UINT64_MAX;
+    return static_cast<std::uint64_t>(value);
+}
+
+}  // namespace
+
+void error_bounds(std::uint64_t n_values, const RqOptions& options, double* result) {
+    // Ct values keep their bounds in the exponent; quantities get a factor.
+    const bool exponent = options.dataKind == 1 || options.dataKind2 == 1;
+    double f;
+    if (options.errorBarType == 1) {
+        if (n_values < kFirstTableCount || n_values > kFirstTableCount + kTTableRows - 1)
+            throw std::out_of_range(msg::kParameterError);
+        if (options.confidenceIndex < 0 || options.confidenceIndex >= static_cast<std::int32_t>(kTTableLevels))
+            throw std::out_of_range(msg::kParameterError);
+        const double t = t_critical_table[n_values - kFirstTableCount][options.confidenceIndex];
+        if (exponent) {
+            const double e = t * result[kRqSe];
+            result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = std::pow(2.0, e - result[kRqDeltaDeltaCt]);
+            return;
+        }
+        f = std::pow(result[kRqSe], t);  // the SE of quantities is already a factor
+    } else if (options.errorBarType == 2) {
+        const double k = static_cast<double>(options.sdMultiple);
+        if (exponent) {
+            const double e = k * result[kRqSd];
+            result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = std::pow(2.0, e - result[kRqDeltaDeltaCt]);
+            return;
+        }
+        f = std::pow(result[kRqSd] + 1.0, k);  // the SD of quantities is a factor minus one
+    } else {
+        throw std::invalid_argument(msg::kErrorBarType);
+    }
+
+    // A factor below 1 swaps the two products; a NaN leaves them unordered.
+    const double q = result[kRqQuantity];
+    const double lower = q / f < q * f ? q / f : q * f;
+    const double upper = q * f > q / f ? q * f : q / f;
+    result[kRqLower] = lower;
+    result[kRqUpper] = upper;
+}
+
+void relative_quantity(const RqOptions& options, const Vector& summary, double calibrator, double* result) {
+    if (summary.size() < 4) throw std::invalid_argument(msg::kBadInput);
+    result[kRqValue] = summary[0];
+    result[kRqSd] = summary[1];
+    result[kRqSe] = summary[2];
+    if (options.dataKind == 2 && options.dataKind2 == 2) {
+        result[kRqQuantity] = summary[0] / calibrator;
+    } else {
+        result[kRqDeltaDeltaCt] = summary[0] - calibrator;
+        result[kRqQuantity] = std::pow(2.0, -result[kRqDeltaDeltaCt]);
+    }
+    error_bounds(summary_count(summary[3]), options, result);
+}
+
+}  // namespace quelmar
