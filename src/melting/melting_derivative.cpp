@@ -1,0 +1,99 @@
+#include "melting/melting_derivative.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+#include "amplification/curve_primitives.h"
+#include "fitting/moving_average.h"
+#include "frame/messages.h"
+#include "interpolation/cubic_spline.h"
+#include "interpolation/refine_grid.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr std::size_t kGridFactor = 10;
+constexpr int kStartSmoothHalfWindow = 30;
+
+// The kernel filter pads a curve from the three values at each end and from
+// the three before the last three; shorter curves would be read outside.
+constexpr std::size_t kShortestFilteredCurve = 6;
+
+// 5 / h truncated toward zero to a 32-bit integer, the way the conversion
+// instruction of the host platform does it: a quotient that is not finite
+// or whose truncation does not fit gives the most negative value.
+std::int32_t points_in_five_degrees(double h) {
+    const double q = 5 / h;
+    if (!(q > -2147483649.0 && q < 2147483648.0)) return INT32_MIN;
+    return static_cast<std::int32_t>(q);
+}
+
+}  // namespace
+
+const Vector& melting_kernel() {
+    static const Vector kernel = [] {
+        const double weights[] = {0.05, 0.15, 0.2, 0.3, 0.2, 0.15, 0.05};
+        return Vector::copy_of(weights, 7);
+    }();
+    return kernel;
+}
+
+void melting_derivative(const Vector& temperature, const Vector& fluorescence, Vector& grid,
+                        Vector& derivative) {
+    const Vector& t = temperature;
+    if (t.size() < 4) throw std::invalid_argument(msg::kMeltingTooFewTemperatures);
+    if (fluorescence.size() < kShortestFilteredCurve) throw std::invalid_argument(msg::kMeltingCurveTooShort);
+
+    Vector filtered = fluorescence;
+    weighted_kernel_filter(melting_kernel(), filtered);
+
+    Vector fine_grid = refine_grid(t, kGridFactor);
+    Vector d = spline_resample(t, filtered, fine_grid);
+    weighted_kernel_filter(melting_kernel(), d);
+
+    // The resampled curve is not needed after its derivative, which can take
+    // its place.
+    central_difference(d);
+    for (double& v : d) v = -v;
+    weighted_kernel_filter(melting_kernel(), d);
+
+    // The grid step is a tenth of the measured step, so this gives -dF/dT
+    // per degree for evenly spaced readings.
+    const double inverse_step = 1 / (t[3] - t[2]);
+    for (double& v : d) v = (v * inverse_step) * 10;
+
+    Vector corrected;
+    correct_melting_start(t, d, corrected);
+    grid = std::move(fine_grid);
+    derivative = std::move(corrected);
+}
+
+void correct_melting_start(const Vector& temperature, const Vector& curve, Vector& out) {
+    const double h = (temperature[3] - temperature[2]) / 10;
+    const std::int64_t k = points_in_five_degrees(h);
+    const std::int64_t length = static_cast<std::int64_t>(curve.size());
+    if (k < 0 || length <= k) throw std::invalid_argument(msg::kMeltingCurveTooShort);
+    const std::size_t count = static_cast<std::size_t>(k);
+
+    double sum = 0.0;
+    for (std::size_t i = 0; i < count; ++i) sum += curve[i];
+    const double mu = sum / static_cast<double>(k);
+
+    // The cold end carries the edge effects of three filter passes and of
+    // the spline's free end. A straight line replaces it: it starts halfway
+    // between their mean and the value five degrees in, and heads for that
+    // value.
+    const double start = (mu + curve[count]) * 0.5;
+    const double slope = (curve[count] - start) / 5;
+
+    Vector e;
+    e.assign_copy(curve.data(), curve.size());
+    for (std::size_t i = 0; i < count; ++i) e[i] = static_cast<double>(i) * (h * slope) + start;
+    moving_average(e, kStartSmoothHalfWindow);
+    out = std::move(e);
+}
+
+}  // namespace quelmar
