@@ -302,9 +302,10 @@ QUELMARALG_API int alg_interpolation_x(const double* x, size_t n, size_t factor,
  * outCount (out): L = 10 * count - 9. outTemperature, outDerivative (out): new
  * arrays of L doubles, released with alg_darray_release.
  * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when fewer than 6 readings, when
- * the temperature step is zero, negative or not a number, or when the curve
- * is too short for the five-degree start correction; ALG_ERR_FAILURE when out
- * of memory. Nothing is written on failure.
+ * the step temperature[3] - temperature[2] is zero, not a number, between -50
+ * and 0 degrees, or so small that five degrees would need 2^31 grid points,
+ * or when the curve is too short for the five-degree start correction;
+ * ALG_ERR_FAILURE when out of memory. Nothing is written on failure.
  */
 QUELMARALG_API int alg_melting(size_t count, const double* temperature, const double* fluorescence,
                                size_t* outCount, double** outTemperature, double** outDerivative);
@@ -458,9 +459,10 @@ QUELMARALG_API int alg_mgf_coeff_filter(const double* limits, const GaussCoeff* 
  * outValues (out): new array of 3g + 10 doubles: difference (or ratio), SD,
  * SE, N, then mean/SD/SE of the target, the combined reference and each
  * reference gene. outCount (out): 3g + 10.
- * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when n < 5, when a count is
- * negative, not a number or runs past the data, or when there is no target
- * value or no reference gene; ALG_ERR_FAILURE when out of memory.
+ * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when n < 5, when a count is not a
+ * number, negative after truncation toward zero or runs past the data, or
+ * when there is no target value or no reference gene; ALG_ERR_FAILURE when
+ * out of memory.
  */
 QUELMARALG_API int alg_calc_sd(const int32_t* options, const double* data, size_t n, double** outValues,
                                size_t* outCount);
