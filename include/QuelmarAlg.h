@@ -176,8 +176,8 @@ QUELMARALG_API int test_fitting_result(FittingResult* record);
  * and writes to *result its value at the vertex when the vertex lies in
  * [1, 11], otherwise the larger of its values at x = 11 and x = 1.
  * data (in): count samples. result (out): one double, written on success.
- * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when fewer than two samples leave
- * the normal equations singular; ALG_ERR_FAILURE when out of memory.
+ * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when there are fewer than three
+ * samples (a parabola needs three); ALG_ERR_FAILURE when out of memory.
  */
 QUELMARALG_API int alg_sample_data_fitting(const double* data, size_t count, double* result);
 
