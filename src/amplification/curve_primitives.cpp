@@ -8,12 +8,9 @@
 
 namespace quelmar {
 
-const Vector& amplification_kernel() {
-    static const Vector kernel = [] {
-        const double weights[] = {0.45, 0.25, 0.15, 0.1, 0.05};
-        return Vector::copy_of(weights, 5);
-    }();
-    return kernel;
+Vector amplification_kernel() {
+    static constexpr double kWeights[] = {0.45, 0.25, 0.15, 0.1, 0.05};
+    return Vector::copy_of(kWeights, 5);
 }
 
 void central_difference(Vector& v) {

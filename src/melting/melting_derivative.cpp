@@ -33,12 +33,9 @@ std::int32_t points_in_five_degrees(double h) {
 
 }  // namespace
 
-const Vector& melting_kernel() {
-    static const Vector kernel = [] {
-        const double weights[] = {0.05, 0.15, 0.2, 0.3, 0.2, 0.15, 0.05};
-        return Vector::copy_of(weights, 7);
-    }();
-    return kernel;
+Vector melting_kernel() {
+    static constexpr double kWeights[] = {0.05, 0.15, 0.2, 0.3, 0.2, 0.15, 0.05};
+    return Vector::copy_of(kWeights, 7);
 }
 
 void melting_derivative(const Vector& temperature, const Vector& fluorescence, Vector& grid,
@@ -47,18 +44,19 @@ void melting_derivative(const Vector& temperature, const Vector& fluorescence, V
     if (t.size() < 4) throw std::invalid_argument(msg::kMeltingTooFewTemperatures);
     if (fluorescence.size() < kShortestFilteredCurve) throw std::invalid_argument(msg::kMeltingCurveTooShort);
 
+    const Vector kernel = melting_kernel();
     Vector filtered = fluorescence;
-    weighted_kernel_filter(melting_kernel(), filtered);
+    weighted_kernel_filter(kernel, filtered);
 
     Vector fine_grid = refine_grid(t, kGridFactor);
     Vector d = spline_resample(t, filtered, fine_grid);
-    weighted_kernel_filter(melting_kernel(), d);
+    weighted_kernel_filter(kernel, d);
 
     // The resampled curve is not needed after its derivative, which can take
     // its place.
     central_difference(d);
     for (double& v : d) v = -v;
-    weighted_kernel_filter(melting_kernel(), d);
+    weighted_kernel_filter(kernel, d);
 
     // The grid step is a tenth of the measured step, so this gives -dF/dT
     // per degree for evenly spaced readings.

@@ -9,7 +9,7 @@ namespace quelmar {
 // The seven smoothing weights of the melting analysis. They sum to 1.1, so
 // each pass also scales a flat signal by 1.1; the derivative is filtered
 // three times and keeps that gain (1.331) on purpose.
-const Vector& melting_kernel();
+Vector melting_kernel();
 
 // From temperatures T and readings F (same length, T evenly spaced and
 // ascending) builds the grid of 10n - 9 temperatures and -dF/dT on it,

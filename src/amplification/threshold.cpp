@@ -1,0 +1,75 @@
+#include "amplification/threshold.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "amplification/baseline.h"
+#include "amplification/curve_primitives.h"
+#include "amplification/sigmoid.h"
+#include "fitting/moving_average.h"
+#include "frame/boundary.h"
+#include "frame/messages.h"
+#include "numeric/matrix.h"
+
+namespace quelmar {
+namespace {
+
+// The fitted logistic at cycles 1 .. cycle_count (into fitted), read one
+// cycle before its sharpest upward bend: the level where the fitted curve
+// has clearly left its baseline.
+double fitted_curve_level(const SigmoidParams& fit, std::size_t cycle_count, Vector& fitted, Vector& bend) {
+    fitted.assign_fill(0.0, cycle_count);
+    for (std::size_t i = 0; i < cycle_count; ++i)
+        fitted[i] = fit.amplitude / (std::exp((static_cast<double>(i + 1) - fit.midpoint) * (-fit.steepness)) + 1.0);
+    bend.copy_from(fitted);
+    central_difference(bend);
+    central_difference(bend);
+    const std::size_t j = argmax(bend);
+    return j >= 2 ? fitted[j - 1] : fitted[1];
+}
+
+}  // namespace
+
+double calc_threshold(FittingResult* records, std::size_t record_count, const Vector& data, std::size_t well_count,
+                      std::size_t cycle_count) {
+    // Every well is written into its own record: a shorter record array
+    // would be overrun, so it is refused before any record is touched.
+    if (record_count < well_count) throw std::invalid_argument(msg::kBadInput);
+    if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
+
+    const Matrix plate = Matrix::from_column_major(data.data(), cycle_count, well_count);
+    Vector levels(well_count);
+    double sum_sd = 0.0;
+    Vector curve;
+    Vector fitted;
+    Vector bend;
+    for (std::size_t w = 0; w < well_count; ++w) {
+        FittingResult& record = records[w];
+        plate.copy_col_into(w, curve);
+        moving_average(curve, 3);
+        correct_baseline(record, curve);
+        weighted_kernel_filter(amplification_kernel(), curve);
+        const SigmoidParams fit = fit_sigmoid(curve);
+        record.sigmoid_amplitude = fit.amplitude;
+        record.sigmoid_midpoint = fit.midpoint;
+        record.sigmoid_steepness = fit.steepness;
+        levels[w] = fitted_curve_level(fit, cycle_count, fitted, bend);
+        sum_sd += record.baseline_sd;
+    }
+
+    // Three candidate levels; the threshold is the lowest, but at least 100.
+    // Each "smaller of" keeps its left operand unless the right one is
+    // strictly smaller, so a NaN on the right (the noise level of an empty
+    // plate) is passed over.
+    const double noise_level = sum_sd / static_cast<double>(well_count) * 10.0;
+    double step_level = 0.0;
+    for (std::size_t i = 0; i < record_count; ++i)
+        if (records[i].baseline_step > step_level) step_level = records[i].baseline_step;
+    const double curve_level = levels.empty() ? 0.0 : levels[argmax(levels)];
+
+    const double lower = noise_level < step_level ? noise_level : step_level;
+    const double lowest = curve_level < lower ? curve_level : lower;
+    return 100.0 > lowest ? 100.0 : lowest;
+}
+
+}  // namespace quelmar
