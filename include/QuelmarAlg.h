@@ -374,8 +374,8 @@ QUELMARALG_API int alg_mgf_release(MgfHandle** handle);
  * values (out): new array (release with alg_darray_release; non-NULL even
  * when empty). count (out): its length.
  * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when the set's fields differ in
- * length, or when the handle's x and y differ in length; ALG_ERR_FAILURE when
- * out of memory.
+ * length, or, when the set holds at least one peak, when the handle's x and y
+ * differ in length; ALG_ERR_FAILURE when out of memory.
  */
 QUELMARALG_API int alg_mgf_multi_gauss(const MgfHandle* handle, const GaussCoeff* set, double** values,
                                        size_t* count);
@@ -393,6 +393,7 @@ QUELMARALG_API int alg_mgf_solve(const MgfHandle* handle, GaussCoeff* set);
 /*
  * Initial peaks of the handle's curve: one Gaussian per strict local maximum,
  * its width estimated from the fall-off of the curve within peak_width * 1.3.
+ * A curve of fewer than three values has no maxima (an empty set).
  * out (out): a new set, released with alg_gausscoeff_release.
  * Returns ALG_OK; ALG_ERR_FAILURE when a maximum is not above zero;
  * ALG_ERR_INVALID_ARGUMENT when the handle is too short (fewer than four
@@ -404,6 +405,7 @@ QUELMARALG_API int alg_mgf_local_max_value_id(const MgfHandle* handle, GaussCoef
 /*
  * Initial peaks of a raw curve: one Gaussian per strict local maximum of y,
  * centred at x, all of width 1.7.
+ * A curve of fewer than three values has no maxima (an empty set).
  * x (in): x_count temperatures (at least y_count). y (in): y_count values.
  * out (out): a new set, released with alg_gausscoeff_release.
  * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when x is shorter than y;

@@ -1,0 +1,52 @@
+#include "peaks/model.h"
+
+#include <cmath>
+#include <cstddef>
+#include <stdexcept>
+
+#include "frame/messages.h"
+
+namespace quelmar {
+namespace {
+
+// Adds one peak a * exp(-(t - b)^2 * (1 / (2 c^2))) to out at every t of x.
+// Each value is formed in the order difference, square, negation, product
+// with the factor, exponential, product with a, and then added to what out
+// already holds, so peaks accumulate in the order they are added.
+void add_gaussian(const Vector& x, double a, double b, double c, Vector& out) noexcept {
+    const double factor = 1.0 / ((c + c) * c);
+    for (std::size_t k = 0; k < x.size(); ++k) {
+        const double d = x[k] - b;
+        out[k] += std::exp(-(d * d) * factor) * a;
+    }
+}
+
+// The peaks are evaluated on x but summed into one value per y, so with any
+// peak at all the two must match.
+void require_matching_curve(const MgfHandle& handle) {
+    if (handle.x.size() != handle.y.size()) throw std::invalid_argument(msg::kVectorLengthAdd);
+}
+
+}  // namespace
+
+Vector multi_gauss(const MgfHandle& handle, const GaussCoeff& set) {
+    const std::size_t n = set.center.size();
+    if (set.amplitude.size() != n || set.sigma.size() != n) throw std::invalid_argument(msg::kGaussCoeffInvalid);
+    Vector result(handle.y.size());
+    if (n == 0) return result;
+    require_matching_curve(handle);
+    for (std::size_t i = 0; i < n; ++i) add_gaussian(handle.x, set.amplitude[i], set.center[i], set.sigma[i], result);
+    return result;
+}
+
+void mgf_residual(const void* context, const Vector& params, Vector& out) {
+    const MgfHandle& handle = *static_cast<const MgfHandle*>(context);
+    const std::size_t n = params.size() / 3;
+    // Reuses out's storage: the fit calls this many times with the same length.
+    out.assign_fill(0.0, handle.y.size());
+    if (n > 0) require_matching_curve(handle);
+    for (std::size_t i = 0; i < n; ++i) add_gaussian(handle.x, params[3 * i], params[3 * i + 1], params[3 * i + 2], out);
+    out -= handle.y;
+}
+
+}  // namespace quelmar

@@ -1,0 +1,147 @@
+#include "peaks/peak_detection.h"
+
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+#include "frame/allocator.h"
+#include "frame/boundary.h"
+#include "frame/messages.h"
+
+namespace quelmar {
+namespace {
+
+constexpr double kWindowScale = 1.3;
+constexpr double kReferenceFloor = 1e-08;
+constexpr double kReferenceReplacement = 0.6;
+constexpr double kCapRatio = 0.8;
+constexpr double kLogFactor = -2.0;
+constexpr double kFallbackSigma = 1.6;
+constexpr double kRawSigma = 1.7;
+
+int sign_of(double d) noexcept { return d > 0.0 ? 1 : (d < 0.0 ? -1 : 0); }
+
+// Truncation toward zero to a 32-bit signed integer; a value that is not
+// finite or does not fit becomes the most negative one, as the hardware
+// conversion does.
+std::int64_t truncate_to_int32(double v) noexcept {
+    if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
+    return static_cast<std::int64_t>(v);
+}
+
+void require_x_covers_y(const Vector& x, const Vector& y) {
+    if (x.size() < y.size()) throw std::invalid_argument(msg::kArrayTooShort);
+}
+
+// Fresh fields of one zero per peak.
+void size_fields(GaussCoeff& set, std::size_t n) {
+    set.amplitude.assign_fill(0.0, n);
+    set.center.assign_fill(0.0, n);
+    set.sigma.assign_fill(0.0, n);
+}
+
+// A window end at index i lies inside the curve of n values.
+bool inside(std::int64_t i, std::size_t n) noexcept { return i >= 0 && static_cast<std::uint64_t>(i) < n; }
+
+}  // namespace
+
+IndexList::IndexList(std::size_t count)
+    : data_(static_cast<std::size_t*>(allocate_bytes(checked_product(count, sizeof(std::size_t))))),
+      size_(count) {}
+
+IndexList::IndexList(IndexList&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+IndexList& IndexList::operator=(IndexList&& other) noexcept {
+    if (this != &other) {
+        release_block(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+IndexList::~IndexList() { release_block(data_); }
+
+IndexList local_max_indices(const Vector& v) {
+    // With d[i] = v[i+1] - v[i], index i + 1 is a maximum where the sign of d
+    // falls from +1 to -1 between i and i + 1. The last difference repeats
+    // the one before it, so the sign change there is 0 and the last value is
+    // never reported; with fewer than three values there is no interior.
+    const std::size_t n = v.size();
+    if (n < 3) return IndexList();
+    auto falls_at = [&v](std::size_t i) {
+        return sign_of(v[i + 2] - v[i + 1]) - sign_of(v[i + 1] - v[i]) == -2;
+    };
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 2 < n; ++i)
+        if (falls_at(i)) ++count;
+    IndexList indices(count);
+    std::size_t k = 0;
+    for (std::size_t i = 0; i + 2 < n; ++i)
+        if (falls_at(i)) indices[k++] = i + 1;
+    return indices;
+}
+
+void estimate_peaks(const MgfHandle& handle, GaussCoeff& set) {
+    const Vector& x = handle.x;
+    const Vector& y = handle.y;
+    const std::size_t ny = y.size();
+    if (x.size() < 4) throw std::invalid_argument(msg::kMeltingTooFewTemperatures);
+    require_x_covers_y(x, y);
+
+    const IndexList idx = local_max_indices(y);
+    size_fields(set, idx.size());
+
+    const double dx = x[3] - x[2];
+    // Half-window in samples. Index arithmetic is 64-bit, so that even the
+    // most negative window cannot overflow and is caught as leaving the data.
+    const std::int64_t w = truncate_to_int32(handle.options.peak_width * kWindowScale / dx);
+
+    for (std::size_t k = 0; k < idx.size(); ++k) {
+        const std::size_t i = idx[k];
+        const double a = y[i];
+        const double b = x[i];
+        set.amplitude[k] = a;
+        set.center[k] = b;
+        if (a <= 0.0) throw std::overflow_error(msg::kPeakNotPositive);
+
+        const std::int64_t lo = static_cast<std::int64_t>(i) - w;
+        const std::int64_t hi = static_cast<std::int64_t>(i) + w;
+        double r;
+        double d;
+        if (lo <= 0) {
+            if (!inside(hi, ny)) throw std::invalid_argument(msg::kSliceEndOutOfRange);
+            r = y[hi];
+            d = x[hi] - x[i];
+        } else {
+            if (!inside(lo, ny)) throw std::invalid_argument(msg::kSliceEndOutOfRange);
+            d = x[i] - x[lo];
+            if (hi < 0) throw std::invalid_argument(msg::kSliceEndOutOfRange);
+            // Past the end of the curve (the end of y, which x may outrun)
+            // only the low side is left to compare.
+            r = static_cast<std::uint64_t>(hi) < ny ? (y[hi] + y[lo]) * 0.5 : y[lo];
+        }
+        if (r < kReferenceFloor) r = kReferenceReplacement;
+        if (r > a) r = a * kCapRatio;
+
+        // Inverts r / a = exp(-d^2 / (2 sigma^2)) for sigma. A NaN (from a
+        // zero window) is kept; only an exact 0 takes the fallback.
+        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * kLogFactor));
+        set.sigma[k] = sigma == 0.0 ? kFallbackSigma : sigma;
+    }
+}
+
+void raw_peaks(const Vector& x, const Vector& y, GaussCoeff& set) {
+    require_x_covers_y(x, y);
+    const IndexList idx = local_max_indices(y);
+    size_fields(set, idx.size());
+    for (std::size_t k = 0; k < idx.size(); ++k) {
+        set.amplitude[k] = y[idx[k]];
+        set.center[k] = x[idx[k]];
+        set.sigma[k] = kRawSigma;
+    }
+}
+
+}  // namespace quelmar
