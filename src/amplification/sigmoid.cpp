@@ -37,7 +37,7 @@ public:
         // The success of the inversion is not consulted: a singular matrix
         // stays the m x 2m intermediate, and multiplying it into the m
         // elements of Jt r fails on its shape, which ends the fit.
-        if (!invert() && m_ != 0) throw std::invalid_argument(msg::kMatrixVectorShape);
+        if (!augmented_.gauss_jordan() && m_ != 0) throw std::invalid_argument(msg::kMatrixVectorShape);
         delta.assign_fill(0.0, m_);
         for (std::size_t i = 0; i < m_; ++i) {
             double sum = 0.0;
@@ -67,43 +67,6 @@ private:
                 augmented_(i, m_ + j) = identity;
             }
         }
-    }
-
-    // Gauss-Jordan on the augmented matrix; false when a pivot column below
-    // the diagonal is all zero (the last diagonal element is never tested,
-    // so a zero there yields infinities instead).
-    bool invert() {
-        const std::size_t n = m_;
-        const std::size_t cols = 2 * n;
-        if (n == 0) return false;
-        for (std::size_t k = 0; k + 1 < n; ++k) {
-            double best = 0.0;
-            std::size_t pivot = n;
-            for (std::size_t i = k; i < n; ++i) {
-                const double magnitude = std::fabs(augmented_(i, k));
-                if (magnitude > best) {
-                    best = magnitude;
-                    pivot = i;
-                }
-            }
-            if (pivot == n) return false;
-            if (pivot != k)
-                for (std::size_t c = 0; c < cols; ++c) std::swap(augmented_(k, c), augmented_(pivot, c));
-            // Row k stays as it is below, so it serves as the pivot row.
-            for (std::size_t i = k + 1; i < n; ++i) {
-                const double factor = augmented_(i, k) / augmented_(k, k);
-                for (std::size_t c = 0; c < cols; ++c) augmented_(i, c) -= augmented_(k, c) * factor;
-            }
-        }
-        for (std::size_t k = n; k-- > 0;) {
-            const double scale = 1.0 / augmented_(k, k);
-            for (std::size_t c = 0; c < cols; ++c) augmented_(k, c) *= scale;
-            for (std::size_t i = 0; i < k; ++i) {
-                const double t = augmented_(i, k);
-                for (std::size_t c = 0; c < cols; ++c) augmented_(i, c) -= augmented_(k, c) * t;
-            }
-        }
-        return true;
     }
 
     std::size_t m_;

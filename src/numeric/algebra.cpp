@@ -79,6 +79,13 @@ bool Matrix::invert() {
     Matrix identity(n, n);
     for (std::size_t i = 0; i < n; ++i) identity(i, i) = 1.0;
     append_columns(identity);
+    if (!gauss_jordan()) return false;
+    keep_columns(n, 2 * n);
+    return true;
+}
+
+bool Matrix::gauss_jordan() {
+    const std::size_t n = rows_;
     if (!forward_eliminate()) return false;
     for (std::size_t k = n; k-- > 0;) {
         // Scale by the reciprocal, not by division.
@@ -89,7 +96,6 @@ bool Matrix::invert() {
             for (std::size_t c = 0; c < cols_; ++c) (*this)(i, c) -= (*this)(k, c) * t;
         }
     }
-    keep_columns(n, 2 * n);
     return true;
 }
 

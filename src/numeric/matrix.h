@@ -62,6 +62,10 @@ public:
     // Gauss-Jordan inverse; false when elimination fails, and the matrix is
     // then left as the n x 2n intermediate.
     bool invert();
+    // The elimination and back substitution of invert() on a matrix that
+    // already holds [A | I] (n x 2n), leaving [I | A^-1]. Lets a caller that
+    // inverts many matrices of one size keep the augmented storage.
+    bool gauss_jordan();
 
 private:
     Vector data_;

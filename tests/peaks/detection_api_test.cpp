@@ -16,8 +16,7 @@ using peaks_test::Handle;
 using quelmar_test::gbk;
 using V = std::vector<double>;
 
-char marker;
-GaussCoeff* const kUntouchedSet = reinterpret_cast<GaussCoeff*>(&marker);
+using peaks_test::kUntouchedSet;
 
 // Runs the estimating detector; the set is read and released.
 Fields estimate(const V& x, const V& y, double peak_width, double other_options = 0.0) {

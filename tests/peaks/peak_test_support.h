@@ -11,6 +11,11 @@
 
 namespace peaks_test {
 
+// A pointer value no call hands out: an out-parameter still holding it was
+// not written.
+inline char untouched_marker;
+inline GaussCoeff* const kUntouchedSet = reinterpret_cast<GaussCoeff*>(&untouched_marker);
+
 struct Set {
     GaussCoeff* p = nullptr;
     Set() = default;

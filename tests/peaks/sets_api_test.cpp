@@ -18,8 +18,7 @@ using peaks_test::Set;
 using quelmar_test::gbk;
 using V = std::vector<double>;
 
-char marker;
-GaussCoeff* const kUntouchedSet = reinterpret_cast<GaussCoeff*>(&marker);
+using peaks_test::kUntouchedSet;
 
 TEST(GaussCoeffSet, ReleaseIsIdempotentAndAcceptsNull) {
     GaussCoeff* set = nullptr;
@@ -94,10 +93,10 @@ TEST(GaussCoeffSet, AFailedReplacementKeepsEarlierFieldsAndEmptiesTheFailingOne)
 TEST(MgfHandle, AnImpossibleCopyHandsOutNothing) {
     const V x{1, 2, 3};
     const MgfOptions options{};
-    MgfHandle* handle = reinterpret_cast<MgfHandle*>(&marker);
+    MgfHandle* handle = reinterpret_cast<MgfHandle*>(&peaks_test::untouched_marker);
     EXPECT_EQ(alg_mgf_create(x.data(), 3, x.data(), size_t{1} << 61, &options, &handle), ALG_ERR_FAILURE);
     EXPECT_STREQ(get_last_error(), "bad array new length");
-    EXPECT_EQ(handle, reinterpret_cast<MgfHandle*>(&marker));
+    EXPECT_EQ(handle, reinterpret_cast<MgfHandle*>(&peaks_test::untouched_marker));
     GaussCoeff* set = kUntouchedSet;
     EXPECT_EQ(alg_mgf_local_max_value_id_origin(x.data(), size_t{1} << 61, x.data(), 3, &set), ALG_ERR_FAILURE);
     EXPECT_EQ(set, kUntouchedSet);
