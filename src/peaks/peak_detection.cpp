@@ -46,24 +46,6 @@ bool inside(std::int64_t i, std::size_t n) noexcept { return i >= 0 && static_ca
 
 }  // namespace
 
-IndexList::IndexList(std::size_t count)
-    : data_(static_cast<std::size_t*>(allocate_bytes(checked_product(count, sizeof(std::size_t))))),
-      size_(count) {}
-
-IndexList::IndexList(IndexList&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-IndexList& IndexList::operator=(IndexList&& other) noexcept {
-    if (this != &other) {
-        release_block(data_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-IndexList::~IndexList() { release_block(data_); }
-
 IndexList local_max_indices(const Vector& v) {
     // With d[i] = v[i+1] - v[i], index i + 1 is a maximum where the sign of d
     // falls from +1 to -1 between i and i + 1. The last difference repeats

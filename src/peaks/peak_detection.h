@@ -3,31 +3,14 @@
 
 #include <cstddef>
 
+#include "frame/block_array.h"
 #include "numeric/vector.h"
 #include "peaks/peak_objects.h"
 
 namespace quelmar {
 
-// The positions of the detected maxima, ascending, in a block of the
-// library's allocator.
-class IndexList {
-public:
-    IndexList() noexcept = default;
-    explicit IndexList(std::size_t count);
-    IndexList(const IndexList&) = delete;
-    IndexList& operator=(const IndexList&) = delete;
-    IndexList(IndexList&& other) noexcept;
-    IndexList& operator=(IndexList&& other) noexcept;
-    ~IndexList();
-
-    std::size_t size() const noexcept { return size_; }
-    std::size_t operator[](std::size_t i) const noexcept { return data_[i]; }
-    std::size_t& operator[](std::size_t i) noexcept { return data_[i]; }
-
-private:
-    std::size_t* data_ = nullptr;
-    std::size_t size_ = 0;
-};
+// The positions of the detected maxima, ascending.
+using IndexList = BlockArray<std::size_t>;
 
 // The strict local maxima of v: every j with v[j] > v[j-1] and v[j+1] < v[j]
 // (judged by the signs of the differences). The first and the last value are

@@ -29,16 +29,6 @@ ReplicateStats log_replicate_stats(const Vector& v) {
     return s;
 }
 
-VectorArray::VectorArray(std::size_t count)
-    : items_(static_cast<Vector*>(allocate_bytes(checked_product(count, sizeof(Vector))))), count_(count) {
-    for (std::size_t i = 0; i < count_; ++i) new (items_ + i) Vector();
-}
-
-VectorArray::~VectorArray() {
-    for (std::size_t i = 0; i < count_; ++i) items_[i].~Vector();
-    release_block(items_);
-}
-
 namespace {
 
 // 2^64: every double at or above it truncates to no 64-bit count.

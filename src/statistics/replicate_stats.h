@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/block_array.h"
 #include "numeric/vector.h"
 
 namespace quelmar {
@@ -24,31 +25,15 @@ ReplicateStats replicate_stats(const Vector& v);
 // mean 10^mean, sd and se stay in log10 units.
 ReplicateStats log_replicate_stats(const Vector& v);
 
-// A fixed number of empty Vectors in one block of the library's allocator.
-class VectorArray {
-public:
-    explicit VectorArray(std::size_t count);
-    ~VectorArray();
-    VectorArray(const VectorArray&) = delete;
-    VectorArray& operator=(const VectorArray&) = delete;
-
-    std::size_t size() const noexcept { return count_; }
-    Vector& operator[](std::size_t i) noexcept { return items_[i]; }
-    const Vector& operator[](std::size_t i) const noexcept { return items_[i]; }
-
-private:
-    Vector* items_;
-    std::size_t count_;
-};
-
 // The packed replicate input, unpacked: m, the m target values, g, then g
 // blocks of (c_j, c_j values), every count stored as a double and truncated
 // toward zero.
 //
 // Rejects with std::invalid_argument "输入参数错误。" fewer than five doubles
 // and every count that is negative (after truncation), not a number, or
-// reaches past the data, so nothing is ever read outside it. A huge g is no read hazard; it runs out
-// of storage instead (std::bad_alloc or std::bad_array_new_length).
+// reaches past the data, so nothing is ever read outside it. A huge g is no
+// read hazard; it runs out of storage instead (std::bad_alloc or
+// std::bad_array_new_length).
 class ReplicateInput {
 public:
     explicit ReplicateInput(const Vector& data);
@@ -64,7 +49,7 @@ private:
     ReplicateInput(const Vector& data, std::size_t target_count);
 
     Vector target_;
-    VectorArray blocks_;
+    BlockArray<Vector> blocks_;
     std::size_t total_ = 0;
 };
 
