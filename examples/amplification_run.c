@@ -37,21 +37,7 @@ static void summary_add(Summary* s, double x) {
     s->m2 += delta * (x - s->mean);
 }
 
-/* Square root by Newton's method: the example links only the library, not
- * the C maths library, and needs no more than display precision. */
-static double square_root(double x) {
-    double r = x > 1.0 ? x : 1.0;
-    int i;
-    if (!(x > 0.0)) return x == 0.0 ? 0.0 : NAN;
-    for (i = 0; i < 200; ++i) {
-        const double next = 0.5 * (r + x / r);
-        if (next >= r) break;
-        r = next;
-    }
-    return r;
-}
-
-static double summary_sd(const Summary* s) { return s->count > 1 ? square_root(s->m2 / (double)(s->count - 1)) : NAN; }
+static double summary_sd(const Summary* s) { return s->count > 1 ? sqrt(s->m2 / (double)(s->count - 1)) : NAN; }
 
 static void print_ct(double ct) {
     if (isnan(ct))
