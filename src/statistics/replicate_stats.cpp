@@ -100,6 +100,10 @@ Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
     const ReplicateStats target = stats(input.target());
     put(summary, kSummaryTarget, target);
 
+    // Quantities square with pow(value, 2.0) throughout, Ct values by a
+    // product; the two differ in the last bit for some values.
+    const auto square = [ct_values](double v) { return ct_values ? v * v : std::pow(v, 2.0); };
+
     double sum_mean = 0.0;
     double sum_sd_sq = 0.0;
     double sum_se_sq = 0.0;
@@ -107,8 +111,8 @@ Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
         const ReplicateStats gene = stats(input.block(j));
         put(summary, kSummaryFirstGene + 3 * j, gene);
         sum_mean += gene.mean;
-        sum_sd_sq += gene.sd * gene.sd;
-        sum_se_sq += gene.se * gene.se;
+        sum_sd_sq += square(gene.sd);
+        sum_se_sq += square(gene.se);
     }
 
     const double genes = static_cast<double>(g);
@@ -119,16 +123,17 @@ Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
     put(summary, kSummaryReference, reference);
 
     summary[kSummaryCount] = static_cast<double>(input.total_count());
+    const double sd = std::sqrt(square(reference.sd) + square(target.sd));
+    const double se = std::sqrt(square(reference.se) + square(target.se));
     if (ct_values) {
         summary[kSummaryValue] = target.mean - reference.mean;
-        summary[kSummarySd] = std::sqrt(reference.sd * reference.sd + target.sd * target.sd);
-        summary[kSummarySe] = std::sqrt(reference.se * reference.se + target.se * target.se);
+        summary[kSummarySd] = sd;
+        summary[kSummarySe] = se;
     } else {
         // Quantities: a ratio, and the spreads turned back into factors.
         summary[kSummaryValue] = target.mean / reference.mean;
-        summary[kSummarySd] =
-            std::pow(10.0, std::sqrt(std::pow(reference.sd, 2.0) + std::pow(target.sd, 2.0))) - 1.0;
-        summary[kSummarySe] = std::pow(10.0, std::sqrt(std::pow(reference.se, 2.0) + std::pow(target.se, 2.0)));
+        summary[kSummarySd] = std::pow(10.0, sd) - 1.0;
+        summary[kSummarySe] = std::pow(10.0, se);
     }
     return summary;
 }
