@@ -81,12 +81,10 @@ void correct_baseline(FittingResult& record, Vector& curve) {
     if (record.baseline_end == 0) record.baseline_end = to_field(e_level - 1);
     const std::int64_t start = record.baseline_start;
     const Vector window = y0.slice(to_slice_index(start - 1), to_slice_index(std::int64_t{record.baseline_end} + 1));
-    // Refuse here, with the record as the window left it, what could not be
-    // finished: the level below needs the first E readings, and the ramp
-    // needs a reading after the baseline (which a falling baseline always
-    // leaves, as it moves the end to its minimum).
+    // The ramp at the end needs a reading after the baseline, which a
+    // falling baseline always leaves (it moves the end to its minimum).
+    // Refuse the others here, with the record as the window left it.
     const bool falling = has_falling_baseline(y0, m0);
-    if (n < e_level) refuse_window();
     if (!falling && record.baseline_end > n - 2) refuse_window();
 
     // Baseline noise.
@@ -104,12 +102,16 @@ void correct_baseline(FittingResult& record, Vector& curve) {
     x.assign_sequence(static_cast<double>(start), 1.0, window.size());
     const LinearFit fit = linear_regression(x, window);
     if (fit.slope > 0) {
+        // The pivot reading E - 1 must lie on the curve.
+        if (e_level > n) refuse_window();
         const double pivot = fit.slope * static_cast<double>(e_level) + fit.intercept;
         for (std::int64_t i = 0; i < n; ++i) w[at(i)] -= fit.slope * static_cast<double>(i + 1) + fit.intercept;
         for (std::int64_t i = 0; i < n; ++i) w[at(i)] += pivot;
     }
     record.baseline_slope = fit.slope;
 
+    // The reading at index 2 and the increments below need four readings.
+    if (n < 4) refuse_window();
     scratch.copy_from(w);
     central_difference(scratch);
     record.max_corrected_slope = largest(scratch);
@@ -150,7 +152,8 @@ void correct_baseline(FittingResult& record, Vector& curve) {
     const double sb = y0[at(ib + 1)] - y0[at(ib)];
     record.baseline_step = sb > sa ? sb : sa;
 
-    // The first E readings average to zero.
+    // The first E readings average to zero; a curve shorter than E ends
+    // here ("end" out of range).
     w -= mean(w.slice(0, at(e_level)));
 
     for (double& value : w)

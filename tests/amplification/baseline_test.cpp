@@ -146,10 +146,13 @@ TEST(CorrectBaseline, RefusesWindowsItCannotFinish) {
     const struct {
         int n;
         std::int16_t start, end, end_after;
+        bool noise_written;
     } cases[] = {
-        {20, 0, 19, 19},  // host end at the last reading
-        {9, 0, 0, 8},     // the default end is the last reading
-        {6, 1, 3, 3},     // the window fits, but levelling needs nine readings
+        {20, 0, 19, 19, false},  // host end at the last reading
+        {9, 0, 0, 8, false},     // the default end is the last reading
+        // The window fits, but a rising baseline pivots on reading 8, which a
+        // six-reading curve lacks: refused after the noise is recorded.
+        {6, 1, 3, 3, true},
     };
     for (const auto& c : cases) {
         FittingResult r = marked();
@@ -161,9 +164,26 @@ TEST(CorrectBaseline, RefusesWindowsItCannotFinish) {
         EXPECT_EQ(r.baseline_start, c.start == 0 ? 3 : c.start) << c.n;
         EXPECT_EQ(r.baseline_end, c.end_after) << c.n;
         EXPECT_NE(r.max_slope_index, -1.0) << c.n;  // written before the window
-        EXPECT_EQ(r.baseline_sd, -1.0) << c.n;  // nothing after it
+        EXPECT_EQ(r.baseline_sd != -1.0, c.noise_written) << c.n;
         EXPECT_EQ(r.baseline_step, -1.0) << c.n;
         for (std::size_t i = 0; i < w.size(); ++i) EXPECT_EQ(w[i], input[i]) << c.n;
+    }
+
+    // A falling eight-reading curve with a host window runs up to the
+    // levelling, which needs nine readings: everything before it is recorded.
+    {
+        FittingResult r = marked();
+        r.baseline_start = 1;
+        r.baseline_end = 3;
+        const double falling[] = {2000, 1900, 1800, 1700, 1600, 1500, 1400, 1300};
+        Vector w = Vector::copy_of(falling, 8);
+        EXPECT_THROW_MSG(correct_baseline(r, w), std::out_of_range, "end下标越界。");
+        EXPECT_EQ(r.baseline_slope, -100.0);
+        EXPECT_EQ(r.third_value, 1800.0);
+        EXPECT_EQ(r.raw_max, 2000.0);
+        EXPECT_EQ(r.max_corrected_slope, -100.0);
+        EXPECT_EQ(r.baseline_step, -100.0);
+        EXPECT_EQ(w[0], 2000.0);  // the curve is unchanged
     }
 
     // Without two readings there is no derivative: the record is not touched.

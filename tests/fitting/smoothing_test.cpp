@@ -20,6 +20,8 @@ TEST(SuperSmooth, WindowsAreTruncatedAtTheEndsAndReadTheInput) {
     // Averaging already averaged values would give 2.1666... at index 1.
     EXPECT_EQ(smooth({1, 2, 3, 4, 5}, 1), (std::vector<double>{1.5, 2, 3, 4, 4.5}));
     EXPECT_EQ(smooth({1, 2, 3, 4, 5}, 10), (std::vector<double>{3, 3, 3, 3, 3}));
+    // The widest half-window covers the curve at once, without walking it.
+    EXPECT_EQ(smooth({1, 2, 3, 4, 5}, 2147483647), (std::vector<double>{3, 3, 3, 3, 3}));
     const std::vector<double> input{0.1, -2.5, 1e300, 7};
     EXPECT_EQ(smooth(input, 0), input);
     for (double v : smooth(input, -1)) EXPECT_TRUE(std::isnan(v));  // empty windows: 0/0
