@@ -23,110 +23,16 @@
 #include <string.h>
 
 #include "QuelmarAlg.h"
+#include "plate_csv.h"
 
 #ifndef QUELMARALG_DATA_DIR
 #define QUELMARALG_DATA_DIR "data"
 #endif
 
-/* ---------------------------------------------------------------------- */
-/* A small reader for numeric CSV files with one (optionally quoted) header */
-/* line.                                                                    */
-/* ---------------------------------------------------------------------- */
-
-enum { MAX_COLUMNS = 16, MAX_NAME = 64, MAX_LINE = 4096 };
-
-typedef struct {
-    int columns;
-    size_t rows;
-    size_t capacity;
-    char names[MAX_COLUMNS][MAX_NAME];
-    double* values[MAX_COLUMNS]; /* one array of `rows` values per column */
-} CsvTable;
-
-static void csv_free(CsvTable* table) {
-    int c;
-    for (c = 0; c < table->columns; ++c) {
-        free(table->values[c]);
-        table->values[c] = NULL;
-    }
-    table->columns = 0;
-    table->rows = 0;
-}
-
-/* Copies one header field without quotes or surrounding blanks. */
-static void copy_name(char* out, const char* begin, const char* end) {
-    size_t n = 0;
-    while (begin < end && (*begin == ' ' || *begin == '"')) ++begin;
-    while (end > begin && (end[-1] == ' ' || end[-1] == '"' || end[-1] == '\r' || end[-1] == '\n')) --end;
-    while (begin < end && n + 1 < MAX_NAME) out[n++] = *begin++;
-    out[n] = '\0';
-}
-
-static int csv_grow(CsvTable* table) {
-    const size_t capacity = table->capacity == 0 ? 256 : table->capacity * 2;
-    int c;
-    for (c = 0; c < table->columns; ++c) {
-        double* grown = (double*)realloc(table->values[c], capacity * sizeof(double));
-        if (grown == NULL) return -1;
-        table->values[c] = grown;
-    }
-    table->capacity = capacity;
-    return 0;
-}
-
-/* Returns 0 on success; on failure the table is empty and a reason printed. */
-static int csv_read(const char* path, CsvTable* table) {
-    char line[MAX_LINE];
-    const char* p;
-    FILE* file = fopen(path, "r");
-    memset(table, 0, sizeof *table);
-    if (file == NULL) {
-        fprintf(stderr, "cannot open %s\n", path);
-        return -1;
-    }
-    if (fgets(line, sizeof line, file) == NULL) {
-        fprintf(stderr, "%s is empty\n", path);
-        fclose(file);
-        return -1;
-    }
-    for (p = line; table->columns < MAX_COLUMNS;) {
-        const char* comma = strchr(p, ',');
-        const char* end = comma != NULL ? comma : p + strlen(p);
-        copy_name(table->names[table->columns++], p, end);
-        if (comma == NULL) break;
-        p = comma + 1;
-    }
-    while (fgets(line, sizeof line, file) != NULL) {
-        char* cursor = line;
-        int c;
-        if (strspn(line, " \r\n") == strlen(line)) continue; /* blank line */
-        if (table->rows == table->capacity && csv_grow(table) != 0) {
-            fprintf(stderr, "out of memory reading %s\n", path);
-            break;
-        }
-        for (c = 0; c < table->columns; ++c) {
-            char* after;
-            const double v = strtod(cursor, &after);
-            if (after == cursor) {
-                fprintf(stderr, "%s: row %lu, column %d is not a number\n", path,
-                        (unsigned long)(table->rows + 2), c + 1);
-                fclose(file);
-                csv_free(table);
-                return -1;
-            }
-            table->values[c][table->rows] = v;
-            cursor = after;
-            while (*cursor == ' ' || *cursor == ',') ++cursor;
-        }
-        ++table->rows;
-    }
-    fclose(file);
-    if (table->rows == 0 || table->columns < 2) {
-        fprintf(stderr, "%s holds no data\n", path);
-        csv_free(table);
-        return -1;
-    }
-    return 0;
+/* The CSV reader of the examples takes the first column apart (it names it
+ * cycles); here every column is a temperature or a dye's readings. */
+static const double* csv_column(const PlateCsv* table, size_t c) {
+    return c == 0 ? table->cycles : table->readings + (c - 1) * table->cycle_count;
 }
 
 /* ---------------------------------------------------------------------- */
@@ -262,21 +168,26 @@ done:
 
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : QUELMARALG_DATA_DIR "/dyemelt.csv";
-    CsvTable table;
-    int c;
+    PlateCsv table;
+    char error[512];
+    size_t c;
     int failures = 0;
 
-    if (csv_read(path, &table) != 0) return 1;
+    if (plate_csv_read(path, &table, error, sizeof error) != 0) {
+        fprintf(stderr, "%s\n", error);
+        return 1;
+    }
     printf("QuelmarAlg %s: melting peaks of %s (%lu readings per dye)\n\n", version(), path,
-           (unsigned long)table.rows);
+           (unsigned long)table.cycle_count);
     printf("%-12s %4s %10s %12s %10s %10s\n", "dye", "peak", "Tm (C)", "height", "sigma (C)", "FWHM (C)");
     /* Columns come in pairs: a temperature column, then the dye's readings. */
-    for (c = 0; c + 1 < table.columns; c += 2) {
-        if (analyse_dye(table.names[c + 1], table.values[c], table.values[c + 1], table.rows) != ALG_OK) {
-            printf("%-12s  (analysis failed)\n", table.names[c + 1]);
+    for (c = 0; c + 1 <= table.well_count; c += 2) {
+        const char* name = table.names[c];
+        if (analyse_dye(name, csv_column(&table, c), csv_column(&table, c + 1), table.cycle_count) != ALG_OK) {
+            printf("%-12s  (analysis failed)\n", name);
             ++failures;
         }
     }
-    csv_free(&table);
+    plate_csv_free(&table);
     return failures == 0 ? 0 : 1;
 }

@@ -4,8 +4,9 @@
  * field is the cycle number and whose other fields are the readings of one
  * well each. Empty fields and NA read as NaN.
  *
- * Header-only and usable from C99 and C++, so that the example programs and
- * the benchmarks share it. The library itself reads no files.
+ * Any numeric table of this shape reads the same way (the melting example
+ * reads its temperature and dye columns with it). Header-only and usable from
+ * C99 and C++, so that the example programs and the benchmarks share it. The library itself reads no files.
  */
 #ifndef QUELMARALG_EXAMPLES_PLATE_CSV_H
 #define QUELMARALG_EXAMPLES_PLATE_CSV_H

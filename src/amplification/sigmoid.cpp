@@ -13,13 +13,6 @@
 namespace quelmar {
 namespace {
 
-// Euclidean norm, summed in index order and then square-rooted.
-double norm(const Vector& v) noexcept {
-    double sum = 0.0;
-    for (double x : v) sum += x * x;
-    return std::sqrt(sum);
-}
-
 // The normal equations of one damped step, solved in storage that is sized
 // once per fit. The arithmetic is that of transposing J, forming Jt r and
 // Jt J with the matrix products, adding the damping on the diagonal,

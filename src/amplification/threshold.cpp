@@ -40,6 +40,7 @@ double calc_threshold(FittingResult* records, std::size_t record_count, const Ve
     const Matrix plate = Matrix::from_column_major(data.data(), cycle_count, well_count);
     Vector levels(well_count);
     double sum_sd = 0.0;
+    const Vector kernel = amplification_kernel();
     Vector curve;
     Vector fitted;
     Vector bend;
@@ -48,7 +49,7 @@ double calc_threshold(FittingResult* records, std::size_t record_count, const Ve
         plate.copy_col_into(w, curve);
         moving_average(curve, 3);
         correct_baseline(record, curve);
-        weighted_kernel_filter(amplification_kernel(), curve);
+        weighted_kernel_filter(kernel, curve);
         const SigmoidParams fit = fit_sigmoid(curve);
         record.sigmoid_amplitude = fit.amplitude;
         record.sigmoid_midpoint = fit.midpoint;

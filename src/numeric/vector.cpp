@@ -1,5 +1,6 @@
 #include "numeric/vector.h"
 
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -128,6 +129,8 @@ double dot(const Vector& a, const Vector& b) {
     for (std::size_t i = 0; i < a.size(); ++i) sum += a[i] * b[i];
     return sum;
 }
+
+double norm(const Vector& v) { return std::sqrt(dot(v, v)); }
 
 double mean(const Vector& v) noexcept {
     double sum = 0.0;

@@ -71,6 +71,9 @@ inline Vector operator*(Vector a, double s) { return a *= s; }
 // Sum of a[i] * b[i] from 0.0 in ascending i; sizes must match.
 double dot(const Vector& a, const Vector& b);
 
+// Euclidean norm: the square root of dot(v, v).
+double norm(const Vector& v);
+
 // Sum of the elements in ascending order divided by the size: NaN when empty.
 double mean(const Vector& v) noexcept;
 

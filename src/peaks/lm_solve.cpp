@@ -15,8 +15,6 @@ constexpr double kStepTolerance = 1e-06;
 constexpr double kDampingExponent = 3.0;
 constexpr int kIterationLimit = 100;
 
-double norm(const Vector& v) { return std::sqrt(dot(v, v)); }
-
 // The linearisation of f at x: its Jacobian J (x is shifted by the
 // difference step on the way, as numerical_jacobian leaves it), the normal
 // matrix A = J^T J, the residual r at the shifted x and the gradient

@@ -4,13 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "QuelmarAlg.h"
 #include "amplification/threshold.h"
+#include "csv_columns.h"
 #include "expect_throw.h"
 #include "gbk.h"
 #include "numeric/vector.h"
@@ -152,23 +151,11 @@ struct Plate {
 };
 
 Plate read_real_plate() {
-    std::ifstream in(QUELMARALG_DATA_DIR "/reps384.csv");
-    std::string line;
-    std::getline(in, line);
-    std::vector<double> rows;  // cycle after cycle
+    const auto columns = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/reps384.csv");
     Plate p;
-    while (std::getline(in, line)) {
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream cells(line);
-        double value;
-        if (!(cells >> value)) continue;  // the cycle number
-        while (cells >> value) rows.push_back(value);
-        ++p.cycles;
-    }
-    p.wells = p.cycles == 0 ? 0 : rows.size() / p.cycles;
-    p.data.resize(rows.size());
-    for (std::size_t c = 0; c < p.cycles; ++c)
-        for (std::size_t w = 0; w < p.wells; ++w) p.data[w * p.cycles + c] = rows[c * p.wells + w];
+    p.cycles = columns.empty() ? 0 : columns[0].size();
+    p.wells = columns.empty() ? 0 : columns.size() - 1;  // column 0 holds the cycle numbers
+    for (std::size_t w = 1; w < columns.size(); ++w) p.data.insert(p.data.end(), columns[w].begin(), columns[w].end());
     return p;
 }
 

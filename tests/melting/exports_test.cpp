@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "QuelmarAlg.h"
+#include "csv_columns.h"
 #include "gbk.h"
 
 namespace {
@@ -82,11 +82,8 @@ size_t argmax(const std::vector<double>& v) {
 
 TEST(Melting, RealDyesPeakWhereTheirFluorescenceFallsFastest) {
     // Columns T0, EvaGreen, T1, SybrGreen.I, T2, Syto13 after a quoted header.
-    std::ifstream in(QUELMARALG_DATA_DIR "/dyemelt.csv");
-    in.ignore(1000, '\n');
-    std::vector<double> columns[6];
-    size_t k = 0;
-    for (double v; in >> v; in.ignore()) columns[k++ % 6].push_back(v);
+    const auto columns = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/dyemelt.csv");
+    ASSERT_EQ(columns.size(), 6u);
     ASSERT_EQ(columns[5].size(), 165u);
     for (int dye = 0; dye < 3; ++dye) {
         const std::vector<double>& t = columns[2 * dye];

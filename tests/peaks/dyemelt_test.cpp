@@ -5,13 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include "QuelmarAlg.h"
+#include "csv_columns.h"
 #include "peak_test_support.h"
 
 namespace {
@@ -19,18 +16,7 @@ namespace {
 using namespace peaks_test;
 
 // The six columns of the file (temperature and reading per dye).
-std::vector<V> read_columns() {
-    std::ifstream in(QUELMARALG_DATA_DIR "/dyemelt.csv");
-    std::string text;
-    std::getline(in, text);  // the header
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    std::replace(text.begin(), text.end(), ',', ' ');
-    std::istringstream values(text);
-    std::vector<V> columns(6);
-    size_t k = 0;
-    for (double v; values >> v; ++k) columns[k % 6].push_back(v);
-    return columns;
-}
+std::vector<V> read_columns() { return quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/dyemelt.csv"); }
 
 // The road of the example program: -dF/dT, smoothed over +-20 grid points
 // and freed of its background, maxima above a tenth of the curve as the

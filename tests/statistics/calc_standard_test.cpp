@@ -3,26 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "QuelmarAlg.h"
+#include "csv_columns.h"
 #include "gbk.h"
 
 namespace {
 
 TEST(CalcStandard, ReproducesTheCertifiedNorrisRegression) {
-    std::ifstream file(QUELMARALG_DATA_DIR "/nist_norris.csv");
-    std::string header;
-    ASSERT_TRUE(std::getline(file, header));
-    ASSERT_EQ(header, "y,x");
-    std::vector<double> x, y;
-    char comma;
-    for (double xv, yv; file >> yv >> comma >> xv;) {
-        y.push_back(yv);
-        x.push_back(xv);
-    }
+    // Columns y, x.
+    const auto columns = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/nist_norris.csv");
+    ASSERT_EQ(columns.size(), 2u);
+    const std::vector<double>& y = columns[0];
+    const std::vector<double>& x = columns[1];
     ASSERT_EQ(x.size(), 36u);
 
     double out[4];
