@@ -1,4 +1,4 @@
-// Test helpers: the GBK bytes of a UTF-8 text, converted independently of the
+// Test helpers: texts between UTF-8 and GBK, converted independently of the
 // library's own table with the C library's iconv.
 #pragma once
 
@@ -9,20 +9,20 @@
 
 namespace quelmar_test {
 
-inline std::string gbk(const std::string& utf8) {
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv has no GBK");
-    std::string in = utf8;
+inline std::string convert(std::string in, const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert");
     std::string out(in.size() * 2 + 1, '\0');
-    char* src = in.data();
-    char* dst = out.data();
-    size_t src_left = in.size();
-    size_t dst_left = out.size();
+    char *src = in.data(), *dst = out.data();
+    size_t src_left = in.size(), dst_left = out.size();
     const size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
     iconv_close(cd);
-    if (rc == static_cast<size_t>(-1)) throw std::runtime_error("not convertible to GBK");
+    if (rc == static_cast<size_t>(-1)) throw std::runtime_error("not convertible");
     out.resize(out.size() - dst_left);
     return out;
 }
+
+inline std::string gbk(const std::string& utf8) { return convert(utf8, "GBK", "UTF-8"); }
+inline std::string utf8(const std::string& gbk) { return convert(gbk, "UTF-8", "GBK"); }
 
 }  // namespace quelmar_test
