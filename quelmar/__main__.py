@@ -22,8 +22,8 @@ def _has_numpy():
 
 def _rerun():
     here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    other = os.path.realpath(SYSTEM_PYTHON)
-    if (os.path.realpath(sys.executable) != other and os.access(SYSTEM_PYTHON, os.X_OK)
+    # Only an interpreter that imports numpy is run, so this cannot loop.
+    if (os.access(SYSTEM_PYTHON, os.X_OK)
             and subprocess.run([SYSTEM_PYTHON, "-c", "import numpy"], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL).returncode == 0):
         code = (f"import sys; sys.path.insert(0, {here!r}); sys.argv[0] = 'quelmar'; "
