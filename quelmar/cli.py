@@ -271,6 +271,9 @@ def main(argv=None):
             from . import plots
             getattr(plots, args.command)(plates, args.plot)
         return 0
+    except BrokenPipeError:  # the reader of stdout has seen enough (| head)
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
     except QuelmarError as e:  # a library failure names no file: say which
         problem = f"{', '.join(args.files)}: {e}" if e.code is not None else str(e)
     except (InputError, ValueError) as e:

@@ -50,10 +50,12 @@ class Group:
     run: str
     target: str
     wells: list
+    show_run: bool = True
 
     @property
     def label(self):
-        return " / ".join(p for p in (self.run, self.target) if p) or "plate"
+        """"run / target", without the run when the file has only one."""
+        return " / ".join(p for p in (self.run if self.show_run else "", self.target) if p) or "plate"
 
     def amplification(self):
         """Cycle numbers and a wells x cycles array of the wells that have amplification data."""
@@ -97,4 +99,5 @@ class PlateFile:
         for w in self.wells:
             if wanted is None or w.target == wanted:
                 out.setdefault((w.run, w.target), []).append(w)
-        return [Group(run, tar, wells) for (run, tar), wells in out.items()]
+        several = len({w.run for w in self.wells}) > 1
+        return [Group(run, tar, wells, several) for (run, tar), wells in out.items()]

@@ -13,7 +13,7 @@ sys.path.insert(0, str(ROOT))
 
 try:
     from quelmar import core
-except ImportError as error:  # numpy missing, or LibraryNotFoundError from the lookup
+except Exception as error:  # numpy missing, or LibraryNotFoundError from the lookup
     pytest.exit(f"quelmar cannot be imported: {error}", returncode=3)
 
 
