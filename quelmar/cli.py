@@ -24,9 +24,20 @@ readings as they are, --scale F multiplies them by F.
 Exit status: 0 on success, 2 on bad input (one line on stderr)."""
 
 
+EXAMPLES = """\
+Examples, from the project root:
+  python3 -m quelmar amplify data/rdml/stepone_std.rdml --plot amplification.png
+  python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
+  python3 -m quelmar melt data/dyemelt.csv --plot melting.png
+  python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --range 65:95 --max-fwhm 8
+  python3 -m quelmar standard data/rdml/stepone_std.rdml --plot standard.png
+
+"""
+
+
 def _parser():
     p = argparse.ArgumentParser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
-                                epilog=EPILOG,
+                                epilog=EXAMPLES + EPILOG,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
@@ -278,6 +289,10 @@ def main(argv=None):
         problem = f"{', '.join(args.files)}: {e}" if e.code is not None else str(e)
     except (InputError, ValueError) as e:
         problem = str(e)
+    except ImportError as e:  # matplotlib for --plot
+        problem = f"{e} (Debian: apt-get install python3-matplotlib)"
+    except KeyboardInterrupt:
+        return 130
     except OSError as e:
         problem = f"{e.filename}: {e.strerror}" if e.filename else str(e)
     progress.done()
