@@ -8,7 +8,9 @@ is the command.
 """
 try:
     import numpy as _numpy  # noqa: F401
-except ImportError as _missing:  # the command re-runs itself under an interpreter that has numpy
+except ImportError as _error:  # the command re-runs itself under an interpreter that has numpy
+    _missing = str(_error)
+
     def __getattr__(name):
         raise ImportError(f"quelmar needs numpy, which this Python does not have "
                           f"(try /usr/bin/python3): {_missing}")

@@ -186,11 +186,12 @@ def _quantities(args):
     return table
 
 
-def _assign(name, table):
+def _assign(well, table):
+    """The quantity given for the well's name by --quantity, else the file's."""
     for prefix, q in table:
-        if name == prefix or (name.startswith(prefix) and not name[len(prefix)].isalnum()):
+        if well.name == prefix or (well.name.startswith(prefix) and not well.name[len(prefix)].isalnum()):
             return q
-    return math.nan
+    return well.quantity
 
 
 def standard(args, progress):
@@ -199,7 +200,7 @@ def standard(args, progress):
     plates, _ = amplify(args, progress)
     fits, rows = [], []
     for p in plates:
-        q = [w.quantity if math.isnan(_assign(w.name, table)) else _assign(w.name, table) for w in p["well_list"]]
+        q = [_assign(w, table) for w in p["well_list"]]
         ct = p["result"].ct_linear
         usable = [i for i in range(len(q)) if q[i] > 0 and math.isfinite(ct[i])]
         if len(usable) < 2:

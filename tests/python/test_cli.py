@@ -81,7 +81,7 @@ def test_standard_of_a_csv_plate_with_quantities_by_name(capsys):
     (["standard", str(DATA / "rdml" / "lc96_bACTXY.rdml")], "no wells with a quantity and a Ct"),
 ])
 def test_bad_input_is_one_line_and_status_2(args, problem, capsys):
-    assert main(args) == 2
+    assert main(args + ["--quiet"]) == 2
     captured = capsys.readouterr()
     assert captured.out == "" and captured.err.count("\n") == 1 and problem in captured.err
 
