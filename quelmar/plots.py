@@ -62,18 +62,20 @@ def melt(plates, path):
     fig, axes = _panels(len(plates))
     for ax, p in zip(axes, plates):
         colours = plt.cm.tab10(np.arange(len(p["results"])) % 10)
+        few = len(p["results"]) <= 8
         for (w, m), colour in zip(p["results"], colours):
-            ax.plot(m.grid, m.conditioned, color=colour, linewidth=1.0, alpha=0.8)
+            ax.plot(m.grid, m.conditioned, color=colour, linewidth=1.0, alpha=0.8, label=w.name if few else None)
             ax.plot(m.grid, m.fitted, color=colour, linewidth=0.9, linestyle="--")
             ax.plot(m.tm, m.height, "v", color=colour, markersize=5)
             if len(p["results"]) <= 6:
                 for tm, h in zip(m.tm, m.height):
                     ax.annotate(f"{tm:.1f}", (tm, h), textcoords="offset points", xytext=(0, 5), ha="center",
                                 fontsize=7)
-        ax.plot([], [], color="0.3", label="-dF/dT (smoothed, background removed)")
+        ax.plot([], [], color="0.3", label="-dF/dT, conditioned")
         ax.plot([], [], color="0.3", linestyle="--", label="fitted Gaussians")
         ax.plot([], [], "v", color="0.3", label="Tm")
-        ax.legend(loc="upper left", fontsize=8)
+        ax.margins(y=0.12)  # room for the Tm labels above the tallest peak
+        ax.legend(loc="upper right", fontsize=7)
         ax.set_title(_title(p), fontsize=9)
         ax.set_xlabel("temperature (°C)")
         ax.set_ylabel("-dF/dT")

@@ -22,3 +22,15 @@ pc() { PKG_CONFIG_PATH="$pcdir" pkg-config "$@" QuelmarAlg; }
 cc -std=c99 tests/install/consumer.c $(pc --cflags) $(pc --libs) -lm \
    -Wl,-rpath,"$(pc --variable=libdir)" -o "$prefix/consumer-pkgconfig"
 echo -n "pkg-config:   " && "$prefix/consumer-pkgconfig"
+
+# The installed command and package find the installed library with no
+# environment to help them (run away from the checkout).
+data=$(pwd)/data/rdml/stepone_std.rdml
+loaded=$(cd / && env -i PATH=/usr/bin:/bin PYTHONPATH="$prefix/lib/python3/dist-packages" \
+         /usr/bin/python3 -c 'import quelmar; print(quelmar.LIBRARY_PATH)')
+case "$loaded" in
+  "$prefix"/*) echo "python:       loads $loaded" ;;
+  *) echo "python: loaded $loaded, not the installed library" >&2; exit 1 ;;
+esac
+(cd / && env -i PATH=/usr/bin:/bin "$prefix/bin/quelmar" amplify "$data" --quiet --out "$prefix/ct.csv")
+echo "quelmar:      $(($(wc -l < "$prefix/ct.csv") - 1)) wells analysed by the installed command"
