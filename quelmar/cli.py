@@ -275,13 +275,15 @@ def main(argv=None):
     try:
         plates, rows = {"amplify": amplify, "melt": melt, "standard": standard}[args.command](args, progress)
         progress.done()
+        # Files first: a reader that closes stdout early (| head) must not
+        # cost the plot.
+        if args.plot:
+            from . import plots
+            getattr(plots, args.command)(plates, args.plot)
         if args.out:
             write_out(args.out, args.command, rows)
         else:
             print_table(args.command, plates, rows)
-        if args.plot:
-            from . import plots
-            getattr(plots, args.command)(plates, args.plot)
         return 0
     except BrokenPipeError:  # the reader of stdout has seen enough (| head)
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
