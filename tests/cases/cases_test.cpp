@@ -167,7 +167,7 @@ struct Call {
         EXPECT_EQ(alg_get_gausscoeff_data(s, &f[0].n, &f[0].p, &f[1].n, &f[1].p, &f[2].n, &f[2].p), ALG_OK);
         for (int i = 0; i < 3; ++i) {
             o.out[keys[i]] = f[i].p == nullptr ? V() : V(f[i].p, f[i].p + f[i].n);
-            o.intact[keys[i]] = !compare || o.out[keys[i]] == (has(keys[i]) ? get(keys[i]) : V());
+            o.intact[keys[i]] = compare && o.out[keys[i]] == (has(keys[i]) ? get(keys[i]) : V());
             alg_darray_release(&f[i].p);
         }
     }
