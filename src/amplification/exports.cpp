@@ -1,46 +1,89 @@
-// Exports of the amplification analysis.
-#include <cstring>
+// Exports of the amplification analysis. The analyses work on WellRecords;
+// the exports copy the host's FittingResults in and the results back out.
 #include <stdexcept>
 
 #include "QuelmarAlg.h"
 #include "amplification/linear_ct.h"
+#include "amplification/record.h"
 #include "amplification/sigmoid.h"
 #include "amplification/threshold.h"
-#include "frame/block_array.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
+#include "base/allocator.h"
+#include "base/block_array.h"
+#include "base/messages.h"
+#include "boundary/call_frame.h"
+#include "boundary/handed_array.h"
 #include "numeric/matrix.h"
 #include "numeric/vector.h"
 
 using quelmar::Matrix;
 using quelmar::Vector;
+using quelmar::WellRecord;
 
 namespace {
 
-// Runs an analysis that rewrites the caller's records well by well. Callers
-// are told that a window out of range (20) or a singular fit (10) leaves the
-// wells before the failing one written; any other failure (100: out of memory)
-// must not, or the baseline windows the next analysis reuses would silently
-// differ from the ones the caller holds. The snapshot is taken before the
-// first write, so failing to take it changes nothing either.
-template <class Work>
-void with_records_kept_on_failure(FittingResult* records, size_t recordCount, size_t wellCount, Work&& work) {
-    const size_t written = recordCount < wellCount ? 0 : wellCount;
-    quelmar::BlockArray<FittingResult> snapshot(written);
-    if (written != 0) std::memcpy(&snapshot[0], records, written * sizeof(FittingResult));
-    try {
-        work();
-    } catch (const std::invalid_argument&) {
-        throw;
-    } catch (const std::out_of_range&) {
-        throw;
-    } catch (const std::range_error&) {
-        throw;
-    } catch (...) {
-        if (written != 0) std::memcpy(records, &snapshot[0], written * sizeof(FittingResult));
-        throw;
-    }
+// The fields an analysis shares with the host's record, either way round.
+template <class To, class From>
+void copy_fields(To& to, const From& from) {
+    to.max_slope_index = from.max_slope_index;
+    to.amplification_ratio = from.amplification_ratio;
+    to.baseline_step = from.baseline_step;
+    to.max_corrected_slope = from.max_corrected_slope;
+    to.third_value = from.third_value;
+    to.raw_max = from.raw_max;
+    to.baseline_slope = from.baseline_slope;
+    to.baseline_start = from.baseline_start;
+    to.baseline_end = from.baseline_end;
+    to.sigmoid_amplitude = from.sigmoid_amplitude;
+    to.sigmoid_midpoint = from.sigmoid_midpoint;
+    to.sigmoid_steepness = from.sigmoid_steepness;
+    to.baseline_sd = from.baseline_sd;
+    to.low_signal = from.low_signal;
+    to.no_growth = from.no_growth;
 }
+
+// One record per well is written: a shorter record array would be written
+// past its end, so it is refused before any record is touched.
+void require_records(size_t recordCount, size_t wellCount) {
+    if (recordCount < wellCount) throw std::invalid_argument(quelmar::msg::kBadInput);
+}
+
+// Copies of the host's first `count` records for an analysis to work on.
+// They go back to the host when the analysis succeeds, and when it fails on
+// a window out of range (20) or a singular fit (10), since the host is told
+// that the wells before the failing one stay written. Any other failure (100:
+// out of memory) leaves every record exactly as it was, or the baseline
+// windows the next analysis reuses would silently differ from the host's.
+class RecordCopies {
+public:
+    RecordCopies(FittingResult* records, size_t count) : host_(records), copies_(count) {
+        for (size_t i = 0; i < count; ++i) copy_fields(copies_[i], host_[i]);
+    }
+
+    template <class Analysis>
+    void run(Analysis&& analysis) {
+        try {
+            analysis(copies_.data());
+        } catch (const std::invalid_argument&) {
+            write_back();
+            throw;
+        } catch (const std::out_of_range&) {
+            write_back();
+            throw;
+        } catch (const std::range_error&) {
+            write_back();
+            throw;
+        }
+        write_back();
+    }
+
+private:
+    void write_back() noexcept {
+        for (size_t i = 0; i < copies_.size(); ++i) copy_fields(host_[i], copies_[i]);
+    }
+
+    FittingResult* host_;
+    quelmar::BlockArray<WellRecord> copies_;
+};
 
 }  // namespace
 
@@ -57,7 +100,11 @@ QUELMARALG_API int alg_sigmoid(const double* params, double* values, size_t n) {
 QUELMARALG_API int alg_sigmoid_batch_calc_ct(const FittingResult* records, size_t recordCount, size_t /*unused*/,
                                              double* ct) {
     return quelmar::call_frame([&] {
-        const Vector cts = quelmar::sigmoid_batch_ct(records, recordCount);
+        Vector cts(recordCount);
+        for (size_t i = 0; i < recordCount; ++i) {
+            const FittingResult& r = records[i];
+            cts[i] = quelmar::sigmoid_ct({r.sigmoid_amplitude, r.sigmoid_midpoint, r.sigmoid_steepness});
+        }
         quelmar::copy_out(cts, ct);
     });
 }
@@ -66,9 +113,11 @@ QUELMARALG_API int alg_calc_threshold(FittingResult* records, size_t recordCount
                                       size_t wellCount, size_t cycleCount, double* threshold) {
     return quelmar::call_frame([&] {
         const Vector plate = Vector::copy_of(data, quelmar::checked_product(wellCount, cycleCount));
+        require_records(recordCount, wellCount);
+        RecordCopies copies(records, recordCount);
         double value = 0.0;
-        with_records_kept_on_failure(records, recordCount, wellCount, [&] {
-            value = quelmar::calc_threshold(records, recordCount, plate, wellCount, cycleCount);
+        copies.run([&](WellRecord* wells) {
+            value = quelmar::calc_threshold(wells, recordCount, plate, wellCount, cycleCount);
         });
         *threshold = value;
     });
@@ -79,11 +128,12 @@ QUELMARALG_API int alg_linear_batch_calc_ct(FittingResult* records, size_t recor
                                             double* curves, double* ct) {
     return quelmar::call_frame([&] {
         const Vector plate = Vector::copy_of(data, quelmar::checked_product(wellCount, cycleCount));
+        require_records(recordCount, wellCount);
+        RecordCopies copies(records, wellCount);
         Matrix conditioned;
         Vector cts;
-        with_records_kept_on_failure(records, recordCount, wellCount, [&] {
-            cts = quelmar::linear_batch_ct(plate, records, recordCount, threshold, wellCount, cycleCount,
-                                           conditioned);
+        copies.run([&](WellRecord* wells) {
+            cts = quelmar::linear_batch_ct(plate, wells, recordCount, threshold, wellCount, cycleCount, conditioned);
         });
         quelmar::copy_out(cts, ct);
         quelmar::copy_out(conditioned.elements(), curves);

@@ -6,10 +6,10 @@
 #include <stdexcept>
 
 #include "amplification/baseline.h"
-#include "amplification/curve_primitives.h"
+#include "base/allocator.h"
+#include "base/messages.h"
+#include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
-#include "frame/boundary.h"
-#include "frame/messages.h"
 
 namespace quelmar {
 
@@ -72,12 +72,9 @@ double crossing_ct(const Vector& curve, double threshold, double& ratio) {
     return (threshold - intercept) / slope;
 }
 
-Vector linear_batch_ct(const Vector& data, FittingResult* records, std::size_t record_count, double threshold,
+Vector linear_batch_ct(const Vector& data, WellRecord* wells, std::size_t record_count, double threshold,
                        std::size_t well_count, std::size_t cycle_count, Matrix& curves) {
     if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
-    // One record per well is written: a shorter record array would be
-    // written past its end.
-    if (record_count < well_count) throw std::invalid_argument(msg::kBadInput);
 
     Vector ct(record_count);
     curves.assign_fill(0.0, cycle_count, well_count);
@@ -85,7 +82,7 @@ Vector linear_batch_ct(const Vector& data, FittingResult* records, std::size_t r
     // copied straight from there into one reused vector.
     Vector curve;
     for (std::size_t w = 0; w < well_count; ++w) {
-        FittingResult& record = records[w];
+        WellRecord& record = wells[w];
         curve.assign_copy(data.data() + w * cycle_count, cycle_count);
         moving_average(curve, kFirstSmoothingHalfWindow);
         condition_curve(record, curve);

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "QuelmarAlg.h"
+#include "amplification/record.h"
 #include "numeric/matrix.h"
 #include "numeric/vector.h"
 
@@ -14,10 +14,10 @@ namespace quelmar {
 // readings around the crossing (0.0 when there is none).
 double crossing_ct(const Vector& curve, double threshold, double& ratio);
 
-// Conditions every well of a plate (data well after well) and returns one
-// Ct per record; curves becomes the cycleCount x wellCount matrix of the
-// conditioned curves.
-Vector linear_batch_ct(const Vector& data, FittingResult* records, std::size_t record_count, double threshold,
+// Conditions every well of a plate (data well after well) into its record
+// and returns record_count Cts, those past the wells 0; curves becomes the
+// cycle_count x well_count matrix of the conditioned curves.
+Vector linear_batch_ct(const Vector& data, WellRecord* wells, std::size_t record_count, double threshold,
                        std::size_t well_count, std::size_t cycle_count, Matrix& curves);
 
 }  // namespace quelmar

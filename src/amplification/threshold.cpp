@@ -1,14 +1,13 @@
 #include "amplification/threshold.h"
 
-#include <cmath>
 #include <stdexcept>
 
 #include "amplification/baseline.h"
-#include "amplification/curve_primitives.h"
 #include "amplification/sigmoid.h"
+#include "base/allocator.h"
+#include "base/messages.h"
+#include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
-#include "frame/boundary.h"
-#include "frame/messages.h"
 #include "numeric/matrix.h"
 
 namespace quelmar {
@@ -17,10 +16,9 @@ namespace {
 // The fitted logistic at cycles 1 .. cycle_count (into fitted), read one
 // cycle before its sharpest upward bend: the level where the fitted curve
 // has clearly left its baseline.
-double fitted_curve_level(const SigmoidParams& fit, std::size_t cycle_count, Vector& fitted, Vector& bend) {
+double fitted_curve_level(const LogisticParams& fit, std::size_t cycle_count, Vector& fitted, Vector& bend) {
     fitted.assign_fill(0.0, cycle_count);
-    for (std::size_t i = 0; i < cycle_count; ++i)
-        fitted[i] = fit.amplitude / (std::exp((static_cast<double>(i + 1) - fit.midpoint) * (-fit.steepness)) + 1.0);
+    for (std::size_t i = 0; i < cycle_count; ++i) fitted[i] = logistic(fit, static_cast<double>(i + 1));
     bend.copy_from(fitted);
     central_difference(bend);
     central_difference(bend);
@@ -30,11 +28,8 @@ double fitted_curve_level(const SigmoidParams& fit, std::size_t cycle_count, Vec
 
 }  // namespace
 
-double calc_threshold(FittingResult* records, std::size_t record_count, const Vector& data, std::size_t well_count,
+double calc_threshold(WellRecord* records, std::size_t record_count, const Vector& data, std::size_t well_count,
                       std::size_t cycle_count) {
-    // Every well is written into its own record: a shorter record array
-    // would be overrun, so it is refused before any record is touched.
-    if (record_count < well_count) throw std::invalid_argument(msg::kBadInput);
     if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
 
     const Matrix plate = Matrix::from_column_major(data.data(), cycle_count, well_count);
@@ -45,12 +40,12 @@ double calc_threshold(FittingResult* records, std::size_t record_count, const Ve
     Vector fitted;
     Vector bend;
     for (std::size_t w = 0; w < well_count; ++w) {
-        FittingResult& record = records[w];
+        WellRecord& record = records[w];
         plate.copy_col_into(w, curve);
         moving_average(curve, 3);
         correct_baseline(record, curve);
         weighted_kernel_filter(kernel, curve);
-        const SigmoidParams fit = fit_sigmoid(curve);
+        const LogisticParams fit = fit_sigmoid(curve);
         record.sigmoid_amplitude = fit.amplitude;
         record.sigmoid_midpoint = fit.midpoint;
         record.sigmoid_steepness = fit.steepness;

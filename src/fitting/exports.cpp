@@ -3,8 +3,8 @@
 #include "fitting/moving_average.h"
 #include "fitting/quadratic.h"
 #include "fitting/running_smooth.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
+#include "boundary/handed_array.h"
+#include "boundary/call_frame.h"
 #include "numeric/vector.h"
 
 #include <stdexcept>

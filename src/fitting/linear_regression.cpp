@@ -3,7 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 

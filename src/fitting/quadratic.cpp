@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 
@@ -36,16 +36,7 @@ Matrix quadratic_fit_operator(const Vector& x) {
 
 void quadratic_least_squares(const Vector& x, const Vector& y, Vector& coeffs) {
     const Matrix op = quadratic_fit_operator(x);
-    multiply(op, y, &coeffs);
-}
-
-Vector quadratic_eval(const Vector& coeffs, const Vector& x) {
-    const double c0 = coeffs[0];
-    const double c1 = coeffs[1];
-    const double c2 = coeffs[2];
-    Vector r(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) r[i] = quadratic_value(c0, c1, c2, x[i]);
-    return r;
+    multiply(op, y, coeffs);
 }
 
 }  // namespace quelmar

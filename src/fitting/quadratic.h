@@ -29,7 +29,4 @@ inline double quadratic_value(double c0, double c1, double c2, double x) noexcep
     return ((x * x) * c0 + x * c1) + c2;
 }
 
-// The parabola coeffs (at least three elements) at every element of x.
-Vector quadratic_eval(const Vector& coeffs, const Vector& x);
-
 }  // namespace quelmar

@@ -33,7 +33,7 @@ void flatten_isolated_extremes(double* w) {
 // matrix-vector product would run them.
 void replace_by_parabola(double* w, const Matrix& fit, const Vector& x) {
     double c[3];
-    for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t k = 0; k < fit.rows(); ++k) {
         double sum = 0.0;
         for (std::size_t j = 0; j < kWindow; ++j) sum += fit(k, j) * w[j];
         c[k] = sum;

@@ -2,15 +2,15 @@
 
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 
-CubicSpline::CubicSpline(const double* x, const double* y, std::size_t n) : n_(n) {
+CubicSpline::CubicSpline(const Vector& x, const Vector& y) : n_(x.size()) {
+    const std::size_t n = n_;
     if (n < 3) throw std::invalid_argument(msg::kSplineTooFewKnots);
-    if (x == nullptr || y == nullptr) throw std::invalid_argument(msg::kSplineNullData);
-    x_.assign_copy(x, n);
-    y_.assign_copy(y, n);
+    x_.assign_copy(x.data(), n);
+    y_.assign_copy(y.data(), n);
     a_.assign_fill(0.0, n);
     b_.assign_fill(0.0, n);
     c_.assign_fill(0.0, n);
@@ -79,7 +79,7 @@ Vector spline_resample(const Vector& x, const Vector& y, const Vector& grid) {
     if (x.size() != y.size()) throw std::invalid_argument(msg::kSplineLengthsDiffer);
     Vector result;
     result.assign_fill(0.0, grid.size());
-    const CubicSpline spline(x.data(), y.data(), x.size());
+    const CubicSpline spline(x, y);
     for (std::size_t k = 0; k < grid.size(); ++k) result[k] = spline(grid[k]);
     return result;
 }

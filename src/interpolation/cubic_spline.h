@@ -14,8 +14,9 @@ namespace quelmar {
 // and repeats give infinite or NaN coefficients rather than an error.
 class CubicSpline {
 public:
-    // Refuses fewer than three knots, then null arrays (std::invalid_argument).
-    CubicSpline(const double* x, const double* y, std::size_t n);
+    // Knots (x[i], y[i]); y is as long as x. Refuses fewer than three knots
+    // (std::invalid_argument).
+    CubicSpline(const Vector& x, const Vector& y);
 
     std::size_t size() const noexcept { return n_; }
     const Vector& x() const noexcept { return x_; }

@@ -1,7 +1,7 @@
 // Exports of the interpolation routines.
 #include "QuelmarAlg.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
+#include "boundary/call_frame.h"
+#include "boundary/handed_array.h"
 #include "interpolation/cubic_spline.h"
 #include "interpolation/refine_grid.h"
 #include "numeric/vector.h"
@@ -16,7 +16,7 @@ QUELMARALG_API int alg_cubic_interpolation(const double* x, const double* y, siz
         const Vector knots_x = Vector::copy_of(x, n);
         const Vector knots_y = Vector::copy_of(y, n);
         const Vector at = Vector::copy_of(xq, nq);
-        const quelmar::CubicSpline spline(knots_x.data(), knots_y.data(), n);
+        const quelmar::CubicSpline spline(knots_x, knots_y);
         Vector values(nq);
         for (std::size_t i = 0; i < nq; ++i) values[i] = spline(at[i]);
         quelmar::copy_out(values, yq);

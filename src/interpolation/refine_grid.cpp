@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "frame/boundary.h"
-#include "frame/messages.h"
+#include "base/allocator.h"
+#include "base/messages.h"
 
 namespace quelmar {
 

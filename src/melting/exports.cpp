@@ -1,7 +1,7 @@
 // Exports of the melting curve analysis.
 #include "QuelmarAlg.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
+#include "boundary/handed_array.h"
+#include "boundary/call_frame.h"
 #include "melting/melting_derivative.h"
 #include "melting/normalization.h"
 #include "numeric/vector.h"

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <utility>
 
-#include "amplification/curve_primitives.h"
+#include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
-#include "frame/messages.h"
+#include "base/messages.h"
 #include "interpolation/cubic_spline.h"
 #include "interpolation/refine_grid.h"
 

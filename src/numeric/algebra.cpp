@@ -1,11 +1,11 @@
-// Products, concatenation, elimination, inversion and the Jacobian. The
-// fits solve their normal equations with these, and the order of every
-// floating-point operation here is part of their results.
+// Products, elimination and inversion. The fits solve their normal equations
+// with these, and the order of every floating-point operation here is part
+// of their results.
 #include <cmath>
 #include <stdexcept>
 #include <utility>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 #include "numeric/matrix.h"
 
 namespace quelmar {
@@ -23,8 +23,7 @@ Matrix& Matrix::operator*=(const Matrix& other) {
     return *this;
 }
 
-void multiply(const Matrix& m, const Vector& v, Vector* out) {
-    if (out == nullptr) throw std::invalid_argument(msg::kOutNull);
+void multiply(const Matrix& m, const Vector& v, Vector& out) {
     if (m.cols() != v.size()) throw std::invalid_argument(msg::kMatrixVectorShape);
     Vector result(m.rows());
     for (std::size_t i = 0; i < m.rows(); ++i) {
@@ -32,23 +31,12 @@ void multiply(const Matrix& m, const Vector& v, Vector* out) {
         for (std::size_t j = 0; j < m.cols(); ++j) sum += m(i, j) * v[j];
         result[i] = sum;
     }
-    *out = std::move(result);
-}
-
-void Matrix::append_columns(const Matrix& other) {
-    if (rows_ != other.rows_) throw std::invalid_argument(msg::kAppendRowsDiffer);
-    Matrix joined(rows_, cols_ + other.cols_);
-    for (std::size_t r = 0; r < rows_; ++r) {
-        for (std::size_t c = 0; c < cols_; ++c) joined(r, c) = (*this)(r, c);
-        for (std::size_t c = 0; c < other.cols_; ++c) joined(r, cols_ + c) = other(r, c);
-    }
-    *this = std::move(joined);
+    out = std::move(result);
 }
 
 bool Matrix::forward_eliminate() {
     const std::size_t n = rows_;
     if (n == 0) return false;
-    if (n == 1) return true;
     for (std::size_t k = 0; k + 1 < n; ++k) {
         // Strictly greater than the best so far, starting from 0.0: ties go to
         // the lowest row, and zeros and NaNs are never pivots.
@@ -76,11 +64,17 @@ bool Matrix::forward_eliminate() {
 bool Matrix::invert() {
     if (rows_ != cols_) throw std::invalid_argument(msg::kNotSquare);
     const std::size_t n = rows_;
-    Matrix identity(n, n);
-    for (std::size_t i = 0; i < n; ++i) identity(i, i) = 1.0;
-    append_columns(identity);
-    if (!gauss_jordan()) return false;
-    keep_columns(n, 2 * n);
+    Matrix augmented(n, 2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) augmented(i, j) = (*this)(i, j);
+        augmented(i, n + i) = 1.0;
+    }
+    if (!augmented.gauss_jordan()) {
+        *this = std::move(augmented);
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) (*this)(i, j) = augmented(i, n + j);
     return true;
 }
 
@@ -97,26 +91,6 @@ bool Matrix::gauss_jordan() {
         }
     }
     return true;
-}
-
-void numerical_jacobian(ResidualFunction f, const void* context, Vector& p, Matrix& jacobian) {
-    constexpr double kStep = 5e-8;
-    constexpr double kInverseTwoSteps = 1e7;
-    Vector value;
-    f(context, p, value);
-    jacobian.assign_fill(0.0, value.size(), p.size());
-    Vector minus;
-    Vector plus;
-    for (std::size_t j = 0; j < p.size(); ++j) {
-        const double centre = p[j];
-        p[j] = centre - kStep;
-        f(context, p, minus);
-        p[j] = centre + kStep;
-        f(context, p, plus);
-        plus -= minus;
-        plus *= kInverseTwoSteps;
-        jacobian.set_col(j, plus);
-    }
 }
 
 }  // namespace quelmar

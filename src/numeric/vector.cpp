@@ -1,12 +1,13 @@
 #include "numeric/vector.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
-#include "frame/allocator.h"
-#include "frame/messages.h"
+#include "base/allocator.h"
+#include "base/messages.h"
 
 namespace quelmar {
 
@@ -62,7 +63,7 @@ void Vector::assign_fill(double value, std::size_t n) {
 void Vector::assign_copy(const double* values, std::size_t n) {
     if (n == size_) {
         // Same size: copy over the existing storage (the source may be it).
-        if (n != 0 && values != data_) std::memmove(data_, values, n * sizeof(double));
+        if (values != data_) std::copy_n(values, n, data_);
         return;
     }
     if (n == 0) {
@@ -99,12 +100,6 @@ Vector& Vector::operator+=(const Vector& other) {
 Vector& Vector::operator-=(const Vector& other) {
     if (other.size_ != size_) throw std::invalid_argument(msg::kVectorLengthSubtract);
     for (std::size_t i = 0; i < size_; ++i) data_[i] -= other.data_[i];
-    return *this;
-}
-
-Vector& Vector::operator*=(const Vector& other) {
-    if (other.size_ != size_) throw std::invalid_argument(msg::kVectorLengthMultiply);
-    for (std::size_t i = 0; i < size_; ++i) data_[i] *= other.data_[i];
     return *this;
 }
 

@@ -45,7 +45,6 @@ public:
 
     Vector& operator+=(const Vector& other);
     Vector& operator-=(const Vector& other);
-    Vector& operator*=(const Vector& other);  // elementwise
     Vector& operator+=(double value) noexcept;
     Vector& operator-=(double value) noexcept;
     Vector& operator*=(double value) noexcept;
@@ -61,12 +60,6 @@ private:
     double* data_ = nullptr;
     std::size_t size_ = 0;
 };
-
-inline Vector operator+(Vector a, const Vector& b) { return a += b; }
-inline Vector operator-(Vector a, const Vector& b) { return a -= b; }
-inline Vector operator*(Vector a, const Vector& b) { return a *= b; }
-inline Vector operator+(Vector a, double s) { return a += s; }
-inline Vector operator*(Vector a, double s) { return a *= s; }
 
 // Sum of a[i] * b[i] from 0.0 in ascending i; sizes must match.
 double dot(const Vector& a, const Vector& b);

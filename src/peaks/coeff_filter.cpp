@@ -15,7 +15,7 @@ bool passes(const FilterLimits& limits, double amplitude, double sigma) noexcept
 
 }  // namespace
 
-void filter_peaks(const FilterLimits& limits, const GaussCoeff& set, GaussCoeff& out) {
+void filter_peaks(const FilterLimits& limits, const PeakSet& set, PeakSet& out) {
     const std::size_t n = peak_count(set);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i)

@@ -4,18 +4,30 @@
 #include <utility>
 
 #include "QuelmarAlg.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
+#include "boundary/call_frame.h"
+#include "boundary/handed_array.h"
+#include "boundary/objects.h"
 #include "numeric/vector.h"
 #include "peaks/coeff_filter.h"
-#include "peaks/lm_solve.h"
 #include "peaks/model.h"
 #include "peaks/peak_detection.h"
-#include "peaks/peak_objects.h"
+#include "peaks/peak_set.h"
 #include "peaks/simulation.h"
 
 using quelmar::HandedArray;
 using quelmar::Vector;
+
+// The two objects of the peak decomposition that live between calls. The
+// header declares them opaque at global scope, so they are defined here; the
+// host owns them through the pointers the creating exports hand out.
+struct GaussCoeff : quelmar::PeakSet {};
+
+// A melting peak curve with the host's options, of which only peak_width is
+// read. Never changed after creation.
+struct MgfHandle {
+    quelmar::PeakCurve curve;
+    MgfOptions options;
+};
 
 namespace {
 
@@ -91,8 +103,8 @@ QUELMARALG_API int alg_mgf_create(const double* x, size_t x_count, const double*
                                   const MgfOptions* options, MgfHandle** out) {
     return quelmar::call_frame([&] {
         auto handle = quelmar::make_owned<MgfHandle>();
-        handle->x.assign_copy(x, x_count);
-        handle->y.assign_copy(y, y_count);
+        handle->curve.x.assign_copy(x, x_count);
+        handle->curve.y.assign_copy(y, y_count);
         handle->options = *options;
         *out = handle.release();
     });
@@ -109,17 +121,17 @@ QUELMARALG_API int alg_mgf_release(MgfHandle** handle) {
 
 QUELMARALG_API int alg_mgf_multi_gauss(const MgfHandle* handle, const GaussCoeff* set, double** values,
                                        size_t* count) {
-    return quelmar::call_frame([&] { hand_out_values(quelmar::multi_gauss(*handle, *set), values, count); });
+    return quelmar::call_frame([&] { hand_out_values(quelmar::multi_gauss(handle->curve, *set), values, count); });
 }
 
 QUELMARALG_API int alg_mgf_solve(const MgfHandle* handle, GaussCoeff* set) {
-    return quelmar::call_frame([&] { quelmar::solve_peaks(*handle, *set); });
+    return quelmar::call_frame([&] { quelmar::solve_peaks(handle->curve, *set); });
 }
 
 QUELMARALG_API int alg_mgf_local_max_value_id(const MgfHandle* handle, GaussCoeff** out) {
     return quelmar::call_frame([&] {
         auto set = quelmar::make_owned<GaussCoeff>();
-        quelmar::estimate_peaks(*handle, *set);
+        quelmar::estimate_peaks(handle->curve, handle->options.peak_width, *set);
         *out = set.release();
     });
 }
@@ -139,7 +151,7 @@ QUELMARALG_API int alg_mgf_melting_stim_peak(const MgfHandle* handle, const Gaus
                                              const double* background, double** values, size_t* count) {
     return quelmar::call_frame([&] {
         const quelmar::SimBackground bg{background[0], background[1], background[2]};
-        hand_out_values(quelmar::simulate_peak_values(*handle, *set, bg), values, count);
+        hand_out_values(quelmar::simulate_peak_values(handle->curve, *set, bg), values, count);
     });
 }
 
@@ -147,7 +159,7 @@ QUELMARALG_API int alg_mgf_melting_stimulate(const MgfHandle* handle, const Gaus
                                              double** values, size_t* count) {
     return quelmar::call_frame([&] {
         quelmar::SimBackground bg{};
-        const Vector curve = quelmar::simulate_curve(*handle, *set, bg);
+        const Vector curve = quelmar::simulate_curve(handle->curve, *set, bg);
         HandedArray block(curve);
         background[0] = bg.level;
         background[1] = bg.midpoint;

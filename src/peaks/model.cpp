@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
+#include "solvers/lm_solve.h"
 
 namespace quelmar {
 namespace {
@@ -23,30 +24,46 @@ void add_gaussian(const Vector& x, double a, double b, double c, Vector& out) no
 
 // The peaks are evaluated on x but summed into one value per y, so with any
 // peak at all the two must match.
-void require_matching_curve(const MgfHandle& handle) {
-    if (handle.x.size() != handle.y.size()) throw std::invalid_argument(msg::kVectorLengthAdd);
+void require_matching_curve(const PeakCurve& curve) {
+    if (curve.x.size() != curve.y.size()) throw std::invalid_argument(msg::kVectorLengthAdd);
 }
 
 }  // namespace
 
-Vector multi_gauss(const MgfHandle& handle, const GaussCoeff& set) {
+Vector multi_gauss(const PeakCurve& curve, const PeakSet& set) {
     const std::size_t n = set.center.size();
     if (set.amplitude.size() != n || set.sigma.size() != n) throw std::invalid_argument(msg::kGaussCoeffInvalid);
-    Vector result(handle.y.size());
+    Vector result(curve.y.size());
     if (n == 0) return result;
-    require_matching_curve(handle);
-    for (std::size_t i = 0; i < n; ++i) add_gaussian(handle.x, set.amplitude[i], set.center[i], set.sigma[i], result);
+    require_matching_curve(curve);
+    for (std::size_t i = 0; i < n; ++i) add_gaussian(curve.x, set.amplitude[i], set.center[i], set.sigma[i], result);
     return result;
 }
 
 void mgf_residual(const void* context, const Vector& params, Vector& out) {
-    const MgfHandle& handle = *static_cast<const MgfHandle*>(context);
+    const PeakCurve& curve = *static_cast<const PeakCurve*>(context);
     const std::size_t n = params.size() / 3;
     // Reuses out's storage: the fit calls this many times with the same length.
-    out.assign_fill(0.0, handle.y.size());
-    if (n > 0) require_matching_curve(handle);
-    for (std::size_t i = 0; i < n; ++i) add_gaussian(handle.x, params[3 * i], params[3 * i + 1], params[3 * i + 2], out);
-    out -= handle.y;
+    out.assign_fill(0.0, curve.y.size());
+    if (n > 0) require_matching_curve(curve);
+    for (std::size_t i = 0; i < n; ++i) add_gaussian(curve.x, params[3 * i], params[3 * i + 1], params[3 * i + 2], out);
+    out -= curve.y;
+}
+
+void solve_peaks(const PeakCurve& curve, PeakSet& set) {
+    const std::size_t n = peak_count(set);
+    Vector p(3 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        p[3 * i] = set.amplitude[i];
+        p[3 * i + 1] = set.center[i];
+        p[3 * i + 2] = set.sigma[i];
+    }
+    lm_solve(mgf_residual, &curve, p);
+    for (std::size_t i = 0; i < n; ++i) {
+        set.amplitude[i] = p[3 * i];
+        set.center[i] = p[3 * i + 1];
+        set.sigma[i] = p[3 * i + 2];
+    }
 }
 
 }  // namespace quelmar

@@ -5,9 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "frame/allocator.h"
-#include "frame/boundary.h"
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 namespace {
@@ -35,7 +33,7 @@ void require_x_covers_y(const Vector& x, const Vector& y) {
 }
 
 // Fresh fields of one zero per peak.
-void size_fields(GaussCoeff& set, std::size_t n) {
+void size_fields(PeakSet& set, std::size_t n) {
     set.amplitude.assign_fill(0.0, n);
     set.center.assign_fill(0.0, n);
     set.sigma.assign_fill(0.0, n);
@@ -66,9 +64,9 @@ IndexList local_max_indices(const Vector& v) {
     return indices;
 }
 
-void estimate_peaks(const MgfHandle& handle, GaussCoeff& set) {
-    const Vector& x = handle.x;
-    const Vector& y = handle.y;
+void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
+    const Vector& x = curve.x;
+    const Vector& y = curve.y;
     const std::size_t ny = y.size();
     if (x.size() < 4) throw std::invalid_argument(msg::kMeltingTooFewTemperatures);
     require_x_covers_y(x, y);
@@ -80,7 +78,6 @@ void estimate_peaks(const MgfHandle& handle, GaussCoeff& set) {
     // data and then yields negative widths; it is the caller's limit, so it is
     // refused here rather than trusted. A width merely too small for the step
     // is legal and gives NaN widths.
-    const double peak_width = handle.options.peak_width;
     if (!(peak_width >= 0.0)) throw std::invalid_argument(msg::kBadInput);
     const double dx = x[3] - x[2];
     // Half-window in samples. Index arithmetic is 64-bit, so that even the
@@ -121,7 +118,7 @@ void estimate_peaks(const MgfHandle& handle, GaussCoeff& set) {
     }
 }
 
-void raw_peaks(const Vector& x, const Vector& y, GaussCoeff& set) {
+void raw_peaks(const Vector& x, const Vector& y, PeakSet& set) {
     require_x_covers_y(x, y);
     const IndexList idx = local_max_indices(y);
     size_fields(set, idx.size());

@@ -3,9 +3,9 @@
 
 #include <cstddef>
 
-#include "frame/block_array.h"
+#include "base/block_array.h"
 #include "numeric/vector.h"
-#include "peaks/peak_objects.h"
+#include "peaks/peak_set.h"
 
 namespace quelmar {
 
@@ -17,15 +17,16 @@ using IndexList = BlockArray<std::size_t>;
 // never maxima, and a curve of fewer than three values has none.
 IndexList local_max_indices(const Vector& v);
 
-// Fills an empty set with one peak per maximum of the handle's y: its height,
+// Fills an empty set with one peak per maximum of the curve's y: its height,
 // its temperature, and a width estimated from the curve's height
 // peak_width * 1.3 away from it. A maximum that is not above zero is a
-// std::overflow_error; a handle with fewer than four temperatures, an x
-// shorter than y, or a width window that leaves the data is refused.
-void estimate_peaks(const MgfHandle& handle, GaussCoeff& set);
+// std::overflow_error; a curve with fewer than four temperatures or an x
+// shorter than y, a negative or NaN peak_width, and a width window that
+// leaves the data are refused.
+void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set);
 
 // Fills an empty set with one peak per maximum of y, centred at x, all of
 // width 1.7. An x shorter than y is refused.
-void raw_peaks(const Vector& x, const Vector& y, GaussCoeff& set);
+void raw_peaks(const Vector& x, const Vector& y, PeakSet& set);
 
 }  // namespace quelmar

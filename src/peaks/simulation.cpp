@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 namespace {
@@ -18,15 +18,15 @@ constexpr double kDefaultPeakSigma = 100.0;
 constexpr double kDerivedSteepness = 3.0;
 
 // The peaks to draw: a copy of the set, or, for a set without peaks, one
-// peak of height 0 at the handle's eleventh temperature. It draws nothing
+// peak of height 0 at the curve's eleventh temperature. It draws nothing
 // but gives the evaluation a centre.
-GaussCoeff peaks_to_draw(const MgfHandle& handle, const GaussCoeff& set) {
+PeakSet peaks_to_draw(const PeakCurve& curve, const PeakSet& set) {
     const std::size_t n = peak_count(set);
-    GaussCoeff peaks;
+    PeakSet peaks;
     if (n == 0) {
-        if (handle.x.size() <= kDefaultPeakIndex) throw std::invalid_argument(msg::kArrayTooShort);
+        if (curve.x.size() <= kDefaultPeakIndex) throw std::invalid_argument(msg::kArrayTooShort);
         peaks.amplitude.assign_fill(0.0, 1);
-        peaks.center.assign_fill(handle.x[kDefaultPeakIndex], 1);
+        peaks.center.assign_fill(curve.x[kDefaultPeakIndex], 1);
         peaks.sigma.assign_fill(kDefaultPeakSigma, 1);
         return peaks;
     }
@@ -38,7 +38,7 @@ GaussCoeff peaks_to_draw(const MgfHandle& handle, const GaussCoeff& set) {
 
 // Adds every peak, evaluated at the points, to the accumulator, peak after
 // peak; the points and the accumulator must be equally long.
-void add_peaks(const GaussCoeff& peaks, const Vector& points, Vector& sum) {
+void add_peaks(const PeakSet& peaks, const Vector& points, Vector& sum) {
     Vector t;
     for (std::size_t i = 0; i < peaks.center.size(); ++i) {
         const double c = peaks.sigma[i] * kSigmaHalving;
@@ -74,8 +74,8 @@ std::size_t first_reaching(const Vector& x, double t) noexcept {
 
 }  // namespace
 
-Vector simulate_peak_values(const MgfHandle& handle, const GaussCoeff& set, const SimBackground& background) {
-    const GaussCoeff peaks = peaks_to_draw(handle, set);
+Vector simulate_peak_values(const PeakCurve& curve, const PeakSet& set, const SimBackground& background) {
+    const PeakSet peaks = peaks_to_draw(curve, set);
     const Vector points(peaks.center);
     Vector sum(points.size());
     add_peaks(peaks, points, sum);
@@ -83,13 +83,13 @@ Vector simulate_peak_values(const MgfHandle& handle, const GaussCoeff& set, cons
     return sum;
 }
 
-Vector simulate_curve(const MgfHandle& handle, const GaussCoeff& set, SimBackground& background) {
-    const Vector& x = handle.x;
-    const GaussCoeff peaks = peaks_to_draw(handle, set);
+Vector simulate_curve(const PeakCurve& curve, const PeakSet& set, SimBackground& background) {
+    const Vector& x = curve.x;
+    const PeakSet peaks = peaks_to_draw(curve, set);
     const double first_center = peaks.center[0];
     const double last_center = peaks.center[peaks.center.size() - 1];
 
-    Vector sum(handle.y.size());
+    Vector sum(curve.y.size());
     add_peaks(peaks, x, sum);
 
     // The background needs a level before the first peak and a midpoint at
@@ -107,7 +107,7 @@ Vector simulate_curve(const MgfHandle& handle, const GaussCoeff& set, SimBackgro
     if (lo == 0) lo = 1;
     if (hi == 0) hi = 1;
 
-    background.level = mean(handle.y.slice(0, static_cast<std::size_t>(lo)));
+    background.level = mean(curve.y.slice(0, static_cast<std::size_t>(lo)));
     background.midpoint = x[static_cast<std::size_t>(hi)];
     background.steepness = kDerivedSteepness;
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "numeric/vector.h"
-#include "peaks/peak_objects.h"
+#include "peaks/peak_set.h"
 
 namespace quelmar {
 
@@ -15,10 +15,10 @@ struct SimBackground {
 };
 
 // The synthetic curve at each peak centre, over the caller's background.
-Vector simulate_peak_values(const MgfHandle& handle, const GaussCoeff& set, const SimBackground& background);
+Vector simulate_peak_values(const PeakCurve& curve, const PeakSet& set, const SimBackground& background);
 
-// The synthetic curve at each temperature of the handle, over a background
-// derived from the handle's data, which is stored in background.
-Vector simulate_curve(const MgfHandle& handle, const GaussCoeff& set, SimBackground& background);
+// The synthetic curve at each temperature of the curve, over a background
+// derived from the curve's data, which is stored in background.
+Vector simulate_curve(const PeakCurve& curve, const PeakSet& set, SimBackground& background);
 
 }  // namespace quelmar

@@ -1,8 +1,8 @@
 // Exports of the quantification statistics.
 #include "QuelmarAlg.h"
+#include "boundary/call_frame.h"
+#include "boundary/handed_array.h"
 #include "fitting/linear_regression.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
 #include "numeric/vector.h"
 #include "statistics/relative_quantity.h"
 #include "statistics/replicate_stats.h"
@@ -27,7 +27,7 @@ QUELMARALG_API int alg_calc_sd(const int32_t* options, const double* data, size_
 QUELMARALG_API int alg_calc_rq(const int32_t* options, const double* summary, size_t n, double calibrator,
                                double* result) {
     return quelmar::call_frame([&] {
-        const RqOptions settings{options[0], options[1], options[2], options[3], options[4]};
+        const quelmar::RqSettings settings{options[0], options[1], options[2], options[3], options[4]};
         const Vector values = Vector::copy_of(summary, n);
         quelmar::relative_quantity(settings, values, calibrator, result);
     });

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 #include "statistics/t_table.h"
 
 namespace quelmar {
@@ -22,16 +22,16 @@ std::uint64_t summary_count(double value) noexcept {
 
 }  // namespace
 
-void error_bounds(std::uint64_t n_values, const RqOptions& options, double* result) {
+void error_bounds(std::uint64_t n_values, const RqSettings& options, double* result) {
     // Ct values keep their bounds in the exponent; quantities get a factor.
-    const bool exponent = options.dataKind == 1 || options.dataKind2 == 1;
+    const bool exponent = options.data_kind == 1 || options.data_kind2 == 1;
     double f;
-    if (options.errorBarType == 1) {
+    if (options.error_bar_type == 1) {
         if (n_values < kFirstTableCount || n_values > kFirstTableCount + kTTableRows - 1)
             throw std::out_of_range(msg::kParameterError);
-        if (options.confidenceIndex < 0 || options.confidenceIndex >= static_cast<std::int32_t>(kTTableLevels))
+        if (options.confidence_index < 0 || options.confidence_index >= static_cast<std::int32_t>(kTTableLevels))
             throw std::out_of_range(msg::kParameterError);
-        const double t = t_critical_table[n_values - kFirstTableCount][options.confidenceIndex];
+        const double t = t_critical_table[n_values - kFirstTableCount][options.confidence_index];
         if (exponent) {
             const double e = t * result[kRqSe];
             result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
@@ -39,8 +39,8 @@ void error_bounds(std::uint64_t n_values, const RqOptions& options, double* resu
             return;
         }
         f = std::pow(result[kRqSe], t);  // the SE of quantities is already a factor
-    } else if (options.errorBarType == 2) {
-        const double k = static_cast<double>(options.sdMultiple);
+    } else if (options.error_bar_type == 2) {
+        const double k = static_cast<double>(options.sd_multiple);
         if (exponent) {
             const double e = k * result[kRqSd];
             result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
@@ -60,12 +60,12 @@ void error_bounds(std::uint64_t n_values, const RqOptions& options, double* resu
     result[kRqUpper] = upper;
 }
 
-void relative_quantity(const RqOptions& options, const Vector& summary, double calibrator, double* result) {
+void relative_quantity(const RqSettings& options, const Vector& summary, double calibrator, double* result) {
     if (summary.size() < 4) throw std::invalid_argument(msg::kBadInput);
     result[kRqValue] = summary[0];
     result[kRqSd] = summary[1];
     result[kRqSe] = summary[2];
-    if (options.dataKind == 2 && options.dataKind2 == 2) {
+    if (options.data_kind == 2 && options.data_kind2 == 2) {
         result[kRqQuantity] = summary[0] / calibrator;
     } else {
         result[kRqDeltaDeltaCt] = summary[0] - calibrator;

@@ -5,8 +5,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "frame/allocator.h"
-#include "frame/messages.h"
+#include "base/allocator.h"
+#include "base/messages.h"
 
 namespace quelmar {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/block_array.h"
+#include "base/block_array.h"
 #include "numeric/vector.h"
 
 namespace quelmar {

@@ -8,10 +8,10 @@
 
 #include "QuelmarAlg.h"
 #include "amplification/baseline.h"
-#include "amplification/curve_primitives.h"
 #include "amplification/linear_ct.h"
 #include "amplification/sigmoid.h"
 #include "csv_columns.h"
+#include "curves/curve_primitives.h"
 
 namespace {
 
@@ -60,14 +60,8 @@ TEST(CrossingCt, HandWorkedSegments) {
     EXPECT_EQ(ratio, 1.0);
 }
 
-FittingResult zeroed() {
-    FittingResult r;
-    std::memset(&r, 0, sizeof r);
-    return r;
-}
-
 TEST(CorrectBaseline, FlatCurveBecomesARampToOne) {
-    FittingResult r = zeroed();
+    quelmar::WellRecord r;
     Vector w(15, 100.0);
     quelmar::correct_baseline(r, w);
     EXPECT_TRUE(r.baseline_start == 3 && r.baseline_end == 8 && r.low_signal == 1 && r.no_growth == 1);
@@ -80,7 +74,7 @@ TEST(CorrectBaseline, FallingBaselineIsRebuiltFromItsMinimum) {
     // 800 + 100 (i - 20)^2; the host window ends on the last reading.
     Vector y0(30);
     for (int i = 0; i < 30; ++i) y0[i] = i <= 20 ? 1000.0 - 10.0 * i : 800.0 + 100.0 * (i - 20) * (i - 20);
-    FittingResult r = zeroed();
+    quelmar::WellRecord r;
     r.baseline_start = 3;
     r.baseline_end = 29;
     Vector w = y0;
@@ -101,7 +95,7 @@ TEST(CorrectBaseline, FallingBaselineIsRebuiltFromItsMinimum) {
 TEST(FitSigmoid, RecoversAnExactLogistic) {
     Vector y(40);
     for (std::size_t i = 0; i < 40; ++i) y[i] = 2000.0 / (std::exp((double(i + 1) - 22.0) * -0.6) + 1.0);
-    const quelmar::SigmoidParams p = quelmar::fit_sigmoid(y);
+    const quelmar::LogisticParams p = quelmar::fit_sigmoid(y);
     EXPECT_NEAR(p.amplitude, 2000.0, 2000.0 * 1e-9);
     EXPECT_NEAR(p.midpoint, 22.0, 22.0 * 1e-9);
     EXPECT_NEAR(p.steepness, 0.6, 0.6 * 1e-9);
@@ -114,7 +108,7 @@ TEST(RealPlate, AmplificationRoad) {
     ASSERT_TRUE(wells == 379 && cycles == 45);
     V data;
     for (std::size_t w = 1; w <= wells; ++w) data.insert(data.end(), columns[w].begin(), columns[w].end());
-    std::vector<FittingResult> records(wells, zeroed());
+    std::vector<FittingResult> records(wells, FittingResult{});
     V curves(cycles * wells), at1500(wells), linear(wells), sigmoid(wells);
     const auto at = [&](std::size_t c, std::size_t w) { return curves[c * wells + w]; };
 
@@ -148,7 +142,7 @@ TEST(RealPlate, AmplificationRoad) {
 
     // The whole road: the plate's threshold (here its largest baseline step,
     // below the noise level), then both Cts, within a few cycles of each other.
-    std::fill(records.begin(), records.end(), zeroed());
+    std::fill(records.begin(), records.end(), FittingResult{});
     double threshold = 0.0, step = 0.0, noise = 0.0;
     ASSERT_EQ(alg_calc_threshold(records.data(), wells, data.data(), wells, cycles, &threshold), ALG_OK);
     for (const FittingResult& r : records) step = std::max(step, r.baseline_step), noise += r.baseline_sd;

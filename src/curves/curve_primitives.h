@@ -1,4 +1,4 @@
-// Small curve operations shared by the amplification and melting analyses.
+// Curve operations shared by the amplification and melting analyses.
 #pragma once
 
 #include <cstddef>
@@ -6,12 +6,6 @@
 #include "numeric/vector.h"
 
 namespace quelmar {
-
-// The five weights of the amplification filter, leaning on earlier cycles:
-// out[i] = 0.45 v[i-2] + 0.25 v[i-1] + 0.15 v[i] + 0.1 v[i+1] + 0.05 v[i+2].
-// Made afresh on each call: a shared static would need a guarded (locking)
-// first initialisation, and the library takes no locks.
-Vector amplification_kernel();
 
 // First derivative in place: (v[i+1] - v[i-1]) * 0.5 inside, the ends
 // copied from their neighbours. Needs at least two elements.

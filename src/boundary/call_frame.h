@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "QuelmarAlg.h"
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 

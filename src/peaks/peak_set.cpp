@@ -1,12 +1,12 @@
-#include "peaks/peak_objects.h"
+#include "peaks/peak_set.h"
 
 #include <stdexcept>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 
-std::size_t peak_count(const GaussCoeff& set) {
+std::size_t peak_count(const PeakSet& set) {
     const std::size_t n = set.center.size();
     if (set.amplitude.size() < n || set.sigma.size() < n) throw std::invalid_argument(msg::kGaussCoeffInvalid);
     return n;

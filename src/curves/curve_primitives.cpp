@@ -1,17 +1,12 @@
-#include "amplification/curve_primitives.h"
+#include "curves/curve_primitives.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
-
-Vector amplification_kernel() {
-    static constexpr double kWeights[] = {0.45, 0.25, 0.15, 0.1, 0.05};
-    return Vector::copy_of(kWeights, 5);
-}
 
 void central_difference(Vector& v) {
     const std::size_t n = v.size();

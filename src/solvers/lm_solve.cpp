@@ -1,10 +1,11 @@
-#include "peaks/lm_solve.h"
+#include "solvers/lm_solve.h"
 
 #include <cmath>
 #include <cstddef>
 #include <utility>
 
-#include "peaks/model.h"
+#include "numeric/matrix.h"
+#include "solvers/normal_equations.h"
 
 namespace quelmar {
 namespace {
@@ -15,36 +16,41 @@ constexpr double kStepTolerance = 1e-06;
 constexpr double kDampingExponent = 3.0;
 constexpr int kIterationLimit = 100;
 
-// The linearisation of f at x: its Jacobian J (x is shifted by the
-// difference step on the way, as numerical_jacobian leaves it), the normal
-// matrix A = J^T J, the residual r at the shifted x and the gradient
-// g = J^T r. The buffers are reused from one accepted step to the next.
+// Central differences with step 5e-8, J becoming m x n after one evaluation
+// that sizes it. p is left with every element shifted by the step, and the
+// fit goes on from there.
+void numerical_jacobian(ResidualFunction f, const void* context, Vector& p, Matrix& jacobian) {
+    constexpr double kStep = 5e-8;
+    constexpr double kInverseTwoSteps = 1e7;
+    Vector value;
+    f(context, p, value);
+    jacobian.assign_fill(0.0, value.size(), p.size());
+    Vector minus;
+    Vector plus;
+    for (std::size_t j = 0; j < p.size(); ++j) {
+        const double centre = p[j];
+        p[j] = centre - kStep;
+        f(context, p, minus);
+        p[j] = centre + kStep;
+        f(context, p, plus);
+        plus -= minus;
+        plus *= kInverseTwoSteps;
+        jacobian.set_col(j, plus);
+    }
+}
+
+// The linearisation of f at x: its Jacobian J (x shifted on the way), the
+// residual r at the shifted x, and the normal equations J^T J, J^T r. The
+// storage is reused from one accepted step to the next.
 struct Linearisation {
     Matrix jacobian;
-    Matrix normal;
     Vector residual;
-    Vector gradient;
+    NormalEquations equations;
 
     void update(ResidualFunction f, const void* context, Vector& x) {
         numerical_jacobian(f, context, x, jacobian);
-        const std::size_t m = jacobian.rows();
-        const std::size_t n = jacobian.cols();
-        // A(i, j) sums J^T(i, k) * J(k, j) = J(k, i) * J(k, j) over ascending k
-        // from 0.0: the product of a transposed copy of J with J.
-        normal.assign_fill(0.0, n, n);
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = 0; j < n; ++j) {
-                double sum = 0.0;
-                for (std::size_t k = 0; k < m; ++k) sum += jacobian(k, i) * jacobian(k, j);
-                normal(i, j) = sum;
-            }
         f(context, x, residual);
-        gradient.assign_fill(0.0, n);
-        for (std::size_t i = 0; i < n; ++i) {
-            double sum = 0.0;
-            for (std::size_t k = 0; k < m; ++k) sum += jacobian(k, i) * residual[k];
-            gradient[i] = sum;
-        }
+        equations.form(jacobian, residual);
     }
 };
 
@@ -59,23 +65,6 @@ double largest_element(const Matrix& a) {
     return best;
 }
 
-// The step h = -(A + mu I)^-1 g. The inversion's success flag is not looked
-// at: a singular matrix stays n x 2n and the product refuses its shape, while
-// a matrix whose only zero pivot is the last one yields a non-finite step
-// that the caller rejects.
-void damped_step(const Matrix& a, double mu, const Vector& g, Matrix& b, Vector& h) {
-    const std::size_t n = a.rows();
-    b = a;
-    const double on_diagonal = 1.0 * mu;
-    const double off_diagonal = 0.0 * mu;
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j) b(i, j) += i == j ? on_diagonal : off_diagonal;
-    b.invert();
-    for (std::size_t i = 0; i < b.rows(); ++i)
-        for (std::size_t j = 0; j < b.cols(); ++j) b(i, j) = -b(i, j);
-    multiply(b, g, &h);
-}
-
 }  // namespace
 
 void lm_solve(ResidualFunction f, const void* context, Vector& p) {
@@ -86,8 +75,8 @@ void lm_solve(ResidualFunction f, const void* context, Vector& p) {
     Vector x(p);
     Linearisation lin;
     lin.update(f, context, x);
-    double mu = kInitialDampingScale * largest_element(lin.normal);
-    if (norm(lin.gradient) <= kGradientTolerance) {
+    double mu = kInitialDampingScale * largest_element(lin.equations.normal());
+    if (norm(lin.equations.gradient()) <= kGradientTolerance) {
         p = std::move(x);
         return;
     }
@@ -97,13 +86,14 @@ void lm_solve(ResidualFunction f, const void* context, Vector& p) {
     // instead of being evaluated again at the same point.
     double cost = 0.5 * dot(lin.residual, lin.residual);
 
-    Matrix b;
     Vector h;
     Vector x_new;
     Vector half_step;
     Vector slope;
     for (int k = 0;;) {
-        damped_step(lin.normal, mu, lin.gradient, b, h);
+        // A singular damped matrix is refused; one whose only zero pivot is
+        // the last gives a non-finite step, which the tests below reject.
+        lin.equations.solve(mu, h);
         const double h_norm = norm(h);
         if ((norm(x) + kStepTolerance) * kStepTolerance >= h_norm) break;
 
@@ -114,7 +104,7 @@ void lm_solve(ResidualFunction f, const void* context, Vector& p) {
         half_step *= 0.5;
         slope.copy_from(h);
         slope *= mu;
-        slope -= lin.gradient;
+        slope -= lin.equations.gradient();
         const double predicted = dot(half_step, slope);
 
         f(context, x_new, cost_residual);
@@ -136,28 +126,12 @@ void lm_solve(ResidualFunction f, const void* context, Vector& p) {
         // No positive floor: once mu reaches 0 it stays 0, and later steps
         // are undamped Gauss-Newton steps.
         mu = factor > 0.0 ? mu * factor : 0.0;
-        if (norm(lin.gradient) <= kGradientTolerance) break;
+        if (norm(lin.equations.gradient()) <= kGradientTolerance) break;
         mu = mu + mu;
 
         if (++k >= kIterationLimit) break;
     }
     p = std::move(x);
-}
-
-void solve_peaks(const MgfHandle& handle, GaussCoeff& set) {
-    const std::size_t n = peak_count(set);
-    Vector p(3 * n);
-    for (std::size_t i = 0; i < n; ++i) {
-        p[3 * i] = set.amplitude[i];
-        p[3 * i + 1] = set.center[i];
-        p[3 * i + 2] = set.sigma[i];
-    }
-    lm_solve(mgf_residual, &handle, p);
-    for (std::size_t i = 0; i < n; ++i) {
-        set.amplitude[i] = p[3 * i];
-        set.center[i] = p[3 * i + 1];
-        set.sigma[i] = p[3 * i + 2];
-    }
 }
 
 }  // namespace quelmar

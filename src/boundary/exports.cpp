@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "QuelmarAlg.h"
-#include "frame/allocator.h"
-#include "frame/call_frame.h"
+#include "base/allocator.h"
+#include "boundary/call_frame.h"
 
 namespace {
 

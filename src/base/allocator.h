@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace quelmar {
 
@@ -16,14 +17,18 @@ namespace quelmar {
 // largest size_t value.
 void* allocate_bytes(std::size_t bytes);
 
-// Bytes for n doubles; a count whose byte size overflows asks for the largest
-// size_t value, which can never be satisfied.
-std::size_t double_array_bytes(std::size_t n) noexcept;
+void release_block(void* block) noexcept;
 
-inline double* allocate_doubles(std::size_t n) {
-    return static_cast<double*>(allocate_bytes(double_array_bytes(n)));
+// a * b, or the largest size_t value when the product overflows: a size that
+// no allocation can satisfy, so that an impossible count fails in the
+// allocator instead of running on a wrapped-around one.
+inline std::size_t checked_product(std::size_t a, std::size_t b) noexcept {
+    if (b != 0 && a > SIZE_MAX / b) return SIZE_MAX;
+    return a * b;
 }
 
-void release_block(void* block) noexcept;
+inline double* allocate_doubles(std::size_t n) {
+    return static_cast<double*>(allocate_bytes(checked_product(n, sizeof(double))));
+}
 
 }  // namespace quelmar

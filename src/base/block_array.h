@@ -4,11 +4,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <new>
 #include <utility>
 
-#include "frame/allocator.h"
+#include "base/allocator.h"
 
 namespace quelmar {
 
@@ -20,8 +19,7 @@ public:
     // A count whose byte size overflows asks for the largest size, which the
     // allocator refuses.
     explicit BlockArray(std::size_t count)
-        : items_(static_cast<T*>(allocate_bytes(count > SIZE_MAX / sizeof(T) ? SIZE_MAX : count * sizeof(T)))),
-          count_(count) {
+        : items_(static_cast<T*>(allocate_bytes(checked_product(count, sizeof(T))))), count_(count) {
         for (std::size_t i = 0; i < count_; ++i) new (items_ + i) T();
     }
 
@@ -29,28 +27,18 @@ public:
     BlockArray& operator=(const BlockArray&) = delete;
     BlockArray(BlockArray&& other) noexcept
         : items_(std::exchange(other.items_, nullptr)), count_(std::exchange(other.count_, 0)) {}
-    BlockArray& operator=(BlockArray&& other) noexcept {
-        if (this != &other) {
-            destroy();
-            items_ = std::exchange(other.items_, nullptr);
-            count_ = std::exchange(other.count_, 0);
-        }
-        return *this;
+    BlockArray& operator=(BlockArray&&) = delete;
+    ~BlockArray() {
+        for (std::size_t i = 0; i < count_; ++i) items_[i].~T();
+        release_block(items_);
     }
-    ~BlockArray() { destroy(); }
 
     std::size_t size() const noexcept { return count_; }
+    T* data() noexcept { return items_; }
     T& operator[](std::size_t i) noexcept { return items_[i]; }
     const T& operator[](std::size_t i) const noexcept { return items_[i]; }
 
 private:
-    void destroy() noexcept {
-        for (std::size_t i = 0; i < count_; ++i) items_[i].~T();
-        release_block(items_);
-        items_ = nullptr;
-        count_ = 0;
-    }
-
     T* items_ = nullptr;
     std::size_t count_ = 0;
 };

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "frame/call_frame.h"
+#include "boundary/call_frame.h"
 
 namespace quelmar {
 namespace {

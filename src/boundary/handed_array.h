@@ -1,28 +1,17 @@
 // Moving results across the C boundary.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <utility>
 
-#include "frame/allocator.h"
+#include "base/allocator.h"
 #include "numeric/vector.h"
 
 namespace quelmar {
 
-// a * b, or the largest size_t value when the product overflows, so that
-// copying that many doubles fails in the allocator instead of reading a
-// wrapped-around count.
-inline std::size_t checked_product(std::size_t a, std::size_t b) noexcept {
-    if (b != 0 && a > SIZE_MAX / b) return SIZE_MAX;
-    return a * b;
-}
-
 // Copies a result into a caller-owned array of at least v.size() doubles.
-inline void copy_out(const Vector& v, double* out) noexcept {
-    if (!v.empty()) std::memcpy(out, v.data(), v.size() * sizeof(double));
-}
+inline void copy_out(const Vector& v, double* out) noexcept { std::copy_n(v.data(), v.size(), out); }
 
 // A block for the caller, released again unless handed out: a call that
 // fails after allocating it leaves no memory with the caller.

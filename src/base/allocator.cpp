@@ -1,10 +1,9 @@
-#include "frame/allocator.h"
+#include "base/allocator.h"
 
-#include <cstdint>
 #include <cstdlib>
 #include <new>
 
-#include "frame/messages.h"
+#include "base/messages.h"
 
 namespace quelmar {
 namespace {
@@ -21,11 +20,6 @@ public:
 };
 
 }  // namespace
-
-std::size_t double_array_bytes(std::size_t n) noexcept {
-    if (n > SIZE_MAX / sizeof(double)) return SIZE_MAX;
-    return n * sizeof(double);
-}
 
 void* allocate_bytes(std::size_t bytes) {
     const std::size_t request = bytes == 0 ? 1 : bytes;

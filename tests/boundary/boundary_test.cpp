@@ -9,8 +9,8 @@
 #include <string>
 
 #include "QuelmarAlg.h"
-#include "frame/allocator.h"
-#include "frame/call_frame.h"
+#include "base/allocator.h"
+#include "boundary/call_frame.h"
 
 namespace {
 

@@ -1,0 +1,47 @@
+#include "solvers/normal_equations.h"
+
+#include <cstddef>
+#include <stdexcept>
+
+#include "base/messages.h"
+
+namespace quelmar {
+
+void NormalEquations::form(const Matrix& jacobian, const Vector& residual) {
+    const std::size_t m = jacobian.rows();
+    const std::size_t n = jacobian.cols();
+    normal_.assign_fill(0.0, n, n);
+    gradient_.assign_fill(0.0, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            double sum = 0.0;
+            for (std::size_t k = 0; k < m; ++k) sum += jacobian(k, i) * jacobian(k, j);
+            normal_(i, j) = sum;
+        }
+        double sum = 0.0;
+        for (std::size_t k = 0; k < m; ++k) sum += jacobian(k, i) * residual[k];
+        gradient_[i] = sum;
+    }
+}
+
+void NormalEquations::solve(double damping, Vector& step) {
+    const std::size_t n = normal_.rows();
+    augmented_.assign_fill(0.0, n, 2 * n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            const double identity = i == j ? 1.0 : 0.0;
+            augmented_(i, j) = normal_(i, j) + identity * damping;
+            augmented_(i, n + j) = identity;
+        }
+    // A singular matrix stays the n x 2n intermediate, which cannot multiply
+    // the n elements of g.
+    if (!augmented_.gauss_jordan() && n != 0) throw std::invalid_argument(msg::kMatrixVectorShape);
+    step.assign_fill(0.0, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < n; ++j) sum += -augmented_(i, n + j) * gradient_[j];
+        step[i] = sum;
+    }
+}
+
+}  // namespace quelmar
