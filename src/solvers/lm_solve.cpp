@@ -65,74 +65,91 @@ double largest_element(const Matrix& a) {
     return best;
 }
 
+// The state of the fit: the current point x, its linearisation and cost
+// (half the sum of squares of f), and the damping mu. x changes only on an
+// accepted step, which evaluates f there anyway, so the cost is kept instead
+// of being evaluated again at the same point.
+class GainRatioFit {
+public:
+    GainRatioFit(ResidualFunction f, const void* context, const Vector& start) : f_(f), context_(context), x_(start) {
+        lin_.update(f_, context_, x_);
+        mu_ = kInitialDampingScale * largest_element(lin_.equations.normal());
+        cost_ = 0.5 * dot(lin_.residual, lin_.residual);
+    }
+
+    bool gradient_vanishes() const { return norm(lin_.equations.gradient()) <= kGradientTolerance; }
+
+    // One iteration; false when the fit ends with it: the damped step is too
+    // small to matter, it does not lower the cost (a NaN gain included), or
+    // it is taken and leaves no gradient. A rejected step changes nothing,
+    // and f is deterministic: every later iteration would compute the same
+    // step and reject it again until the limit, ending with the same x.
+    bool iterate() {
+        // A singular damped matrix is refused; one whose only zero pivot is
+        // the last gives a non-finite step, which the tests below reject.
+        lin_.equations.solve(mu_, h_);
+        if ((norm(x_) + kStepTolerance) * kStepTolerance >= norm(h_)) return false;
+        x_new_.copy_from(x_);
+        x_new_ += h_;
+        const double predicted = predicted_reduction();
+        const double gain = (cost_ - cost_at(x_new_)) / predicted;
+        if (!(gain > 0.0)) return false;
+        accept(gain);
+        if (gradient_vanishes()) return false;
+        mu_ = mu_ + mu_;
+        return true;
+    }
+
+    Vector& x() noexcept { return x_; }
+
+private:
+    double cost_at(const Vector& x) {
+        f_(context_, x, trial_residual_);
+        return 0.5 * dot(trial_residual_, trial_residual_);
+    }
+
+    // The reduction the linear model promises for h: (mu h - g) . (h / 2).
+    double predicted_reduction() {
+        half_step_.copy_from(h_);
+        half_step_ *= 0.5;
+        slope_.copy_from(h_);
+        slope_ *= mu_;
+        slope_ -= lin_.equations.gradient();
+        return dot(half_step_, slope_);
+    }
+
+    // Moves to the trial point and relinearises there; the damping shrinks
+    // by 1 - (2 gain - 1)^3, with no positive floor: once mu reaches 0 it
+    // stays 0, and later steps are undamped Gauss-Newton steps.
+    void accept(double gain) {
+        std::swap(x_, x_new_);
+        lin_.update(f_, context_, x_);
+        cost_ = 0.5 * dot(lin_.residual, lin_.residual);
+        const double factor = 1.0 - std::pow(2.0 * gain - 1.0, kDampingExponent);
+        mu_ = factor > 0.0 ? mu_ * factor : 0.0;
+    }
+
+    ResidualFunction f_;
+    const void* context_;
+    Vector x_;
+    Linearisation lin_;
+    double mu_ = 0.0;
+    double cost_ = 0.0;
+    Vector h_, x_new_, half_step_, slope_, trial_residual_;
+};
+
 }  // namespace
 
 void lm_solve(ResidualFunction f, const void* context, Vector& p) {
     // The first evaluation only proves that f can be evaluated at all.
-    Vector cost_residual;
-    f(context, p, cost_residual);
-
-    Vector x(p);
-    Linearisation lin;
-    lin.update(f, context, x);
-    double mu = kInitialDampingScale * largest_element(lin.equations.normal());
-    if (norm(lin.equations.gradient()) <= kGradientTolerance) {
-        p = std::move(x);
-        return;
+    Vector first;
+    f(context, p, first);
+    GainRatioFit fit(f, context, p);
+    if (!fit.gradient_vanishes()) {
+        int iterations = 0;
+        while (iterations < kIterationLimit && fit.iterate()) ++iterations;
     }
-
-    // f at the current x and half its sum of squares. x changes only on an
-    // accepted step, which evaluates f there anyway, so these are kept
-    // instead of being evaluated again at the same point.
-    double cost = 0.5 * dot(lin.residual, lin.residual);
-
-    Vector h;
-    Vector x_new;
-    Vector half_step;
-    Vector slope;
-    for (int k = 0;;) {
-        // A singular damped matrix is refused; one whose only zero pivot is
-        // the last gives a non-finite step, which the tests below reject.
-        lin.equations.solve(mu, h);
-        const double h_norm = norm(h);
-        if ((norm(x) + kStepTolerance) * kStepTolerance >= h_norm) break;
-
-        x_new.copy_from(x);
-        x_new += h;
-        // Predicted reduction (mu h - g) . (h / 2).
-        half_step.copy_from(h);
-        half_step *= 0.5;
-        slope.copy_from(h);
-        slope *= mu;
-        slope -= lin.equations.gradient();
-        const double predicted = dot(half_step, slope);
-
-        f(context, x_new, cost_residual);
-        const double new_cost = 0.5 * dot(cost_residual, cost_residual);
-        const double gain = (cost - new_cost) / predicted;
-
-        if (!(gain > 0.0)) {
-            // A rejected step (NaN included) changes nothing, and f is
-            // deterministic: every later iteration would compute this same
-            // step and reject it again until the limit, ending with the same
-            // x. Ending here gives that result without the repeats.
-            break;
-        }
-
-        std::swap(x, x_new);
-        lin.update(f, context, x);
-        cost = 0.5 * dot(lin.residual, lin.residual);
-        const double factor = 1.0 - std::pow(2.0 * gain - 1.0, kDampingExponent);
-        // No positive floor: once mu reaches 0 it stays 0, and later steps
-        // are undamped Gauss-Newton steps.
-        mu = factor > 0.0 ? mu * factor : 0.0;
-        if (norm(lin.equations.gradient()) <= kGradientTolerance) break;
-        mu = mu + mu;
-
-        if (++k >= kIterationLimit) break;
-    }
-    p = std::move(x);
+    p = std::move(fit.x());
 }
 
 }  // namespace quelmar
-

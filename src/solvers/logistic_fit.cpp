@@ -51,63 +51,92 @@ private:
     Vector y_;
 };
 
-// The Jacobian at `params` by forward differences, one column per parameter:
-// (r(p + step e_j) - r(p)) * (1 / step).
-void forward_differences(const Curve& curve, const Vector& params, const Point& at, Matrix& jacobian,
-                         Vector& shifted, Point& scratch) {
-    for (std::size_t j = 0; j < params.size(); ++j) {
-        shifted.copy_from(params);
-        shifted[j] += kDifferenceStep;
-        if (j == 0)
-            curve.with_amplitude(shifted[0], at, scratch.residual);
-        else
-            curve.evaluate(shifted, scratch);
-        Vector& column = scratch.residual;
-        column -= at.residual;
-        column *= 1.0 / kDifferenceStep;
-        jacobian.set_col(j, column);
+// The state of the fit: the current parameters (A / 1000, x0, k) and their
+// point, the damping, and the storage every iteration reuses.
+class LogisticFit {
+public:
+    LogisticFit(const Vector& y, const LogisticParams& start) : curve_(y), params_(3) {
+        params_[0] = start.amplitude / kAmplitudeUnit;
+        params_[1] = start.midpoint;
+        params_[2] = start.steepness;
+        curve_.evaluate(params_, point_);
+        jacobian_.assign_fill(0.0, curve_.size(), params_.size());
+        residual_norm_ = norm(point_.residual);
     }
-}
 
-LogisticParams scaled(const Vector& p) { return LogisticParams{p[0] * kAmplitudeUnit, p[1], p[2]}; }
+    // Linearises at the current parameters, solves the damped normal
+    // equations and evaluates the trial point they lead to.
+    void step() {
+        forward_differences();
+        equations_.form(jacobian_, point_.residual);
+        equations_.solve(damping_, delta_);
+        trial_.copy_from(delta_);
+        trial_ += params_;
+        curve_.evaluate(trial_, trial_point_);
+        trial_norm_ = norm(trial_point_.residual);
+    }
+
+    bool trial_converged() const noexcept { return kTolerance > trial_norm_; }
+
+    // Keeps a trial that lowers the residual norm and halves the damping (not
+    // below 1.5); otherwise doubles it. False when the damping has run away.
+    bool accept_or_damp() {
+        if (residual_norm_ > trial_norm_) {
+            std::swap(params_, trial_);
+            std::swap(point_, trial_point_);
+            residual_norm_ = trial_norm_;
+            damping_ = std::max(kDampingFloor, damping_ * 0.5);
+            return true;
+        }
+        damping_ = 2.0 * damping_;
+        return !(damping_ > kDampingLimit);
+    }
+
+    LogisticParams current() const { return scaled(params_); }
+    LogisticParams trial() const { return scaled(trial_); }
+
+private:
+    static LogisticParams scaled(const Vector& p) { return LogisticParams{p[0] * kAmplitudeUnit, p[1], p[2]}; }
+
+    // The Jacobian by forward differences, one column per parameter:
+    // (r(p + step e_j) - r(p)) * (1 / step).
+    void forward_differences() {
+        for (std::size_t j = 0; j < params_.size(); ++j) {
+            shifted_.copy_from(params_);
+            shifted_[j] += kDifferenceStep;
+            if (j == 0)
+                curve_.with_amplitude(shifted_[0], point_, scratch_.residual);
+            else
+                curve_.evaluate(shifted_, scratch_);
+            Vector& column = scratch_.residual;
+            column -= point_.residual;
+            column *= 1.0 / kDifferenceStep;
+            jacobian_.set_col(j, column);
+        }
+    }
+
+    const Curve curve_;
+    Vector params_;
+    Point point_;
+    double damping_ = kInitialDamping;
+    double residual_norm_ = 0.0;
+    Matrix jacobian_;
+    NormalEquations equations_;
+    Vector shifted_, delta_, trial_;
+    Point scratch_, trial_point_;
+    double trial_norm_ = 0.0;
+};
 
 }  // namespace
 
 LogisticParams fit_logistic(const Vector& y, const LogisticParams& start) {
-    const Curve curve(y);
-    Vector params(3);
-    params[0] = start.amplitude / kAmplitudeUnit;
-    params[1] = start.midpoint;
-    params[2] = start.steepness;
-    Point point;
-    curve.evaluate(params, point);
-    Matrix jacobian(curve.size(), params.size());
-    NormalEquations equations;
-    Vector shifted, delta, trial;
-    Point scratch, trial_point;
-    double damping = kInitialDamping;
-    double residual_norm = norm(point.residual);
-    for (int iterations = 0;;) {
-        forward_differences(curve, params, point, jacobian, shifted, scratch);
-        equations.form(jacobian, point.residual);
-        equations.solve(damping, delta);
-        trial.copy_from(delta);
-        trial += params;
-        curve.evaluate(trial, trial_point);
-        const double trial_norm = norm(trial_point.residual);
-
-        if (kTolerance > trial_norm) return scaled(trial);
-        if (residual_norm > trial_norm) {
-            std::swap(params, trial);
-            std::swap(point, trial_point);
-            residual_norm = trial_norm;
-            damping = std::max(kDampingFloor, damping * 0.5);
-        } else {
-            damping = 2.0 * damping;
-            if (damping > kDampingLimit) return scaled(params);
-        }
-        if (++iterations == kIterationLimit) return scaled(params);
+    LogisticFit fit(y, start);
+    for (int iterations = 0; iterations < kIterationLimit; ++iterations) {
+        fit.step();
+        if (fit.trial_converged()) return fit.trial();
+        if (!fit.accept_or_damp()) break;
     }
+    return fit.current();
 }
 
 }  // namespace quelmar
