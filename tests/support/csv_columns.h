@@ -12,10 +12,9 @@ namespace quelmar_test {
 
 inline std::vector<std::vector<double>> read_csv_columns(const std::string& path) {
     std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);  // the header
     std::vector<std::vector<double>> columns;
-    while (std::getline(in, line)) {
+    std::string line;
+    for (std::getline(in, line); std::getline(in, line);) {  // after the header
         std::replace(line.begin(), line.end(), ',', ' ');
         std::istringstream cells(line);
         std::size_t c = 0;
