@@ -1,5 +1,6 @@
 #include "amplification/baseline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -177,8 +178,7 @@ void record_step(WellRecord& record, const Vector& y0, const Landmarks& mark) {
 // curve shorter than E ends here ("end" out of range).
 void level_to_floor(const Landmarks& mark, Vector& w) {
     w -= mean(w.slice(0, at(mark.e)));
-    for (double& value : w)
-        if (value <= kFloor) value = kFloor;
+    for (double& value : w) value = std::max(value, kFloor);
 }
 
 // Writes no_growth for a curve that rises by less than 4 % over the four

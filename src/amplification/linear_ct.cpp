@@ -25,11 +25,10 @@ constexpr double kNoCt = std::numeric_limits<double>::quiet_NaN();
 double crossing_ct(const Vector& curve, double threshold, double& ratio) {
     ratio = 0.0;
     const std::int64_t n = static_cast<std::int64_t>(curve.size());
-    const double top = curve.empty() ? 0.0 : curve[argmax(curve)];
-    if (!(threshold < top)) return kNoCt;
     // A segment needs a reading on each side of the crossing inside the
-    // curve: two readings never offer one, fewer none at all.
-    if (n < 3) return kNoCt;
+    // curve: two readings never offer one, fewer none at all. A threshold at
+    // or above every reading is never crossed.
+    if (n < 3 || !(threshold < curve[argmax(curve)])) return kNoCt;
     const auto y = [&curve](std::int64_t i) { return curve[static_cast<std::size_t>(i)]; };
 
     // The last reading at or below the threshold, by bisection on a curve

@@ -1,5 +1,6 @@
 #include "amplification/threshold.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "amplification/baseline.h"
@@ -65,7 +66,7 @@ double calc_threshold(WellRecord* records, std::size_t record_count, const Vecto
 
     const double lower = noise_level < step_level ? noise_level : step_level;
     const double lowest = curve_level < lower ? curve_level : lower;
-    return 100.0 > lowest ? 100.0 : lowest;
+    return std::max(lowest, 100.0);
 }
 
 }  // namespace quelmar

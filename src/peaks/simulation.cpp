@@ -97,13 +97,13 @@ Vector simulate_curve(const PeakCurve& curve, const PeakSet& set, SimBackground&
     const std::size_t nx = x.size();
     if (nx < 2) throw std::invalid_argument(msg::kArrayTooShort);
     // lo: the last temperature below the first centre; hi: the last below
-    // the last centre. A first centre at or below the first temperature, or
-    // past the last one, averages all but the last value.
+    // the last centre (the search starts at index 1, so neither lies past
+    // the last temperature). A first centre at or below the first
+    // temperature, or past the last one, averages all but the last value.
     const std::int64_t i1 = first_center <= x[0] ? 0 : static_cast<std::int64_t>(first_reaching(x, first_center));
     std::int64_t lo = i1 - 1;
     std::int64_t hi = static_cast<std::int64_t>(first_reaching(x, last_center)) - 1;
-    if (lo < 0 || static_cast<std::uint64_t>(lo) >= nx) lo = static_cast<std::int64_t>(nx) - 1;
-    if (static_cast<std::uint64_t>(hi) >= nx) hi = static_cast<std::int64_t>(nx) - 1;
+    if (lo < 0) lo = static_cast<std::int64_t>(nx) - 1;
     if (lo == 0) lo = 1;
     if (hi == 0) hi = 1;
 

@@ -1,5 +1,6 @@
 #include "solvers/lm_solve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -54,15 +55,11 @@ struct Linearisation {
     }
 };
 
-// The largest element of A as a running maximum from the first element, so a
-// NaN there stays; 0 for an empty matrix.
+// The largest element of A, the first of equals, taking an element only when
+// it is greater, so a NaN first element stays; 0 for an empty matrix.
 double largest_element(const Matrix& a) {
     const Vector& e = a.elements();
-    if (e.empty()) return 0.0;
-    double best = e[0];
-    for (std::size_t i = 1; i < e.size(); ++i)
-        if (e[i] > best) best = e[i];
-    return best;
+    return e.empty() ? 0.0 : *std::max_element(e.begin(), e.end());
 }
 
 // The state of the fit: the current point x, its linearisation and cost

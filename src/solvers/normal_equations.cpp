@@ -34,8 +34,9 @@ void NormalEquations::solve(double damping, Vector& step) {
             augmented_(i, n + j) = identity;
         }
     // A singular matrix stays the n x 2n intermediate, which cannot multiply
-    // the n elements of g.
-    if (!augmented_.gauss_jordan() && n != 0) throw std::invalid_argument(msg::kMatrixVectorShape);
+    // the n elements of g. (A fit without parameters never comes here: its
+    // gradient vanishes at the start.)
+    if (!augmented_.gauss_jordan()) throw std::invalid_argument(msg::kMatrixVectorShape);
     step.assign_fill(0.0, n);
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;
