@@ -23,8 +23,7 @@ double fitted_curve_level(const LogisticParams& fit, std::size_t cycle_count, Ve
     bend.copy_from(fitted);
     central_difference(bend);
     central_difference(bend);
-    const std::size_t j = argmax(bend);
-    return j >= 2 ? fitted[j - 1] : fitted[1];
+    return fitted[std::max<std::size_t>(argmax(bend), 2) - 1];
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ void weighted_kernel_filter(const Vector& kernel, Vector& data) {
     right = std::max(data[n - 1], right / static_cast<double>(h));
 
     Vector padded(n + k);
-    for (std::size_t i = 0; i < h; ++i) padded[i] = left;
     for (std::size_t i = 0; i < n; ++i) padded[h + i] = data[i];
+    for (std::size_t i = 0; i < h; ++i) padded[i] = left;
     for (std::size_t i = n + h; i < n + k; ++i) padded[i] = right;
 
     for (std::size_t i = 0; i < n; ++i) {

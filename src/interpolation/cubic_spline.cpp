@@ -11,10 +11,11 @@ CubicSpline::CubicSpline(const Vector& x, const Vector& y) : n_(x.size()) {
     if (n < 3) throw std::invalid_argument(msg::kSplineTooFewKnots);
     x_.assign_copy(x.data(), n);
     y_.assign_copy(y.data(), n);
-    a_.assign_fill(0.0, n);
-    b_.assign_fill(0.0, n);
-    c_.assign_fill(0.0, n);
-    d_.assign_fill(0.0, n);
+    // One cubic per segment; c also holds the end condition at the last knot.
+    a_ = Vector(n - 1);
+    b_ = Vector(n - 1);
+    c_ = Vector(n);
+    d_ = Vector(n - 1);
     compute_coefficients();
 }
 

@@ -20,13 +20,6 @@ public:
 
     std::size_t size() const noexcept { return n_; }
     const Vector& x() const noexcept { return x_; }
-    const Vector& y() const noexcept { return y_; }
-    // Entries 0 .. n-2 are the coefficients; a, b and d leave n-1 at zero,
-    // and c[n-1] is the natural end condition, zero.
-    const Vector& a() const noexcept { return a_; }
-    const Vector& b() const noexcept { return b_; }
-    const Vector& c() const noexcept { return c_; }
-    const Vector& d() const noexcept { return d_; }
 
     // S(t); outside the knots the end cubics carry on.
     double operator()(double t) const noexcept;

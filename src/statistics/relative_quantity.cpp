@@ -10,28 +10,24 @@ namespace quelmar {
 
 namespace {
 
-// The smallest N the table covers: row 0 is N = 4, two degrees of freedom.
-constexpr std::uint64_t kFirstTableCount = 4;
-
-// N as stored in the summary, truncated toward zero. A NaN, negative or
-// oversized value has no 64-bit count; it becomes one far outside the table.
-std::uint64_t summary_count(double value) noexcept {
-    if (!(value > -1.0) || !(value < 18446744073709551616.0)) return UINT64_MAX;
-    return static_cast<std::uint64_t>(value);
-}
+// The counts N the table covers: row 0 is N = 4, two degrees of freedom.
+constexpr double kFirstTableCount = 4;
+constexpr double kPastTableCount = kFirstTableCount + kTTableRows;
 
 }  // namespace
 
-void error_bounds(std::uint64_t n_values, const RqSettings& options, double* result) {
+void error_bounds(double count, const RqSettings& options, double* result) {
     // Ct values keep their bounds in the exponent; quantities get a factor.
     const bool exponent = options.data_kind == 1 || options.data_kind2 == 1;
     double f;
     if (options.error_bar_type == 1) {
-        if (n_values < kFirstTableCount || n_values > kFirstTableCount + kTTableRows - 1)
-            throw std::out_of_range(msg::kParameterError);
+        // N truncates toward zero into 4 .. 97 exactly when it lies in [4, 98);
+        // NaN never does.
+        if (!(count >= kFirstTableCount && count < kPastTableCount)) throw std::out_of_range(msg::kParameterError);
         if (options.confidence_index < 0 || options.confidence_index >= static_cast<std::int32_t>(kTTableLevels))
             throw std::out_of_range(msg::kParameterError);
-        const double t = t_critical_table[n_values - kFirstTableCount][options.confidence_index];
+        const std::size_t row = static_cast<std::size_t>(count) - static_cast<std::size_t>(kFirstTableCount);
+        const double t = t_critical_table[row][options.confidence_index];
         if (exponent) {
             const double e = t * result[kRqSe];
             result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
@@ -71,7 +67,7 @@ void relative_quantity(const RqSettings& options, const Vector& summary, double 
         result[kRqDeltaDeltaCt] = summary[0] - calibrator;
         result[kRqQuantity] = std::pow(2.0, -result[kRqDeltaDeltaCt]);
     }
-    error_bounds(summary_count(summary[3]), options, result);
+    error_bounds(summary[3], options, result);
 }
 
 }  // namespace quelmar

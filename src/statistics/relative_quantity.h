@@ -27,12 +27,13 @@ inline constexpr int kRqUpper = 5;
 inline constexpr int kRqDeltaDeltaCt = 6;  // written only when RQ is not a ratio
 
 // Fills result[4] and result[5] from result[1], [2], [3] and [6].
-// error_bar_type 1: a confidence interval with n_values - 2 degrees of
-// freedom; n_values outside 4 .. 97 or a confidence_index outside 0 .. 5
-// raises std::out_of_range "参数错误。". error_bar_type 2: sd_multiple standard
-// deviations. Any other type raises std::invalid_argument
-// "误差条类型参数不正确。" before the other tests. Writes nothing on failure.
-void error_bounds(std::uint64_t n_values, const RqSettings& options, double* result);
+// error_bar_type 1: a confidence interval with N - 2 degrees of freedom, N
+// the count truncated toward zero; an N outside 4 .. 97 (or a NaN count) or
+// a confidence_index outside 0 .. 5 raises std::out_of_range "参数错误。".
+// error_bar_type 2: sd_multiple standard deviations. Any other type raises
+// std::invalid_argument "误差条类型参数不正确。" before the other tests.
+// Writes nothing on failure.
+void error_bounds(double count, const RqSettings& options, double* result);
 
 // Writes result[0 .. 3] (and result[6] unless RQ is a ratio) and then the
 // bounds. On a failure of the bounds the values already written stay.

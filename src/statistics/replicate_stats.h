@@ -50,7 +50,7 @@ private:
 
     Vector target_;
     BlockArray<Vector> blocks_;
-    std::size_t total_ = 0;
+    std::size_t total_;
 };
 
 // Layout of the ReplicateSummary, 3g + 10 doubles.
