@@ -55,10 +55,10 @@ void weighted_kernel_filter(const Vector& kernel, Vector& data) {
     for (std::size_t i = n - 2 * h; i < n - h; ++i) right += data[i];
     right = std::max(data[n - 1], right / static_cast<double>(h));
 
-    Vector padded(n + k);
+    // The right pad, then the curve over it, then the left pad.
+    Vector padded(n + k, right);
     for (std::size_t i = 0; i < n; ++i) padded[h + i] = data[i];
     for (std::size_t i = 0; i < h; ++i) padded[i] = left;
-    for (std::size_t i = n + h; i < n + k; ++i) padded[i] = right;
 
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;

@@ -10,15 +10,17 @@
 namespace quelmar {
 namespace {
 
-// Adds one peak a * exp(-(t - b)^2 * (1 / (2 c^2))) to out at every t of x.
+// Adds one peak a * exp(-(t - b)^2 * (1 / (2 c^2))) to out at every t of x
+// (the two equally long).
 // Each value is formed in the order difference, square, negation, product
 // with the factor, exponential, product with a, and then added to what out
 // already holds, so peaks accumulate in the order they are added.
 void add_gaussian(const Vector& x, double a, double b, double c, Vector& out) noexcept {
     const double factor = 1.0 / ((c + c) * c);
-    for (std::size_t k = 0; k < x.size(); ++k) {
-        const double d = x[k] - b;
-        out[k] += std::exp(-(d * d) * factor) * a;
+    const double* t = x.begin();
+    for (double& value : out) {
+        const double d = *t++ - b;
+        value += std::exp(-(d * d) * factor) * a;
     }
 }
 
