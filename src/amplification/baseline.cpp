@@ -73,7 +73,7 @@ Landmarks find_landmarks(WellRecord& record, const Vector& y0) {
     mark.steepest = static_cast<std::int64_t>(argmax(scratch));
     central_difference(scratch);
     const std::int64_t d2_max = static_cast<std::int64_t>(argmax(scratch));
-    mark.e = d2_max > kFirstBaselineEnd ? d2_max : kFirstBaselineEnd;
+    mark.e = std::max(d2_max, kFirstBaselineEnd);
     mark.m2 = static_cast<std::int64_t>(argmin(scratch));
     mark.m0 = static_cast<std::int64_t>(argmin(y0));
     mark.raw_max = largest(y0);
@@ -149,7 +149,7 @@ void flatten_late_noise(const Landmarks& mark, Vector& w) {
     const Vector tail = w.slice(at(late), at(mark.n));
     if (population_sd(tail) > kLateNoiseLimit) {
         const double tail_mean = mean(tail);
-        const double level = tail_mean > w[at(late)] ? tail_mean : w[at(late)];
+        const double level = std::max(w[at(late)], tail_mean);
         for (std::int64_t i = late; i < mark.n; ++i) w[at(i)] = level;
     }
 }
@@ -167,11 +167,11 @@ void rebuild_from_minimum(WellRecord& record, const Vector& y0, const Landmarks&
 // Writes baseline_step: the larger of two cycle-to-cycle increments of the
 // input, after E - 1 and after the minimum.
 void record_step(WellRecord& record, const Vector& y0, const Landmarks& mark) {
-    const std::int64_t ia = mark.e - 1 < mark.n - kOffset ? mark.e - 1 : mark.n - kOffset;
-    const std::int64_t ib = mark.m0 >= mark.n - kOffset ? mark.n - kOffset : mark.m0;
+    const std::int64_t ia = std::min(mark.e - 1, mark.n - kOffset);
+    const std::int64_t ib = std::min(mark.m0, mark.n - kOffset);
     const double sa = y0[at(ia + 1)] - y0[at(ia)];
     const double sb = y0[at(ib + 1)] - y0[at(ib)];
-    record.baseline_step = sb > sa ? sb : sa;
+    record.baseline_step = std::max(sa, sb);
 }
 
 // The first E readings average to zero, and nothing stays below the floor; a
@@ -184,7 +184,7 @@ void level_to_floor(const Landmarks& mark, Vector& w) {
 // Writes no_growth for a curve that rises by less than 4 % over the four
 // cycles up to the steepest point of the input, which becomes the floor.
 void check_growth(WellRecord& record, const Vector& y0, const Landmarks& mark, Vector& w) {
-    const std::int64_t j = mark.steepest - kOffset < 0 ? 0 : mark.steepest - kOffset;
+    const std::int64_t j = std::max<std::int64_t>(mark.steepest - kOffset, 0);
     double base = y0[at(j)];
     if (base == 0.0) base = kUnitLevel;
     if ((y0[at(j + kOffset)] - base) / base < kMinimalGrowth) {

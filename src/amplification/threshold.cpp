@@ -63,8 +63,8 @@ double calc_threshold(WellRecord* records, std::size_t record_count, const Vecto
         if (records[i].baseline_step > step_level) step_level = records[i].baseline_step;
     const double curve_level = levels.empty() ? 0.0 : levels[argmax(levels)];
 
-    const double lower = noise_level < step_level ? noise_level : step_level;
-    const double lowest = curve_level < lower ? curve_level : lower;
+    const double lower = std::min(step_level, noise_level);
+    const double lowest = std::min(lower, curve_level);
     return std::max(lowest, 100.0);
 }
 

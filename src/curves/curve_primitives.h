@@ -18,9 +18,9 @@ std::size_t argmin(const Vector& v) noexcept;
 
 // Padded correlation of data with kernel, in place. The curve is extended
 // by K/2 copies of a left pad and K - K/2 copies of a right pad, each the
-// edge value unless the mean of the nearby readings is larger. Refuses
-// (std::invalid_argument) a kernel shorter than 2 or a curve shorter than
-// twice the half-kernel, whose pad windows would leave the curve.
+// edge value unless the mean of the nearby readings is larger. The pad
+// windows need a kernel of at least 2 weights and a curve of at least twice
+// the half-kernel: the callers' own checks guarantee both.
 void weighted_kernel_filter(const Vector& kernel, Vector& data);
 
 }  // namespace quelmar
