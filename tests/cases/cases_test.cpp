@@ -289,7 +289,7 @@ const std::map<std::string, void (*)(Call&)> kRunners = {
          c.out["ct"] = {quelmar::crossing_ct(c.vec("curve"), c.num("threshold"), ratio), ratio};
      }},
     {"correct_baseline", [](Call& c) {
-         quelmar::WellRecord r;
+         quelmar::WellRecord r{};
          r.baseline_start = int16_t(c.num("start"));
          r.baseline_end = int16_t(c.num("end"));
          quelmar::Vector w = c.vec("curve");
@@ -378,9 +378,11 @@ TEST_P(Cases, GiveTheirOutputs) {
         const V got = thinned(o.out.at(key), k.every);
         ASSERT_EQ(got.size(), want.size()) << key;
         for (std::size_t i = 0; i < want.size(); ++i) {
+            // The same bits (a sign of zero included), or within the tolerance.
             const bool nan = std::isnan(got[i]) || std::isnan(want[i]);
+            const bool same = std::signbit(got[i]) == std::signbit(want[i]) && got[i] == want[i];
             EXPECT_TRUE(std::isinf(tol[i]) || (nan ? std::isnan(got[i]) && std::isnan(want[i])
-                                                   : got[i] == want[i] || std::fabs(got[i] - want[i]) <= tol[i]))
+                                                   : same || (tol[i] > 0 && std::fabs(got[i] - want[i]) <= tol[i])))
                 << key << "[" << i << "] = " << got[i] << ", want " << want[i];
         }
     }
