@@ -8,6 +8,7 @@
 #include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
 #include "base/messages.h"
+#include "base/truncate.h"
 #include "interpolation/cubic_spline.h"
 #include "interpolation/refine_grid.h"
 
@@ -22,14 +23,6 @@ constexpr int kStartSmoothHalfWindow = 30;
 // the three before the last three; shorter curves would be read outside.
 constexpr std::size_t kShortestFilteredCurve = 6;
 
-// 5 / h truncated toward zero to a 32-bit integer, the way the conversion
-// instruction of the host platform does it: a quotient that is not finite
-// or whose truncation does not fit gives the most negative value.
-std::int32_t points_in_five_degrees(double h) {
-    const double q = 5 / h;
-    if (!(q > -2147483649.0 && q < 2147483648.0)) return INT32_MIN;
-    return static_cast<std::int32_t>(q);
-}
 
 }  // namespace
 
@@ -71,7 +64,7 @@ void melting_derivative(const Vector& temperature, const Vector& fluorescence, V
 
 void correct_melting_start(const Vector& temperature, const Vector& curve, Vector& out) {
     const double h = (temperature[3] - temperature[2]) / 10;
-    const std::int64_t k = points_in_five_degrees(h);
+    const std::int64_t k = truncate_to_int32(5 / h);  // the points in five degrees
     const std::int64_t length = static_cast<std::int64_t>(curve.size());
     if (k < 0 || length <= k) throw std::invalid_argument(msg::kMeltingCurveTooShort);
     const std::size_t count = static_cast<std::size_t>(k);

@@ -20,9 +20,9 @@ void filter_peaks(const FilterLimits& limits, const PeakSet& set, PeakSet& out) 
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i)
         if (passes(limits, set.amplitude[i], set.sigma[i])) ++kept;
-    out.amplitude.assign_fill(0.0, kept);
-    out.center.assign_fill(0.0, kept);
-    out.sigma.assign_fill(0.0, kept);
+    out.amplitude = Vector(kept);
+    out.center = Vector(kept);
+    out.sigma = Vector(kept);
     std::size_t k = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!passes(limits, set.amplitude[i], set.sigma[i])) continue;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/messages.h"
+#include "base/truncate.h"
 
 namespace quelmar {
 namespace {
@@ -14,19 +15,10 @@ constexpr double kWindowScale = 1.3;
 constexpr double kReferenceFloor = 1e-08;
 constexpr double kReferenceReplacement = 0.6;
 constexpr double kCapRatio = 0.8;
-constexpr double kLogFactor = -2.0;
 constexpr double kFallbackSigma = 1.6;
 constexpr double kRawSigma = 1.7;
 
 int sign_of(double d) noexcept { return d > 0.0 ? 1 : (d < 0.0 ? -1 : 0); }
-
-// Truncation toward zero to a 32-bit signed integer; a value that is not
-// finite or does not fit becomes the most negative one, as the hardware
-// conversion does.
-std::int64_t truncate_to_int32(double v) noexcept {
-    if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
-    return static_cast<std::int64_t>(v);
-}
 
 void require_x_covers_y(const Vector& x, const Vector& y) {
     if (x.size() < y.size()) throw std::invalid_argument(msg::kArrayTooShort);
@@ -34,9 +26,9 @@ void require_x_covers_y(const Vector& x, const Vector& y) {
 
 // Fresh fields of one zero per peak.
 void size_fields(PeakSet& set, std::size_t n) {
-    set.amplitude.assign_fill(0.0, n);
-    set.center.assign_fill(0.0, n);
-    set.sigma.assign_fill(0.0, n);
+    set.amplitude = Vector(n);
+    set.center = Vector(n);
+    set.sigma = Vector(n);
 }
 
 // A window end at index i lies inside the curve of n values.
@@ -51,16 +43,15 @@ IndexList local_max_indices(const Vector& v) {
     // never reported; with fewer than three values there is no interior.
     const std::size_t n = v.size();
     if (n < 3) return IndexList();
-    auto falls_at = [&v](std::size_t i) {
-        return sign_of(v[i + 2] - v[i + 1]) - sign_of(v[i + 1] - v[i]) == -2;
+    const auto each_maximum = [&v, n](auto&& take) {
+        for (std::size_t i = 0; i + 2 < n; ++i)
+            if (sign_of(v[i + 2] - v[i + 1]) - sign_of(v[i + 1] - v[i]) == -2) take(i + 1);
     };
     std::size_t count = 0;
-    for (std::size_t i = 0; i + 2 < n; ++i)
-        if (falls_at(i)) ++count;
+    each_maximum([&count](std::size_t) { ++count; });
     IndexList indices(count);
     std::size_t k = 0;
-    for (std::size_t i = 0; i + 2 < n; ++i)
-        if (falls_at(i)) indices[k++] = i + 1;
+    each_maximum([&](std::size_t j) { indices[k++] = j; });
     return indices;
 }
 
@@ -113,7 +104,7 @@ void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
 
         // Inverts r / a = exp(-d^2 / (2 sigma^2)) for sigma. A NaN (from a
         // zero window) is kept; only an exact 0 takes the fallback.
-        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * kLogFactor));
+        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * 2.0));
         set.sigma[k] = sigma == 0.0 ? kFallbackSigma : sigma;
     }
 }

@@ -119,12 +119,12 @@ private:
     Vector params_;
     Point point_;
     double damping_ = kInitialDamping;
-    double residual_norm_ = 0.0;
+    double residual_norm_;
     Matrix jacobian_;
     NormalEquations equations_;
     Vector shifted_, delta_, trial_;
     Point scratch_, trial_point_;
-    double trial_norm_ = 0.0;
+    double trial_norm_;  // set by every step
 };
 
 }  // namespace

@@ -48,13 +48,10 @@ const std::vector<double>& output_of(const std::string& name, const std::string&
 void append(const std::string& token, V& values) {
     static std::map<std::string, std::vector<V>> files;
     if (token[0] == '@') {
-        std::istringstream spec(token.substr(1));
-        std::string file;
+        char file[64];
         std::size_t column = 0, count = 1;
-        std::getline(spec, file, ':');
-        spec >> column;
-        if (spec.get() == ':') spec >> count;
-        if (!files.count(file)) files[file] = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/" + file + ".csv");
+        std::sscanf(token.c_str(), "@%63[^:]:%zu:%zu", file, &column, &count);
+        if (!files.count(file)) files[file] = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/" + std::string(file) + ".csv");
         for (std::size_t c = column; c < column + count; ++c)
             values.insert(values.end(), files[file].at(c).begin(), files[file].at(c).end());
     } else if (token[0] == '$') {
@@ -202,8 +199,8 @@ struct Call {
 };
 
 // One runner per export: each argument is made independently of the others.
-// Impossible lengths must fail before anything is written, so the buffers for
-// them stay small.
+// Impossible lengths must fail before anything is written: their buffers stay
+// small.
 std::size_t small(std::size_t n) { return std::min<std::size_t>(n, 4096); }
 
 const std::map<std::string, void (*)(Call&)> kRunners = {

@@ -5,6 +5,7 @@
 
 Each case of the file loses its old "code" and "=>" lines and gets the ones
 the cases program prints with QUELMAR_PRINT_OUTPUTS set, after its inputs.
+(A file whose cases were written this way is rewritten byte for byte.)
 """
 import os
 import subprocess
@@ -21,6 +22,15 @@ for line in printed.splitlines():
     elif name is not None:
         outputs[name].append(line.rstrip() if line.startswith("code") else line)
 
+def close(lines, name):
+    """Puts the outputs of case `name` after its inputs, before the comments
+    and blank lines that lead to the next case."""
+    end = len(lines)
+    while end > 0 and (not lines[end - 1].strip() or lines[end - 1].startswith("#")):
+        end -= 1
+    lines[end:end] = outputs.get(name, [])
+
+
 lines, name = [], None
 with open(path, encoding="utf-8") as old:
     for line in old.read().splitlines():
@@ -28,9 +38,9 @@ with open(path, encoding="utf-8") as old:
         if word in ("code", "=>"):
             continue
         if word == "case":
-            lines += outputs.get(name, [])
+            close(lines, name)
             name = line[5:]
         lines.append(line)
-lines += outputs.get(name, [])
+close(lines, name)
 with open(path, "w", encoding="utf-8") as new:
     new.write("\n".join(lines) + "\n")
