@@ -203,7 +203,9 @@ QUELMARALG_API int alg_super_smooth(double* data, size_t count, int half_window)
 /*
  * Writes the arithmetic sequence start, start + step, ... (running sums) to
  * out[0..length-1]. out (out): caller array of at least length doubles.
- * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when length is 0 (out untouched).
+ * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when length is 0; ALG_ERR_FAILURE
+ * when out of memory (the sequence is built before it is copied out). out is
+ * untouched on failure.
  */
 QUELMARALG_API int alg_increasing(double start, double step, size_t length, double* out);
 
@@ -224,8 +226,8 @@ QUELMARALG_API int alg_sigmoid(const double* params, double* values, size_t n);
 
 /*
  * Ct of each well from the logistic stored in its record by
- * alg_calc_threshold: x0 - ln(2 + sqrt 3) / k - 1.5, or NaN when A < 10 or
- * k < 0.01. records (in): recordCount records. unused: ignored.
+ * alg_calc_threshold: x0 - ln(2 + sqrt 3) / k - 1.5, or NaN when A < 10,
+ * A is NaN or k < 0.01. records (in): recordCount records. unused: ignored.
  * ct (out): recordCount doubles. Returns ALG_OK; ALG_ERR_FAILURE when out of
  * memory.
  */
@@ -243,7 +245,7 @@ QUELMARALG_API int alg_sigmoid_batch_calc_ct(const FittingResult* records, size_
  *    when a damped fit matrix is singular;
  *  ALG_ERR_OUT_OF_RANGE when a baseline window does not fit in the curve
  *    (records of wells processed before the failing one stay written);
- *  ALG_ERR_FAILURE when out of memory.
+ *  ALG_ERR_FAILURE when out of memory (every record exactly as it was).
  */
 QUELMARALG_API int alg_calc_threshold(FittingResult* records, size_t recordCount, const double* data,
                                       size_t wellCount, size_t cycleCount, double* threshold);
@@ -261,7 +263,7 @@ QUELMARALG_API int alg_calc_threshold(FittingResult* records, size_t recordCount
  *  ALG_ERR_OUT_OF_RANGE when a baseline window does not fit in the curve or
  *    leaves no reading after it (records of wells processed before the
  *    failing one stay written);
- *  ALG_ERR_FAILURE when out of memory.
+ *  ALG_ERR_FAILURE when out of memory (every record exactly as it was).
  */
 QUELMARALG_API int alg_linear_batch_calc_ct(FittingResult* records, size_t recordCount, double threshold,
                                             const double* data, size_t wellCount, size_t cycleCount,
@@ -337,7 +339,8 @@ QUELMARALG_API int alg_gausscoeff_release(GaussCoeff** set);
  * caller's arrays (a count of 0 empties the field and does not read the
  * pointer). The three counts are stored as given; sets with unequal counts are
  * refused by the functions that use them.
- * Returns ALG_OK; ALG_ERR_FAILURE when out of memory.
+ * Returns ALG_OK; ALG_ERR_FAILURE when out of memory (the set is then exactly
+ * as it was).
  */
 QUELMARALG_API int alg_set_gausscoeff_data(GaussCoeff* set, size_t amplitude_count, const double* amplitude,
                                            size_t center_count, const double* center, size_t sigma_count,
@@ -370,7 +373,9 @@ QUELMARALG_API int alg_mgf_release(MgfHandle** handle);
 
 /*
  * The sum of the set's Gaussians a * exp(-(t - b)^2 / (2 c^2)) at every
- * temperature of the handle.
+ * temperature of the handle. The result has one value per curve value (the
+ * handle's y count); a set with no peaks gives that many zeros whatever the
+ * temperatures.
  * values (out): new array (release with alg_darray_release; non-NULL even
  * when empty). count (out): its length.
  * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when the set's fields differ in
@@ -397,7 +402,9 @@ QUELMARALG_API int alg_mgf_solve(const MgfHandle* handle, GaussCoeff* set);
  * out (out): a new set, released with alg_gausscoeff_release.
  * Returns ALG_OK; ALG_ERR_FAILURE when a maximum is not above zero;
  * ALG_ERR_INVALID_ARGUMENT when the handle is too short (fewer than four
- * temperatures, x shorter than y, or a width window leaving the data);
+ * temperatures, x shorter than y, or a width window leaving the data), or
+ * when the options' peak_width is negative or NaN (a width smaller than the
+ * temperature step / 1.3 is accepted and gives NaN widths);
  * ALG_ERR_FAILURE when out of memory. out is not written on failure.
  */
 QUELMARALG_API int alg_mgf_local_max_value_id(const MgfHandle* handle, GaussCoeff** out);
@@ -461,10 +468,13 @@ QUELMARALG_API int alg_mgf_coeff_filter(const double* limits, const GaussCoeff* 
  * outValues (out): new array of 3g + 10 doubles: difference (or ratio), SD,
  * SE, N, then mean/SD/SE of the target, the combined reference and each
  * reference gene. outCount (out): 3g + 10.
+ * Reference genes that the data does not reach have empty blocks (NaN mean
+ * and SE, SD 0).
  * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when n < 5, when a count is not a
- * number, negative after truncation toward zero or runs past the data, or
- * when there is no target value or no reference gene; ALG_ERR_FAILURE when
- * out of memory.
+ * number, negative after truncation toward zero or runs past the data, when
+ * g is larger than the number of values after it (n - m - 2), or when there
+ * is no target value or no reference gene; ALG_ERR_FAILURE when out of
+ * memory.
  */
 QUELMARALG_API int alg_calc_sd(const int32_t* options, const double* data, size_t n, double** outValues,
                                size_t* outCount);

@@ -179,8 +179,10 @@ Vector sigmoid_batch_ct(const FittingResult* records, std::size_t record_count) 
         const FittingResult& record = records[i];
         double value = record.sigmoid_midpoint - bend_offset / record.sigmoid_steepness;
         value -= 1.5;
-        // A plateau below 10 or a nearly flat curve is no amplification.
-        if (10.0 > record.sigmoid_amplitude || 0.01 > record.sigmoid_steepness) value = std::nan("");
+        // A plateau below 10 or a nearly flat curve is no amplification. The
+        // plateau test is written so that a NaN plateau (a record the host
+        // filled itself) fails it too instead of passing a finite Ct.
+        if (!(record.sigmoid_amplitude >= 10.0) || 0.01 > record.sigmoid_steepness) value = std::nan("");
         ct[i] = value;
     }
     return ct;

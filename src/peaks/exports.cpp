@@ -1,6 +1,7 @@
 // Exports of the melting peak decomposition: peak sets, fit handles, the
 // model, the fit, peak detection, synthetic curves and the filter.
 #include <optional>
+#include <utility>
 
 #include "QuelmarAlg.h"
 #include "frame/boundary.h"
@@ -17,12 +18,6 @@ using quelmar::HandedArray;
 using quelmar::Vector;
 
 namespace {
-
-// The old storage goes first, so a copy that fails leaves the field empty.
-void replace_field(Vector& field, size_t count, const double* values) {
-    field = Vector();
-    field.assign_copy(values, count);
-}
 
 // A copy of one field for the caller: a block, or NULL for an empty field.
 class FieldCopy {
@@ -64,9 +59,15 @@ QUELMARALG_API int alg_set_gausscoeff_data(GaussCoeff* set, size_t amplitude_cou
                                            size_t center_count, const double* center, size_t sigma_count,
                                            const double* sigma) {
     return quelmar::call_frame([&] {
-        replace_field(set->amplitude, amplitude_count, amplitude);
-        replace_field(set->center, center_count, center);
-        replace_field(set->sigma, sigma_count, sigma);
+        // All three copies are made before the set is touched: a copy that
+        // fails must leave the caller's peaks exactly as they were, not a set
+        // that reads as empty and lets every later call succeed on nothing.
+        Vector a = Vector::copy_of(amplitude, amplitude_count);
+        Vector b = Vector::copy_of(center, center_count);
+        Vector c = Vector::copy_of(sigma, sigma_count);
+        set->amplitude = std::move(a);
+        set->center = std::move(b);
+        set->sigma = std::move(c);
     });
 }
 

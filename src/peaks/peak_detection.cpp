@@ -76,10 +76,16 @@ void estimate_peaks(const MgfHandle& handle, GaussCoeff& set) {
     const IndexList idx = local_max_indices(y);
     size_fields(set, idx.size());
 
+    // A negative width reverses the window, which can still land inside the
+    // data and then yields negative widths; it is the caller's limit, so it is
+    // refused here rather than trusted. A width merely too small for the step
+    // is legal and gives NaN widths.
+    const double peak_width = handle.options.peak_width;
+    if (!(peak_width >= 0.0)) throw std::invalid_argument(msg::kBadInput);
     const double dx = x[3] - x[2];
     // Half-window in samples. Index arithmetic is 64-bit, so that even the
     // most negative window cannot overflow and is caught as leaving the data.
-    const std::int64_t w = truncate_to_int32(handle.options.peak_width * kWindowScale / dx);
+    const std::int64_t w = truncate_to_int32(peak_width * kWindowScale / dx);
 
     for (std::size_t k = 0; k < idx.size(); ++k) {
         const std::size_t i = idx[k];

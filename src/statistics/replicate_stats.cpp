@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "frame/allocator.h"
-#include "frame/boundary.h"
 #include "frame/messages.h"
 
 namespace quelmar {
@@ -45,15 +44,6 @@ std::size_t bounded_count(double value, std::size_t limit) {
     return static_cast<std::size_t>(count);
 }
 
-// The number of reference genes bounds no read: the blocks the data does not
-// reach stay empty. A count beyond 64 bits is taken as the largest one, which
-// no allocation can satisfy.
-std::size_t reference_gene_count(double value) {
-    if (!(value > -1.0)) throw std::invalid_argument(msg::kBadInput);
-    if (!(value < kCountCeiling)) return SIZE_MAX;
-    return static_cast<std::size_t>(value);
-}
-
 // m must leave g itself inside the data: m + 1 < n.
 std::size_t target_count(const Vector& data) {
     if (data.size() < 5) throw std::invalid_argument(msg::kBadInput);
@@ -65,7 +55,10 @@ std::size_t target_count(const Vector& data) {
 ReplicateInput::ReplicateInput(const Vector& data) : ReplicateInput(data, target_count(data)) {}
 
 ReplicateInput::ReplicateInput(const Vector& data, std::size_t m)
-    : target_(data.slice(1, 1 + m)), blocks_(reference_gene_count(data[m + 1])), total_(m) {
+    // Every reference gene takes at least its count from the data, so more
+    // genes than values left after g cannot be real, and sizing the blocks by
+    // such a count would let five doubles claim gigabytes.
+    : target_(data.slice(1, 1 + m)), blocks_(bounded_count(data[m + 1], data.size() - m - 2)), total_(m) {
     const std::size_t n = data.size();
     std::size_t p = m + 2;
     for (std::size_t j = 0; j < blocks_.size() && p < n; ++j) {
@@ -93,9 +86,8 @@ Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
     const bool ct_values = data_kind == 1;
     const auto stats = ct_values ? replicate_stats : log_replicate_stats;
 
-    // 3g + 10 doubles; an impossible size fails in the allocator.
-    const std::size_t three_g = checked_product(3, g);
-    Vector summary(three_g > SIZE_MAX - kSummaryFirstGene ? SIZE_MAX : three_g + kSummaryFirstGene);
+    // g is bounded by the input's length, so 3g + 10 cannot overflow.
+    Vector summary(3 * g + kSummaryFirstGene);
 
     const ReplicateStats target = stats(input.target());
     put(summary, kSummaryTarget, target);

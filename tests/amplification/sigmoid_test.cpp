@@ -29,22 +29,25 @@ TEST(SigmoidExports, EvaluateTheModelAndReadTheBendOfTheStoredFit) {
     EXPECT_EQ(values[1], 1000.0 / (std::exp(-5.0) + 1.0));  // A used as it is
     EXPECT_EQ(alg_sigmoid(params, nullptr, 0), ALG_OK);
 
-    // (A, x0, k): a plausible fit, one below each limit, both limits met exactly.
-    const double fits[4][3] = {{5000.0, 25.0, 0.5}, {9.99, 25.0, 0.5}, {5000.0, 25.0, 0.009}, {10.0, 25.0, 0.01}};
-    FittingResult records[4] = {};
-    for (int i = 0; i < 4; ++i) {
+    // (A, x0, k): a plausible fit, one below each limit, both limits met
+    // exactly, and a NaN plateau (a record the host filled).
+    const double fits[5][3] = {
+        {5000.0, 25.0, 0.5}, {9.99, 25.0, 0.5}, {5000.0, 25.0, 0.009}, {10.0, 25.0, 0.01}, {NAN, 25.0, 0.5}};
+    FittingResult records[5] = {};
+    for (int i = 0; i < 5; ++i) {
         records[i].sigmoid_amplitude = fits[i][0];
         records[i].sigmoid_midpoint = fits[i][1];
         records[i].sigmoid_steepness = fits[i][2];
     }
-    double ct[5] = {0, 0, 0, 0, -7.0};
-    ASSERT_EQ(alg_sigmoid_batch_calc_ct(records, 4, 12345, ct), ALG_OK);
+    double ct[6] = {0, 0, 0, 0, 0, -7.0};
+    ASSERT_EQ(alg_sigmoid_batch_calc_ct(records, 5, 12345, ct), ALG_OK);
     // 25 - ln(2 + sqrt 3) / 0.5 - 1.5.
     EXPECT_NEAR(ct[0], 20.86608420615037, 1e-13);
     EXPECT_TRUE(std::isnan(ct[1]));
     EXPECT_TRUE(std::isnan(ct[2]));
     EXPECT_NEAR(ct[3], 25.0 - 131.69578969248166 - 1.5, 1e-11);
-    EXPECT_EQ(ct[4], -7.0);  // only recordCount values are written
+    EXPECT_TRUE(std::isnan(ct[4]));
+    EXPECT_EQ(ct[5], -7.0);  // only recordCount values are written
 }
 
 TEST(SigmoidResidual, IsModelMinusDataWithTheAmplitudeInThousands) {

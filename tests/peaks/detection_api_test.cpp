@@ -94,12 +94,18 @@ TEST(EstimatePeaks, RefusesWhatItCannotEstimate) {
     expect_refused({60, 61, 62}, {0, 1, 0}, 1.0, ALG_ERR_INVALID_ARGUMENT, "温度数据不能小于4个。");
     expect_refused({60, 61, 62, 63}, {0, 1, 0, 1, 0}, 1.0, ALG_ERR_INVALID_ARGUMENT, "数组过少无法操作。");
     // Width windows that leave the data: w = 3 still ends on the last value,
-    // w = 5 does not; a negative width turns the window round (lo = 3,
-    // hi = -1); a step of zero gives no usable window at all.
+    // w = 5 does not; a step of zero gives no usable window at all.
     const V x{60, 60.5, 61, 61.5, 62};
     const V y{0, 2, 1, 0.5, 0};
     EXPECT_EQ(widths(x, y, 1.5).size(), 1u);
-    for (const double width : {2.0, -1.0}) expect_refused(x, y, width, ALG_ERR_INVALID_ARGUMENT, "end下标越界。");
+    expect_refused(x, y, 2.0, ALG_ERR_INVALID_ARGUMENT, "end下标越界。");
+    // A negative width turns the window round; here it still lies inside the
+    // data (lo = 8, hi = 4) and would give a negative width. NaN says nothing.
+    const V x9{60, 60.5, 61, 61.5, 62, 62.5, 63, 63.5, 64};
+    const V y9{0, 0, 0, 0, 1, 2, 3, 2, 1};
+    for (const double width : {-1.0, -1e-300, double(NAN), -double(INFINITY)})
+        expect_refused(x9, y9, width, ALG_ERR_INVALID_ARGUMENT, "输入参数错误。");
+    EXPECT_EQ(widths(x9, y9, -0.0).size(), 1u);  // negative zero is a zero width
     expect_refused({60, 60.5, 61, 61, 62}, y, 1.0, ALG_ERR_INVALID_ARGUMENT, "end下标越界。");
 }
 

@@ -53,14 +53,18 @@ TEST(GaussCoeffSet, StoresAnyLengthsAndHandsOutIndependentCopies) {
 TEST(GaussCoeffSet, AnImpossibleCopyFailsAndHandsOutNothing) {
     const size_t huge = size_t{1} << 61;  // its byte size overflows
     const V five{5};
-    // Fields replaced before the failing one keep their new values; it is left empty.
+    // A copy that fails leaves the set exactly as it was, whichever field fails.
     const Set set({1, 2}, {70, 80}, {1, 2});
-    EXPECT_EQ(alg_set_gausscoeff_data(set.p, 1, five.data(), huge, five.data(), 1, five.data()), ALG_ERR_FAILURE);
-    EXPECT_STREQ(get_last_error(), "bad array new length");
-    const Fields f = read(set.p);
-    EXPECT_EQ(f.amplitude, five);
-    EXPECT_TRUE(f.center.empty());
-    EXPECT_EQ(f.sigma, (V{1, 2}));
+    for (int failing = 0; failing < 3; ++failing) {
+        const size_t n[3] = {failing == 0 ? huge : 1, failing == 1 ? huge : 1, failing == 2 ? huge : 1};
+        EXPECT_EQ(alg_set_gausscoeff_data(set.p, n[0], five.data(), n[1], five.data(), n[2], five.data()),
+                  ALG_ERR_FAILURE);
+        EXPECT_STREQ(get_last_error(), "bad array new length");
+        const Fields f = read(set.p);
+        EXPECT_EQ(f.amplitude, (V{1, 2}));
+        EXPECT_EQ(f.center, (V{70, 80}));
+        EXPECT_EQ(f.sigma, (V{1, 2}));
+    }
     MgfHandle* handle = nullptr;
     const MgfOptions options{};
     EXPECT_EQ(alg_mgf_create(five.data(), 1, five.data(), huge, &options, &handle), ALG_ERR_FAILURE);
