@@ -36,7 +36,7 @@ bool reserved_untouched(const std::vector<FittingResult>& records) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);
-    const size_t wells = in.count(0, 3), cycles = in.count(0, 48);
+    const size_t wells = in.count(0, 2), cycles = in.count(0, 48);
     const fuzz::V plate = in.values(wells * cycles);
     const size_t record_count = in.byte() < 224 ? wells : in.count(0, wells + 1);
     std::vector<FittingResult> records(record_count);

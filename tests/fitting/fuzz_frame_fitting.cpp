@@ -65,9 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int half = wide < 0xF0 ? static_cast<int>(wide % 24) - 2 : static_cast<int>(in.count(0, 0xFFFF) << 16 | in.count(0, 0xFFFF));
     fuzz::V averaged = curve;
     FUZZ_REQUIRE(check(alg_super_smooth(averaged.data(), n, half)) == ALG_OK);
-    if (half == 0) FUZZ_REQUIRE(fuzz::same_bits(averaged, curve));
-    for (const double v : averaged)
-        if (half < 0) FUZZ_REQUIRE(std::isnan(v));
+    // Half window 0 divides each sum by one: the same values (a -0 becomes 0).
+    for (size_t i = 0; i < n; ++i) {
+        if (half < 0) FUZZ_REQUIRE(std::isnan(averaged[i]));
+        if (half == 0) FUZZ_REQUIRE(averaged[i] == curve[i] || std::isnan(curve[i]));
+    }
 
     const double start = in.value(), step = in.value();
     const size_t length = in.count(0, 64);

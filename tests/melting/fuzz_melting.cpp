@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_REQUIRE(grid.back() == 7.0);
     }
 
-    const size_t count = in.count(0, 160);
+    const size_t count = in.count(0, 64);
     const fuzz::V t = in.temperatures(count), f = in.values(count);
     size_t out_count = 3;
     double* out_t = fuzz::untouched<double>();

@@ -64,9 +64,9 @@ for i, (curve, half, probe) in enumerate([
 # Amplification: plate, records (window, step, sd, logistic), logistic
 # parameters and cycle numbers, then "keep the threshold found".
 for i, (source, names, window) in enumerate([
-        (plate, wells[:3], (0, 0)),
+        (plate, wells[:2], (0, 0)),
         (plate, wells[100:102], (0, 0)),
-        (dilutions, ['F15000_1', 'F15_1', 'F1500_7'], (128 + 3, 128 + 15)),
+        (dilutions, ['F15000_1', 'F15_1'], (128 + 3, 128 + 15)),
         (dilutions, ['F150_3'], (0, 0))]):
     cycles = len(source[names[0]])
     data = count(len(names)) + count(cycles) + b''.join(values(source[n]) for n in names) + byte(0)
@@ -82,9 +82,9 @@ for i, (t, f) in enumerate(dyes):
     knots = count(40) + byte(0) + values(T[:40]) + values(F[:40])
     queries = count(39) + values([(a + b) / 2 for a, b in zip(T[:39], T[1:40])])
     if i == 1:
-        curve = count(160) + byte(1) + values([T[0], 0.125]) + values(F[:160])
+        curve = count(64) + byte(1) + values([T[20], 0.25]) + values(F[20:148:2])
     else:
-        curve = count(160) + byte(0) + values(T[:160]) + values(F[:160])
+        curve = count(64) + byte(0) + values(T[20:148:2]) + values(F[20:148:2])
     peak = [-(F[k + 1] - F[k - 1]) / (T[k + 1] - T[k - 1]) for k in range(1, 65)]
     write('melting', f'seed{i}', knots + queries + count(10) + curve + count(64) + values(peak))
 
