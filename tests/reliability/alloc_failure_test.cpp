@@ -60,8 +60,7 @@ int fail_kth_allocation(Call& c, const std::function<int()>& call) {
     EXPECT_EQ(rc, ALG_ERR_FAILURE);
     EXPECT_STREQ(get_last_error(), "bad allocation");
     EXPECT_TRUE(g_live.empty()) << g_live.size() << " blocks kept by a failed call";
-    EXPECT_TRUE(c.slots_untouched()) << "a failed call wrote an out-pointer";
-    EXPECT_TRUE(c.state() == before) << "a failed call changed the caller's memory, a set or a handle";
+    EXPECT_TRUE(c.state() == before) << "a failed call changed the caller's memory, an out-pointer, a set or a handle";
     return rc;
 }
 

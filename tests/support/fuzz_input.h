@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "QuelmarAlg.h"
@@ -103,7 +104,7 @@ class Kept {
 public:
     Kept& operator()(const void* p, size_t bytes) {
         const auto* b = static_cast<const unsigned char*>(p);
-        regions_.push_back({p, std::vector<unsigned char>(b, b + bytes)});
+        regions_.emplace_back(p, std::vector<unsigned char>(b, b + bytes));
         return *this;
     }
     template <class T>
@@ -114,17 +115,13 @@ public:
     // memory is copied before the call runs.
     int check(int rc) const;
     bool unchanged() const {
-        for (const auto& r : regions_)
-            if (!r.bytes.empty() && std::memcmp(r.at, r.bytes.data(), r.bytes.size()) != 0) return false;
+        for (const auto& [at, bytes] : regions_)
+            if (!bytes.empty() && std::memcmp(at, bytes.data(), bytes.size()) != 0) return false;
         return true;
     }
 
 private:
-    struct Region {
-        const void* at;
-        std::vector<unsigned char> bytes;
-    };
-    std::vector<Region> regions_;
+    std::vector<std::pair<const void*, std::vector<unsigned char>>> regions_;
 };
 
 // A known result code, the last error empty exactly on success, and on

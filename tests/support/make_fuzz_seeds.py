@@ -54,10 +54,10 @@ dyes = [('T0', 'EvaGreen'), ('T1', 'SybrGreen.I'), ('T2', 'Syto13')]
 
 # Frame and fitting: probe record, curve, half window, sequence.
 for i, (curve, half, probe) in enumerate([
-        (plate[wells[0]], 3, byte(1) + count(0)),
-        (plate[wells[200]][:40], 1, byte(1) + count(1) + count(136) + byte(0)),
-        (melt['EvaGreen'][:64], 20, byte(0) + bytes(144)),
-        (norris['y'], -1, byte(2) + count(0))]):
+        (plate[wells[0]], 3, count(0)),
+        (plate[wells[200]][:40], 1, count(1) + count(136) + byte(0)),
+        (melt['EvaGreen'][:64], 20, count(1) + count(8) + byte(0xff)),
+        (norris['y'], -1, count(0))]):
     write('fitting', f'seed{i}', probe + count(len(curve)) + values(curve) + byte(half + 2)
           + values([1.0, 0.5]) + count(len(curve)))
 
