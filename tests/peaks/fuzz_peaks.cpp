@@ -1,6 +1,8 @@
 // Fuzz target of the melting peak decomposition: sets, the fit handle, the
 // model, both detectors, both simulations, the filter and the fit, on one
 // handle and one set drawn from the input.
+#include <algorithm>
+
 #include "fuzz_input.h"
 
 using fuzz::check;
@@ -9,11 +11,12 @@ using fuzz::Kept;
 namespace {
 
 // A set handed out by a call: its fields read back (equally long, as every
-// set the library makes) and released.
-void consume_set(GaussCoeff*& set) {
+// set the library makes) and released. Returns them.
+fuzz::V consume_set(GaussCoeff*& set) {
     const fuzz::V f = fuzz::fields(set);
     FUZZ_REQUIRE(f[0] == f[1] && f[1] == f[2]);
     FUZZ_REQUIRE(check(alg_gausscoeff_release(&set)) == ALG_OK && set == nullptr);
+    return f;
 }
 
 // The out-parameters of a call that hands out an array.
@@ -54,7 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     model.consume_if(model.kept().check(alg_mgf_multi_gauss(handle, set, &model.values, &model.count)), ny);
 
     GaussCoeff* found = fuzz::untouched<GaussCoeff>();
-    if (Kept()(&found, sizeof found).check(alg_mgf_local_max_value_id(handle, &found)) == ALG_OK) consume_set(found);
+    if (Kept()(&found, sizeof found).check(alg_mgf_local_max_value_id(handle, &found)) == ALG_OK) {
+        // Over ascending temperatures no estimated width is negative.
+        const fuzz::V f = consume_set(found);
+        for (size_t i = f.size() - static_cast<size_t>(f[2]); std::is_sorted(x.begin(), x.end()) && i < f.size(); ++i)
+            FUZZ_REQUIRE(!(f[i] < 0.0));
+    }
     found = fuzz::untouched<GaussCoeff>();
     if (Kept()(&found, sizeof found).check(alg_mgf_local_max_value_id_origin(x.data(), nx, y.data(), ny, &found)) ==
         ALG_OK)

@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        .check(alg_calc_sd(options, replicates.data(), replicates.size(), &summary, &count));
     fuzz::V first(in.count(0, 6));
     if (sd == ALG_OK) {
-        // 3g + 10 values, g at least 1.
-        FUZZ_REQUIRE(count >= 13 && (count - 10) % 3 == 0);
+        // 3g + 10 values, g at least 1 and never more genes than values.
+        FUZZ_REQUIRE(count >= 13 && (count - 10) % 3 == 0 && count <= 3 * replicates.size() + 10);
         for (size_t i = 0; i < first.size() && i < count; ++i) first[i] = summary[i];
         fuzz::consume(summary, count);
     }
