@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever this machine lacks to build the
+# library, run its tests and use the quelmar command, then builds the library
+# into build/. Safe to run again.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev \
+           clang libclang-rt-14-dev \
+           python3 python3-numpy python3-matplotlib python3-pytest; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# The library itself, where the quelmar command looks for it first.
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j2 --target QuelmarAlg >/dev/null
+echo "setup: built build/libQuelmarAlg.so" >&2
