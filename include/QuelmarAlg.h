@@ -193,8 +193,9 @@ QUELMARALG_API int alg_run_smooth(double* data, size_t count);
 
 /*
  * Centred moving average over +-half_window samples, in place; near the ends
- * the window is truncated to the samples that exist. half_window 0 changes
- * nothing; a negative half_window turns every sample into NaN.
+ * the window is truncated to the samples that exist. half_window 0 leaves
+ * every value as it is (the sums start from +0, so -0 comes back as +0); a
+ * negative half_window turns every sample into NaN.
  * data (in/out): count samples. Returns ALG_OK; ALG_ERR_FAILURE when out of
  * memory (data then unchanged).
  */
@@ -242,7 +243,8 @@ QUELMARALG_API int alg_sigmoid_batch_calc_ct(const FittingResult* records, size_
  * data (in): the plate. threshold (out): one double, written on success.
  * Returns ALG_OK;
  *  ALG_ERR_INVALID_ARGUMENT when recordCount < wellCount (nothing touched), or
- *    when a damped fit matrix is singular;
+ *    when a damped fit matrix is singular (records of wells processed before
+ *    the failing one stay written);
  *  ALG_ERR_OUT_OF_RANGE when a baseline window does not fit in the curve
  *    (records of wells processed before the failing one stay written);
  *  ALG_ERR_FAILURE when out of memory (every record exactly as it was).
@@ -423,7 +425,9 @@ QUELMARALG_API int alg_mgf_local_max_value_id_origin(const double* x, size_t x_c
 
 /*
  * A synthetic melting curve evaluated at the peak centres of the set, over
- * the caller's background (level, midpoint, steepness).
+ * the caller's background (level, midpoint, steepness). An empty set stands
+ * for one flat peak centred on the handle's eleventh temperature, so it gives
+ * one value: the background there.
  * background (in): three doubles. values (out): new array, one value per peak
  * (release with alg_darray_release). count (out): its length.
  * Returns ALG_OK; ALG_ERR_INVALID_ARGUMENT when a height or width field is

@@ -1,12 +1,49 @@
 #!/usr/bin/env bash
-# Builds the library, its examples and benchmarks, and runs every test: the
-# C++ suite, the Python suite, and a host program built against an installed
-# copy.
+# Sets up what the machine lacks, then builds and runs every test, with
+# compiler warnings as errors:
+#  - the C++ suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
+#    fuzz regressions, the allocation-failure and the concurrency test among
+#    them);
+#  - the concurrency test under ThreadSanitizer;
+#  - a short run of every fuzz target (clang, libFuzzer);
+#  - the C++ suite in a Release build with the examples and benchmarks, the
+#    Python suite, and a host program built against an installed copy.
+# CI runs exactly this (.ci/run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-# shellcheck disable=SC2086
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release ${QUELMARALG_EXTRA_CMAKE_ARGS:-}
+
+echo "== sanitizer build =="
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELMARALG_SANITIZE=ON \
+      -DQUELMARALG_WARNINGS_AS_ERRORS=ON -DQUELMARALG_BUILD_EXAMPLES=OFF -DQUELMARALG_BUILD_BENCHMARKS=OFF
+cmake --build build-asan -j2
+ctest --test-dir build-asan --output-on-failure -j2
+
+echo "== thread sanitizer build =="
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMARALG_TSAN=ON \
+      -DQUELMARALG_BUILD_EXAMPLES=OFF -DQUELMARALG_BUILD_BENCHMARKS=OFF
+cmake --build build-tsan -j2 --target reliability_concurrency_test
+ctest --test-dir build-tsan -R '^Concurrency[.]' --output-on-failure
+
+echo "== fuzz smoke run =="
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMARALG_FUZZ=ON \
+      -DQUELMARALG_BUILD_EXAMPLES=OFF -DQUELMARALG_BUILD_BENCHMARKS=OFF
+cmake --build build-fuzz -j2
+for target in build-fuzz/tests/*/fuzz_*; do
+  subsystem=$(basename "$(dirname "$target")")
+  work=build-fuzz/smoke/$(basename "$target")
+  rm -rf "$work" && mkdir -p "$work" && cp "tests/$subsystem/fuzz/corpus/"* "$work/"
+  # New inputs go to the copy; the regressions are read as a second corpus.
+  if ! ASAN_OPTIONS=allocator_may_return_null=1 "$target" -max_total_time=5 -max_len=8192 -malloc_limit_mb=64 \
+      -artifact_prefix="$work/" "$work" "tests/$subsystem/fuzz/regressions" >"$work.log" 2>&1; then
+    tail -n 60 "$work.log"
+    exit 1
+  fi
+  echo "$(basename "$target"): $(grep -a -E '^#[0-9]+.*DONE' "$work.log")"
+done
+
+echo "== release build =="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUELMARALG_WARNINGS_AS_ERRORS=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
 
