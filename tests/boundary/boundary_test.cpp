@@ -17,7 +17,6 @@ namespace {
 // The library's own exceptions reach every code through the cases; here the
 // runtime's, foreign ones, and messages longer than the buffer.
 TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
-    const std::string long_text(300, 'x');
     const struct {
         std::function<void()> work;
         int code;
@@ -28,7 +27,7 @@ TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
         {[] { throw std::bad_alloc(); }, ALG_ERR_FAILURE, "bad allocation"},
         {[] { throw std::bad_array_new_length(); }, ALG_ERR_FAILURE, "bad array new length"},
         {[] { throw 42; }, ALG_ERR_FAILURE, "Unknown exception"},
-        {[&] { throw std::invalid_argument(long_text); }, ALG_ERR_INVALID_ARGUMENT, std::string(255, 'x')},
+        {[] { throw std::invalid_argument(std::string(300, 'x')); }, ALG_ERR_INVALID_ARGUMENT, std::string(255, 'x')},
         {[] { throw std::invalid_argument("ab"); }, ALG_ERR_INVALID_ARGUMENT, "ab"},
     };
     for (const auto& c : cases) {
@@ -40,9 +39,7 @@ TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
 
 TEST(Allocator, RetriesThroughTheNewHandler) {
     static int calls = 0;
-    std::new_handler previous = std::set_new_handler([] {
-        if (++calls == 3) throw std::bad_alloc();
-    });
+    std::new_handler previous = std::set_new_handler([] { if (++calls == 3) throw std::bad_alloc(); });
     EXPECT_THROW(quelmar::allocate_bytes(SIZE_MAX), std::bad_alloc);
     EXPECT_EQ(calls, 3);
     std::set_new_handler(previous);

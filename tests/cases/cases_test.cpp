@@ -74,17 +74,15 @@ constexpr unsigned char kReserved = 0x5A;
 
 void put_field(unsigned char* at, int bytes, double value) {
     const int16_t s = static_cast<int16_t>(value);
-    if (bytes == 8) std::memcpy(at, &value, 8);
-    if (bytes == 2) std::memcpy(at, &s, 2);
-    if (bytes == 1) *at = static_cast<uint8_t>(value);
+    const uint8_t b = static_cast<uint8_t>(value);
+    std::memcpy(at, bytes == 8 ? static_cast<const void*>(&value) : bytes == 2 ? static_cast<const void*>(&s) : &b, bytes);
 }
 
 double get_field(const unsigned char* at, int bytes) {
     double value = *at;
     int16_t s;
     if (bytes == 8) std::memcpy(&value, at, 8);
-    if (bytes == 2) std::memcpy(&s, at, 2), value = s;
-    return value;
+    return bytes == 2 ? (std::memcpy(&s, at, 2), s) : value;
 }
 
 // One call: its inputs, the caller's buffers, and what the call left: its
@@ -96,20 +94,14 @@ struct Call {
     std::string message;
     std::map<std::string, V> out, inputs, arrays, before;
     std::map<std::string, bool> intact;
-    struct Handed {
-        double marker = 0, *p = &marker;
-        std::size_t n = 12345;
-    };
+    struct Handed { double marker = 0, *p = &marker; std::size_t n = 12345; };
     std::map<std::string, Handed> handed;
     std::vector<FittingResult> records;
     GaussCoeff *set = nullptr, *out_set = nullptr;
     MgfHandle* handle = nullptr;
     bool read_set = false;
 
-    void ran(int result) {
-        code = result;
-        message = get_last_error();  // before any release clears it
-    }
+    void ran(int result) { code = result, message = get_last_error(); }  // before any release clears it
     bool has(const std::string& key) const { return k.in.count(key) != 0; }
     V& get(const std::string& key) {
         if (!inputs.count(key) && has(key))
@@ -387,16 +379,14 @@ TEST_P(Cases, GiveTheirOutputs) {
         EXPECT_TRUE(o.code == ALG_OK || intact || k.expected.count(key)) << key << " changed by a failed call";
 }
 
-std::vector<std::size_t> case_indices() {
+std::size_t case_count() {
     for (const char* file : {"worked.txt", "reference.txt", "failures.txt", "pinned.txt"})
         load(CASES_DIR "/" + std::string(file));
     if (std::getenv("QUELMAR_PRINT_OUTPUTS") != nullptr) print_outputs(), std::exit(0);
-    std::vector<std::size_t> indices(cases.size());
-    for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = i;
-    return indices;
+    return cases.size();
 }
 
-INSTANTIATE_TEST_SUITE_P(All, Cases, testing::ValuesIn(case_indices()), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(All, Cases, testing::Range(std::size_t{0}, case_count()), [](const auto& info) {
     std::string name = cases[info.param].name;
     for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
     return name;
