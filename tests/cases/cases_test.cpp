@@ -128,7 +128,7 @@ struct Call {
     FittingResult* recs() {
         const V& v = get("records");
         records.resize(v.size() / 15);
-        std::memset(records.data(), kReserved, records.size() * sizeof(FittingResult));
+        for (FittingResult& r : records) std::memset(&r, kReserved, sizeof r);
         for (std::size_t r = 0; r < records.size(); ++r)
             for (int f = 0; f < 15; ++f)
                 put_field(reinterpret_cast<unsigned char*>(&records[r]) + kFields[f][0], kFields[f][1], v[15 * r + f]);
@@ -166,7 +166,7 @@ struct Call {
     void settle() {
         for (auto& [key, v] : arrays) {
             out[key] = v;
-            intact[key] = std::memcmp(v.data(), before[key].data(), v.size() * sizeof(double)) == 0;
+            intact[key] = v.empty() || std::memcmp(v.data(), before[key].data(), v.size() * sizeof(double)) == 0;
         }
         for (auto& [key, h] : handed) {
             if ((intact[key] = h.p == &h.marker && h.n == 12345)) continue;
