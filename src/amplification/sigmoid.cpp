@@ -30,14 +30,4 @@ Vector evaluate_sigmoid(const double* params, const Vector& x) {
     return y;
 }
 
-double sigmoid_ct(const LogisticParams& fit) {
-    // The fitted logistic bends upwards most sharply at x0 - ln(2 + sqrt 3) / k.
-    double value = fit.midpoint - std::log(std::sqrt(3.0) + 2.0) / fit.steepness;
-    value -= 1.5;
-    // The plateau test is written so that a NaN plateau (a record the host
-    // filled itself) fails it too instead of passing a finite Ct.
-    if (!(fit.amplitude >= 10.0) || 0.01 > fit.steepness) value = std::nan("");
-    return value;
-}
-
 }  // namespace quelmar

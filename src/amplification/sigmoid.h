@@ -2,6 +2,7 @@
 // values and fit, its values, and the Ct read from it.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "numeric/vector.h"
@@ -19,7 +20,17 @@ Vector evaluate_sigmoid(const double* params, const Vector& x);
 
 // The Ct of a stored logistic: a cycle and a half before its sharpest upward
 // bend, or NaN for an implausible fit (a plateau below 10 or NaN, or a
-// steepness below 0.01).
-double sigmoid_ct(const LogisticParams& fit);
+// steepness below 0.01). Inline, so that a batch of them is one loop.
+// The fitted logistic bends upwards most sharply at x0 - ln(2 + sqrt 3) / k.
+inline const double kSigmoidBendOffset = std::log(std::sqrt(3.0) + 2.0);
+
+inline double sigmoid_ct(const LogisticParams& fit) {
+    double value = fit.midpoint - kSigmoidBendOffset / fit.steepness;
+    value -= 1.5;
+    // The plateau test is written so that a NaN plateau (a record the host
+    // filled itself) fails it too instead of passing a finite Ct.
+    if (!(fit.amplitude >= 10.0) || 0.01 > fit.steepness) value = std::nan("");
+    return value;
+}
 
 }  // namespace quelmar
