@@ -31,11 +31,9 @@ double population_sd(const Vector& v) { return std::sqrt(sum_sq_dev(v) / static_
 
 double largest(const Vector& v) { return v[argmax(v)]; }
 
+// A negative index becomes a huge unsigned one, which Vector::slice refuses
+// like any other window outside the curve: a window never reads before it.
 std::size_t at(std::int64_t i) { return static_cast<std::size_t>(i); }
-
-// A negative window index becomes a huge unsigned one, which Vector::slice
-// refuses like any other window outside the curve: it never reads before it.
-std::size_t to_slice_index(std::int64_t value) { return static_cast<std::size_t>(value); }
 
 [[noreturn]] void refuse_window() { throw std::out_of_range(msg::kSliceEndOutOfRange); }
 
@@ -90,8 +88,8 @@ Landmarks find_landmarks(WellRecord& record, const Vector& y0) {
 Vector baseline_window(WellRecord& record, const Vector& y0, const Landmarks& mark) {
     if (record.baseline_start == 0) record.baseline_start = kDefaultBaselineStart;
     if (record.baseline_end == 0) record.baseline_end = static_cast<std::int16_t>(mark.e - 1);
-    Vector window = y0.slice(to_slice_index(std::int64_t{record.baseline_start} - 1),
-                             to_slice_index(std::int64_t{record.baseline_end} + 1));
+    Vector window = y0.slice(at(std::int64_t{record.baseline_start} - 1),
+                             at(std::int64_t{record.baseline_end} + 1));
     if (!mark.falling && record.baseline_end > mark.n - 2) refuse_window();
     return window;
 }

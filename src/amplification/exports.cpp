@@ -100,10 +100,11 @@ QUELMARALG_API int alg_sigmoid(const double* params, double* values, size_t n) {
 QUELMARALG_API int alg_sigmoid_batch_calc_ct(const FittingResult* records, size_t recordCount, size_t /*unused*/,
                                              double* ct) {
     return quelmar::call_frame([&] {
+        const double bend_offset = quelmar::sigmoid_bend_offset();
         Vector cts(recordCount);
         for (size_t i = 0; i < recordCount; ++i) {
             const FittingResult& r = records[i];
-            cts[i] = quelmar::sigmoid_ct({r.sigmoid_amplitude, r.sigmoid_midpoint, r.sigmoid_steepness});
+            cts[i] = quelmar::sigmoid_ct({r.sigmoid_amplitude, r.sigmoid_midpoint, r.sigmoid_steepness}, bend_offset);
         }
         quelmar::copy_out(cts, ct);
     });

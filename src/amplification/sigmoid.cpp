@@ -23,6 +23,8 @@ LogisticParams fit_sigmoid(const Vector& curve) {
     return fit_logistic(curve, LogisticParams{amplitude, midpoint, 0.4});
 }
 
+double sigmoid_bend_offset() { return std::log(std::sqrt(3.0) + 2.0); }
+
 Vector evaluate_sigmoid(const double* params, const Vector& x) {
     const LogisticParams p{params[0], params[1], params[2]};
     Vector y(x.size());

@@ -18,14 +18,17 @@ LogisticParams fit_sigmoid(const Vector& curve);
 // The model with params (A, x0, k) at every x; A is used as it is.
 Vector evaluate_sigmoid(const double* params, const Vector& x);
 
-// The Ct of a stored logistic: a cycle and a half before its sharpest upward
-// bend, or NaN for an implausible fit (a plateau below 10 or NaN, or a
-// steepness below 0.01). Inline, so that a batch of them is one loop.
-// The fitted logistic bends upwards most sharply at x0 - ln(2 + sqrt 3) / k.
-inline const double kSigmoidBendOffset = std::log(std::sqrt(3.0) + 2.0);
+// The cycle offset of the fitted logistic's sharpest upward bend from its
+// midpoint, ln(2 + sqrt 3). Computed by the maths library on each call (a
+// batch takes it once): a namespace-scope constant would run at load time.
+double sigmoid_bend_offset();
 
-inline double sigmoid_ct(const LogisticParams& fit) {
-    double value = fit.midpoint - kSigmoidBendOffset / fit.steepness;
+// The Ct of a stored logistic: a cycle and a half before its sharpest upward
+// bend, x0 - bend_offset / k, or NaN for an implausible fit (a plateau below
+// 10 or NaN, or a steepness below 0.01). Inline, so that a batch of them is
+// one loop.
+inline double sigmoid_ct(const LogisticParams& fit, double bend_offset) {
+    double value = fit.midpoint - bend_offset / fit.steepness;
     value -= 1.5;
     // The plateau test is written so that a NaN plateau (a record the host
     // filled itself) fails it too instead of passing a finite Ct.

@@ -15,6 +15,7 @@ constexpr double kWindowScale = 1.3;
 constexpr double kReferenceFloor = 1e-08;
 constexpr double kReferenceReplacement = 0.6;
 constexpr double kCapRatio = 0.8;
+constexpr double kLogFactor = -2.0;
 constexpr double kFallbackSigma = 1.6;
 constexpr double kRawSigma = 1.7;
 
@@ -104,7 +105,7 @@ void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
 
         // Inverts r / a = exp(-d^2 / (2 sigma^2)) for sigma. A NaN (from a
         // zero window) is kept; only an exact 0 takes the fallback.
-        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * 2.0));
+        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * kLogFactor));
         set.sigma[k] = sigma == 0.0 ? kFallbackSigma : sigma;
     }
 }
