@@ -404,9 +404,7 @@ def run(args, progress):
     if args.out:
         check_destination("--out", args.out, TABLE_SUFFIXES, inputs)
     if args.plot:
-        check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)
-        if args.out and os.path.abspath(args.out) == os.path.abspath(args.plot):
-            raise ValueError(f"--out and --plot name the same file {args.out}")
+        check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
             raise ValueError(f"{args.command} has no plot")
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
@@ -457,7 +455,10 @@ def _print_flags():
 
 def main(argv=None):
     """Run the command; returns the exit status (0, or 2 on bad input)."""
-    args = _parser().parse_args(argv)
+    try:
+        args = _parser().parse_args(argv)
+    except SystemExit as e:  # --help, or a bad option already reported in one line
+        return e.code
     if args.command == "flags":
         _print_flags()
         return 0

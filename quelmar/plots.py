@@ -10,6 +10,7 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.collections import LineCollection  # noqa: E402
 import numpy as np  # noqa: E402
 
 FLAGGED = dict(color="0.6", linestyle="--", linewidth=0.8)
@@ -43,14 +44,21 @@ def amplify(plates, note=""):
     """
     fig, axes = _panels(len(plates))
     for ax, p in zip(axes, plates):
+        # One collection per style: a plate of 20,000 wells draws in a moment.
+        flagged = np.array([bool(w.flags) for w in p.wells], dtype=bool)
+        ct = np.array([w.ct_linear for w in p.wells], dtype=float)
+        segments = np.stack([np.broadcast_to(p.cycles, p.curves.shape), p.curves], axis=-1)
         colours = plt.cm.viridis(np.linspace(0.0, 0.9, max(len(p.wells), 1)))
-        with_ct = flagged = 0
-        for i, w in enumerate(p.wells):
-            ax.plot(p.cycles, p.curves[i], **(FLAGGED if w.flags else dict(color=colours[i], linewidth=1.0)))
-            flagged += bool(w.flags)
-            if math.isfinite(w.ct_linear):
-                with_ct += 1
-                ax.plot(w.ct_linear, p.threshold, "o", markersize=3.5, color="0.5" if w.flags else "black", zorder=3)
+        ax.add_collection(LineCollection(segments[~flagged], colors=colours[~flagged], linewidths=1.0))
+        ax.add_collection(LineCollection(segments[flagged], colors=FLAGGED["color"], linewidths=FLAGGED["linewidth"],
+                                         linestyles=FLAGGED["linestyle"]))
+        ax.autoscale_view()
+        has_ct = np.isfinite(ct)
+        ax.plot(ct[has_ct & ~flagged], np.full(int((has_ct & ~flagged).sum()), p.threshold), "o", markersize=3.5,
+                color="black", zorder=3)
+        ax.plot(ct[has_ct & flagged], np.full(int((has_ct & flagged).sum()), p.threshold), "o", markersize=3.5,
+                color="0.5", zorder=3)
+        with_ct, flagged = int(has_ct.sum()), int(flagged.sum())
         ax.axhline(p.threshold, color="crimson", linewidth=1.0)
         ax.plot([], [], color="crimson", label=f"threshold {p.threshold:.4g}")
         ax.plot([], [], "o", color="black", markersize=3.5, label=f"Ct ({with_ct} of {len(p.wells)} wells)")
@@ -144,7 +152,7 @@ def quantify(results, note=""):
         ax.set_xticklabels(samples, rotation=30 if len(samples) > 4 else 0, ha="right" if len(samples) > 4 else
                            "center", fontsize=8)
         ax.set_ylabel(f"relative quantity (log2 axis), {q.error} error bars")
-        ax.set_title(_title(f"{q.file.rsplit('/', 1)[-1]}: {q.label}"), fontsize=9)
+        ax.set_title(f"{_title(q.file.rsplit('/', 1)[-1])}\n{_title(q.label)}", fontsize=9)
         if targets:
             ax.legend(fontsize=8)
     return _finish(fig, note)
