@@ -241,10 +241,10 @@ def test_warnings_follow_success_only(tmp_path, capsys):
     _fails(args[:2] + [str(tmp_path / "missing.csv")] + args[2:], capsys, "missing.csv: No such file or directory")
 
 
-def test_melt_without_any_peak_fails_and_long_melts_are_refused(tmp_path, capsys):
-    t = np.arange(60.0, 95.0, 0.5)
-    flat = write_plate(tmp_path / "flat.csv", {"A1": np.full(t.size, 1000.0), "A2": np.full(t.size, 5.0)}, t, axis="T")
-    _fails(["melt", flat, "-q"], capsys, "no peak in any of 2 wells")
+def test_melt_fails_when_no_well_could_be_analysed_and_refuses_long_melts(tmp_path, capsys):
+    t = np.array([80.0, 80.5, 81.0])
+    short = write_plate(tmp_path / "short.csv", {"A1": np.array([3.0, 2.0, 1.0]), "A2": np.full(3, 5.0)}, t, axis="T")
+    _fails(["melt", short, "-q"], capsys, "(2 could not be analysed)")
     long = write_plate(tmp_path / "long.csv", {"A1": np.linspace(2.0, 1.0, 20001)}, np.linspace(60, 95, 20001),
                        axis="T")
     _fails(["melt", long, "-q"], capsys, "20001 melting readings; at most 20000")
@@ -270,3 +270,14 @@ def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
     run = subprocess.run([str(venv / "bin" / "python3"), "-m", "quelmar", "amplify", STEPONE, "--quiet"], cwd=ROOT,
                          capture_output=True, text=True)
     assert run.returncode == 0 and run.stderr == "" and "RNase P: 24 wells, scale 10000" in run.stdout
+
+
+def test_a_failed_write_names_the_output_and_leaves_nothing(tmp_path, capsys, monkeypatch):
+    import quelmar.writers
+
+    def full(fd):
+        raise OSError(28, "No space left on device")
+    monkeypatch.setattr(quelmar.writers.os, "fsync", full)
+    out = tmp_path / "ct.json"
+    _fails(["amplify", STEPONE, "--out", str(out), "-q"], capsys, f"{out}: No space left on device")
+    assert os.listdir(tmp_path) == []
