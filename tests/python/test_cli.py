@@ -281,3 +281,24 @@ def test_a_failed_write_names_the_output_and_leaves_nothing(tmp_path, capsys, mo
     out = tmp_path / "ct.json"
     _fails(["amplify", STEPONE, "--out", str(out), "-q"], capsys, f"{out}: No space left on device")
     assert os.listdir(tmp_path) == []
+
+
+def _die_on_second(path, settings):
+    if path.endswith("second.rdml"):
+        os._exit(9)  # as a worker killed for its memory would
+    from quelmar.jobs import amplify
+    return amplify(path, settings)
+
+
+def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monkeypatch):
+    import dataclasses
+    from quelmar import cli
+    table = dict(cli.commands())
+    monkeypatch.setattr(cli, "_COMMANDS", {**table, "amplify": dataclasses.replace(table["amplify"],
+                                                                                   run=_die_on_second)})
+    second = tmp_path / "second.rdml"
+    second.write_bytes(open(STEPONE, "rb").read())
+    err = _fails(["amplify", STEPONE, str(second), STEPONE, "--jobs", "2", "--out", str(tmp_path / "ct.csv"), "-q"],
+                 capsys, f"{second}")
+    assert "ended abruptly" in err
+    assert os.listdir(tmp_path) == ["second.rdml"]
