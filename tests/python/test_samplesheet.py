@@ -3,6 +3,7 @@ annotations overridden, and every mistake refused in one line with status 2."""
 import json
 import math
 
+import numpy as np
 import pytest
 from conftest import DATA
 from synthetic import richards, write_plate, write_sheet
@@ -102,3 +103,28 @@ def test_rdml_rows_may_name_one_target_of_a_multiplex_well(tmp_path):
     assert d3["Hex@X"] == "std-1" and d3["Cy5@IPC"] == "ipc-1" and d3["FAM@bACT"] != "std-1"
     bad = write_sheet(tmp_path / "b.csv", [("D3", "x", "GAPDH", "unkn")])
     assert main(["amplify", lc96, "--samples", bad, "-q"]) == 2
+
+
+def test_efficiencies_from_the_files_standard_curves(tmp_path, capsys):
+    """Dilutions of a target amplifying by 1.9 per cycle, ten-fold apart: log(10)/log(1.9) cycles."""
+    columns, rows, step = {}, [], np.log(10) / np.log(1.9)
+    for gene, e, x0 in (("T", 1.9, 20.0), ("R", 2.0, 18.0)):
+        for k, q in enumerate((1e5, 1e4, 1e3)):
+            well = f"{gene}{k}"
+            columns[well] = richards(x0 + k * (step if gene == "T" else np.log(10) / np.log(2)), e, seed=k)
+            rows.append((well, f"std{k}", gene, "std", q, ""))
+        for s, shift in (("cal", 0.0), ("s", 1.0)):
+            for r in range(3):
+                columns[f"{gene}{s}{r}"] = richards(x0 + 3 + (shift if gene == "T" else 0.0) + 0.05 * r, e, seed=r)
+                rows.append((f"{gene}{s}{r}", s, gene, "unkn", "", ""))
+    plate = write_plate(tmp_path / "plate.csv", columns)
+    sheet = write_sheet(tmp_path / "sheet.csv", rows, HEADER)
+    fits, rq = tmp_path / "std.json", tmp_path / "rq.json"
+    assert main(["standard", plate, "--samples", sheet, "--out", str(fits), "-q"]) == 0
+    slope = {f["target"]: f["slope"] for f in json.loads(fits.read_text())["fits"]}
+    assert main(["quantify", plate, "--samples", sheet, "--reference", "R", "--calibrator", "cal",
+                 "--efficiency", "standard", "--out", str(rq)]) == 0
+    row = {r["sample"]: r for r in json.loads(rq.read_text())["quantities"]}["s"]
+    assert row["efficiency"] == pytest.approx(10 ** (-1 / slope["T"]), rel=1e-12)
+    assert row["reference_efficiency"] == [pytest.approx(10 ** (-1 / slope["R"]), rel=1e-12)]
+    assert row["efficiency"] == pytest.approx(1.9, abs=0.05) and row["method"] == "efficiency-corrected"
