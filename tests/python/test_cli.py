@@ -302,3 +302,12 @@ def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monk
                  capsys, f"{second}")
     assert "ended abruptly" in err
     assert os.listdir(tmp_path) == ["second.rdml"]
+
+
+@pytest.mark.parametrize("column, problem", [
+    (1e-322 * np.arange(1.0, 41.0), "too small to bring into the working range"),
+    (np.where(CYCLES == 20, np.nan, 100.0 * CYCLES), "well A1 has a reading that is not a finite number"),
+])
+def test_readings_the_analysis_cannot_take(tmp_path, capsys, column, problem):
+    plate = write_plate(tmp_path / "plate.csv", {"A1": column})
+    _fails(["amplify", plate, "-q"], capsys, problem)
