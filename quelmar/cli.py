@@ -430,7 +430,7 @@ def run(args, progress):
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
     header = dict(library_version=core.version(), settings=_settings_record(args))
     writer = TableWriter(args.out, command.name, command.columns, header) if args.out else None
-    stdout, shown, plates, total, warnings, pending = Stdout(), [], [], 0, [], []
+    stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
             if writer:
