@@ -277,8 +277,8 @@ def relative_quantification(sample, calibrator, *, kind="ct", error_bar="ci", co
 
     Returns
     -------
-    dict
-        ``rq``, ``lower``, ``upper``, ``ddct`` (NaN for quantities), ``value``, ``sd``, ``se``.
+    RqResult
+        Also readable by key (``r["rq"]``), as earlier versions returned a dict.
     """
     if confidence not in _CONFIDENCE:
         raise ValueError(f"confidence must be one of {_CONFIDENCE}")
@@ -287,4 +287,30 @@ def relative_quantification(sample, calibrator, *, kind="ct", error_bar="ci", co
     k = _kind(kind)
     options = (k, k, 1 if error_bar == "ci" else 2, _CONFIDENCE.index(confidence), int(sd_multiple))
     r = core.calc_rq(options, sample.summary, calibrator.value)
-    return dict(zip(("value", "sd", "se", "rq", "lower", "upper", "ddct"), (float(v) for v in r)))
+    return RqResult(*(float(v) for v in r))
+
+
+@dataclass
+class RqResult:
+    """Result of :func:`relative_quantification`.
+
+    Attributes
+    ----------
+    value, sd, se : float
+        The sample's summary (delta Ct or ratio, with SD and SE).
+    rq, lower, upper : float
+        Relative quantity and its error bounds.
+    ddct : float
+        delta delta Ct (NaN for quantities).
+    """
+
+    value: float
+    sd: float
+    se: float
+    rq: float
+    lower: float
+    upper: float
+    ddct: float
+
+    def __getitem__(self, key):
+        return getattr(self, key)
