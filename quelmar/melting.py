@@ -20,14 +20,16 @@ settles, repeated temperatures, or a falling ramp. The steps here:
 4. :func:`fit_peaks` removes the background with the library's normalization,
    fits Gaussians with the library's peak fit and keeps the peaks a product
    could make; the tallest is the well's main peak.
-5. :func:`judge` sets the melt quality flags of a plate (:data:`FLAGS`).
+5. :func:`judge` sets the melt quality flags of a plate (:data:`FLAGS`, in
+   the shared vocabulary of :mod:`quelmar.flags`).
 """
 import math
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 import numpy as np
 
 from . import core
+from . import flags as _flags
 from .errors import QuelmarError
 
 # -- even grids ---------------------------------------------------------------------
@@ -109,12 +111,25 @@ TM_OUTLIER = 1.0
 TM_OUTLIER_WELLS = 3
 #: Main Tm below this (degrees) is typical of primer dimers.
 LOW_TM = 75.0
-#: Sample types of negative controls: no template, no amplification, no reverse transcription.
-NEGATIVE_CONTROLS = ("ntc", "nac", "nrt")
+
+# The melt flags join the amplification flags in one vocabulary, each with its explanation.
+NO_PEAK = _flags.define("no-peak", "No melting peak that a product could make lies in the analysis range.",
+                       "melting")
+NTC_PEAK = _flags.define("ntc-peak", "A negative control (ntc, nac, nrt, ntp) has a melting peak: contamination, "
+                                     "or primer dimer when its Tm is low.", "melting")
+EXTRA_PEAK = _flags.define("extra-peak", f"A second melting peak is at least {EXTRA_PEAK_SHARE:.0%} as tall as the "
+                                         f"main one: a non-specific product or primer dimer.", "melting")
+TM_OUTLIER_FLAG = _flags.define("tm-outlier", f"The main Tm lies more than {TM_OUTLIER:g} °C from the median of its "
+                                              f"target's wells (at least {TM_OUTLIER_WELLS} with a peak, negative "
+                                              f"controls left out).", "melting")
+LOW_TM_FLAG = _flags.define("low-tm", f"The main Tm lies below {LOW_TM:g} °C, typical of primer dimers.", "melting")
+#: The melt flags in the order tables list them.
+FLAGS = (NO_PEAK, NTC_PEAK, EXTRA_PEAK, TM_OUTLIER_FLAG, LOW_TM_FLAG)
+
 
 @dataclass
 class Settings:
-    """What the melt analysis may be told; the defaults are the module's constants.
+    """What the melt analysis may be told.
 
     Attributes
     ----------
@@ -122,33 +137,10 @@ class Settings:
         Temperatures to seek peaks in; None chooses them per well (:func:`default_range`).
     max_fwhm : float
         Widest full width at half maximum of a product's peak, degrees.
-    low_tm, extra_peak, tm_outlier : float
-        The thresholds of the flags low-tm, extra-peak and tm-outlier.
     """
 
     range: tuple = None
     max_fwhm: float = MAX_FWHM
-    low_tm: float = LOW_TM
-    extra_peak: float = EXTRA_PEAK_SHARE
-    tm_outlier: float = TM_OUTLIER
-
-
-def explain(settings=None):
-    """The melt flags in their order, each with its one-line explanation at these settings."""
-    s = settings or Settings()
-    return {
-        "no-peak": "no melting peak a product could make was found in the analysis range",
-        "ntc-peak": "a negative control (ntc, nac, nrt) has a melting peak: contamination, or primer dimer "
-                    "when its Tm is low",
-        "extra-peak": f"a second peak reaches {s.extra_peak:.0%} of the main peak's height: a non-specific "
-                      f"product or primer dimer",
-        "tm-outlier": f"the main Tm lies more than {s.tm_outlier:g} °C from the median of its target's wells",
-        "low-tm": f"the main Tm lies below {s.low_tm:g} °C, typical of primer dimers",
-    }
-
-
-#: The melt flags at the default settings, each with its one-line explanation.
-FLAGS = explain()
 
 
 @dataclass
@@ -404,8 +396,10 @@ class WellMelt:
     step : float
         The grid step of the readings, degrees.
     note : str
-        How the readings were made even, and why an analysis failed.
-    flags : list of str
+        How the readings were made even ("" when they were used as read).
+    problem : str
+        Why the curve could not be analysed ("" when it was).
+    flags : tuple of str
         Set by :func:`judge`.
     """
 
@@ -421,7 +415,8 @@ class WellMelt:
     main: int
     step: float
     note: str
-    flags: list = field(default_factory=list)
+    problem: str = ""
+    flags: tuple = ()
 
     @property
     def in_range(self):
@@ -506,82 +501,78 @@ def analyze_well(temperature, fluorescence, settings=None):
     Returns
     -------
     WellMelt
-        A curve that cannot be analysed (too few readings, a range too narrow)
-        gives a result without peaks whose ``note`` says why.
+        A curve that cannot be analysed (too few readings, a range too narrow,
+        a failed fit) gives a result without peaks whose ``problem`` says why.
     """
     settings = settings or Settings()
+    chosen = settings.range is None
     try:
         grid = even_grid(temperature, fluorescence)
     except ValueError as e:
         nothing = np.empty(0)
-        return WellMelt(nothing, nothing, (math.nan, math.nan), settings.range is None, nothing, nothing,
-                        nothing, nothing, nothing, -1, math.nan, str(e))
+        return WellMelt(nothing, nothing, (math.nan, math.nan), chosen, nothing, nothing, nothing, nothing,
+                        nothing, -1, math.nan, "", problem=str(e))
     t, d = melt_derivative(grid)
-    chosen = settings.range is None
     lo, hi = default_range(t, d, grid.step) if chosen else settings.range
     lo, hi = max(lo, float(t[0])), min(hi, float(t[-1]))
     inside = (t >= lo) & (t <= hi)
-    note = grid.note
+    empty = np.empty(0)
     if hi - lo < MIN_RANGE or inside.sum() < 4:
-        note = "; ".join(p for p in (note, f"range {lo:.1f} to {hi:.1f} °C is too narrow to seek peaks in") if p)
-        empty = np.empty(0)
-        return WellMelt(t, d, (lo, hi), chosen, np.zeros(int(inside.sum())), np.zeros(int(inside.sum())),
-                        empty, empty, empty, -1, grid.step, note)
+        flat = np.zeros(int(inside.sum()))
+        return WellMelt(t, d, (lo, hi), chosen, flat, flat, empty, empty, empty, -1, grid.step, grid.note,
+                        problem=f"the range {lo:.1f} to {hi:.1f} °C is too narrow to seek peaks in")
     level = np.interp(t[inside], grid.temperature, grid.fluorescence)
     try:
         conditioned, fitted, tm, height, width = fit_peaks(t[inside], d[inside], level, grid.step,
                                                            max_fwhm=settings.max_fwhm)
     except QuelmarError as e:
-        note = "; ".join(p for p in (note, f"peak fit failed ({e.english})") if p)
-        conditioned = fitted = tm = height = width = np.empty(0)
+        flat = np.zeros(int(inside.sum()))
+        return WellMelt(t, d, (lo, hi), chosen, flat, flat, empty, empty, empty, -1, grid.step, grid.note,
+                        problem=f"the peak fit failed ({e.english})")
     main = int(np.argmax(height)) if height.size else -1
-    return WellMelt(t, d, (lo, hi), chosen, conditioned, fitted, tm, height, width, main, grid.step, note)
+    return WellMelt(t, d, (lo, hi), chosen, conditioned, fitted, tm, height, width, main, grid.step, grid.note)
 
 
 # -- judgement ---------------------------------------------------------------------------------
 
 
-def judge(melts, sample_types=None, targets=None, settings=None):
+def judge(melts, sample_types=None, targets=None):
     """Set the melt flags of the wells of one run (``flags`` of each result, in :data:`FLAGS` order).
 
     Parameters
     ----------
     melts : sequence of WellMelt
     sample_types : sequence of str, optional
-        Each well's sample type (RDML: unkn, ntc, nac, nrt, std, pos ...).
+        Each well's sample type (RDML: unkn, ntc, nac, nrt, ntp, std, pos ...).
     targets : sequence of str, optional
         Each well's target; tm-outlier compares a well with the other wells of
         its target (all wells are one target without this).
-    settings : Settings, optional
 
     Returns
     -------
-    list of list of str
+    list of tuple of str
         The flags of each well (also stored in the results).
     """
-    settings = settings or Settings()
     n = len(melts)
-    sample_types = list(sample_types) if sample_types is not None else [""] * n
+    negative = [_flags.is_negative_control(s) for s in (sample_types if sample_types is not None else [""] * n)]
     targets = list(targets) if targets is not None else [""] * n
-    negative = [s.lower() in NEGATIVE_CONTROLS for s in sample_types]
-    medians = {}
-    for target in set(targets):
-        tms = [m.main_tm for m, t, neg in zip(melts, targets, negative) if t == target and not neg and m.main >= 0]
-        if len(tms) >= TM_OUTLIER_WELLS:
-            medians[target] = float(np.median(tms))
+    tms = {}
+    for m, target, neg in zip(melts, targets, negative):
+        if m.main >= 0 and not neg:
+            tms.setdefault(target, []).append(m.main_tm)
+    medians = {t: float(np.median(v)) for t, v in tms.items() if len(v) >= TM_OUTLIER_WELLS}
     for m, target, neg in zip(melts, targets, negative):
         on = set()
         if m.main < 0:
-            on.add("no-peak")
+            on.add(NO_PEAK)
         else:
             if neg:
-                on.add("ntc-peak")
-            others = np.delete(m.height, m.main)
-            if np.any(others >= settings.extra_peak * m.main_height):
-                on.add("extra-peak")
-            if target in medians and abs(m.main_tm - medians[target]) > settings.tm_outlier:
-                on.add("tm-outlier")
-            if m.main_tm < settings.low_tm:
-                on.add("low-tm")
-        m.flags = [name for name in FLAGS if name in on]
+                on.add(NTC_PEAK)
+            if np.any(np.delete(m.height, m.main) >= EXTRA_PEAK_SHARE * m.main_height):
+                on.add(EXTRA_PEAK)
+            if target in medians and abs(m.main_tm - medians[target]) > TM_OUTLIER:
+                on.add(TM_OUTLIER_FLAG)
+            if m.main_tm < LOW_TM:
+                on.add(LOW_TM_FLAG)
+        m.flags = tuple(f for f in FLAGS if f in on)
     return [m.flags for m in melts]

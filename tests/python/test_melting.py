@@ -1,13 +1,15 @@
 """The melt analysis: synthetic melts of known Tm on even, uneven, out-of-order
 and falling grids, the range chosen above a background, the flags of a
 constructed plate, and the bundled melts."""
+import csv
+import json
 import math
 
 import numpy as np
 import pytest
 from conftest import DATA
 
-from quelmar import melting
+from quelmar import flags, melting
 from quelmar.csvplate import read_csv
 from quelmar.melting import Settings, analyze_well, even_grid, judge, melt_derivative
 from quelmar.rdml import read_rdml
@@ -95,7 +97,7 @@ def test_curves_that_are_not_melts_are_refused_or_reported(t, f, problem):
         even_grid(t, f)
     if t.size == f.size:
         m = analyze_well(t, f)
-        assert m.main == -1 and problem in m.note and judge([m]) == [["no-peak"]]
+        assert m.main == -1 and problem in m.problem and judge([m]) == [("no-peak",)]
 
 
 def test_the_start_correction_falls_on_the_extension_not_on_the_readings():
@@ -112,9 +114,9 @@ def test_the_start_correction_falls_on_the_extension_not_on_the_readings():
 def test_tm_recovered_whatever_the_grid(name):
     t = GRIDS[name]
     m = analyze_well(t, melt(t, [PRODUCT, DIMER]))
-    assert m.main_tm == pytest.approx(82.0, abs=0.05), m.note
+    assert m.main_tm == pytest.approx(82.0, abs=0.05), m.problem
     assert m.tm == pytest.approx([74.0, 82.0], abs=0.15)
-    assert judge([m]) == [["extra-peak"]]
+    assert judge([m]) == [("extra-peak",)]
 
 
 def test_one_degree_steps_place_the_tm_within_a_quarter_degree():
@@ -136,7 +138,7 @@ def test_the_default_range_leaves_a_background_hump_out():
     f = melt(t, [hump, PRODUCT])
     m = analyze_well(t, f)
     assert m.range_chosen and 65.0 < m.range[0] < 78.0 and m.range[1] == pytest.approx(94.0)
-    assert m.main_tm == pytest.approx(82.0, abs=0.1) and judge([m]) == [[]]
+    assert m.main_tm == pytest.approx(82.0, abs=0.1) and judge([m]) == [()]
     whole = analyze_well(t, f, Settings(range=(36.0, 94.0)))
     assert not whole.range_chosen and whole.main_tm != pytest.approx(82.0, abs=1.0)
 
@@ -147,7 +149,7 @@ def test_flat_traces_give_no_peak():
     traces = [2800.0 + 0.02 * (t - 60.0) ** 2 + rng.normal(0.0, 0.3, t.size) for _ in range(6)]
     traces.append(2800.0 - 3.0 * t + 2.0 * np.sin(t / 4.0))
     melts = [analyze_well(t, f) for f in traces]
-    assert judge(melts, ["ntc"] * len(melts)) == [["no-peak"]] * len(melts)
+    assert judge(melts, ["ntc"] * len(melts)) == [("no-peak",)] * len(melts)
 
 
 # -- flags ----------------------------------------------------------------------------------
@@ -166,19 +168,17 @@ def test_flags_of_a_constructed_plate():
         ("nrt", [(82.1, 1.0, 150.0)], ["ntc-peak"]),
     ]
     melts = [analyze_well(t, melt(t, products)) for _, products, _ in wells]
-    assert judge(melts, [w[0] for w in wells]) == [w[2] for w in wells]
+    assert judge(melts, [w[0] for w in wells]) == [tuple(w[2]) for w in wells]
     assert melts[4].tm == pytest.approx([82.0, 87.0], abs=0.05) and melts[4].main == 0
 
 
-def test_flags_follow_the_settings_and_each_target_has_its_median():
+def test_each_target_is_judged_against_its_own_median():
     t = np.arange(60.0, 95.001, 0.25)
-    tms = [80.0, 80.3, 80.6, 86.0, 86.3, 86.6]
+    tms = [80.0, 80.2, 80.4, 86.0, 86.2, 87.5]
     melts = [analyze_well(t, melt(t, [(tm, 1.0, 200.0)])) for tm in tms]
-    assert judge(melts, targets=list("aaabbb")) == [[]] * 6
-    assert judge(melts, targets=list("aaabbb"), settings=Settings(tm_outlier=0.25, low_tm=81.0)) == \
-        [["tm-outlier", "low-tm"], ["low-tm"], ["tm-outlier", "low-tm"], ["tm-outlier"], [], ["tm-outlier"]]
-    assert set(melting.explain(Settings(low_tm=81.0))) == set(melting.FLAGS)
-    assert "81 °C" in melting.explain(Settings(low_tm=81.0))["low-tm"]
+    assert judge(melts, targets=list("aaabbb")) == [()] * 5 + [("tm-outlier",)]
+    assert judge(melts[:5], targets=list("aaabb")) == [()] * 5  # two wells make no median
+    assert set(melting.FLAGS) <= set(flags.VOCABULARY) and flags.VOCABULARY["low-tm"].analysis == "melting"
 
 
 # -- the bundled melts ----------------------------------------------------------------------
@@ -211,3 +211,48 @@ def test_dyemelt_peaks_where_the_products_melt():
     m = analyze_well(eva.melt_temperature, eva.melt_fluor)
     assert "resampled onto 0.125 °C steps" in m.note
     assert m.tm == pytest.approx([77.3, 80.1, 82.4, 84.7], abs=0.15) and m.main_tm == pytest.approx(84.7, abs=0.15)
+
+
+# -- the command ---------------------------------------------------------------------------
+
+def test_melt_command_peak_rows_summary_and_json(tmp_path, capsys):
+    from quelmar.cli import main
+    rdml = str(DATA / "rdml" / "BioRad_qPCR_melt.rdml")
+    peaks, wells, both = tmp_path / "peaks.csv", tmp_path / "wells.csv", tmp_path / "melt.json"
+    assert main(["melt", rdml, "--target", "Eva", "--out", str(peaks), "--quiet"]) == 0
+    assert main(["melt", rdml, "--target", "Eva", "--summary", "--out", str(wells), "--quiet"]) == 0
+    assert main(["melt", rdml, "--range", "70:", "--out", str(both), "--plot", str(tmp_path / "m.png")]) == 0
+    rows, summary = _csv(peaks), _csv(wells)
+    assert len(summary) == 30 and {"well", "sample", "target", "tm", "height", "peaks", "flags"} <= set(summary[0])
+    mains = [r for r in rows if r["main"] == "True"]
+    assert [(r["well"], r["tm"]) for r in mains] == [(r["well"], r["tm"]) for r in summary if r["tm"]]
+    assert sum(int(r["peaks"]) for r in summary) == len(rows)
+    d10 = next(r for r in summary if r["well"] == "D10")
+    assert d10["flags"] == "ntc-peak,tm-outlier,low-tm" and d10["range"] == "chosen"
+    doc = json.loads(both.read_text())
+    assert {"peaks", "wells"} <= set(doc) and set(melting.FLAGS) <= set(doc["flags"])
+    assert {w["range"] for w in doc["wells"]} == {"given"} and min(w["range_low"] for w in doc["wells"]) == 70.0
+    assert (tmp_path / "m.png").read_bytes()[:4] == b"\x89PNG" and capsys.readouterr().err == ""
+
+
+def test_melt_command_on_uneven_readings_and_the_help(tmp_path, capsys):
+    from quelmar.cli import main
+    t = _uneven()
+    with open(tmp_path / "lc.csv", "w") as f:
+        f.write("Temp,A1,A2\n" + "".join(f"{a},{b},{c}\n" for a, b, c in
+                                          zip(t, melt(t, [PRODUCT]), melt(t, [DIMER], background=900.0))))
+    assert main(["melt", str(tmp_path / "lc.csv"), "--quiet"]) == 0
+    out = capsys.readouterr().out
+    lines = {line.split()[0]: line.split() for line in out.splitlines() if line.startswith("A")}
+    assert "2 wells, 2 resampled onto even steps" in out and lines["A2"][-1] == "low-tm"
+    assert float(lines["A1"][1]) == pytest.approx(82.0, abs=0.05)
+    assert float(lines["A2"][1]) == pytest.approx(74.0, abs=0.1)
+    assert main(["flags"]) == 0 and "low-tm" in capsys.readouterr().out
+    with pytest.raises(SystemExit):
+        main(["melt", "--help"])
+    assert "low-temperature background" in " ".join(capsys.readouterr().out.split())
+
+
+def _csv(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
