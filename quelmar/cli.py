@@ -47,6 +47,7 @@ Examples, from the project root:
   python3 -m quelmar amplify data/rdml/stepone_std.rdml --plot amplification.png
   python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
   python3 -m quelmar quantify data/rdml/BioRad_384.rdml --calibrator Placebo --plot rq.png
+  python3 -m quelmar amplify data/rdml/BioRad_qPCR_melt.rdml --target Eva --log --plot log.png
   python3 -m quelmar melt data/dyemelt.csv --plot melting.png
   python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --summary --out tm.csv --plot melting.png
   python3 -m quelmar standard data/rdml/stepone_std.rdml --plot standard.png
@@ -96,6 +97,7 @@ def _ct_option(p):
 
 def _amplify_arguments(p):
     _amplification_options(p)
+    p.add_argument("--log", action="store_true", help="draw the curves on a logarithmic fluorescence axis")
 
 
 def _melt_arguments(p):
@@ -450,7 +452,8 @@ def run(args, progress):
             raise ValueError(f"{args.command}: nothing to plot")
         if args.plot:
             note = f"the first {len(plates)} of {total} plates" if total > len(plates) else ""
-            pending.append(save_figure(command.plot(plates, note), args.plot, commit=False))
+            options = dict(log=True) if getattr(args, "log", False) else {}
+            pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
         if writer:
             writer.commit()
             writer = None

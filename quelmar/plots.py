@@ -21,6 +21,8 @@ FLAG_COLOURS = {"no-peak": "0.6", "ntc-peak": "crimson", "extra-peak": "darkoran
                 "low-tm": "saddlebrown", "ntc-amplified": "crimson", "late-ct": "darkorange",
                 "replicate-outlier": "purple", "efficiency-outlier": "teal", "no-ct": "0.6", "low-signal": "0.6",
                 "no-growth": "0.6"}
+#: A log axis starts this far below the threshold (the noise of the baseline is not worth a decade).
+LOG_DEPTH = 30.0
 
 
 def _style(flags, colour, keyed):
@@ -65,13 +67,14 @@ def _title(label):
     return label if len(label) <= MAX_TITLE else label[:MAX_TITLE - 3] + "..."
 
 
-def amplify(plates, note=""):
+def amplify(plates, note="", log=False):
     """Conditioned curves (file units) with the threshold and each linear Ct.
 
     Flagged wells are dashed; a plate of at most :data:`MAX_KEY` wells names
     every well and its flags in its key, a larger one draws a flagged well in
     the colour of its first flag. The legend counts
-    the wells with a Ct and each flag.
+    the wells with a Ct and each flag. ``log`` draws a logarithmic
+    fluorescence axis from :data:`LOG_DEPTH` times below the threshold.
     """
     fig, axes = _panels(len(plates))
     for ax, p in zip(axes, plates):
@@ -88,10 +91,14 @@ def amplify(plates, note=""):
         ax.plot([], [], color="crimson", label=f"threshold {p.threshold:.4g}")
         ax.plot([], [], "o", color="black", markersize=3.5, label=f"Ct ({with_ct} of {len(p.wells)} wells)")
         _flag_key(ax, p.flag_counts(), keyed)
+        if log and p.threshold > 0:
+            top = float(np.nanmax(p.curves)) if p.curves.size else p.threshold
+            ax.set_yscale("log", nonpositive="mask")
+            ax.set_ylim(p.threshold / LOG_DEPTH, max(top, p.threshold) * 2.0)
         ax.legend(loc="upper left", fontsize=7, ncol=2 if keyed and len(p.wells) > 6 else 1)
         ax.set_title(f"{_title(p.label)} (scale {p.scale:g})", fontsize=9)
         ax.set_xlabel("cycle")
-        ax.set_ylabel("conditioned fluorescence (file units)")
+        ax.set_ylabel("conditioned fluorescence (file units" + (", log axis)" if log else ")"))
     return _finish(fig, note)
 
 

@@ -251,6 +251,8 @@ def test_melt_command_on_uneven_readings_and_the_help(tmp_path, capsys):
     with pytest.raises(SystemExit):
         main(["melt", "--help"])
     assert "low-temperature background" in " ".join(capsys.readouterr().out.split())
+    assert main(["amplify", str(DATA / "rdml" / "stepone_std.rdml"), "--log", "--plot", str(tmp_path / "a.png"),
+                 "--quiet"]) == 0
 
 
 def _csv(path):
