@@ -247,7 +247,7 @@ def _melt_curve(path, w, m):
                       float(m.width[k]), k == m.main, path) for k in range(m.tm.size)]
     lo, hi = m.range
     summary = MeltWell(w.name, w.sample, w.sample_type, w.target, w.run, m.main_tm, m.main_height, len(peaks),
-                       m.flags, float(lo), float(hi), "chosen" if m.range_chosen else "given", float(m.step),
+                       m.flags, float(lo), float(hi), "chosen" if m.range_chosen else "given", round(float(m.step), 6),
                        "resampled" in m.note, "; ".join(n for n in (m.note, m.problem) if n), path)
     inside = m.in_range if m.temperature.size else np.zeros(0, dtype=bool)
     return MeltCurve(w.name, w.sample, w.target, m.temperature, m.derivative, m.temperature[inside],

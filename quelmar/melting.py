@@ -242,7 +242,8 @@ def even_grid(temperature, fluorescence, *, step_bounds=(MIN_STEP, MAX_STEP)):
     median = float(np.median(steps))
     lo, hi = step_bounds
     even = bool(np.all(np.abs(steps - median) <= EVEN_TOLERANCE * median))
-    if even and lo <= median <= hi:
+    slack = 1.0 + EVEN_TOLERANCE  # 0.1 degree steps written to two decimals are within the bounds
+    if even and lo / slack <= median <= hi * slack:
         return Grid(t, f, median, False, "; ".join(notes))
     step = min(max(median, lo), hi)
     bt, bf = _merge(t, f, np.floor((t - t[0]) / (BIN_SHARE * step)).astype(np.int64))

@@ -50,10 +50,11 @@ GRIDS = {
 
 # -- even grids --------------------------------------------------------------------------
 
-def test_even_readings_are_used_as_read():
-    t = np.arange(60.0, 90.001, 0.5)
+@pytest.mark.parametrize("t", [np.arange(60.0, 90.001, 0.5), np.round(np.arange(60.0, 90.001, 0.1), 2),
+                               np.arange(60.0, 90.001, 1.0)])
+def test_even_readings_are_used_as_read(t):
     g = even_grid(t, melt(t, [PRODUCT]))
-    assert not g.resampled and g.note == "" and g.step == 0.5
+    assert not g.resampled and g.note == "" and g.step == pytest.approx(t[1] - t[0])
     assert np.array_equal(g.temperature, t) and np.array_equal(g.fluorescence, melt(t, [PRODUCT]))
 
 
