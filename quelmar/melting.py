@@ -118,7 +118,8 @@ NO_PEAK = _flags.define("no-peak", "No melting peak that a product could make li
 NTC_PEAK = _flags.define("ntc-peak", "A negative control (ntc, nac, nrt, ntp) has a melting peak: contamination, "
                                      "or primer dimer when its Tm is low.", "melting")
 EXTRA_PEAK = _flags.define("extra-peak", f"A second melting peak is at least {EXTRA_PEAK_SHARE:.0%} as tall as the "
-                                         f"main one: a non-specific product or primer dimer.", "melting")
+                                         f"main one, both measured with the background removed: a non-specific "
+                                         f"product or primer dimer.", "melting")
 TM_OUTLIER_FLAG = _flags.define("tm-outlier", f"The main Tm lies more than {TM_OUTLIER:g} °C from the median of its "
                                               f"target's wells (at least {TM_OUTLIER_WELLS} with a peak, negative "
                                               f"controls left out).", "melting")
