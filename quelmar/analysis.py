@@ -156,7 +156,7 @@ class StandardCurve:
     ----------
     slope, intercept, r_squared, rms_residual : float
     efficiency : float
-        Amplification efficiency in percent, (10^(-1/slope) - 1) * 100.
+        Amplification efficiency in percent, (10^(-1/slope) - 1) * 100; NaN for a flat line.
     n : int
         Number of (quantity, Ct) pairs used.
     """
@@ -192,8 +192,8 @@ def standard_curve(quantities, ct):
         raise ValueError("quantities and ct must have the same length")
     keep = np.isfinite(c) & np.isfinite(q) & (q > 0)
     slope, intercept, rms, r2 = core.calc_standard(np.log10(q[keep]), c[keep])
-    with np.errstate(divide="ignore", invalid="ignore"):
-        efficiency = (10.0 ** (-1.0 / slope) - 1.0) * 100.0
+    # A flat line (equal Ct for every quantity) has no efficiency, and says so with NaN.
+    efficiency = (10.0 ** (-1.0 / slope) - 1.0) * 100.0 if slope != 0.0 and math.isfinite(slope) else math.nan
     return StandardCurve(slope, intercept, rms, r2, float(efficiency), int(keep.sum()))
 
 

@@ -389,31 +389,51 @@ def analyse(name, files, settings, jobs, progress):
                 raise result
             yield result
         return
+    yield from _in_workers(name, files, settings, min(jobs, len(files)), progress, label)
+
+
+def _in_workers(name, files, settings, jobs, progress, label):
+    """analyse() in worker processes: one file per worker at a time, results in input order.
+
+    A worker that dies (killed for memory, a crash in the library) breaks the
+    pool and fails the run naming the files in flight, rather than leaving it
+    waiting.
+    """
     import multiprocessing
-    context = multiprocessing.get_context("fork" if "fork" in multiprocessing.get_all_start_methods() else None)
-    pool = context.Pool(min(jobs, len(files)), initializer=_quiet_worker, maxtasksperchild=50)
+    from concurrent.futures import ProcessPoolExecutor
+    from concurrent.futures.process import BrokenProcessPool
+    methods = multiprocessing.get_all_start_methods()
+    context = multiprocessing.get_context("fork" if "fork" in methods else None)
+    pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
     try:
         pending, queue = deque(), iter(files)
         # A window of twice the workers: results wait in memory only until their turn comes.
         for path in queue:
-            pending.append(pool.apply_async(_work, (name, path, settings)))
+            pending.append((path, pool.submit(_work, name, path, settings)))
             if len(pending) >= 2 * jobs:
                 break
         done = 0
         while pending:
-            result = pending.popleft().get()
+            path, future = pending.popleft()
+            try:
+                result = future.result()
+            except BrokenProcessPool:  # which of the files in flight killed it is not known
+                flight = ", ".join([path] + [p for p, _ in pending])
+                raise Failure(f"a worker analysing {'one of ' if pending else ''}{flight} ended abruptly "
+                              f"(out of memory?)") from None
             done += 1
             progress(f"{label}: {done}/{len(files)} files done")
             if isinstance(result, Failure):
                 raise result
             for path in queue:
-                pending.append(pool.apply_async(_work, (name, path, settings)))
+                pending.append((path, pool.submit(_work, name, path, settings)))
                 break
             yield result
-        pool.close()
     finally:
-        pool.terminate()
-        pool.join()
+        # Stop at once: a failed run does not wait for the other files' analyses.
+        for process in list(getattr(pool, "_processes", {}).values()):
+            process.terminate()
+        pool.shutdown(wait=True, cancel_futures=True)
 
 
 def run(args, progress):
@@ -426,9 +446,7 @@ def run(args, progress):
     if args.out:
         check_destination("--out", args.out, TABLE_SUFFIXES, inputs)
     if args.plot:
-        check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)
-        if args.out and os.path.abspath(args.out) == os.path.abspath(args.plot):
-            raise ValueError(f"--out and --plot name the same file {args.out}")
+        check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
             raise ValueError(f"{args.command} has no plot")
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
@@ -483,7 +501,10 @@ def _print_flags():
 
 def main(argv=None):
     """Run the command; returns the exit status (0, or 2 on bad input)."""
-    args = _parser().parse_args(argv)
+    try:
+        args = _parser().parse_args(argv)
+    except SystemExit as e:  # --help, or a bad option already reported in one line
+        return e.code
     if args.command == "flags":
         _print_flags()
         return 0

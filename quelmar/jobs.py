@@ -276,6 +276,10 @@ def melt(path, settings):
     if not plates:
         raise _nothing(path, "melting data", settings)
     curves = [c for p in plates for c in p.curves]
+    failed = [c for c in curves if c.problem]
+    if len(failed) == len(curves):
+        raise InputError(f"{path}: no peak in any of {len(curves)} wells ({len(failed)} could not be analysed) - "
+                         f"{failed[0].well}: {failed[0].problem}")
     if not any(c.peaks for c in curves):
         warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
     return FileResult("melt", path, plates, {"peaks": [k for c in curves for k in c.peaks],

@@ -94,8 +94,11 @@ def reference_genes(path, plate_file, targets, names):
     return list(dict.fromkeys(genes))
 
 
-def efficiencies(path, choice, genes, plates):
-    """The amplification factor of every gene (target or reference) for this choice."""
+def efficiencies(path, choice, genes, plates, warnings=None):
+    """The amplification factor of every gene (target or reference) for this choice.
+
+    Standard curves outside 90-110 % or below R² 0.98 add a line to ``warnings``.
+    """
     if choice.source == "comparative":
         return dict.fromkeys(genes, 2.0)
     if choice.source == "fixed":
@@ -107,22 +110,32 @@ def efficiencies(path, choice, genes, plates):
     out = {}
     for g in genes:
         mine = [p for p in plates if p.target == g]
-        out[g] = _from_standards(path, g, mine) if choice.source == "standard" else _from_wells(path, g, mine)
+        out[g] = _from_standards(path, g, mine, warnings) if choice.source == "standard" else \
+            _from_wells(path, g, mine)
     return out
 
 
-def _from_standards(path, gene, plates):
-    from .jobs import fit_standard
+def _from_standards(path, gene, plates, warnings):
+    """E from the target's standard curve, pooled over the file's runs."""
+    from .jobs import EFFICIENCY_RANGE, MIN_R_SQUARED, fit_standard
     q, ct = [], []
     for p in plates:
-        fit, wells = fit_standard(path, p)
+        _, wells = fit_standard(path, p)
         q += [w.quantity for w in wells if w.role == "standard" and math.isfinite(w.ct)]
         ct += [w.ct for w in wells if w.role == "standard" and math.isfinite(w.ct)]
     if len(set(q)) < 2:
         raise _fail(path, f"--efficiency standard: target {gene!r} has no standard curve (standards of at least "
                           f"two quantities with a Ct)")
     fit = standard_curve(q, ct)
-    return 10.0 ** (-1.0 / fit.slope)
+    e = 1.0 + fit.efficiency / 100.0
+    if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]):
+        raise _fail(path, f"--efficiency standard: the standard curve of target {gene!r} gives efficiency "
+                          f"{fit.efficiency:.1f} % (slope {fit.slope:.4g}), not an amplification")
+    if warnings is not None and (not EFFICIENCY_RANGE[0] <= fit.efficiency <= EFFICIENCY_RANGE[1]
+                                 or not fit.r_squared >= MIN_R_SQUARED):
+        warnings.append(f"{path}: the standard curve of {gene} gives efficiency {fit.efficiency:.1f} % "
+                        f"with R² {fit.r_squared:.4f}")
+    return e
 
 
 def _from_wells(path, gene, plates):
@@ -203,7 +216,8 @@ def quantify_file(path, plate_file, plates, settings):
     if not of_interest:
         raise _fail(path, "no sample has a target to quantify besides the reference genes " + ", ".join(refs))
     choice = parse_efficiency(settings.efficiency)
-    factor = efficiencies(path, choice, of_interest + refs, plates)
+    warnings = []
+    factor = efficiencies(path, choice, of_interest + refs, plates, warnings)
     if settings.calibrator not in units:
         known = list(units)
         raise _fail(path, f"calibrator {settings.calibrator!r} is not a {'group' if pooled else 'sample'} of the "
@@ -217,7 +231,7 @@ def quantify_file(path, plate_file, plates, settings):
             rows.append(_row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings))
     result = QuantifyResult(path, settings.calibrator, tuple(refs), method, settings.error, rows, plates,
                             {g: factor[g] for g in of_interest + refs})
-    return result, []
+    return result, warnings
 
 
 def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings):

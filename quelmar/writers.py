@@ -12,6 +12,7 @@ Rows are written as they arrive, one file at a time, so memory does not grow
 with the number of inputs: CSV straight into the temporary file, JSON into
 one spool per table that is stitched together at the end.
 """
+import contextlib
 import csv
 import io
 import json
@@ -59,13 +60,23 @@ def check_destination(option, path, suffixes, inputs):
         raise OutputError(f"{option} {path}: exists and is not a regular file")
 
 
+@contextlib.contextmanager
+def _naming(path):
+    """A failed write (a full disk, a vanished folder) names the destination, not a temporary file."""
+    try:
+        yield
+    except OSError as e:
+        raise OSError(e.errno, e.strerror or str(e), path) from None
+
+
 class AtomicFile:
     """A temporary file beside ``path`` that becomes ``path`` on :meth:`commit`."""
 
     def __init__(self, path, binary=False):
         self.path = path
         folder = os.path.dirname(os.path.abspath(path))
-        fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
+        with _naming(path):
+            fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
         umask = os.umask(0)
         os.umask(umask)
         os.fchmod(fd, 0o666 & ~umask)
@@ -73,10 +84,11 @@ class AtomicFile:
                                                                                       newline="")))
 
     def commit(self):
-        self.file.flush()
-        os.fsync(self.file.fileno())
-        self.file.close()
-        os.replace(self.temp, self.path)
+        with _naming(self.path):
+            self.file.flush()
+            os.fsync(self.file.fileno())
+            self.file.close()
+            os.replace(self.temp, self.path)
 
     def discard(self):
         if not self.file.closed:
@@ -116,6 +128,10 @@ class TableWriter:
 
     def add(self, result):
         """Write the rows of one :class:`~quelmar.results.FileResult`."""
+        with _naming(self.out.path):
+            self._add(result)
+
+    def _add(self, result):
         self.files.append(result.file)
         if not self.json:
             for row in result.tables.get(self.main, ()):
@@ -130,7 +146,8 @@ class TableWriter:
 
     def commit(self):
         if self.json:
-            self._stitch()
+            with _naming(self.out.path):
+                self._stitch()
         self.out.commit()
 
     def discard(self):
@@ -192,7 +209,8 @@ def save_figure(fig, path, commit=True):
     import matplotlib.pyplot as plt
     out = AtomicFile(path, binary=True)
     try:
-        fig.savefig(out.file, format=os.path.splitext(path)[1][1:].lower(), dpi=110)
+        with _naming(path):
+            fig.savefig(out.file, format=os.path.splitext(path)[1][1:].lower(), dpi=110)
     except BaseException:
         out.discard()
         raise

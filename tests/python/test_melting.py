@@ -249,8 +249,7 @@ def test_melt_command_on_uneven_readings_and_the_help(tmp_path, capsys):
     assert float(lines["A1"][1]) == pytest.approx(82.0, abs=0.05)
     assert float(lines["A2"][1]) == pytest.approx(74.0, abs=0.1)
     assert main(["flags"]) == 0 and "low-tm" in capsys.readouterr().out
-    with pytest.raises(SystemExit):
-        main(["melt", "--help"])
+    assert main(["melt", "--help"]) == 0
     assert "low-temperature background" in " ".join(capsys.readouterr().out.split())
     assert main(["amplify", str(DATA / "rdml" / "stepone_std.rdml"), "--log", "--plot", str(tmp_path / "a.png"),
                  "--quiet"]) == 0
