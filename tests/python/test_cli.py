@@ -261,7 +261,7 @@ def test_many_files_in_parallel_give_the_same_table(tmp_path):
 def test_flags_subcommand_explains_the_vocabulary(capsys):
     assert main(["flags"]) == 0
     out = capsys.readouterr().out
-    assert out.count("\n") == 7 and "ntc-amplified" in out and "replicate-outlier" in out
+    assert out.count("\n") == 12 and "ntc-amplified" in out and "replicate-outlier" in out and "low-tm" in out
 
 
 def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
