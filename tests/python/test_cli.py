@@ -189,7 +189,7 @@ def test_outputs_are_written_exactly_as_named(tmp_path, capsys):
 
 
 def test_json_is_strict_with_values_missing(tmp_path):
-    plate = write_plate(tmp_path / "plate.csv", {"A1": richards(20), "A2": richards(None), "A3": np.full(40, 1e300)})
+    plate = write_plate(tmp_path / "plate.csv", {"A1": richards(20), "A2": richards(None), "A3": np.full(40, 1e99)})
     out = tmp_path / "ct.json"
     assert main(["amplify", plate, "--out", str(out), "-q"]) == 0
     wells = _strict(out)["wells"]
@@ -305,8 +305,8 @@ def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monk
 
 
 @pytest.mark.parametrize("column, problem", [
-    (1e-322 * np.arange(1.0, 41.0), "too small to bring into the working range"),
-    (np.where(CYCLES == 20, np.nan, 100.0 * CYCLES), "well A1 has a reading that is not a finite number"),
+    (1e-322 * np.arange(1.0, 41.0), "lies outside the readings' range"),
+    (np.where(CYCLES == 20, np.nan, 100.0 * CYCLES), "column 'A1': nan is not a finite number"),
 ])
 def test_readings_the_analysis_cannot_take(tmp_path, capsys, column, problem):
     plate = write_plate(tmp_path / "plate.csv", {"A1": column})
