@@ -51,6 +51,7 @@ Examples, from the project root:
   python3 -m quelmar melt data/dyemelt.csv --plot melting.png
   python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --summary --out tm.csv --plot melting.png
   python3 -m quelmar standard data/rdml/stepone_std.rdml --plot standard.png
+  python3 -m quelmar report data/rdml/BioRad_384.rdml --calibrator Placebo --out report.html
   python3 -m quelmar flags
 
 """
@@ -101,6 +102,13 @@ def _amplify_arguments(p):
 
 
 def _melt_arguments(p):
+    _melt_options(p)
+    p.add_argument("--summary", action="store_true",
+                   help="--out as CSV holds one row per well (main Tm, height, peaks, flags, range, resampling) "
+                        "instead of one per peak; JSON holds both tables")
+
+
+def _melt_options(p):
     from .melting import EDGE, MAX_FWHM
     p.add_argument("--range", metavar="LO:HI",
                    help=f"seek peaks from LO to HI degrees (either may be left out). Default: chosen per well "
@@ -110,9 +118,6 @@ def _melt_arguments(p):
     p.add_argument("--max-fwhm", type=_number, default=MAX_FWHM, metavar="DEG",
                    help=f"widest full width at half maximum of a product peak (default: {MAX_FWHM:g}; readings "
                         f"coarser than 0.1 degree widen peaks, which is allowed for)")
-    p.add_argument("--summary", action="store_true",
-                   help="--out as CSV holds one row per well (main Tm, height, peaks, flags, range, resampling) "
-                        "instead of one per peak; JSON holds both tables")
 
 
 def _standard_arguments(p):
@@ -126,8 +131,13 @@ def _standard_arguments(p):
 def _quantify_arguments(p):
     _amplification_options(p)
     _ct_option(p)
-    p.add_argument("--calibrator", required=True, metavar="SAMPLE",
-                   help="the sample (or group, with a sheet's group column) every quantity is relative to")
+    _quantification_options(p, required=True)
+
+
+def _quantification_options(p, required):
+    p.add_argument("--calibrator", required=required, metavar="SAMPLE",
+                   help="the sample (or group, with a sheet's group column) every quantity is relative to" +
+                        ("" if required else " (default: none, and no relative quantities)"))
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
     p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
@@ -137,6 +147,16 @@ def _quantify_arguments(p):
                         "Any but 2 gives efficiency-corrected ratios of E^-Ct")
     p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
                    help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
+
+
+def _report_arguments(p):
+    _standard_arguments(p)
+    _quantification_options(p, required=False)
+    _melt_options(p)
+
+
+def _show_nothing(result, out, full):
+    """The report is its page; nothing goes to stdout."""
 
 
 # -- the text tables on stdout ------------------------------------------------------
@@ -219,6 +239,9 @@ class Subcommand:
         (plates, note) -> matplotlib figure.
     show : callable
         (FileResult, out, full) writes the text table; full is False when --out takes the table.
+    writer : callable, optional
+        (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
+        --out is then required and ends in one of ``outputs``.
     """
 
     name: str
@@ -228,10 +251,13 @@ class Subcommand:
     columns: dict
     plot: Optional[Callable]
     show: Callable
+    writer: Optional[Callable] = None
+    outputs: tuple = ()
 
 
 def _table():
-    from . import jobs, plots
+    from . import jobs, plots, report
+    from .report.page import HtmlReport
     from .results import (AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
                           columns_of)
 
@@ -251,6 +277,10 @@ def _table():
                                "normalised to reference genes, with error bars.",
                    _quantify_arguments, jobs.quantify, cols(quantities=RelativeQuantity), plots.quantify,
                    _show_quantify),
+        Subcommand("report", "One self-contained HTML page of each run: plate maps, curves, melts, standard "
+                             "curves, relative quantities (with --calibrator), every flag and every table.",
+                   _report_arguments, report.analyse_file, report.TABLES, None, _show_nothing, HtmlReport,
+                   (".html",)),
     )}
 
 
@@ -443,18 +473,23 @@ def run(args, progress):
     command = commands()[args.command]
     settings = settings_from(args)
     inputs = list(args.files) + ([args.samples] if args.samples else [])
+    outputs = command.outputs or TABLE_SUFFIXES
     if args.out:
-        check_destination("--out", args.out, TABLE_SUFFIXES, inputs)
+        check_destination("--out", args.out, outputs, inputs)
+    elif command.writer:
+        raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
     if args.plot:
         check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
             raise ValueError(f"{args.command} has no plot")
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
     header = dict(library_version=core.version(), settings=_settings_record(args))
+    if command.writer:
+        header["command_line"] = [PROG] + list(args.argv)
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
-    writer = TableWriter(args.out, command.name, tables, header) if args.out else None
+    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
@@ -488,7 +523,7 @@ def run(args, progress):
 
 
 def _settings_record(args):
-    skip = {"files", "out", "plot", "quiet", "jobs", "command"}
+    skip = {"files", "out", "plot", "quiet", "jobs", "command", "argv"}
     return {k: v for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
 
 
@@ -508,6 +543,7 @@ def main(argv=None):
     if args.command == "flags":
         _print_flags()
         return 0
+    args.argv = list(sys.argv[1:] if argv is None else argv)
     progress = Progress(args.quiet)
     try:
         warnings = run(args, progress)
