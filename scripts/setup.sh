@@ -8,7 +8,8 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev \
            clang libclang-rt-dev \
-           python3 python3-numpy python3-matplotlib python3-pytest; do
+           python3 python3-numpy python3-matplotlib python3-pytest \
+           chromium; do  # chromium: the report's test opens the pages headless
   have_pkg "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
