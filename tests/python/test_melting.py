@@ -144,6 +144,14 @@ def test_the_default_range_leaves_a_background_hump_out():
     assert not whole.range_chosen and whole.main_tm != pytest.approx(82.0, abs=1.0)
 
 
+def test_a_product_on_a_falling_background_many_times_its_height_is_found():
+    t = np.arange(55.0, 95.001, 0.5)
+    f = melt(t, [(85.0, 1.0, 100.0)], background=10000.0, decay=6.0)  # -dF/dT at 56 is 35 times the peak
+    m = analyze_well(t, f)
+    assert 80.0 < m.range[0] < 84.0 and m.main_tm == pytest.approx(85.0, abs=0.5)  # the slope pulls it down
+    assert analyze_well(t, f, Settings(range=(56.0, 94.0))).main == -1
+
+
 def test_flat_traces_give_no_peak():
     t = np.arange(35.0, 95.001, 0.5)
     rng = np.random.default_rng(7)
