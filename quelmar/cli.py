@@ -455,7 +455,7 @@ def run(args, progress):
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
     writer = TableWriter(args.out, command.name, tables, header) if args.out else None
-    stdout, shown, plates, total, warnings, pending = Stdout(), [], [], 0, [], []
+    stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
             if writer:

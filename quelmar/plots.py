@@ -53,6 +53,7 @@ def _key(well, sample, flags, tm=math.nan):
 
 
 def _panels(n, width=6.0, height=4.2):
+    n = max(n, 1)  # an empty picture still has a frame to say so in
     columns = min(n, 2 if n <= 4 else 3)
     rows = math.ceil(n / columns)
     fig, axes = plt.subplots(rows, columns, figsize=(width * columns, height * rows), squeeze=False)

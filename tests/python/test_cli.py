@@ -168,7 +168,7 @@ def test_a_bad_file_among_several_writes_nothing_and_keeps_old_outputs(tmp_path,
 
 @pytest.mark.parametrize("output", [["--out", "plate.csv"], ["--plot", "link.png"], ["--out", "sheet.csv"]])
 def test_an_output_equal_to_an_input_is_refused(tmp_path, capsys, monkeypatch, output):
-    plate = write_plate(tmp_path / "plate.csv", {"A1": richards(20)})
+    write_plate(tmp_path / "plate.csv", {"A1": richards(20)})
     (tmp_path / "sheet.csv").write_text("well,sample,target,type\nA1,s,T,unkn\n")
     os.symlink("plate.csv", tmp_path / "link.png")  # an output reached through a link is still the input
     before = {p: open(tmp_path / p).read() for p in ("plate.csv", "sheet.csv")}
