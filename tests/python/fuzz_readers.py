@@ -39,6 +39,10 @@ TOKENS = [b"<!DOCTYPE x>", b"NaN", b"1e999", b"-INF", b"1e-320", b"<adp><cyc>1</
           b"&amp;", b"&#0;", b"&#xFFFF;", b"<react id=\"1\">", b"</data>", b"\t", b";", b'"', b"9" * 400,
           b"<!--", b"-->", b"<?pi", b"&undefined;", b"PK\x03\x04", b"PK\x05\x06"]
 INTERESTING = b"\x00\xff<>&\"'\n\r,;\t0123456789.-eE"
+NUMBERS = [b"NaN", b"1e999", b"-1", b"0", b"1e-320", b"1e300", b"", b"abc", b"1,5", b" 7 ", b"40", b"100", b"2.5",
+           b"-0", b"1e-100", b"99999999999999999999", b"0x10", b"1_0", b"+inf"]
+_NUMBER = re.compile(rb"-?\d+(?:\.\d+)?(?:[eE][-+]?\d+)?")
+_ELEMENT = re.compile(rb"<(adp|mdp|react|data|sample|target|run|experiment)\b.*?</\1>", re.S)
 
 
 def _cut_xml(text):
@@ -79,7 +83,9 @@ def mutate(rng, data, other):
     """One mutation of ``data`` (``other``: a second seed for splices)."""
     data = bytearray(data)
     n = len(data)
-    choice = rng.randrange(8)
+    choice = rng.randrange(11)
+    if choice >= 8 and n:
+        return _structured(rng, bytes(data), choice)
     if n == 0 or choice == 7:
         at = rng.randrange(n + 1)
         data[at:at] = rng.choice(TOKENS)
@@ -104,6 +110,27 @@ def mutate(rng, data, other):
         a, b = sorted((rng.randrange(n), rng.randrange(n)))
         data[a:b] = bytes(reversed(data[a:b]))
     return bytes(data)
+
+
+def _structured(rng, data, choice):
+    """Mutations that keep a file mostly well-formed, to reach past the parser:
+    a number replaced, an element repeated elsewhere, two lines swapped."""
+    if choice == 8:
+        numbers = list(_NUMBER.finditer(data))
+        if numbers:
+            m = rng.choice(numbers)
+            return data[:m.start()] + rng.choice(NUMBERS) + data[m.end():]
+    elif choice == 9:
+        elements = list(_ELEMENT.finditer(data))
+        if elements:
+            m, at = rng.choice(elements), rng.choice(elements)
+            where = rng.choice((at.start(), at.end()))
+            return data[:where] + m.group() + data[where:]
+    lines = data.split(b"\n")
+    if len(lines) > 2:
+        a, b = rng.randrange(len(lines)), rng.randrange(len(lines))
+        lines[a], lines[b] = lines[b], lines[a]
+    return b"\n".join(lines)
 
 
 def mutants(count, seed):
