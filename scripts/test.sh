@@ -3,7 +3,7 @@
 # compiler warnings as errors:
 #  - the C++ suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
 #    fuzz regressions, the allocation-failure and the concurrency test among
-#    them);
+#    them), and the Python API's misuse cases against that build;
 #  - the concurrency test under ThreadSanitizer;
 #  - a short run of every fuzz target (clang, libFuzzer);
 #  - the C++ suite in a Release build with the examples and benchmarks, the
@@ -18,6 +18,8 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELMARALG_SANITIZE=ON \
       -DQUELMARALG_WARNINGS_AS_ERRORS=ON -DQUELMARALG_BUILD_EXAMPLES=OFF -DQUELMARALG_BUILD_BENCHMARKS=OFF
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
+# The Python API's misuse cases against the sanitizer build (libasan preloaded).
+/usr/bin/python3 tests/python/api_misuse.py --asan build-asan --require
 
 echo "== thread sanitizer build =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMARALG_TSAN=ON \
