@@ -266,3 +266,24 @@ def test_melt_command_on_uneven_readings_and_the_help(tmp_path, capsys):
 def _csv(path):
     with open(path, newline="") as f:
         return list(csv.DictReader(f))
+
+
+BUNDLED_KINDS = {"dyemelt.csv": "melting", "reps384.csv": "amplification", "dil4reps94.csv": "amplification",
+                 "nist_norris.csv": "none", "rdml/BioRad_qPCR_melt.rdml": "both", "rdml/BioRad_384.rdml":
+                 "amplification", "rdml/test_rdml.rdml": "amplification", "rdml/lc96_bACTXY.rdml": "amplification",
+                 "rdml/stepone_std.rdml": "amplification"}
+
+
+@pytest.mark.parametrize("name", BUNDLED_KINDS)
+def test_a_subcommand_refuses_a_file_of_the_wrong_kind_in_one_line(name, capsys):
+    from quelmar.cli import main
+    kind = BUNDLED_KINDS[name]
+    for command, needs, other in (("amplify", "amplification", "`quelmar melt`"),
+                                  ("melt", "melting", "`quelmar amplify`")):
+        if kind in (needs, "both"):
+            continue
+        assert main([command, str(DATA / name), "-q"]) == 2
+        err = capsys.readouterr().err
+        assert err.count("\n") == 1 and name.split("/")[-1] in err
+        assert ("no subcommand reads it" if kind == "none" else f"not {needs} data") in err
+        assert kind == "none" or other in err
