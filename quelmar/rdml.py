@@ -17,7 +17,7 @@ run, and how it was found, is in ``PlateRead.geometry``.
 
 Readings keep the file's own cycle numbers and temperatures, sorted ascending
 when the file lists them in another order (a note says so); a repeated cycle
-or temperature is refused. Runs are kept apart: a run whose id repeats one
+is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
 read before (in another experiment or document) is renamed, with a note.
 
 The file's own Cq is NaN where the file has none, where it is negative (the
@@ -214,7 +214,11 @@ class _Builder:
                     self.doc.fail(f"{self.where()}, {tag} {i + 1}", f"<{key}> {float(values[i])!r} {why}")
             order, repeated = sort_axis(axis)
             if repeated is not None:
-                self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
+                if tag != "mdp":
+                    self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
+                # Two readings at one temperature: the melt analysis merges them.
+                order = np.argsort(axis, kind="stable")
+                order = None if np.array_equal(order, np.arange(axis.size)) else order
             if order is not None:
                 axis, reading = axis[order], reading[order]
                 self.doc.resorted[tag] += 1

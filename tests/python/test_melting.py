@@ -287,3 +287,22 @@ def test_a_subcommand_refuses_a_file_of_the_wrong_kind_in_one_line(name, capsys)
         assert err.count("\n") == 1 and name.split("/")[-1] in err
         assert ("no subcommand reads it" if kind == "none" else f"not {needs} data") in err
         assert kind == "none" or other in err
+
+
+def test_repeated_temperatures_pass_the_readers_and_are_merged(tmp_path):
+    import zipfile
+    from quelmar.cli import main
+    t = np.r_[np.arange(60.0, 95.001, 0.25), 70.0, 80.0]  # two temperatures read twice
+    f = melt(t, [PRODUCT])
+    mdp = "".join(f"<mdp><tmp>{a}</tmp><fluor>{b}</fluor></mdp>" for a, b in zip(t, f))
+    doc = ('<rdml version="1.2" xmlns="http://www.rdml.org"><sample id="s"><type>unkn</type></sample>'
+           '<target id="T"><type>toi</type><dyeId id="FAM"/></target><experiment id="e"><run id="r"><react id="1">'
+           f'<sample id="s"/><data><tar id="T"/>{mdp}</data></react></run></experiment></rdml>')
+    with zipfile.ZipFile(tmp_path / "lc.rdml", "w") as z:
+        z.writestr("rdml_data.xml", doc)
+    (tmp_path / "lc.csv").write_text("Temp,A1\n" + "".join(f"{a},{b}\n" for a, b in zip(t, f)))
+    for name in ("lc.rdml", "lc.csv"):
+        out = tmp_path / f"{name}.json"
+        assert main(["melt", str(tmp_path / name), "--out", str(out), "-q"]) == 0
+        well = json.loads(out.read_text())["wells"][0]
+        assert "2 repeated temperatures merged" in well["note"] and well["tm"] == pytest.approx(82.0, abs=0.05)
