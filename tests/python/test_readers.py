@@ -288,3 +288,12 @@ def test_ct_in_the_files_own_cycle_numbers():
     assert np.array_equal(in_file_cycles(ct, np.arange(0, 40)), ct - 1, equal_nan=True)
     assert np.array_equal(in_file_cycles(ct, np.arange(101, 141)), ct + 100, equal_nan=True)
     assert in_file_cycles([2.5], [1, 2, 4, 5]).tolist() == [3.0]  # a cycle missing from the file
+
+
+def test_elements_of_other_namespaces_and_unknown_ones_are_passed_over(tmp_path):
+    vendor = '<v:extra xmlns:v="urn:vendor"><v:cyc>9</v:cyc><fluor>99</fluor></v:extra>'
+    doc = _rdml(reacts=[_react(1)]).replace("<adp><cyc>1</cyc>", f"<adp>{vendor}<cyc>1</cyc><note><b/></note>", 1)
+    doc = doc.replace("<cq>", f"{vendor}<cq>").replace("<sample id=\"s\"><type>", "<sample id=\"s\"><v:type "
+                                                          "xmlns:v=\"urn:vendor\">ntc</v:type><type>")
+    well = read_rdml(_write(tmp_path, doc)).wells[0]
+    assert well.cycles.tolist() == [1, 2, 3] and well.fluor.tolist() == [1, 2, 4] and well.sample_type == "unkn"
