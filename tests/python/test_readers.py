@@ -14,7 +14,7 @@ from conftest import DATA
 from quelmar.csvplate import read_csv
 from quelmar.errors import NotAPlate, ReaderError
 from quelmar.kinds import guess_kind, read_plate
-from quelmar.limits import Limits, parse_size
+from quelmar.limits import Limits, Source, parse_size
 from quelmar.rdml import read_rdml
 from quelmar.readers import classify_axis, in_file_cycles
 
@@ -297,3 +297,13 @@ def test_elements_of_other_namespaces_and_unknown_ones_are_passed_over(tmp_path)
                                                           "xmlns:v=\"urn:vendor\">ntc</v:type><type>")
     well = read_rdml(_write(tmp_path, doc)).wells[0]
     assert well.cycles.tolist() == [1, 2, 3] and well.fluor.tolist() == [1, 2, 4] and well.sample_type == "unkn"
+
+
+def test_a_failing_disk_is_the_readers_error_too():
+    class Failing(io.BytesIO):
+        def readinto(self, buffer):
+            raise OSError(5, "Input/output error")
+
+    for name in ("plate.csv", "plate.rdml"):
+        with pytest.raises(ReaderError, match=f"{name}: cannot be read \\(Input/output error\\)"):
+            read_plate(Source(name, Failing(b"Cycle,A1\n1,2\n"), Limits()))
