@@ -23,7 +23,9 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601  // fiber-local storage: Windows Vista and later
 #endif
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 #if defined(QUELMARALG_DLL_WITHOUT_TLS) && defined(__MINGW32__) && defined(__GNUC__) && !defined(__clang__)
