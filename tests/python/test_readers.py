@@ -16,7 +16,7 @@ from quelmar.errors import NotAPlate, ReaderError
 from quelmar.kinds import guess_kind, read_plate
 from quelmar.limits import Limits, Source, parse_size
 from quelmar.rdml import read_rdml
-from quelmar.readers import classify_axis, in_file_cycles
+from quelmar.readers import classify_axis
 
 RDML = DATA / "rdml"
 
@@ -280,14 +280,6 @@ def test_a_refusal_stays_on_one_line(tmp_path):
     with pytest.raises(ReaderError) as caught:
         read_csv(path)
     assert "\n" not in str(caught.value) and "two\\nlines.csv" in str(caught.value)
-
-
-def test_ct_in_the_files_own_cycle_numbers():
-    ct = np.array([15.5, np.nan, 0.5, 41.0])
-    assert np.array_equal(in_file_cycles(ct, np.arange(1, 41)), ct, equal_nan=True)
-    assert np.array_equal(in_file_cycles(ct, np.arange(0, 40)), ct - 1, equal_nan=True)
-    assert np.array_equal(in_file_cycles(ct, np.arange(101, 141)), ct + 100, equal_nan=True)
-    assert in_file_cycles([2.5], [1, 2, 4, 5]).tolist() == [3.0]  # a cycle missing from the file
 
 
 def test_elements_of_other_namespaces_and_unknown_ones_are_passed_over(tmp_path):
