@@ -184,6 +184,9 @@ def test_every_bundled_file_has_its_kind_told():
     assert "no subcommand reads it" in table.refusal("amplify") and "'y', 'x'" in table.description
     with pytest.raises(ReaderError, match="holds amplification data, not melting data"):
         guess_kind(read_plate(DATA / "reps384.csv")).require("melt")
+    assert guess_kind(RDML / "BioRad_qPCR_melt.rdml").refusal("melting") is None
+    assert "`quelmar amplify` or `quelmar standard` or `quelmar quantify`" in guess_kind(
+        DATA / "reps384.csv").refusal("melting")
     with pytest.raises(NotAPlate):
         read_plate(DATA / "nist_norris.csv")
 
