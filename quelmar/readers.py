@@ -9,10 +9,10 @@ import numpy as np
 
 from .plate import PlateFile
 
-#: Readings are refused outside these magnitudes (zero aside): past them a
-#: plate's scale factor or the sums of squares downstream overflow.
-READING_MAX = 1e100
-READING_MIN = 1e-100
+#: Readings are refused outside these magnitudes (zero aside): past them the
+#: power of ten that brings a plate into the analyses' range overflows.
+READING_MAX = 1e304
+READING_MIN = 1e-304
 #: Cycle numbers and temperatures are refused past this magnitude.
 AXIS_MAX = 1e6
 
@@ -196,35 +196,6 @@ def classify_axis(values, name=""):
     if integral and consecutive:
         return as_cycles
     return neither
-
-
-def in_file_cycles(ct, cycles):
-    """Ct values counted as the analyses count (the first reading is cycle 1)
-    expressed in the file's own cycle numbers.
-
-    Between readings the file's numbers are interpolated; before the first and
-    after the last the end steps are extended (a sigmoid Ct may lie outside).
-
-    Parameters
-    ----------
-    ct : array_like
-        Ct values, NaN where there is none.
-    cycles : array_like
-        The file's cycle numbers of the plate, ascending (``Well.cycles``).
-
-    Returns
-    -------
-    ndarray
-    """
-    ct, cycles = np.asarray(ct, dtype=float), np.asarray(cycles, dtype=float)
-    if cycles.size < 2:
-        return ct + (cycles[0] - 1.0 if cycles.size else 0.0)
-    index = np.arange(1.0, cycles.size + 1.0)
-    out = np.interp(ct, index, cycles)
-    before, after = ct < 1.0, ct > cycles.size
-    out[before] = cycles[0] + (ct[before] - 1.0) * (cycles[1] - cycles[0])
-    out[after] = cycles[-1] + (ct[after] - cycles.size) * (cycles[-1] - cycles[-2])
-    return out
 
 
 def is_axis_name(name):

@@ -305,7 +305,7 @@ def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monk
 
 
 @pytest.mark.parametrize("column, problem", [
-    (1e-322 * np.arange(1.0, 41.0), "1e-322 lies outside the readings' range"),  # the reader refuses them
+    (1e-322 * np.arange(1.0, 41.0), "line 2, column 'A1': 1e-322 lies outside the readings' range"),
     (np.where(CYCLES == 20, np.nan, 100.0 * CYCLES), "line 21, column 'A1': nan is not a finite number"),
 ])
 def test_readings_the_analysis_cannot_take(tmp_path, capsys, column, problem):
