@@ -82,10 +82,13 @@ def parse(chunks, handler, limits, fail):
     chunks : iterable of bytes
         The document; its total size is bounded by the caller.
     handler : object
-        ``start(uri, local, attributes)``, ``end()`` and ``text(str)`` are
-        called for elements and character data. ``start`` returns False to
-        pass over the element and everything in it (no ``end`` follows), or
-        raises :class:`Stop` to end the parse.
+        ``start(tag, attributes)``, ``end(tag)`` and ``text(str)`` are called
+        for elements (tags as ``uri}local``) and character data. Within
+        ``start`` the handler may call ``handler.skip(depth)`` (set here) to
+        pass over the element just started, ``depth`` levels deep, and
+        everything in it (no ``end`` follows; the depth inside is bounded by
+        ``limits.depth``), or raise :class:`Stop` to end the parse. The
+        handler bounds the depth of what it keeps.
     limits : quelmar.limits.Limits
     fail : callable
         ``fail(problem)`` raises the caller's ReaderError for the document.
@@ -131,8 +134,9 @@ def parse(chunks, handler, limits, fail):
 
 
 def _wire(parser, handler, limits, fail):
-    """Connect the handler; a subtree it declines is passed over by two small
-    functions that only count depth, with no text delivered."""
+    """Connect the handler's methods to expat directly (they run once per
+    event); a subtree the handler declines is passed over by two small
+    functions that only count its depth, with no text delivered."""
     parser.SetParamEntityParsing(expat.XML_PARAM_ENTITY_PARSING_NEVER)
     parser.buffer_text = True
     parser.buffer_size = CHUNK
@@ -141,37 +145,29 @@ def _wire(parser, handler, limits, fail):
     def doctype(*_):
         fail("has a document type declaration (<!DOCTYPE>); RDML needs none, and none is read")
 
-    def deeper():
+    def skip(base):
+        """Pass over the element just started, ``base`` levels deep, and all in it."""
+        skipped_at[0] = depth[0] = base
+        parser.StartElementHandler, parser.EndElementHandler = skip_start, skip_end
+        parser.CharacterDataHandler = None
+
+    def skip_start(_tag, _attributes):
         depth[0] += 1
         if depth[0] > limits.depth:
             fail(f"nests elements more than {limits.depth} deep")
 
-    def start(tag, attributes):
-        deeper()
-        uri, _, local = tag.rpartition(SEPARATOR)
-        if handler.start(uri, local, attributes) is False:
-            skipped_at[0] = depth[0]
-            parser.StartElementHandler, parser.EndElementHandler = skip_start, skip_end
-            parser.CharacterDataHandler = None
-
-    def end(_tag):
-        depth[0] -= 1
-        handler.end()
-
-    def skip_start(_tag, _attributes):
-        deeper()
-
     def skip_end(_tag):
         depth[0] -= 1
         if depth[0] < skipped_at[0]:
-            parser.StartElementHandler, parser.EndElementHandler = start, end
+            parser.StartElementHandler, parser.EndElementHandler = handler.start, handler.end
             parser.CharacterDataHandler = handler.text
 
+    handler.skip = skip
     parser.StartDoctypeDeclHandler = doctype
     parser.EntityDeclHandler = doctype
     parser.ExternalEntityRefHandler = doctype
-    parser.StartElementHandler = start
-    parser.EndElementHandler = end
+    parser.StartElementHandler = handler.start
+    parser.EndElementHandler = handler.end
     parser.CharacterDataHandler = handler.text
 
 

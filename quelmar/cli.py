@@ -267,7 +267,8 @@ def _table():
         Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
                    _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
         Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
-                           "(product's) peak, and the melt quality flags.",
+                           "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
+                           "spaced readings are first put on an even grid (the summary says how).",
                    _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
         Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
                                "every unknown read off it.",

@@ -7,7 +7,8 @@ columns after it, as in files with one temperature column per dye.
 Whether the file holds cycles or temperatures is read from the first column
 (its name, else its values: see :func:`quelmar.readers.classify_axis`) unless
 the caller says. Rows are sorted by their cycle or temperature when the file
-lists them in another order (a note says so); a repeated one is refused.
+lists them in another order (a note says so); a repeated cycle is refused, a
+repeated temperature kept for the melt analysis to merge.
 
 The text is UTF-8 (a byte-order mark allowed), UTF-16 with a byte-order mark,
 or else read as Latin-1; the delimiter is the comma, else the tab or the
@@ -196,7 +197,11 @@ def _axis_group(plate, header, values, j, stop, kind):
     axis = values[:, j]
     order, repeated = sort_axis(axis)
     if repeated is not None:
-        raise ReaderError(plate.path, f"column {header[j]!r} repeats a {axis_noun(kind)} ({repeated:g})")
+        if kind != "melting":
+            raise ReaderError(plate.path, f"column {header[j]!r} repeats a {axis_noun(kind)} ({repeated:g})")
+        # An instrument that reads twice at one temperature: the melt analysis merges them.
+        order = np.argsort(axis, kind="stable")
+        order = None if np.array_equal(order, np.arange(axis.size)) else order
     if order is not None:
         plate.notes.append(f"the rows were sorted by column {header[j]!r}: the file lists them out of "
                            f"{axis_noun(kind)} order")

@@ -8,14 +8,13 @@ naming the file.
 """
 import math
 import os
-import zipfile
 from dataclasses import dataclass, replace
 from typing import Optional
 
 import numpy as np
 
 from . import flags as _flags
-from . import melting
+from . import kinds, melting
 from .analysis import analyze_amplification, standard_curve
 from .efficiency import baselines, well_efficiencies
 from .errors import QuelmarError
@@ -117,22 +116,23 @@ ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.9
 
 # -- reading -------------------------------------------------------------------
 
-def read_plate(path, kind, settings=None):
-    """Read an input file for an analysis of ``kind`` ("amplification" or "melting").
+def read_plate(path, command, settings=None):
+    """Read an input file for ``command`` (amplify, standard, quantify, melt).
 
-    The one place the command opens an input: an RDML file (a zip archive, or
-    an XML document) or else a CSV plate; then the sample sheet's annotations
-    are laid over the file's.
+    The one place the command opens an input: an RDML file or else a CSV
+    plate, whose kind (cycles or temperatures) the file itself tells. A file
+    of the wrong kind, or no plate at all, is refused in one line that says
+    what it looks like and which subcommand reads it. Then the sample sheet's
+    annotations are laid over the file's.
     """
-    from .csvplate import read_csv
-    from .rdml import read_rdml
+    from .errors import NotAPlate
     path = str(path)
-    with open(path, "rb") as f:
-        head = f.read(64).lstrip()
-    if zipfile.is_zipfile(path) or head.startswith(b"<") or path.lower().endswith((".rdml", ".rdm")):
-        plate = read_rdml(path)
-    else:
-        plate = read_csv(path, kind)
+    try:
+        plate = kinds.read_plate(path)
+    except NotAPlate as e:
+        kinds.FileKind(path, "none", e.problem).require(command)
+        raise
+    kinds.guess_kind(plate).require(command)
     if settings is not None and settings.samples is not None:
         settings.samples.apply(plate)
     return plate
@@ -225,7 +225,7 @@ def amplify_plates(path, plate_file, settings):
 
 def amplify(path, settings):
     """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plates = amplify_plates(path, read_plate(path, "amplification", settings), settings)
+    plates = amplify_plates(path, read_plate(path, "amplify", settings), settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
     return FileResult("amplify", path, plates, {"wells": [w for p in plates for w in p.wells]})
@@ -256,7 +256,7 @@ def _melt_curve(path, w, m):
 
 def melt(path, settings):
     """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.melting`)."""
-    plate_file = read_plate(path, "melting", settings)
+    plate_file = read_plate(path, "melt", settings)
     lo, hi = settings.melt_range
     given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
     options = melting.Settings(range=given, max_fwhm=settings.max_fwhm)
@@ -356,7 +356,7 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
 
 def standard(path, settings):
     """``standard``: the standard curve per target, and every well's quantity read off it."""
-    plates = amplify_plates(path, read_plate(path, "amplification", settings), settings)
+    plates = amplify_plates(path, read_plate(path, "standard", settings), settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
     results, warnings = [], []
@@ -376,7 +376,7 @@ def standard(path, settings):
 def quantify(path, settings):
     """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.quantify`)."""
     from .quantify import quantify_file
-    plate_file = read_plate(path, "amplification", settings)
+    plate_file = read_plate(path, "quantify", settings)
     # Every target is analysed: --target picks the targets reported, not the reference genes.
     plates = amplify_plates(path, plate_file, replace(settings, target=None))
     if not plates:

@@ -92,19 +92,23 @@ class FileKind:
         """The subcommands that read this kind of file."""
         return FITS[self.name]
 
-    def refusal(self, command):
-        """Why ``command`` does not fit the file (one line without the file name), or None."""
-        needed = NEEDS.get(command)
-        if needed is None or self.name in (needed, "both"):
+    def refusal(self, wanted):
+        """Why the file does not fit ``wanted`` (one line without the file name), or None.
+
+        ``wanted`` is a subcommand ("amplify", "melt", "standard", "quantify")
+        or the data it needs ("amplification", "melting").
+        """
+        needed = NEEDS.get(wanted, wanted)
+        if needed not in ("amplification", "melting") or self.name in (needed, "both"):
             return None
         if self.name == "none":
             return f"{self.description}; no subcommand reads it"
         others = " or ".join(f"`quelmar {c}`" for c in self.fits)
         return f"holds {self.name} data, not {needed} data ({self.description}); {others} reads it"
 
-    def require(self, command):
-        """Raise a ReaderError naming the file when ``command`` does not fit it."""
-        problem = self.refusal(command)
+    def require(self, wanted):
+        """Raise a ReaderError naming the file when it does not fit ``wanted`` (see :meth:`refusal`)."""
+        problem = self.refusal(wanted)
         if problem is not None:
             raise ReaderError(self.path, problem)
 

@@ -185,13 +185,16 @@ class _Bounded(io.RawIOBase):
         return self._raw.tell()
 
     def readinto(self, buffer):
-        room = self._limit - self._raw.tell()
-        if room <= 0:
-            if self._raw.read(1):
-                raise over(self.name, "the file", describe_size(self._limit), "file")
-            return 0
-        view = memoryview(buffer).cast("B")
-        return self._raw.readinto(view[:min(len(view), room)])
+        try:
+            room = self._limit - self._raw.tell()
+            if room <= 0:
+                if self._raw.read(1):
+                    raise over(self.name, "the file", describe_size(self._limit), "file")
+                return 0
+            view = memoryview(buffer).cast("B")
+            return self._raw.readinto(view[:min(len(view), room)])
+        except OSError as e:  # a failing disk or a vanished network file: the reader's error too
+            raise ReaderError(self.name, f"cannot be read ({e.strerror or e})") from None
 
     def close(self):
         if not self.closed:

@@ -71,8 +71,11 @@ BROADENING = 6.2
 #: broadening taken out) is background: no single product melts over so many degrees.
 BROAD_FWHM = 5.0
 #: A maximum less prominent than this share of the derivative's span is ripple: it does not
-#: place the range.
+#: place the range ...
 MIN_RELIEF = 0.03
+#: ... unless it stands for a melt of this share of the fluorescence (a product on a background
+#: forty times its height; the late products of the bundled BioRad plate make 0.3 %).
+MIN_STRUCTURE = 1e-3
 #: Narrowest range, degrees, that peaks are sought in.
 MIN_RANGE = 3.0
 
@@ -98,6 +101,8 @@ MAX_CANDIDATES = 8
 MIN_DROP = 5e-3
 #: FWHM of a Gaussian over its standard deviation.
 FWHM_PER_SIGMA = 2.0 * math.sqrt(2.0 * math.log(2.0))
+#: Area of a Gaussian over its height times its FWHM.
+GAUSS_AREA = math.sqrt(2.0 * math.pi) / FWHM_PER_SIGMA
 
 # -- flags ---------------------------------------------------------------------------------
 
@@ -303,13 +308,20 @@ def _line(t, f, at):
 
 @dataclass
 class Maximum:
-    """A local maximum of -dF/dT: where, how high, how prominent and how wide."""
+    """A local maximum of -dF/dT: where, how high, how prominent, and how wide at half its
+    prominence as drawn (``extent``) and with the smoothing's broadening taken out (``width``)."""
 
     index: int
     temperature: float
     value: float
     prominence: float
+    extent: float
     width: float
+
+    @property
+    def melt(self):
+        """The fluorescence that a Gaussian of this prominence and extent stands for."""
+        return self.prominence * self.extent * GAUSS_AREA / KERNEL_GAIN
 
 
 def maxima(temperature, derivative, step):
@@ -335,22 +347,34 @@ def maxima(temperature, derivative, step):
         below_right = np.flatnonzero(d[i:b + 1] < half)
         left = temperature[a + below_left[-1]] if below_left.size else temperature[a]
         right = temperature[i + below_right[0]] if below_right.size else temperature[b]
-        width = math.sqrt(max((right - left) ** 2 - (BROADENING * step) ** 2, 0.0))
-        found.append(Maximum(int(i), float(temperature[i]), float(d[i]), float(prominence), width))
+        extent = float(right - left)
+        width = math.sqrt(max(extent ** 2 - (BROADENING * step) ** 2, 0.0))
+        found.append(Maximum(int(i), float(temperature[i]), float(d[i]), float(prominence), extent, width))
     return found
 
 
-def default_range(temperature, derivative, step):
+def default_range(temperature, derivative, step, level=None):
     """The temperatures where peaks are sought, chosen from the curve.
 
     The first and last :data:`EDGE` degree are left out. Product-like maxima
-    are those no wider than :data:`BROAD_FWHM` at half their prominence and
-    at least :data:`MIN_RELIEF` of the derivative's span prominent. Below the
-    most prominent of them, the range starts above the last broader maximum
-    (a hump of background), at the lowest point before the first product-like
-    maximum: a falling background or a hump below the products is left out,
-    primer dimers and several products stay in. A curve without a product-like
-    maximum keeps the whole range.
+    are those no wider than :data:`BROAD_FWHM` at half their prominence that
+    stand out: by :data:`MIN_RELIEF` of the derivative's span, or by a melt of
+    :data:`MIN_STRUCTURE` of the fluorescence (``level``), which a product
+    on a steep background still makes. Below the most prominent of them, the
+    range starts above the last broader maximum (a hump of background), at
+    the lowest point before the first product-like maximum: a falling
+    background or a hump below the products is left out, primer dimers and
+    several products stay in. A curve without a product-like maximum keeps
+    the whole range.
+
+    Parameters
+    ----------
+    temperature, derivative : ndarray
+        The library's grid and -dF/dT.
+    step : float
+        The step of the readings.
+    level : ndarray, optional
+        The fluorescence on the grid.
 
     Returns
     -------
@@ -361,9 +385,11 @@ def default_range(temperature, derivative, step):
     if inside.sum() < 3:
         return lo, hi
     t, d = temperature[inside], derivative[inside]
-    found = maxima(t, d, step)
+    f = np.abs(level[inside]) if level is not None else np.full(t.size, np.inf)
     span = float(d.max() - d.min())
-    narrow = [m for m in found if m.width <= BROAD_FWHM and m.prominence >= MIN_RELIEF * span]
+    found = maxima(t, d, step)
+    narrow = [m for m in found if m.width <= BROAD_FWHM and
+              (m.prominence >= MIN_RELIEF * span or m.melt >= MIN_STRUCTURE * f[m.index])]
     if not narrow:
         return lo, hi
     top = max(narrow, key=lambda m: m.prominence)
@@ -515,7 +541,8 @@ def analyze_well(temperature, fluorescence, settings=None):
         return WellMelt(nothing, nothing, (math.nan, math.nan), chosen, nothing, nothing, nothing, nothing,
                         nothing, -1, math.nan, "", problem=str(e))
     t, d = melt_derivative(grid)
-    lo, hi = default_range(t, d, grid.step) if chosen else settings.range
+    level = np.interp(t, grid.temperature, grid.fluorescence)
+    lo, hi = default_range(t, d, grid.step, level) if chosen else settings.range
     lo, hi = max(lo, float(t[0])), min(hi, float(t[-1]))
     inside = (t >= lo) & (t <= hi)
     empty = np.empty(0)
@@ -523,9 +550,8 @@ def analyze_well(temperature, fluorescence, settings=None):
         flat = np.zeros(int(inside.sum()))
         return WellMelt(t, d, (lo, hi), chosen, flat, flat, empty, empty, empty, -1, grid.step, grid.note,
                         problem=f"the range {lo:.1f} to {hi:.1f} °C is too narrow to seek peaks in")
-    level = np.interp(t[inside], grid.temperature, grid.fluorescence)
     try:
-        conditioned, fitted, tm, height, width = fit_peaks(t[inside], d[inside], level, grid.step,
+        conditioned, fitted, tm, height, width = fit_peaks(t[inside], d[inside], level[inside], grid.step,
                                                            max_fwhm=settings.max_fwhm)
     except QuelmarError as e:
         flat = np.zeros(int(inside.sum()))

@@ -132,23 +132,31 @@ def melt(plates, note=""):
     peaks were sought in; the main peak is a filled triangle at its Tm,
     further peaks hollow ones. Flagged wells are dashed; a plate of at most
     :data:`MAX_KEY` wells names every well, its main Tm and its flags in its
-    key, a larger one draws a flagged well in the colour of its first flag.
-    The title gives the median main Tm and its spread.
+    key, a larger one draws a flagged well in the colour of its first flag
+    (as collections, so that large plates draw quickly). The title gives the
+    median main Tm and its spread.
     """
     fig, axes = _panels(len(plates))
     for ax, p in zip(axes, plates):
         curves = [c for c in p.curves if c.temperature.size]
         colours = plt.cm.tab10(np.arange(len(curves)) % 10)
         keyed = len(curves) <= MAX_KEY
-        for c, colour in zip(curves, colours):
-            style = _style(c.flags, colour, keyed)
-            label = _key(c.well, c.sample, c.flags, c.tm) if keyed else None
-            ax.plot(c.temperature, c.derivative, alpha=0.3, **style)
-            inside = (c.temperature >= c.summary.range_low) & (c.temperature <= c.summary.range_high)
-            ax.plot(c.temperature[inside], c.derivative[inside], label=label, **style)
-            for k in c.peaks:
-                ax.plot(k.tm, np.interp(k.tm, c.temperature, c.derivative), "v", markersize=6 if k.main else 4.5,
-                        color=style["color"], markerfacecolor=style["color"] if k.main else "none", zorder=3)
+        styles = [_style(c.flags, colour, keyed) for c, colour in zip(curves, colours)]
+        inside = [(c.temperature >= c.summary.range_low) & (c.temperature <= c.summary.range_high) for c in curves]
+        if keyed:
+            for c, style, i in zip(curves, styles, inside):
+                ax.plot(c.temperature, c.derivative, alpha=0.3, **style)
+                ax.plot(c.temperature[i], c.derivative[i], label=_key(c.well, c.sample, c.flags, c.tm), **style)
+        else:
+            _melt_collections(ax, curves, styles, inside)
+        marks = [(k.tm, float(np.interp(k.tm, c.temperature, c.derivative)), k.main, style["color"])
+                 for c, style in zip(curves, styles) for k in c.peaks]
+        for main in (True, False):
+            chosen = [m for m in marks if m[2] == main]
+            if chosen:
+                ax.scatter([m[0] for m in chosen], [m[1] for m in chosen], marker="v", s=30 if main else 18,
+                           c=[m[3] for m in chosen] if main else "none",
+                           edgecolors=[m[3] for m in chosen], zorder=3)
         ax.plot([], [], "v", color="0.3", label="main Tm")
         ax.plot([], [], "v", color="0.3", markerfacecolor="none", label="other peaks")
         ax.plot([], [], color="0.3", alpha=0.3, label="outside the analysis range")
@@ -163,6 +171,19 @@ def melt(plates, note=""):
         ax.set_xlabel("temperature (°C)")
         ax.set_ylabel("-dF/dT (file units per °C)")
     return _finish(fig, note)
+
+
+def _melt_collections(ax, curves, styles, inside):
+    """Melting curves as a few collections: faint in full, then the analysed part per line style."""
+    whole = [np.column_stack([c.temperature, c.derivative]) for c in curves]
+    ax.add_collection(LineCollection(whole, colors=[s["color"] for s in styles], linewidths=0.8, alpha=0.3))
+    for dashed in (False, True):
+        chosen = [(w[i], s) for w, s, i in zip(whole, styles, inside) if ("linestyle" in s) == dashed]
+        if chosen:
+            ax.add_collection(LineCollection([w for w, _ in chosen], colors=[s["color"] for _, s in chosen],
+                                             linewidths=chosen[0][1]["linewidth"],
+                                             linestyles="--" if dashed else "-"))
+    ax.autoscale_view()
 
 
 def standard(plates, note=""):

@@ -17,7 +17,7 @@ run, and how it was found, is in ``PlateRead.geometry``.
 
 Readings keep the file's own cycle numbers and temperatures, sorted ascending
 when the file lists them in another order (a note says so); a repeated cycle
-or temperature is refused. Runs are kept apart: a run whose id repeats one
+is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
 read before (in another experiment or document) is renamed, with a note.
 
 The file's own Cq is NaN where the file has none, where it is negative (the
@@ -70,12 +70,10 @@ _KEEP = {
     "pcrFormat": {"rows", "columns", "rowLabel", "columnLabel"},
     "react": {"sample", "data"},
     "data": {"tar", "cq", "adp", "mdp"},
-    "adp": {"cyc", "fluor"},
-    "mdp": {"tmp", "fluor"},
 }
 # Elements whose text is read.
 _TEXT = {"type", "description", "value", "rows", "columns", "rowLabel", "columnLabel", "pcrFormat", "dyeId",
-         "sample", "tar", "cq", "cyc", "fluor", "tmp"}
+         "sample", "tar", "cq"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -115,15 +113,30 @@ class _Node:
 
 class _Builder:
     """Receives one document's events: keeps the elements that matter, folds
-    the data points into arrays as they come, and counts against the limits."""
+    the data points into arrays as they come, and counts against the limits.
+
+    Data points are the bulk of a file and take a short road: no element is
+    made for them, the texts of their two values are collected as they come.
+    """
+
+    skip = None  # set by _xml.parse
 
     def __init__(self, doc, limits):
         self.doc, self.limits = doc, limits
         self.stack, self.root, self.root_tag, self.ns = [], None, None, None
         self.counts, self.kept, self.readings = Counter(), 0, 0
+        self.point, self.point_tag, self.field, self.parts, self.size = None, None, None, None, 0
 
-    def start(self, uri, local, attrs):
+    def start(self, tag, attrs):
+        cut = tag.rfind("}")
+        uri, local = (tag[:cut], tag[cut + 1:]) if cut >= 0 else ("", tag)
         stack = self.stack
+        if self.point is not None:  # in a data point: its values, each once
+            if self.field is None and uri == self.ns and local in _POINTS[self.point_tag] and local not in self.point:
+                self.field, self.parts, self.size = local, [], 0
+            else:
+                self.skip(len(stack) + 2 + (self.field is not None))
+            return
         if not stack:
             self.root_tag = local
             if local != "rdml":
@@ -132,12 +145,13 @@ class _Builder:
             stack.append(self.root)
             return
         parent = stack[-1]
-        if (uri != self.ns or local not in _KEEP.get(parent.tag, ())
-                or (parent.tag in _POINTS and parent.find(local) is not None)):  # a point's first value only
-            return False
-        if local not in _POINTS and parent.tag not in _POINTS:
+        if uri != self.ns or local not in _KEEP.get(parent.tag, ()):
+            self.skip(len(stack) + 1)
+        elif local in _POINTS:
+            self.point, self.point_tag = {}, local
+        else:
             self._count(parent.tag, local)
-        stack.append(_Node(local, attrs, local in _TEXT))
+            stack.append(_Node(local, attrs, local in _TEXT))
 
     def _count(self, parent, local):
         self.kept += 1
@@ -148,27 +162,36 @@ class _Builder:
             if self.counts[local] > self.limits.wells:
                 self.doc.fail_limit(f"the number of <{local}> elements", self.limits.wells, "wells")
 
-    def end(self):
+    def end(self, _tag):
+        if self.field is not None:
+            self.point[self.field] = "".join(self.parts)
+            self.field = self.parts = None
+            return
+        if self.point is not None:
+            self._point(self.stack[-1])
+            self.point = None
+            return
         node = self.stack.pop()
         if not self.stack:
             return
-        parent = self.stack[-1]
-        if node.tag in _POINTS:
-            self._point(node, parent)
-        elif node.tag == "data":
+        if node.tag == "data":
             self._finish_data(node)
-            parent.children.append(node)
-        else:
-            parent.children.append(node)
+        self.stack[-1].children.append(node)
 
     def text(self, data):
-        node = self.stack[-1] if self.stack else None
-        if node is not None and node.parts is not None:
-            node.size += len(data)
-            if node.size > self.limits.token_bytes:
-                self.doc.fail(f"<{node.tag}>", f"has a text longer than the limit of "
-                                               f"{describe_size(self.limits.token_bytes)} {how_to_raise('token')}")
+        if self.parts is not None:
+            node_tag, self.size = self.field, self.size + len(data)
+            self.parts.append(data)
+        elif self.point is None and self.stack and self.stack[-1].parts is not None:
+            node = self.stack[-1]
+            node_tag, node.size = node.tag, node.size + len(data)
             node.parts.append(data)
+            self.size = node.size
+        else:
+            return
+        if self.size > self.limits.token_bytes:
+            self.doc.fail(f"<{node_tag}>", f"has a text longer than the limit of "
+                                           f"{describe_size(self.limits.token_bytes)} {how_to_raise('token')}")
 
     def where(self):
         """The location of the innermost data element being read, for messages."""
@@ -179,27 +202,34 @@ class _Builder:
                  f"data {self.doc.ref(data, 'tar')!r}" if data else ""]
         return ", ".join(p for p in parts if p)
 
-    def _point(self, node, data):
-        keys = _POINTS[node.tag]
+    def _point(self, data):
+        tag, keys = self.point_tag, _POINTS[self.point_tag]
         if data.points is None:
             data.points = {}
-        columns = data.points.setdefault(node.tag, tuple(array("d") for _ in keys))
-        index = len(columns[0]) + 1
-        values = []
-        for key in keys:
-            child = node.find(key)
-            text = None if child is None or child.text is None else child.text.strip()
-            if not text:
-                self.doc.fail(f"{self.where()}, {node.tag} {index}", f"has no <{key}>")
-            try:
-                values.append(float(text))
-            except ValueError:
-                self.doc.fail(f"{self.where()}, {node.tag} {index}", f"<{key}> {text[:40]!r} is not a number")
-        for column, value in zip(columns, values):
-            column.append(value)
-        self.readings += len(keys)
+        columns = data.points.get(tag)
+        if columns is None:
+            columns = data.points[tag] = (array("d"), array("d"))
+        try:
+            axis, reading = float(self.point[keys[0]]), float(self.point[keys[1]])
+        except (KeyError, ValueError):
+            self._bad_point(tag, keys, len(columns[0]) + 1)
+        columns[0].append(axis)
+        columns[1].append(reading)
+        self.readings += 2
         if self.readings > self.limits.readings:
             self.doc.fail_limit("the number of readings", self.limits.readings, "readings")
+
+    def _bad_point(self, tag, keys, index):
+        where = f"{self.where()}, {tag} {index}"
+        for key in keys:
+            text = self.point.get(key, "").strip()
+            if not text:
+                self.doc.fail(where, f"has no <{key}>")
+            try:
+                float(text)
+            except ValueError:
+                self.doc.fail(where, f"<{key}> {text[:40]!r} is not a number")
+        self.doc.fail(where, "cannot be read")
 
     def _finish_data(self, data):
         """The data element's points as sorted arrays, (axis, reading) per tag."""
@@ -214,7 +244,11 @@ class _Builder:
                     self.doc.fail(f"{self.where()}, {tag} {i + 1}", f"<{key}> {float(values[i])!r} {why}")
             order, repeated = sort_axis(axis)
             if repeated is not None:
-                self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
+                if tag != "mdp":
+                    self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
+                # Two readings at one temperature: the melt analysis merges them.
+                order = np.argsort(axis, kind="stable")
+                order = None if np.array_equal(order, np.arange(axis.size)) else order
             if order is not None:
                 axis, reading = axis[order], reading[order]
                 self.doc.resorted[tag] += 1

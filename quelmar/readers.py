@@ -9,10 +9,10 @@ import numpy as np
 
 from .plate import PlateFile
 
-#: Readings are refused outside these magnitudes (zero aside): past them a
-#: plate's scale factor or the sums of squares downstream overflow.
-READING_MAX = 1e100
-READING_MIN = 1e-100
+#: Readings are refused outside these magnitudes (zero aside): past them the
+#: power of ten that brings a plate into the analyses' range overflows.
+READING_MAX = 1e304
+READING_MIN = 1e-304
 #: Cycle numbers and temperatures are refused past this magnitude.
 AXIS_MAX = 1e6
 

@@ -18,13 +18,12 @@ a report of its melt.
 import hashlib
 import os
 import zipfile
+from xml.parsers import expat
 from dataclasses import dataclass, field, replace
 
 from .. import jobs
-from .. import _xml
 from ..errors import NotAPlate, QuelmarError, ReaderError
 from ..kinds import guess_kind, read_plate
-from ..limits import default_limits
 from ..results import (AmplificationWell, FileResult, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardPlate,
                        StandardWell, columns_of)
 
@@ -97,67 +96,71 @@ def sha256(path):
 # -- what the instrument wrote ------------------------------------------------------------
 
 class _RunFields:
-    """An expat handler (see :func:`quelmar._xml.parse`) keeping, of each run, its
-    instrument, date and data collection software; the reactions and their
-    readings are passed over unread."""
+    """Expat handlers keeping, of each run, its instrument, date and data collection software."""
 
-    PATH = {("rdml",): "experiment", ("rdml", "experiment"): "run"}
+    RUN = ("rdml", "experiment", "run")
     FIELDS = {"instrument": "instrument", "runDate": "date"}
     SOFTWARE = ("name", "version")
 
-    def __init__(self):
-        self.stack, self.runs, self.buffer = [], [], None
+    def __init__(self, path):
+        self.path, self.stack, self.runs, self.buffer = path, [], [], None
 
-    def start(self, _uri, local, attributes):
-        where = tuple(self.stack)
-        wanted = (not where or self.PATH.get(where) == local
-                  or (len(where) == 3 and local in (*self.FIELDS, "dataCollectionSoftware"))
-                  or (where[-1:] == ("dataCollectionSoftware",) and local in self.SOFTWARE))
-        if not wanted:
-            return False
-        if local == "run":
-            self.runs.append(RunInfo(attributes.get("id", "")))
+    def start(self, tag, attributes):
+        local = tag.rpartition("}")[2]
         self.stack.append(local)
-        self.buffer = [] if local in self.FIELDS or local in self.SOFTWARE else None
-        return None
+        where = tuple(self.stack)
+        if where == self.RUN:
+            self.runs.append(RunInfo(attributes.get("id", "")))
+        elif where[:3] == self.RUN and (where[3:] in ((f,) for f in self.FIELDS) or
+                                        where[3:] in (("dataCollectionSoftware", f) for f in self.SOFTWARE)):
+            self.buffer = []
 
-    def end(self):
+    def end(self, _tag):
         local = self.stack.pop()
-        value = " ".join("".join(self.buffer or ()).split())
-        run = self.runs[-1] if self.runs else None
-        if run is not None and local in self.FIELDS:
-            setattr(run, self.FIELDS[local], value)
-        elif run is not None and local in self.SOFTWARE and value:
-            run.software = f"{run.software} {value}".strip()
-        self.buffer = None
+        if self.buffer is None:
+            return
+        value, self.buffer = " ".join("".join(self.buffer).split()), None
+        if local in self.FIELDS:
+            setattr(self.runs[-1], self.FIELDS[local], value)
+        elif value:
+            self.runs[-1].software = f"{self.runs[-1].software} {value}".strip()
 
     def text(self, data):
         if self.buffer is not None:
             self.buffer.append(data)
 
+    def doctype(self, *_):
+        raise ReaderError(self.path, "has a document type declaration (<!DOCTYPE>); RDML needs none")
+
 
 def run_fields(path):
     """The :class:`RunInfo` of every run of an RDML file, in file order.
 
-    Only called on a file the RDML reader has already read within its limits.
+    Only called on a file the RDML reader has already read within its limits
+    (so of a bounded size, and without a document type declaration).
     """
-    handler, limits = _RunFields(), default_limits(None)
+    handler = _RunFields(path)
 
-    def fail(problem):
-        raise ReaderError(path, problem)
-
-    def chunks(stream):
-        return iter(lambda: stream.read(HASH_CHUNK), b"")
+    def parse(stream):
+        parser = expat.ParserCreate(namespace_separator="}")
+        parser.StartElementHandler, parser.EndElementHandler = handler.start, handler.end
+        parser.CharacterDataHandler = handler.text
+        parser.StartDoctypeDeclHandler = parser.EntityDeclHandler = handler.doctype
+        parser.buffer_text = True
+        try:
+            parser.ParseFile(stream)
+        except expat.ExpatError as e:
+            raise ReaderError(path, f"is not well-formed XML ({e})") from None
+        handler.stack = []
     if zipfile.is_zipfile(path):
         with zipfile.ZipFile(path) as z:
             names = [n for n in z.namelist() if n.lower().endswith(".xml")]
             for name in (["rdml_data.xml"] if "rdml_data.xml" in names else names):
                 with z.open(name) as member:
-                    _xml.parse(chunks(member), handler, limits, fail)
-                handler.stack = []
+                    parse(member)
     else:
         with open(path, "rb") as f:
-            _xml.parse(chunks(f), handler, limits, fail)
+            parse(f)
     return handler.runs
 
 
@@ -186,7 +189,11 @@ def analyse_file(path, settings):
         warnings += _melt(report, path, settings)
     report.notes = list(plate_file.notes) + notes + report.notes
     report.geometry = {run: (g.rows, g.columns) for run, g in plate_file.geometry.items() if g.rows}
-    report.runs = run_fields(path) if plate_file.format.startswith("RDML") else []
+    if plate_file.format.startswith("RDML"):
+        try:
+            report.runs = run_fields(path)
+        except (ReaderError, ValueError, LookupError) as e:  # an encoding expat cannot read: the rest stands
+            report.notes.append(f"the runs' instrument and date could not be read: {e}")
     for info in report.runs:
         g = plate_file.geometry.get(info.run)
         info.geometry = str(g) if g is not None else ""

@@ -22,6 +22,41 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT))
 
+
+def sanitizer_library(build):
+    path = Path(build)
+    if not path.is_absolute():
+        path = ROOT / path
+    return path / "libQuelmarAlg.so"
+
+
+def run_under_asan(build, timeout=300):
+    """Run this file against the AddressSanitizer build; returns the completed process."""
+    # libstdc++ is preloaded too: the sanitizer finds the real __cxa_throw only
+    # in a library loaded before it starts, and Python itself is C.
+    preload = [subprocess.run(["gcc", f"-print-file-name={name}"], capture_output=True, text=True).stdout.strip()
+               for name in ("libasan.so", "libstdc++.so.6")]
+    env = dict(os.environ, QUELMARALG_LIBRARY=str(sanitizer_library(build)), LD_PRELOAD=" ".join(preload),
+               ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:exitcode=99",
+               UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1")
+    return subprocess.run([sys.executable, __file__], env=env, capture_output=True, text=True, timeout=timeout)
+
+
+def launch(argv):
+    """Run the cases against the sanitizer build, from a process that loads no library itself."""
+    build = argv[argv.index("--asan") + 1]
+    if not sanitizer_library(build).exists():
+        print(f"api_misuse: no sanitizer build at {sanitizer_library(build)}")
+        return 1 if "--require" in argv else 0
+    done = run_under_asan(build)
+    sys.stdout.write(done.stdout)
+    sys.stderr.write(done.stderr[-20000:])
+    return done.returncode
+
+
+if __name__ == "__main__" and "--asan" in sys.argv:  # before the imports below load the usual library
+    sys.exit(launch(sys.argv[1:]))
+
 import numpy as np  # noqa: E402
 
 from quelmar import core  # noqa: E402
@@ -212,35 +247,7 @@ def run_all():
     return problems
 
 
-def sanitizer_library(build):
-    path = Path(build)
-    if not path.is_absolute():
-        path = ROOT / path
-    return path / "libQuelmarAlg.so"
-
-
-def run_under_asan(build, timeout=300):
-    """Run this file against the AddressSanitizer build; returns the completed process."""
-    # libstdc++ is preloaded too: the sanitizer finds the real __cxa_throw only
-    # in a library loaded before it starts, and Python itself is C.
-    preload = [subprocess.run(["gcc", f"-print-file-name={name}"], capture_output=True, text=True).stdout.strip()
-               for name in ("libasan.so", "libstdc++.so.6")]
-    env = dict(os.environ, QUELMARALG_LIBRARY=str(sanitizer_library(build)), LD_PRELOAD=" ".join(preload),
-               ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:exitcode=99",
-               UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1")
-    return subprocess.run([sys.executable, __file__], env=env, capture_output=True, text=True, timeout=timeout)
-
-
-def main(argv):
-    if "--asan" in argv:
-        build = argv[argv.index("--asan") + 1]
-        if not sanitizer_library(build).exists():
-            print(f"api_misuse: no sanitizer build at {sanitizer_library(build)}")
-            return 1 if "--require" in argv else 0
-        done = run_under_asan(build)
-        sys.stdout.write(done.stdout)
-        sys.stderr.write(done.stderr[-20000:])
-        return done.returncode
+def main():
     problems = run_all()
     for p in problems:
         print(p)
@@ -249,4 +256,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main())

@@ -144,6 +144,14 @@ def test_the_default_range_leaves_a_background_hump_out():
     assert not whole.range_chosen and whole.main_tm != pytest.approx(82.0, abs=1.0)
 
 
+def test_a_product_on_a_falling_background_many_times_its_height_is_found():
+    t = np.arange(55.0, 95.001, 0.5)
+    f = melt(t, [(85.0, 1.0, 100.0)], background=10000.0, decay=6.0)  # -dF/dT at 56 is 35 times the peak
+    m = analyze_well(t, f)
+    assert 80.0 < m.range[0] < 84.0 and m.main_tm == pytest.approx(85.0, abs=0.5)  # the slope pulls it down
+    assert analyze_well(t, f, Settings(range=(56.0, 94.0))).main == -1
+
+
 def test_flat_traces_give_no_peak():
     t = np.arange(35.0, 95.001, 0.5)
     rng = np.random.default_rng(7)
@@ -258,3 +266,43 @@ def test_melt_command_on_uneven_readings_and_the_help(tmp_path, capsys):
 def _csv(path):
     with open(path, newline="") as f:
         return list(csv.DictReader(f))
+
+
+BUNDLED_KINDS = {"dyemelt.csv": "melting", "reps384.csv": "amplification", "dil4reps94.csv": "amplification",
+                 "nist_norris.csv": "none", "rdml/BioRad_qPCR_melt.rdml": "both", "rdml/BioRad_384.rdml":
+                 "amplification", "rdml/test_rdml.rdml": "amplification", "rdml/lc96_bACTXY.rdml": "amplification",
+                 "rdml/stepone_std.rdml": "amplification"}
+
+
+@pytest.mark.parametrize("name", BUNDLED_KINDS)
+def test_a_subcommand_refuses_a_file_of_the_wrong_kind_in_one_line(name, capsys):
+    from quelmar.cli import main
+    kind = BUNDLED_KINDS[name]
+    for command, needs, other in (("amplify", "amplification", "`quelmar melt`"),
+                                  ("melt", "melting", "`quelmar amplify`")):
+        if kind in (needs, "both"):
+            continue
+        assert main([command, str(DATA / name), "-q"]) == 2
+        err = capsys.readouterr().err
+        assert err.count("\n") == 1 and name.split("/")[-1] in err
+        assert ("no subcommand reads it" if kind == "none" else f"not {needs} data") in err
+        assert kind == "none" or other in err
+
+
+def test_repeated_temperatures_pass_the_readers_and_are_merged(tmp_path):
+    import zipfile
+    from quelmar.cli import main
+    t = np.r_[np.arange(60.0, 95.001, 0.25), 70.0, 80.0]  # two temperatures read twice
+    f = melt(t, [PRODUCT])
+    mdp = "".join(f"<mdp><tmp>{a}</tmp><fluor>{b}</fluor></mdp>" for a, b in zip(t, f))
+    doc = ('<rdml version="1.2" xmlns="http://www.rdml.org"><sample id="s"><type>unkn</type></sample>'
+           '<target id="T"><type>toi</type><dyeId id="FAM"/></target><experiment id="e"><run id="r"><react id="1">'
+           f'<sample id="s"/><data><tar id="T"/>{mdp}</data></react></run></experiment></rdml>')
+    with zipfile.ZipFile(tmp_path / "lc.rdml", "w") as z:
+        z.writestr("rdml_data.xml", doc)
+    (tmp_path / "lc.csv").write_text("Temp,A1\n" + "".join(f"{a},{b}\n" for a, b in zip(t, f)))
+    for name in ("lc.rdml", "lc.csv"):
+        out = tmp_path / f"{name}.json"
+        assert main(["melt", str(tmp_path / name), "--out", str(out), "-q"]) == 0
+        well = json.loads(out.read_text())["wells"][0]
+        assert "2 repeated temperatures merged" in well["note"] and well["tm"] == pytest.approx(82.0, abs=0.05)

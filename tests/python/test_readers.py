@@ -14,7 +14,7 @@ from conftest import DATA
 from quelmar.csvplate import read_csv
 from quelmar.errors import NotAPlate, ReaderError
 from quelmar.kinds import guess_kind, read_plate
-from quelmar.limits import Limits, parse_size
+from quelmar.limits import Limits, Source, parse_size
 from quelmar.rdml import read_rdml
 from quelmar.readers import classify_axis
 
@@ -184,6 +184,9 @@ def test_every_bundled_file_has_its_kind_told():
     assert "no subcommand reads it" in table.refusal("amplify") and "'y', 'x'" in table.description
     with pytest.raises(ReaderError, match="holds amplification data, not melting data"):
         guess_kind(read_plate(DATA / "reps384.csv")).require("melt")
+    assert guess_kind(RDML / "BioRad_qPCR_melt.rdml").refusal("melting") is None
+    assert "`quelmar amplify` or `quelmar standard` or `quelmar quantify`" in guess_kind(
+        DATA / "reps384.csv").refusal("melting")
     with pytest.raises(NotAPlate):
         read_plate(DATA / "nist_norris.csv")
 
@@ -280,3 +283,22 @@ def test_a_refusal_stays_on_one_line(tmp_path):
     with pytest.raises(ReaderError) as caught:
         read_csv(path)
     assert "\n" not in str(caught.value) and "two\\nlines.csv" in str(caught.value)
+
+
+def test_elements_of_other_namespaces_and_unknown_ones_are_passed_over(tmp_path):
+    vendor = '<v:extra xmlns:v="urn:vendor"><v:cyc>9</v:cyc><fluor>99</fluor></v:extra>'
+    doc = _rdml(reacts=[_react(1)]).replace("<adp><cyc>1</cyc>", f"<adp>{vendor}<cyc>1</cyc><note><b/></note>", 1)
+    doc = doc.replace("<cq>", f"{vendor}<cq>").replace("<sample id=\"s\"><type>", "<sample id=\"s\"><v:type "
+                                                          "xmlns:v=\"urn:vendor\">ntc</v:type><type>")
+    well = read_rdml(_write(tmp_path, doc)).wells[0]
+    assert well.cycles.tolist() == [1, 2, 3] and well.fluor.tolist() == [1, 2, 4] and well.sample_type == "unkn"
+
+
+def test_a_failing_disk_is_the_readers_error_too():
+    class Failing(io.BytesIO):
+        def readinto(self, buffer):
+            raise OSError(5, "Input/output error")
+
+    for name in ("plate.csv", "plate.rdml"):
+        with pytest.raises(ReaderError, match=f"{name}: cannot be read \\(Input/output error\\)"):
+            read_plate(Source(name, Failing(b"Cycle,A1\n1,2\n"), Limits()))
