@@ -152,9 +152,14 @@ def guess_kind(plate, *, limits=None):
     return FileKind(plate.path, name, f"{_format(plate)}: {what}", what)
 
 
+RUNS_SHOWN = 2
+
+
 def _format(plate):
-    runs = getattr(plate, "geometry", {})
-    where = ", ".join(f"run {run!r}: {g}" if len(runs) > 1 else str(g) for run, g in runs.items())
+    runs = list(getattr(plate, "geometry", {}).items())
+    where = ", ".join(f"run {run!r}: {g}" if len(runs) > 1 else str(g) for run, g in runs[:RUNS_SHOWN])
+    if len(runs) > RUNS_SHOWN:
+        where += f" and {len(runs) - RUNS_SHOWN} more runs"
     return f"{plate.format}{f', {where}' if where else ''}"
 
 
