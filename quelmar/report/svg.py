@@ -77,6 +77,7 @@ class ColourScale:
 
     def __init__(self, values):
         finite = [v for v in values if math.isfinite(v)]
+        self.empty = not finite
         self.low = min(finite) if finite else 0.0
         self.high = max(finite) if finite else 1.0
 
@@ -96,7 +97,9 @@ class ColourScale:
         return DARK_TEXT if 0.299 * r + 0.587 * g + 0.114 * b > 140 else LIGHT_TEXT
 
     def legend(self, unit, x, y, width=160.0):
-        """A colour bar with its end values, at (x, y)."""
+        """A colour bar with its end values, at (x, y); only the unit when there is no value."""
+        if self.empty:
+            return tag("g", Markup(tag("text", f"no {unit}", x=x, y=y + 9)), class_="legend")
         step = width / len(SCALE)
         bars = "".join(tag("rect", x=x + k * step, y=y, width=step + 0.2, height=8, fill=c)
                        for k, c in enumerate(SCALE))
