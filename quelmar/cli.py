@@ -309,8 +309,15 @@ def _parser():
                        help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
                             "whose annotations override the file's")
         c.arguments(s)
-        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout")
-        s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+        if c.writer:
+            s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
+        else:
+            s.add_argument("--out", metavar="PATH",
+                           help="write the table as .csv or .json (every table) instead of stdout")
+        if c.plot:
+            s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+        else:
+            s.set_defaults(plot=None)
         s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
         s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
     sub.add_parser("flags", help="The quality flags and what each means.",

@@ -160,7 +160,7 @@ def test_refusals_are_one_line_and_leave_nothing_behind(tmp_path, capsys):
     out = tmp_path / "r.html"
     _fails(capsys, ["report", STEPONE], "give --out PATH.html")
     _fails(capsys, ["report", STEPONE, "--out", str(tmp_path / "r.csv")], "must end in .html")
-    _fails(capsys, ["report", STEPONE, "--out", str(out), "--plot", str(tmp_path / "p.png")], "report has no plot")
+    _fails(capsys, ["report", STEPONE, "--out", str(out), "--plot", str(tmp_path / "p.png")], "unrecognized arguments")
     _fails(capsys, ["report", STEPONE, os.path.join(ROOT, "data", "nist_norris.csv"), "--out", str(out)],
            "not a plate")
     _fails(capsys, ["report", BIORAD, "--calibrator", "nobody", "--out", str(out)], "calibrator 'nobody'")
