@@ -18,8 +18,17 @@ WIDTH, HEIGHT = 600.0, 330.0
 MARGIN = (62.0, 14.0, 12.0, 42.0)
 #: Most points drawn per curve: about one per pixel of the plotting area.
 MAX_POINTS = 280
-#: A log axis starts this far below the threshold, as the command's plots do.
-LOG_DEPTH = 30.0
+#: A log axis starts this far below the threshold and ends this far above the highest reading, as the
+#: command's plots do.
+LOG_DEPTH, LOG_TOP = 30.0, 2.0
+#: A linear axis reaches this far above the highest value; melting charts further, for the peak marks.
+HEADROOM, PEAK_HEADROOM = 1.05, 1.08
+#: Margins of the standard curve around its points: decades of quantity, cycles.
+QUANTITY_PAD, CT_PAD = 0.25, 1.0
+#: Margin of the relative quantity axis around its values, in doublings.
+LOG2_PAD = 0.3
+#: Share of a sample's width taken by its bars.
+BARS_SHARE = 0.8
 #: Ticks wanted per axis.
 TICKS = 6
 #: Colour scale of Ct and Tm values (viridis, from dark to light).
@@ -34,6 +43,8 @@ PALETTE = ("#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e
 CELL_MAX, MAP_WIDTH = 34.0, 470.0
 #: Plate maps with at most this many columns write the value inside each cell.
 LABELLED_COLUMNS = 12
+#: Share of a cell's side the flag mark in its corner spans.
+CORNER = 0.38
 
 
 def attrs(**values):
@@ -239,7 +250,7 @@ def plate_map(cells, rows, columns, labelled, legend, label):
         x, y = left + cell["column"] * size, top + cell["row"] * size
         body = tag("rect", x=x + 1, y=y + 1, width=size - 2, height=size - 2, fill=cell["fill"])
         if cell["flagged"]:
-            corner = size * 0.38
+            corner = size * CORNER
             body += tag("path", class_="mark", d=f"M{x + size - 1 - corner:.1f} {y + 1:.1f}h{corner:.1f}v{corner:.1f}z")
         if cell["text"] and columns <= LABELLED_COLUMNS:
             body += tag("text", cell["text"], x=x + size / 2, y=y + size / 2 + font / 3, text_anchor="middle",
@@ -276,11 +287,11 @@ def amplification(plate, colours):
     top = float(np.nanmax(curves)) if curves.size else 1.0
     low = float(np.nanmin(curves)) if curves.size else 0.0
     x_range = (float(cycles[0]), float(cycles[-1])) if cycles.size else (0.0, 1.0)
-    linear = Axes(x_range, (min(low, 0.0), max(top, plate.threshold) * 1.04))
+    linear = Axes(x_range, (min(low, 0.0), max(top, plate.threshold) * HEADROOM))
     views = [("linear", _curve_view(plate, colours, linear, curves, plate.threshold, None, "conditioned fluorescence"))]
     if plate.threshold > 0:
         floor = plate.threshold / LOG_DEPTH
-        high = max(top, plate.threshold) * 2.0
+        high = max(top, plate.threshold) * LOG_TOP
         logs = np.log10(np.maximum(curves, floor))
         axes = Axes(x_range, (math.log10(floor), math.log10(high)))
         decades = range(math.floor(math.log10(floor)), math.ceil(math.log10(high)) + 1)
@@ -320,7 +331,7 @@ def melting(plate, colours):
         x_range = (min(float(g[0]) for g in grids), max(float(g[-1]) for g in grids))
         values = [v for c in curves for v in (c.conditioned, c.fitted) if v.size]
         axes = Axes(x_range, (min(0.0, min(float(np.nanmin(v)) for v in values)),
-                              max(float(np.nanmax(v)) for v in values) * 1.08))
+                              max(float(np.nanmax(v)) for v in values) * PEAK_HEADROOM))
         out = [axes.frame("temperature (°C)", "-dF/dT, background removed")]
         for c in curves:
             colour = colours[c.well]
@@ -334,7 +345,7 @@ def melting(plate, colours):
         x_range = (min(float(t[0]) for t in temps), max(float(t[-1]) for t in temps))
         d = [c.derivative for c in curves if c.derivative.size]
         axes = Axes(x_range, (min(0.0, min(float(np.nanmin(v)) for v in d)),
-                              max(float(np.nanmax(v)) for v in d) * 1.05))
+                              max(float(np.nanmax(v)) for v in d) * HEADROOM))
         out = [axes.frame("temperature (°C)", "-dF/dT, all readings")]
         out += [tag("path", class_=_curve_class(c.flags), d=axes.path(c.temperature, c.derivative),
                     stroke=colours[c.well], data_well=c.well) for c in curves]
@@ -360,7 +371,7 @@ def standard_curve(standard, colours):
     unknown = [w for w in standard.wells if w.role == "unknown" and math.isfinite(w.quantity) and w.quantity > 0]
     xs = [math.log10(w.quantity) for w in std + unknown]
     ys = [w.ct for w in std + unknown]
-    axes = Axes((min(xs) - 0.25, max(xs) + 0.25), (min(ys) - 1.0, max(ys) + 1.0))
+    axes = Axes((min(xs) - QUANTITY_PAD, max(xs) + QUANTITY_PAD), (min(ys) - CT_PAD, max(ys) + CT_PAD))
     out = [axes.frame("log10 quantity", f"{fit.ct_kind} Ct")]
     line_x = np.array([axes.x0, axes.x1])
     out.append(tag("path", class_="fitline", d=axes.path(line_x, fit.slope * line_x + fit.intercept)))
@@ -385,12 +396,12 @@ def relative_quantities(result):
     samples = list(dict.fromkeys(r.sample for r in result.rows))
     targets = list(dict.fromkeys(r.target for r in result.rows))
     bounds = [math.log2(v) for r in rows for v in (r.rq, r.rq_low, r.rq_high) if math.isfinite(v) and v > 0]
-    low, high = min(bounds + [0.0]) - 0.3, max(bounds + [0.0]) + 0.3
+    low, high = min(bounds + [0.0]) - LOG2_PAD, max(bounds + [0.0]) + LOG2_PAD
     margin = (MARGIN[0], MARGIN[1], MARGIN[2] + 16.0, MARGIN[3] + 30.0)
     axes = Axes((0.0, float(max(len(samples), 1))), (low, high), margin=margin)
     yticks = [(float(v), f"{2.0 ** v:g}") for v in ticks(low, high) if float(v).is_integer()]
     out = [axes.frame("", f"relative quantity (log2 axis), {result.error}", xticks=[], yticks=yticks)]
-    width = 0.8 / max(len(targets), 1)
+    width = BARS_SHARE / max(len(targets), 1)
     where = {s: i for i, s in enumerate(samples)}
     for i, sample in enumerate(samples):
         x = float(axes.x(i + 0.5))
@@ -399,8 +410,8 @@ def relative_quantities(result):
     base = float(axes.y(0.0))
     for r in rows:
         k = targets.index(r.target)
-        left = float(axes.x(where[r.sample] + 0.1 + width * k))
-        right = float(axes.x(where[r.sample] + 0.1 + width * (k + 0.95)))
+        start = where[r.sample] + (1.0 - BARS_SHARE) / 2
+        left, right = float(axes.x(start + width * k)), float(axes.x(start + width * (k + 0.95)))
         top = float(axes.y(math.log2(r.rq)))
         tip = f"{r.sample}, {r.target}: RQ {r.rq:.4g} ({number(r.rq_low, 4)} to {number(r.rq_high, 4)}), n {r.n}"
         out.append(tag("rect", Markup(tag("title", tip)), class_="bar", x=left, y=min(top, base), width=right - left,
