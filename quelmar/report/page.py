@@ -35,6 +35,8 @@ FILE_ORDER_COLUMNS = 12
 BODY_MARK = "<!-- files -->"
 #: The Ct and Tm plate maps show values to this many decimals inside the cells.
 CELL_DIGITS = 1
+#: The page's title names this many files at most.
+TITLE_FILES = 3
 
 
 def _asset(name):
@@ -351,7 +353,9 @@ class HtmlReport:
     def commit(self):
         style, script = _asset("report.css"), _asset("report.js")
         head, tail = _asset("report.html").split(BODY_MARK)
-        names = ", ".join(os.path.basename(f) for f in self.files)
+        names = ", ".join(os.path.basename(f) for f in self.files[:TITLE_FILES])
+        if len(self.files) > TITLE_FILES:
+            names += f" and {len(self.files) - TITLE_FILES} more"
         values = dict(csp=escape(policy(style, script), quote=False), title=escape(f"qPCR report: {names}"),
                       style=style, script=script, header=header_block(self.header, self.files))
         with _naming(self.path):
