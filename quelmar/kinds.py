@@ -80,12 +80,15 @@ class FileKind:
     name : str
         "amplification", "melting", "both" or "none".
     description : str
-        One line on what the file looks like.
+        One line on what the file looks like: its format, plate geometry and data.
+    content : str
+        The data part of the description alone.
     """
 
     path: str
     name: str
     description: str
+    content: str = ""
 
     @property
     def fits(self):
@@ -103,8 +106,9 @@ class FileKind:
             return None
         if self.name == "none":
             return f"{self.description}; no subcommand reads it"
-        others = " or ".join(f"`quelmar {c}`" for c in self.fits)
-        return f"holds {self.name} data, not {needed} data ({self.description}); {others} reads it"
+        fits = [f"`quelmar {c}`" for c in self.fits]
+        others = fits[0] if len(fits) == 1 else f"{', '.join(fits[:-1])} or {fits[-1]}"
+        return f"holds {self.content}, not {needed} data; {others} reads it"
 
     def require(self, wanted):
         """Raise a ReaderError naming the file when it does not fit ``wanted`` (see :meth:`refusal`)."""
@@ -145,12 +149,17 @@ def guess_kind(plate, *, limits=None):
     name = {(True, True): "both", (True, False): "amplification", (False, True): "melting",
             (False, False): "none"}[bool(amplification), bool(melting)]
     what = "; ".join(p for p in parts if p) or "no amplification or melting readings"
-    return FileKind(plate.path, name, f"{_format(plate)}: {what}")
+    return FileKind(plate.path, name, f"{_format(plate)}: {what}", what)
+
+
+RUNS_SHOWN = 2
 
 
 def _format(plate):
-    runs = getattr(plate, "geometry", {})
-    where = ", ".join(f"run {run!r}: {g}" if len(runs) > 1 else str(g) for run, g in runs.items())
+    runs = list(getattr(plate, "geometry", {}).items())
+    where = ", ".join(f"run {run!r}: {g}" if len(runs) > 1 else str(g) for run, g in runs[:RUNS_SHOWN])
+    if len(runs) > RUNS_SHOWN:
+        where += f" and {len(runs) - RUNS_SHOWN} more runs"
     return f"{plate.format}{f', {where}' if where else ''}"
 
 

@@ -182,11 +182,12 @@ def test_every_bundled_file_has_its_kind_told():
     assert melt.refusal("melt") is None and "`quelmar melt` reads it" in melt.refusal("amplify")
     assert "temperatures 72.66 to 94.88 °C" in melt.description and "median step 0.125 °C" in melt.description
     assert "no subcommand reads it" in table.refusal("amplify") and "'y', 'x'" in table.description
-    with pytest.raises(ReaderError, match="holds amplification data, not melting data"):
+    with pytest.raises(ReaderError, match="holds amplification data of 379 wells.*, not melting data"):
         guess_kind(read_plate(DATA / "reps384.csv")).require("melt")
     assert guess_kind(RDML / "BioRad_qPCR_melt.rdml").refusal("melting") is None
-    assert "`quelmar amplify` or `quelmar standard` or `quelmar quantify`" in guess_kind(
-        DATA / "reps384.csv").refusal("melting")
+    assert guess_kind(DATA / "reps384.csv").refusal("melting") == (
+        "holds amplification data of 379 wells, cycles 1 to 45 (45 readings per well), not melting data; "
+        "`quelmar amplify`, `quelmar standard` or `quelmar quantify` reads it")
     with pytest.raises(NotAPlate):
         read_plate(DATA / "nist_norris.csv")
 
