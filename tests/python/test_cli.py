@@ -139,7 +139,8 @@ def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path, capsys)
     (["amplify", STEPONE, "--plot", "ct"], "--plot ct: the name must end in .png or .svg or .pdf"),
     (["amplify", STEPONE, "--jobs", "0"], "argument --jobs/-j: expected a whole number from 1 to 64"),
     (["amplify", STEPONE, "--bogus"], "unrecognized arguments: --bogus"),
-    (["melt", STEPONE], "holds amplification data, not melting data"),
+    (["melt", STEPONE], "stepone_std.rdml: holds amplification data of 24 wells, cycles 1 to 40 (40 readings per "
+                        "well), not melting data; `quelmar amplify`, `quelmar standard` or `quelmar quantify` reads it"),
     (["melt", str(DATA / "dyemelt.csv"), "--max-fwhm", "0"], "--max-fwhm must be a width in degrees above 0.3"),
     (["melt", str(DATA / "dyemelt.csv"), "--range", "90:70"], "--range must be LO:HI with LO below HI"),
     (["melt", str(DATA / "dyemelt.csv"), "--range", "a:b"], "--range 'a:b': expected LO:HI"),
