@@ -22,6 +22,8 @@ from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCur
                       StandardFit, StandardPlate, StandardWell)
 from .units import plate_scale
 
+#: Cycles an amplification curve needs: the library's baseline ends at the tenth reading at the earliest.
+MIN_CYCLES = 10
 #: Readings per melting curve above which the peak fit would take minutes.
 MAX_MELT_READINGS = 20000
 #: The narrowest product peak kept, full width at half maximum in degrees.
@@ -196,8 +198,9 @@ def amplify_plates(path, plate_file, settings):
         cycles, curves, wells = group.amplification()
         if not wells:
             continue
-        if cycles.size < 2:
-            raise InputError(f"{path}: {group.label}: {cycles.size} cycle; an amplification curve needs more")
+        if cycles.size < MIN_CYCLES:
+            raise InputError(f"{path}: {group.label}: {cycles.size} cycle{'s' if cycles.size != 1 else ''}; the "
+                             f"amplification analysis needs at least {MIN_CYCLES}")
         cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float),
                                   wells)
         scale = plate_scale(curves) if settings.scale is None else settings.scale
