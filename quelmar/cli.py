@@ -230,8 +230,21 @@ class Subcommand:
     show: Callable
 
 
+class _LazyPlots:
+    """:mod:`quelmar.plots` as the table names it, imported only when a picture is drawn:
+    matplotlib takes longer to load than most runs take, and most runs draw nothing."""
+
+    def __getattr__(self, name):
+        def draw(*args, **kwargs):
+            from . import plots
+            return getattr(plots, name)(*args, **kwargs)
+        draw.__name__ = name
+        return draw
+
+
 def _table():
-    from . import jobs, plots
+    from . import jobs
+    plots = _LazyPlots()
     from .results import (AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
                           columns_of)
 
