@@ -18,6 +18,7 @@ from . import kinds, melting
 from .analysis import analyze_amplification, standard_curve
 from .efficiency import baselines, well_efficiencies
 from .errors import QuelmarError
+from .limits import Limits
 from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCurve, MeltPeak, MeltPlate, MeltWell,
                       StandardFit, StandardPlate, StandardWell)
 from .units import plate_scale
@@ -70,6 +71,8 @@ class Settings:
         "2", "standard", "wells", a number, or "TARGET=E,..." (see :mod:`quelmar.quantify`).
     error : str
         "ci95", "ci99", "sd" or "2sd".
+    limits : Limits, optional
+        What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
     """
 
     target: Optional[str] = None
@@ -85,6 +88,7 @@ class Settings:
     reference: tuple = ()
     efficiency: str = "2"
     error: str = "ci95"
+    limits: Optional[Limits] = None
 
     def check(self):
         """Refuse values out of range (ValueError naming the option)."""
@@ -109,6 +113,8 @@ class Settings:
             raise ValueError(f"--error must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
         from .quantify import parse_efficiency
         parse_efficiency(self.efficiency)
+        if self.limits is not None and not isinstance(self.limits, Limits):
+            raise TypeError(f"limits must be a quelmar.limits.Limits, not {type(self.limits).__name__}")
         return self
 
 
@@ -122,17 +128,21 @@ def read_plate(path, command, settings=None):
     """Read an input file for ``command`` (amplify, standard, quantify, melt).
 
     The one place the command opens an input: an RDML file or else a CSV
-    plate, whose kind (cycles or temperatures) the file itself tells. A file
-    of the wrong kind, or no plate at all, is refused in one line that says
-    what it looks like and which subcommand reads it. Then the sample sheet's
-    annotations are laid over the file's.
+    plate, whose kind (cycles or temperatures) the file itself tells, read
+    within ``settings.limits``. ``-`` is standard input, which only the main
+    process can read (the caller sees to that); the plate is then named
+    ``<stdin>``, as every message about it is. A file of the wrong kind, or
+    no plate at all, is refused in one line that says what it looks like and
+    which subcommand reads it. Then the sample sheet's annotations are laid
+    over the file's.
     """
     from .errors import NotAPlate
-    path = str(path)
+    path = os.fspath(path)
+    limits = settings.limits if settings is not None else None
     try:
-        plate = kinds.read_plate(path)
+        plate = kinds.read_plate(path, limits=limits)
     except NotAPlate as e:
-        kinds.FileKind(path, "none", e.problem).require(command)
+        kinds.FileKind(e.path, "none", e.problem).require(command)
         raise
     kinds.guess_kind(plate).require(command)
     if settings is not None and settings.samples is not None:
@@ -142,6 +152,13 @@ def read_plate(path, command, settings=None):
 
 def _name(path):
     return os.path.basename(path)
+
+
+def _result(command, plate_file, plates, tables, warnings=(), notes=()):
+    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry."""
+    return FileResult(command, plate_file.path, plates, tables, list(warnings),
+                      notes=list(getattr(plate_file, "notes", ())) + list(notes),
+                      geometry=dict(getattr(plate_file, "geometry", {})))
 
 
 def _nothing(path, what, settings):
@@ -228,10 +245,12 @@ def amplify_plates(path, plate_file, settings):
 
 def amplify(path, settings):
     """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plates = amplify_plates(path, read_plate(path, "amplify", settings), settings)
+    plate_file = read_plate(path, "amplify", settings)
+    path = plate_file.path
+    plates = amplify_plates(path, plate_file, settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
-    return FileResult("amplify", path, plates, {"wells": [w for p in plates for w in p.wells]})
+    return _result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
 
 
 # -- melting -----------------------------------------------------------------------
@@ -260,10 +279,11 @@ def _melt_curve(path, w, m):
 def melt(path, settings):
     """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.melting`)."""
     plate_file = read_plate(path, "melt", settings)
+    path = plate_file.path
     lo, hi = settings.melt_range
     given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
     options = melting.Settings(range=given, max_fwhm=settings.max_fwhm)
-    plates, warnings = [], []
+    plates, warnings, notes = [], [], []
     for group in plate_file.groups(settings.target):
         wells = [w for w in group.wells if w.melt_fluor is not None]
         if not wells:
@@ -272,6 +292,10 @@ def melt(path, settings):
         melting.judge(melts, [w.sample_type for w in wells], [w.target for w in wells])
         curves = [_melt_curve(path, w, m) for w, m in zip(wells, melts)]
         plates.append(MeltPlate(path, group.run, group.target, group.label, curves))
+        resampled = [c for c in curves if c.summary.resampled]
+        if resampled:
+            notes.append(f"{group.label}: {len(resampled)} of {len(curves)} wells' readings resampled onto even "
+                         f"steps (first: {resampled[0].well}: {resampled[0].summary.note})")
         without = [c for c in curves if c.problem]
         if without:
             warnings.append(f"{path}: {group.label}: {len(without)} of {len(curves)} wells not analysed "
@@ -285,8 +309,8 @@ def melt(path, settings):
                          f"{failed[0].well}: {failed[0].problem}")
     if not any(c.peaks for c in curves):
         warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
-    return FileResult("melt", path, plates, {"peaks": [k for c in curves for k in c.peaks],
-                                             "wells": [c.summary for c in curves]}, warnings)
+    return _result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
+                                                 "wells": [c.summary for c in curves]}, warnings, notes)
 
 
 # -- standard curve ------------------------------------------------------------------
@@ -359,7 +383,9 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
 
 def standard(path, settings):
     """``standard``: the standard curve per target, and every well's quantity read off it."""
-    plates = amplify_plates(path, read_plate(path, "standard", settings), settings)
+    plate_file = read_plate(path, "standard", settings)
+    path = plate_file.path
+    plates = amplify_plates(path, plate_file, settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
     results, warnings = [], []
@@ -372,17 +398,18 @@ def standard(path, settings):
     if not fits:
         hint = "" if settings.quantities else " (give quantities with --quantity NAME=Q or a --samples sheet)"
         raise InputError(f"{path}: no wells with a quantity and a Ct{hint}")
-    return FileResult("standard", path, results, {"wells": [w for r in results for w in r.wells], "fits": fits},
-                      warnings)
+    return _result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells], "fits": fits},
+                   warnings)
 
 
 def quantify(path, settings):
     """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.quantify`)."""
     from .quantify import quantify_file
     plate_file = read_plate(path, "quantify", settings)
+    path = plate_file.path
     # Every target is analysed: --target picks the targets reported, not the reference genes.
     plates = amplify_plates(path, plate_file, replace(settings, target=None))
     if not plates:
         raise _nothing(path, "amplification data", settings)
     result, warnings = quantify_file(path, plate_file, plates, settings)
-    return FileResult("quantify", path, [result], {"quantities": result.rows}, warnings)
+    return _result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)
