@@ -14,6 +14,7 @@ import math
 import os
 import signal
 import sys
+import textwrap
 import time
 from collections import deque
 from dataclasses import dataclass
@@ -23,6 +24,7 @@ PROG = "quelmar"
 #: Panels in one picture; past this the plot shows the first plates and says so.
 MAX_PANELS = 24
 MAX_JOBS = 64
+EPILOG_WIDTH = 76
 
 EPILOG = """\
 Files: RDML 1.0 to 1.4 (.rdml, .rdm, .xml), or CSV with a header row, the
@@ -40,11 +42,12 @@ multiplies them by F.
 Outputs (--out, --plot) are written exactly as named, only once every file
 has been analysed: a failed run leaves no file behind.
 
-Input: only regular files are read, or - for standard input (once). What one
-file may hold is bounded ({limits}); --limits NAME=SIZE,... or QUELMAR_LIMITS
-in the environment raises or lowers the bounds.
+{input}
 
 Exit status: 0 on success, 2 on bad input (one line on stderr)."""
+
+INPUT = ("Input: only regular files are read, or - for standard input (once). What one file may hold is bounded "
+         "({limits}); --limits NAME=SIZE,... or QUELMAR_LIMITS in the environment raises or lowers the bounds.")
 
 EXAMPLES = """\
 Examples, from the project root:
@@ -304,7 +307,7 @@ def _limits_text():
 
 
 def _parser():
-    epilog = EPILOG.format(limits=_limits_text())
+    epilog = EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
     p = Parser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
                epilog=EXAMPLES + epilog, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
