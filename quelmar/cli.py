@@ -16,6 +16,7 @@ import signal
 import sys
 import textwrap
 import time
+import warnings
 from collections import deque
 from dataclasses import dataclass
 from typing import Callable, Optional
@@ -421,9 +422,15 @@ def describe(error, path):
 
 
 def _work(name, path, settings):
-    """Analyse one file; in a worker, so every failure comes back as its line."""
+    """Analyse one file; in a worker, so every failure comes back as its line.
+
+    Warnings (numpy's on a NaN or an overflow) are not shown: the analyses
+    find what matters in their results, and a failure is one line.
+    """
     try:
-        return commands()[name].run(path, settings)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            return commands()[name].run(path, settings)
     except Exception as e:  # noqa: BLE001 - every failure becomes one line naming the file
         if os.environ.get("QUELMAR_TRACEBACK"):
             raise

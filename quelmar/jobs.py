@@ -19,6 +19,7 @@ from .analysis import analyze_amplification, standard_curve
 from .efficiency import baselines, well_efficiencies
 from .errors import QuelmarError
 from .limits import Limits
+from .readers import AXIS_MAX
 from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCurve, MeltPeak, MeltPlate, MeltWell,
                       StandardFit, StandardPlate, StandardWell)
 from .units import plate_scale
@@ -29,6 +30,10 @@ MIN_CYCLES = 10
 MAX_MELT_READINGS = 20000
 #: The narrowest product peak kept, full width at half maximum in degrees.
 MIN_FWHM = melting.MIN_FWHM
+#: --scale factors allowed: past them the readings' way back to file units overflows.
+SCALE_RANGE = (1e-300, 1e300)
+#: The largest working reading analysed (the auto scale brings a plate's largest near 1e4).
+WORKING_MAX = 1e100
 #: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
 EFFICIENCY_RANGE = (90.0, 110.0)
 MIN_R_SQUARED = 0.98
@@ -98,6 +103,8 @@ class Settings:
         positive("--threshold", self.threshold)
         positive("--max-ct", self.max_ct)
         positive("--scale", self.scale)
+        if self.scale is not None and not SCALE_RANGE[0] <= self.scale <= SCALE_RANGE[1]:
+            raise ValueError(f"--scale must lie between {SCALE_RANGE[0]:g} and {SCALE_RANGE[1]:g}, not {self.scale:g}")
         if self.ct not in ("linear", "sigmoid"):
             raise ValueError(f"--ct must be linear or sigmoid, not {self.ct!r}")
         if not (math.isfinite(self.max_fwhm) and self.max_fwhm > MIN_FWHM):
@@ -106,6 +113,8 @@ class Settings:
         lo, hi = self.melt_range
         if math.isnan(lo) or math.isnan(hi) or not lo < hi:
             raise ValueError(f"--range must be LO:HI with LO below HI, not {lo:g}:{hi:g}")
+        if any(math.isfinite(v) and abs(v) > AXIS_MAX for v in (lo, hi)):
+            raise ValueError(f"--range must lie within {-AXIS_MAX:g} to {AXIS_MAX:g} degrees, not {lo:g}:{hi:g}")
         for name, q in self.quantities:
             if not name or not (math.isfinite(q) and q > 0):
                 raise ValueError(f"--quantity {name}={q!r}: expected NAME=Q with a positive quantity")
@@ -221,10 +230,15 @@ def amplify_plates(path, plate_file, settings):
         cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float),
                                   wells)
         scale = plate_scale(curves) if settings.scale is None else settings.scale
-        working = curves * scale
-        if not np.isfinite(working).all():
-            raise InputError(f"{path}: {group.label}: readings overflow at scale {scale:g}")
-        threshold = None if settings.threshold is None else settings.threshold * scale
+        with np.errstate(over="ignore"):  # found below, and said in one line
+            working = curves * scale
+            threshold = None if settings.threshold is None else settings.threshold * scale
+        peak = float(np.abs(working).max(initial=0.0))
+        if not peak <= WORKING_MAX:  # squares and sums of them would overflow and the fits go astray
+            raise InputError(f"{path}: {group.label}: at scale {scale:g} the readings reach {peak:.3g}; the analysis "
+                             f"takes readings up to {WORKING_MAX:g}")
+        if threshold is not None and not math.isfinite(threshold):
+            raise InputError(f"{path}: {group.label}: --threshold {settings.threshold:g} overflows at scale {scale:g}")
         r = analyze_amplification(working, threshold=threshold)
         ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
         usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth

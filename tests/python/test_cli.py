@@ -146,6 +146,11 @@ def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path, capsys)
     (["melt", str(DATA / "dyemelt.csv"), "--max-fwhm", "0"], "--max-fwhm must be a width in degrees above 0.3"),
     (["melt", str(DATA / "dyemelt.csv"), "--range", "90:70"], "--range must be LO:HI with LO below HI"),
     (["melt", str(DATA / "dyemelt.csv"), "--range", "a:b"], "--range 'a:b': expected LO:HI"),
+    (["melt", str(DATA / "dyemelt.csv"), "--range", "1e308:"], "--range must lie within -1e+06 to 1e+06 degrees"),
+    (["amplify", STEPONE, "--scale", "1e-320"], "--scale must lie between 1e-300 and 1e+300, not 9.99989e-321"),
+    (["amplify", STEPONE, "--scale", "1e200"], "RNase P: at scale 1e+200 the readings reach 2.84e+200; the analysis "
+                                               "takes readings up to 1e+100"),
+    (["amplify", STEPONE, "--scale", "1e99", "--threshold", "1e300"], "--threshold 1e+300 overflows at scale 1e+99"),
     (["standard", str(DATA / "rdml" / "lc96_bACTXY.rdml")], "no wells with a quantity and a Ct"),
     (["standard", STEPONE, "--quantity", "STD=inf"], "expected NAME=Q with a positive quantity"),
     (["quantify", STEPONE, "--calibrator", "pop1_RNase P"], "no reference gene"),
