@@ -3,9 +3,10 @@
 ``quelmar.core`` has one function per export of the C interface;
 ``quelmar.analysis`` the analyses a host runs (amplification, melting,
 standard curve, replicate statistics, relative quantification);
-``quelmar.rdml`` and ``quelmar.csvplate`` read plates; ``python3 -m quelmar``
-is the command, whose analyses of one file each (``quelmar.jobs``) return the
-typed results of ``quelmar.results``.
+``quelmar.rdml`` and ``quelmar.csvplate`` read plates, ``read_plate`` either
+one by its content and ``guess_kind`` says what a file holds, all within
+``Limits``; ``python3 -m quelmar`` is the command, whose analyses of one file
+each (``quelmar.jobs``) return the typed results of ``quelmar.results``.
 """
 try:
     import numpy as _numpy  # noqa: F401
@@ -17,9 +18,11 @@ except ImportError as _error:  # the command re-runs itself under an interpreter
                           f"(try /usr/bin/python3): {_missing}")
 else:
     from .errors import (QuelmarError, InvalidArgumentError, OutOfRangeError, LibraryFailure,  # noqa: F401
-                         LibraryNotFoundError, ReaderError)
+                         LibraryNotFoundError, ReaderError, NotAPlate)
     from .core import LIBRARY_PATH, RECORD_DTYPE, GaussCoeff, MgfHandle, version  # noqa: F401
     from .analysis import (analyze_amplification, analyze_melt, standard_curve, replicate_statistics,  # noqa: F401
                            relative_quantification)
     from .rdml import read_rdml  # noqa: F401
     from .csvplate import read_csv  # noqa: F401
+    from .kinds import read_plate, guess_kind  # noqa: F401
+    from .limits import Limits  # noqa: F401

@@ -14,7 +14,9 @@ import math
 import os
 import signal
 import sys
+import textwrap
 import time
+import warnings
 from collections import deque
 from dataclasses import dataclass
 from typing import Callable, Optional
@@ -23,6 +25,7 @@ PROG = "quelmar"
 #: Panels in one picture; past this the plot shows the first plates and says so.
 MAX_PANELS = 24
 MAX_JOBS = 64
+EPILOG_WIDTH = 76
 
 EPILOG = """\
 Files: RDML 1.0 to 1.4 (.rdml, .rdm, .xml), or CSV with a header row, the
@@ -40,7 +43,12 @@ multiplies them by F.
 Outputs (--out, --plot) are written exactly as named, only once every file
 has been analysed: a failed run leaves no file behind.
 
+{input}
+
 Exit status: 0 on success, 2 on bad input (one line on stderr)."""
+
+INPUT = ("Input: only regular files are read, or - for standard input (once). What one file may hold is bounded "
+         "({limits}); --limits NAME=SIZE,... or QUELMAR_LIMITS in the environment raises or lowers the bounds.")
 
 EXAMPLES = """\
 Examples, from the project root:
@@ -165,13 +173,19 @@ def _flag_line(counts):
     return "flags: " + (", ".join(f"{n} {k}" for n, k in counts.items()) if counts else "none")
 
 
+def _plate_size(result, run):
+    """"; 8 x 12 plate" when the file says how large the run's plate is, else nothing."""
+    geometry = result.geometry.get(run)
+    return f"; {geometry.rows} x {geometry.columns} plate" if geometry is not None and geometry.rows else ""
+
+
 def _show_amplify(result, out, full):
     if not full:
         return
     from .writers import format_table
     for p in result.plates:
         out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
-                  f"threshold {p.threshold:.4g}\n")
+                  f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
         out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
                                          "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
                                dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
@@ -186,7 +200,8 @@ def _show_melt(result, out, full):
         rows = [c.summary for c in p.curves]
         resampled = sum(r.resampled for r in rows)
         out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
-                  + (f", {resampled} resampled onto even steps" if resampled else "") + "\n")
+                  + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run)
+                  + "\n")
         out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
                                       "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
                                dict(tm=2, height=3, range_low=1, range_high=1),
@@ -255,9 +270,22 @@ class Subcommand:
     outputs: tuple = ()
 
 
+class _LazyPlots:
+    """:mod:`quelmar.plots` as the table names it, imported only when a picture is drawn:
+    matplotlib takes longer to load than most runs take, and most runs draw nothing."""
+
+    def __getattr__(self, name):
+        def draw(*args, **kwargs):
+            from . import plots
+            return getattr(plots, name)(*args, **kwargs)
+        draw.__name__ = name
+        return draw
+
+
 def _table():
-    from . import jobs, plots, report
+    from . import jobs, report
     from .report.page import HtmlReport
+    plots = _LazyPlots()
     from .results import (AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
                           columns_of)
 
@@ -296,12 +324,26 @@ def commands():
     return _COMMANDS
 
 
+def _limits_text():
+    """The default limits as --limits spells them: "file 256M, ..., members 10000"."""
+    from .limits import Limits
+    default = Limits()
+
+    def size(n):
+        for suffix, unit in (("G", 1 << 30), ("M", 1 << 20), ("K", 1 << 10)):
+            if n % unit == 0:
+                return f"{n // unit}{suffix}"
+        return str(n)
+    return ", ".join(f"{name} {size(getattr(default, key))}" for name, key in Limits.NAMES.items())
+
+
 def _parser():
+    epilog = EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
     p = Parser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
-               epilog=EXAMPLES + EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+               epilog=EXAMPLES + epilog, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
     for c in commands().values():
-        s = sub.add_parser(c.name, help=c.help, description=c.help, epilog=EPILOG,
+        s = sub.add_parser(c.name, help=c.help, description=c.help, epilog=epilog,
                            formatter_class=argparse.RawDescriptionHelpFormatter)
         s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
         s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
@@ -319,6 +361,10 @@ def _parser():
         else:
             s.set_defaults(plot=None)
         s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
+        s.add_argument("--limits", metavar="NAME=SIZE[,...]",
+                       help="what one input may hold, over QUELMAR_LIMITS and the defaults: file, document "
+                            "(inflated), readings, wells, token, depth, line, members; SIZE with K, M or G, "
+                            "e.g. file=1G,document=2G")
         s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
     sub.add_parser("flags", help="The quality flags and what each means.",
                    description="The quality flags and what each means.")
@@ -329,7 +375,14 @@ def settings_from(args):
     """The :class:`~quelmar.jobs.Settings` of parsed arguments, checked."""
     from . import jobs
     from .jobs import Settings
+    from .limits import Limits
     from .units import parse_scale
+    limits = Limits.from_env()  # a malformed QUELMAR_LIMITS is a ValueError naming it
+    if getattr(args, "limits", None):
+        try:
+            limits = limits.parse(args.limits)
+        except ValueError as e:
+            raise ValueError(f"--limits: {e}") from None
     lo, hi = -math.inf, math.inf
     if getattr(args, "range", None):
         parts = args.range.split(":")
@@ -349,14 +402,15 @@ def settings_from(args):
     sheet = None
     if args.samples:
         from .samplesheet import read_sample_sheet
-        sheet = read_sample_sheet(args.samples)
+        sheet = read_sample_sheet(args.samples, limits=limits)
     reference = tuple(g.strip() for g in (getattr(args, "reference", None) or "").split(",") if g.strip())
     return Settings(target=args.target, threshold=getattr(args, "threshold", None),
                     scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
                     ct=getattr(args, "ct", "linear"), samples=sheet, quantities=tuple(quantities),
                     melt_range=(lo, hi), max_fwhm=getattr(args, "max_fwhm", jobs.Settings.max_fwhm),
                     calibrator=getattr(args, "calibrator", None), reference=reference,
-                    efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95")).check()
+                    efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95"),
+                    limits=limits).check()
 
 
 # -- running the files ------------------------------------------------------------
@@ -390,6 +444,8 @@ class Failure(Exception):
 def describe(error, path):
     """One line for a failure, naming the file."""
     from .errors import QuelmarError
+    from .limits import STDIN, STDIN_NAME
+    path = STDIN_NAME if path == STDIN else path
     if isinstance(error, OSError) and error.strerror:
         text = f"{error.filename or path}: {error.strerror}"
     elif isinstance(error, MemoryError):
@@ -403,9 +459,15 @@ def describe(error, path):
 
 
 def _work(name, path, settings):
-    """Analyse one file; in a worker, so every failure comes back as its line."""
+    """Analyse one file; in a worker, so every failure comes back as its line.
+
+    Warnings (numpy's on a NaN or an overflow) are not shown: the analyses
+    find what matters in their results, and a failure is one line.
+    """
     try:
-        return commands()[name].run(path, settings)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            return commands()[name].run(path, settings)
     except Exception as e:  # noqa: BLE001 - every failure becomes one line naming the file
         if os.environ.get("QUELMAR_TRACEBACK"):
             raise
@@ -438,16 +500,24 @@ def _in_workers(name, files, settings, jobs, progress, label):
     waiting.
     """
     import multiprocessing
-    from concurrent.futures import ProcessPoolExecutor
+    from concurrent.futures import Future, ProcessPoolExecutor
     from concurrent.futures.process import BrokenProcessPool
+    from .limits import STDIN
     methods = multiprocessing.get_all_start_methods()
     context = multiprocessing.get_context("fork" if "fork" in methods else None)
     pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
+
+    def submit(path):
+        if path != STDIN:
+            return pool.submit(_work, name, path, settings)
+        done = Future()  # standard input is this process's: a worker's is closed
+        done.set_result(_work(name, path, settings))
+        return done
     try:
         pending, queue = deque(), iter(files)
         # A window of twice the workers: results wait in memory only until their turn comes.
         for path in queue:
-            pending.append((path, pool.submit(_work, name, path, settings)))
+            pending.append((path, submit(path)))
             if len(pending) >= 2 * jobs:
                 break
         done = 0
@@ -464,7 +534,7 @@ def _in_workers(name, files, settings, jobs, progress, label):
             if isinstance(result, Failure):
                 raise result
             for path in queue:
-                pending.append((path, pool.submit(_work, name, path, settings)))
+                pending.append((path, submit(path)))
                 break
             yield result
     finally:
@@ -477,11 +547,14 @@ def _in_workers(name, files, settings, jobs, progress, label):
 def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
     from . import core
+    from .limits import STDIN
     from .writers import PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, save_figure
     command = commands()[args.command]
-    settings = settings_from(args)
     inputs = list(args.files) + ([args.samples] if args.samples else [])
     outputs = command.outputs or TABLE_SUFFIXES
+    if inputs.count(STDIN) > 1:
+        raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
+    settings = settings_from(args)
     if args.out:
         check_destination("--out", args.out, outputs, inputs)
     elif command.writer:
@@ -504,6 +577,9 @@ def run(args, progress):
             if writer:
                 writer.add(result)
             command.show(result, stdout, not args.out)
+            if not args.out:
+                for note in result.notes:
+                    stdout.write(f"note: {os.path.basename(result.file)}: {note}\n")
             total += len(result.plates)
             if args.plot:
                 plates += result.plates[:MAX_PANELS - len(plates)]

@@ -18,14 +18,22 @@ from . import kinds, melting
 from .analysis import analyze_amplification, standard_curve
 from .efficiency import baselines, well_efficiencies
 from .errors import QuelmarError
+from .limits import Limits
+from .readers import AXIS_MAX
 from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCurve, MeltPeak, MeltPlate, MeltWell,
                       StandardFit, StandardPlate, StandardWell)
 from .units import plate_scale
 
+#: Cycles an amplification curve needs: the library's baseline ends at the tenth reading at the earliest.
+MIN_CYCLES = 10
 #: Readings per melting curve above which the peak fit would take minutes.
 MAX_MELT_READINGS = 20000
 #: The narrowest product peak kept, full width at half maximum in degrees.
 MIN_FWHM = melting.MIN_FWHM
+#: --scale factors allowed: past them the readings' way back to file units overflows.
+SCALE_RANGE = (1e-300, 1e300)
+#: The largest working reading analysed (the auto scale brings a plate's largest near 1e4).
+WORKING_MAX = 1e100
 #: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
 EFFICIENCY_RANGE = (90.0, 110.0)
 MIN_R_SQUARED = 0.98
@@ -68,6 +76,8 @@ class Settings:
         "2", "standard", "wells", a number, or "TARGET=E,..." (see :mod:`quelmar.quantify`).
     error : str
         "ci95", "ci99", "sd" or "2sd".
+    limits : Limits, optional
+        What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
     """
 
     target: Optional[str] = None
@@ -83,6 +93,7 @@ class Settings:
     reference: tuple = ()
     efficiency: str = "2"
     error: str = "ci95"
+    limits: Optional[Limits] = None
 
     def check(self):
         """Refuse values out of range (ValueError naming the option)."""
@@ -92,6 +103,8 @@ class Settings:
         positive("--threshold", self.threshold)
         positive("--max-ct", self.max_ct)
         positive("--scale", self.scale)
+        if self.scale is not None and not SCALE_RANGE[0] <= self.scale <= SCALE_RANGE[1]:
+            raise ValueError(f"--scale must lie between {SCALE_RANGE[0]:g} and {SCALE_RANGE[1]:g}, not {self.scale:g}")
         if self.ct not in ("linear", "sigmoid"):
             raise ValueError(f"--ct must be linear or sigmoid, not {self.ct!r}")
         if not (math.isfinite(self.max_fwhm) and self.max_fwhm > MIN_FWHM):
@@ -100,6 +113,8 @@ class Settings:
         lo, hi = self.melt_range
         if math.isnan(lo) or math.isnan(hi) or not lo < hi:
             raise ValueError(f"--range must be LO:HI with LO below HI, not {lo:g}:{hi:g}")
+        if any(math.isfinite(v) and abs(v) > AXIS_MAX for v in (lo, hi)):
+            raise ValueError(f"--range must lie within {-AXIS_MAX:g} to {AXIS_MAX:g} degrees, not {lo:g}:{hi:g}")
         for name, q in self.quantities:
             if not name or not (math.isfinite(q) and q > 0):
                 raise ValueError(f"--quantity {name}={q!r}: expected NAME=Q with a positive quantity")
@@ -107,6 +122,8 @@ class Settings:
             raise ValueError(f"--error must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
         from .quantify import parse_efficiency
         parse_efficiency(self.efficiency)
+        if self.limits is not None and not isinstance(self.limits, Limits):
+            raise TypeError(f"limits must be a quelmar.limits.Limits, not {type(self.limits).__name__}")
         return self
 
 
@@ -120,17 +137,21 @@ def read_plate(path, command, settings=None):
     """Read an input file for ``command`` (amplify, standard, quantify, melt).
 
     The one place the command opens an input: an RDML file or else a CSV
-    plate, whose kind (cycles or temperatures) the file itself tells. A file
-    of the wrong kind, or no plate at all, is refused in one line that says
-    what it looks like and which subcommand reads it. Then the sample sheet's
-    annotations are laid over the file's.
+    plate, whose kind (cycles or temperatures) the file itself tells, read
+    within ``settings.limits``. ``-`` is standard input, which only the main
+    process can read (the caller sees to that); the plate is then named
+    ``<stdin>``, as every message about it is. A file of the wrong kind, or
+    no plate at all, is refused in one line that says what it looks like and
+    which subcommand reads it. Then the sample sheet's annotations are laid
+    over the file's.
     """
     from .errors import NotAPlate
-    path = str(path)
+    path = os.fspath(path)
+    limits = settings.limits if settings is not None else None
     try:
-        plate = kinds.read_plate(path)
+        plate = kinds.read_plate(path, limits=limits)
     except NotAPlate as e:
-        kinds.FileKind(path, "none", e.problem).require(command)
+        kinds.FileKind(e.path, "none", e.problem).require(command)
         raise
     kinds.guess_kind(plate).require(command)
     if settings is not None and settings.samples is not None:
@@ -140,6 +161,13 @@ def read_plate(path, command, settings=None):
 
 def _name(path):
     return os.path.basename(path)
+
+
+def _result(command, plate_file, plates, tables, warnings=(), notes=()):
+    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry."""
+    return FileResult(command, plate_file.path, plates, tables, list(warnings),
+                      notes=list(getattr(plate_file, "notes", ())) + list(notes),
+                      geometry=dict(getattr(plate_file, "geometry", {})))
 
 
 def _nothing(path, what, settings):
@@ -196,15 +224,21 @@ def amplify_plates(path, plate_file, settings):
         cycles, curves, wells = group.amplification()
         if not wells:
             continue
-        if cycles.size < 2:
-            raise InputError(f"{path}: {group.label}: {cycles.size} cycle; an amplification curve needs more")
+        if cycles.size < MIN_CYCLES:
+            raise InputError(f"{path}: {group.label}: {cycles.size} cycle{'s' if cycles.size != 1 else ''}; the "
+                             f"amplification analysis needs at least {MIN_CYCLES}")
         cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float),
                                   wells)
         scale = plate_scale(curves) if settings.scale is None else settings.scale
-        working = curves * scale
-        if not np.isfinite(working).all():
-            raise InputError(f"{path}: {group.label}: readings overflow at scale {scale:g}")
-        threshold = None if settings.threshold is None else settings.threshold * scale
+        with np.errstate(over="ignore"):  # found below, and said in one line
+            working = curves * scale
+            threshold = None if settings.threshold is None else settings.threshold * scale
+        peak = float(np.abs(working).max(initial=0.0))
+        if not peak <= WORKING_MAX:  # squares and sums of them would overflow and the fits go astray
+            raise InputError(f"{path}: {group.label}: at scale {scale:g} the readings reach {peak:.3g}; the analysis "
+                             f"takes readings up to {WORKING_MAX:g}")
+        if threshold is not None and not math.isfinite(threshold):
+            raise InputError(f"{path}: {group.label}: --threshold {settings.threshold:g} overflows at scale {scale:g}")
         r = analyze_amplification(working, threshold=threshold)
         ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
         usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
@@ -225,10 +259,12 @@ def amplify_plates(path, plate_file, settings):
 
 def amplify(path, settings):
     """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plates = amplify_plates(path, read_plate(path, "amplify", settings), settings)
+    plate_file = read_plate(path, "amplify", settings)
+    path = plate_file.path
+    plates = amplify_plates(path, plate_file, settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
-    return FileResult("amplify", path, plates, {"wells": [w for p in plates for w in p.wells]})
+    return _result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
 
 
 # -- melting -----------------------------------------------------------------------
@@ -257,10 +293,11 @@ def _melt_curve(path, w, m):
 def melt(path, settings):
     """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.melting`)."""
     plate_file = read_plate(path, "melt", settings)
+    path = plate_file.path
     lo, hi = settings.melt_range
     given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
     options = melting.Settings(range=given, max_fwhm=settings.max_fwhm)
-    plates, warnings = [], []
+    plates, warnings, notes = [], [], []
     for group in plate_file.groups(settings.target):
         wells = [w for w in group.wells if w.melt_fluor is not None]
         if not wells:
@@ -269,6 +306,10 @@ def melt(path, settings):
         melting.judge(melts, [w.sample_type for w in wells], [w.target for w in wells])
         curves = [_melt_curve(path, w, m) for w, m in zip(wells, melts)]
         plates.append(MeltPlate(path, group.run, group.target, group.label, curves))
+        resampled = [c for c in curves if c.summary.resampled]
+        if resampled:
+            notes.append(f"{group.label}: {len(resampled)} of {len(curves)} wells' readings resampled onto even "
+                         f"steps (first: {resampled[0].well}: {resampled[0].summary.note})")
         without = [c for c in curves if c.problem]
         if without:
             warnings.append(f"{path}: {group.label}: {len(without)} of {len(curves)} wells not analysed "
@@ -282,8 +323,8 @@ def melt(path, settings):
                          f"{failed[0].well}: {failed[0].problem}")
     if not any(c.peaks for c in curves):
         warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
-    return FileResult("melt", path, plates, {"peaks": [k for c in curves for k in c.peaks],
-                                             "wells": [c.summary for c in curves]}, warnings)
+    return _result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
+                                                 "wells": [c.summary for c in curves]}, warnings, notes)
 
 
 # -- standard curve ------------------------------------------------------------------
@@ -356,7 +397,9 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
 
 def standard(path, settings):
     """``standard``: the standard curve per target, and every well's quantity read off it."""
-    plates = amplify_plates(path, read_plate(path, "standard", settings), settings)
+    plate_file = read_plate(path, "standard", settings)
+    path = plate_file.path
+    plates = amplify_plates(path, plate_file, settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
     results, warnings = [], []
@@ -369,17 +412,18 @@ def standard(path, settings):
     if not fits:
         hint = "" if settings.quantities else " (give quantities with --quantity NAME=Q or a --samples sheet)"
         raise InputError(f"{path}: no wells with a quantity and a Ct{hint}")
-    return FileResult("standard", path, results, {"wells": [w for r in results for w in r.wells], "fits": fits},
-                      warnings)
+    return _result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells], "fits": fits},
+                   warnings)
 
 
 def quantify(path, settings):
     """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.quantify`)."""
     from .quantify import quantify_file
     plate_file = read_plate(path, "quantify", settings)
+    path = plate_file.path
     # Every target is analysed: --target picks the targets reported, not the reference genes.
     plates = amplify_plates(path, plate_file, replace(settings, target=None))
     if not plates:
         raise _nothing(path, "amplification data", settings)
     result, warnings = quantify_file(path, plate_file, plates, settings)
-    return FileResult("quantify", path, [result], {"quantities": result.rows}, warnings)
+    return _result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)

@@ -76,6 +76,10 @@ MIN_RELIEF = 0.03
 #: ... unless it stands for a melt of this share of the fluorescence (a product on a background
 #: forty times its height; the late products of the bundled BioRad plate make 0.3 %).
 MIN_STRUCTURE = 1e-3
+#: A derivative that varies by less than this share of its size is flat (a straight fall, the
+#: filters' ripple at its ends): its maxima are not products, and their relief places nothing;
+#: only the melt a maximum stands for (MIN_STRUCTURE) still can.
+FLAT_SPAN = 1e-3
 #: Narrowest range, degrees, that peaks are sought in.
 MIN_RANGE = 3.0
 
@@ -387,9 +391,10 @@ def default_range(temperature, derivative, step, level=None):
     t, d = temperature[inside], derivative[inside]
     f = np.abs(level[inside]) if level is not None else np.full(t.size, np.inf)
     span = float(d.max() - d.min())
+    relief = span > FLAT_SPAN * float(np.abs(d).max())
     found = maxima(t, d, step)
     narrow = [m for m in found if m.width <= BROAD_FWHM and
-              (m.prominence >= MIN_RELIEF * span or m.melt >= MIN_STRUCTURE * f[m.index])]
+              ((relief and m.prominence >= MIN_RELIEF * span) or m.melt >= MIN_STRUCTURE * f[m.index])]
     if not narrow:
         return lo, hi
     top = max(narrow, key=lambda m: m.prominence)

@@ -337,6 +337,11 @@ class FileResult:
         Table name -> list of rows; the first table is the command's main one.
     warnings : list of str
         Shown once the whole run has succeeded.
+    notes : list of str
+        What the reader and the analysis did that a user should know: readings
+        sorted into order, a run renamed because its id repeats, melts resampled.
+    geometry : dict
+        Run id -> :class:`~quelmar.readers.Geometry`, for files that say (RDML).
     """
 
     command: str
@@ -344,6 +349,8 @@ class FileResult:
     plates: list
     tables: dict
     warnings: list = field(default_factory=list)
+    notes: list = field(default_factory=list)
+    geometry: dict = field(default_factory=dict)
 
     def flag_counts(self):
         """Wells per flag over every table row that has flags."""

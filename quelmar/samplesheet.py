@@ -20,11 +20,13 @@ file says; an empty one keeps it. Every row must match a well of the file, and
 no well may be matched by two rows.
 """
 import csv
+import io
 import math
 import re
 from dataclasses import dataclass
 
 from .errors import ReaderError
+from .limits import default_limits, open_input
 
 REQUIRED = ("well", "sample", "target", "type")
 OPTIONAL = ("quantity", "group")
@@ -101,20 +103,23 @@ def _override(well, row):
         well.group = row.group
 
 
-def read_sample_sheet(path):
+def read_sample_sheet(path, *, limits=None):
     """Read and check a sample sheet (see the module docstring).
+
+    Like a plate, the sheet is read only from a regular file or ``-``
+    (standard input), within ``limits`` (default: :meth:`~quelmar.limits.Limits.from_env`).
 
     Raises
     ------
     ReaderError
         Naming the sheet and the line: a missing or unknown column, a type not
         in RDML's list, a quantity that is not a positive number, a well listed
-        twice for the same target.
+        twice for the same target; or a file that cannot be read, or is past a limit.
     """
-    path = str(path)
+    with open_input(path, default_limits(limits)) as source:
+        path, data = source.name, source.stream().read()
     try:
-        with open(path, newline="", encoding="utf-8-sig") as f:
-            lines = list(csv.reader(f))
+        lines = list(csv.reader(io.StringIO(data.decode("utf-8-sig"), newline="")))
     except UnicodeDecodeError as e:
         raise ReaderError(path, f"is not UTF-8 text ({e.reason} at byte {e.start})") from None
     except csv.Error as e:

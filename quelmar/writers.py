@@ -116,7 +116,7 @@ class TableWriter:
     def __init__(self, path, command, tables, header=None):
         self.command, self.tables, self.header = command, dict(tables), dict(header or {})
         self.json = path.lower().endswith(".json")
-        self.files = []
+        self.files, self.inputs = [], []
         self.out = AtomicFile(path)
         if self.json:
             self.spools = {name: tempfile.TemporaryFile("w+", encoding="utf-8") for name in self.tables}
@@ -133,6 +133,8 @@ class TableWriter:
 
     def _add(self, result):
         self.files.append(result.file)
+        geometry = {run: dict(rows=g.rows, columns=g.columns, how=g.how) for run, g in result.geometry.items()}
+        self.inputs.append(dict(file=result.file, geometry=geometry, notes=list(result.notes)))
         if not self.json:
             for row in result.tables.get(self.main, ()):
                 self.csv.writerow([text(getattr(row, c)) for c in self.columns])
@@ -157,7 +159,7 @@ class TableWriter:
 
     def _stitch(self):
         f = self.out.file
-        head = dict(command=self.command, **self.header, files=self.files,
+        head = dict(command=self.command, **self.header, files=self.files, inputs=self.inputs,
                     flags={n: flag.explanation for n, flag in _flags.VOCABULARY.items()})
         f.write("{\n")
         for key, value in head.items():

@@ -2,23 +2,30 @@
 and a runner that reads each in a fresh process under a memory cap and a time
 limit.
 
-    /usr/bin/python3 tests/python/hostile_corpus.py [--command] [--memory MB] [--timeout S] [--keep DIR]
+    /usr/bin/python3 tests/python/hostile_corpus.py [--command] [--subcommands A,B] [--memory MB]
+                                                     [--timeout S] [--workers N] [--keep DIR] [-v]
 
-prints, for the readers (and with ``--command`` for ``quelmar amplify`` and
-``quelmar melt`` on every input), the inputs tried, the clean refusals, the
-files read, tracebacks, hangs, signals and the peak memory of one run, then
-every run that was not clean. The exit status is 1 when any run ended in a
-traceback, a hang or a signal, or read a file that must be refused.
+prints, for the readers (and with ``--command`` for every subcommand of
+``quelmar`` on every input), the inputs tried, the clean refusals, the correct
+reads, tracebacks, hangs, signals and the peak memory of one run, then every
+run that was not clean. A clean refusal is exit status 2 with one line naming
+the file (and, for the command, no output left behind); a correct read is exit
+status 0 with the result the input was made to give: the Ct of its curves in
+the file's own cycle numbers, melting temperature 82.00, the standard curve's
+slope, the relative quantity. The exit status is 1 when any run was neither.
 
 Every input is made here from a few lines of code: zips flagged encrypted or
 with an unknown compression method, corrupt deflate data, zip bombs, damaged
 and oversized directories, XML with a byte-order mark, unknown or foreign
 encodings, huge tokens, billion laughs, external entities, deep nesting,
 readings out of range, CSV fields over the csv module's limit, repeated and
-shuffled cycles, FIFOs, devices, directories and standard input.
+shuffled cycles, melts shuffled, falling, uneven, repeated, without peaks or
+too long, FIFOs, devices, directories and standard input.
 """
 import argparse
 import codecs
+import json
+import math
 import os
 import resource
 import shutil
@@ -32,6 +39,7 @@ import threading
 import time
 import zipfile
 import zlib
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -57,24 +65,77 @@ print(guess_kind(plate).name, len(plate.wells), *plate.notes, sep="\n")
 
 # -- making the inputs ---------------------------------------------------------------
 
-def rdml(reacts=None, head="", version="1.2", runs=None, declaration=""):
-    """An RDML document as text: one sample, one target, reactions in one run."""
+#: Every crafted amplification curve: BACKGROUND + AMPLITUDE / (1 + exp(-STEEPNESS (k - midpoint)))
+#: at its k-th cycle, counted from 1 in ascending order whatever numbers the file gives its cycles.
+CYCLES = 40
+BACKGROUND, AMPLITUDE, STEEPNESS = 100.0, 10000.0, 0.7
+#: The midpoint of each well's curve, by well name: A2 is a tenfold dilution of A1 (log2(10) cycles
+#: later), A3 and A4 hold a reference gene. Other wells are at A1's.
+MIDPOINTS = {"A1": 20.0, "A2": 20.0 + math.log2(10.0), "A3": 18.0, "A4": 18.0}
+#: Every crafted melt: MELT_BASE + MELT_DROP / (1 + exp((T - TM) / MELT_WIDTH)), whose -dF/dT peaks at TM.
+TM, MELT_BASE, MELT_DROP, MELT_WIDTH = 82.0, 1000.0, 20000.0, 0.6
+TEMPERATURES = [65.0 + 0.5 * k for k in range(61)]
+#: The standards of the crafted RDML documents: s1 in A1, s2 in A2.
+QUANTITIES = {"s1": 1000.0, "s2": 100.0}
+SAMPLES = "".join(f'<sample id="{s}"><type>std</type><quantity><value>{q:g}</value><unit>cop</unit></quantity>'
+                  f'</sample>' for s, q in QUANTITIES.items())
+TARGETS = '<target id="T"><type>toi</type><dyeId id="FAM"/></target>'
+
+
+def amplification(midpoint, n=CYCLES):
+    return [BACKGROUND + AMPLITUDE / (1.0 + math.exp(-STEEPNESS * (k - midpoint))) for k in range(1, n + 1)]
+
+
+def melt_curve(temperatures):
+    return [MELT_BASE + MELT_DROP / (1.0 + math.exp((float(t) - TM) / MELT_WIDTH)) for t in temperatures]
+
+
+def by_rank(axis, values):
+    """``values``, given in ascending order of ``axis``, in the order the axis lists them."""
+    try:
+        numbers = [float(a) for a in axis]
+    except ValueError:
+        numbers = []
+    if len(numbers) != len(axis) or any(math.isnan(x) for x in numbers):
+        return list(values)[:len(axis)]
+    out = [0.0] * len(numbers)
+    for rank, i in enumerate(sorted(range(len(numbers)), key=numbers.__getitem__)):
+        out[i] = values[rank]
+    return out
+
+
+def shuffled(values, seed=7):
+    import random
+    values = list(values)
+    random.Random(seed).shuffle(values)
+    return values
+
+
+def rdml(reacts=None, head="", version="1.2", runs=None, declaration="", samples=SAMPLES, targets=TARGETS):
+    """An RDML document as text: two standards, one target, reactions in one run (A1, A2, ...)."""
     if reacts is None:
-        reacts = [react(1), react(2)]
+        reacts = [react(1), react(2, sample="s2")]
     runs = runs if runs is not None else [("e", "r", reacts)]
     body = "".join(f'<experiment id="{e}"><run id="{r}"><pcrFormat><rows>8</rows><columns>12</columns>'
                    f'<rowLabel>ABC</rowLabel><columnLabel>123</columnLabel></pcrFormat>{"".join(rs)}</run></experiment>'
                    for e, r, rs in runs)
-    return (f'{declaration}<rdml version="{version}" xmlns="http://www.rdml.org">{head}'
-            f'<sample id="s"><type>unkn</type></sample><target id="T"><type>toi</type><dyeId id="FAM"/></target>'
+    return (f'{declaration}<rdml version="{version}" xmlns="http://www.rdml.org">{head}{samples}{targets}'
             f'{body}</rdml>')
 
 
-def react(rid, cycles=(1, 2, 3, 4), fluor=None, tag="adp", axis="cyc"):
-    """One reaction of one target with its data points."""
-    fluor = fluor if fluor is not None else [str(100.0 * c) for c in range(1, len(cycles) + 1)]
-    points = "".join(f"<{tag}><{axis}>{c}</{axis}><fluor>{f}</fluor></{tag}>" for c, f in zip(cycles, fluor))
-    return f'<react id="{rid}"><sample id="s"/><data><tar id="T"/><cq>2.5</cq>{points}</data></react>'
+def react(rid, cycles=None, fluor=None, tag="adp", axis="cyc", sample="s1", target="T"):
+    """One reaction of one target with its data points: the well's amplification curve (its
+    midpoint by the well the id names, A1 for 1) or the crafted melt, unless ``fluor`` is given."""
+    if cycles is None:
+        cycles = range(1, CYCLES + 1) if tag == "adp" else TEMPERATURES
+    if fluor is None:
+        if tag == "adp":
+            fluor = by_rank(cycles, amplification(MIDPOINTS.get(f"A{rid}", MIDPOINTS["A1"]), len(cycles)))
+        else:
+            fluor = melt_curve(cycles)
+    points = "".join(f"<{tag}><{axis}>{c}</{axis}><fluor>{f if isinstance(f, str) else repr(f)}</fluor></{tag}>"
+                     for c, f in zip(cycles, fluor))
+    return f'<react id="{rid}"><sample id="{sample}"/><data><tar id="{target}"/><cq>2.5</cq>{points}</data></react>'
 
 
 def zipped(members, method=zipfile.ZIP_DEFLATED):
@@ -126,8 +187,40 @@ def bomb(mebibytes, declared):
     return local + name + payload + directory + end
 
 
-def sample_csv(rows=((1, 10.0, 20.0), (2, 11.0, 21.0), (3, 12.0, 22.0), (4, 13.0, 23.0)), header="Cycle,A1,A2"):
+def sample_csv(rows=None, header="Cycle,A1,A2", cycles=None):
+    """A CSV plate: the curves of A1 and A2 over ``cycles`` (1 to 40, in the order given), or ``rows``."""
+    if rows is None:
+        cycles = list(cycles if cycles is not None else range(1, CYCLES + 1))
+        a1, a2 = (by_rank(cycles, amplification(MIDPOINTS[w], len(cycles))) for w in ("A1", "A2"))
+        rows = zip(cycles, a1, a2)
     return header + "\n" + "".join(",".join(str(v) for v in row) + "\n" for row in rows)
+
+
+def melt_csv(temperatures=TEMPERATURES, header="Temperature,A1,A2", curve=melt_curve):
+    """A CSV melt: two wells with the crafted melt (or ``curve``) read at ``temperatures``, in that order."""
+    f = curve(temperatures)
+    return sample_csv(list(zip(temperatures, f, f)), header)
+
+
+def _uneven():
+    steps, t = shuffled([0.3, 0.7] * 30, seed=3), [65.0]
+    for step in steps:
+        t.append(round(t[-1] + step, 6))
+    return t
+
+
+def _no_peak(temperatures):
+    """Two wells without a product: a straight fall and a flat line."""
+    return [(t, MELT_BASE + 20.0 * (95.0 - t), MELT_BASE) for t in temperatures]
+
+
+def _reference_genes():
+    """Two unknowns, a target and a reference gene: RQ of u2 against u1 is 2^-(log2 10), a tenth."""
+    samples = '<sample id="u1"><type>unkn</type></sample><sample id="u2"><type>unkn</type></sample>'
+    targets = TARGETS + '<target id="R"><type>ref</type><dyeId id="HEX"/></target>'
+    reacts = [react(1, sample="u1"), react(2, sample="u2"), react(3, sample="u1", target="R"),
+              react(4, sample="u2", target="R")]
+    return rdml(reacts, samples=samples, targets=targets)
 
 
 @dataclass
@@ -146,7 +239,19 @@ class Case:
     stdin : callable or None
         stdin(directory) -> bytes fed through a pipe, or a path opened as standard input.
     limits : str
-        Settings for :meth:`quelmar.limits.Limits.parse`.
+        Settings for :meth:`quelmar.limits.Limits.parse` (the command's ``--limits``).
+    holds : str
+        What a file that is read holds: "amplification" or "melting".
+    reads : tuple of str, optional
+        The subcommands that must read it (default: amplify or melt, by what it holds); the others
+        must refuse it, with ``refusals[subcommand]`` in their line (default: "not ... data" when
+        the file holds the other kind).
+    shift : float
+        The file's first cycle less one: its Ct values are the curves' plus this.
+    tm : float
+        The main Tm of every well (NaN: no well has a peak).
+    plates : int
+        Plates (run and target) the command must find; 0: not checked.
     """
 
     name: str
@@ -156,6 +261,18 @@ class Case:
     stdin: object = None
     limits: str = ""
     tags: tuple = field(default_factory=tuple)
+    holds: str = "amplification"
+    reads: tuple = None
+    refusals: dict = field(default_factory=dict)
+    shift: float = 0.0
+    tm: float = TM
+    plates: int = 0
+
+    @property
+    def readers(self):
+        if self.reads is not None:
+            return self.reads
+        return ("amplify",) if self.holds == "amplification" else ("melt",)
 
 
 def _file(name, content):
@@ -236,8 +353,8 @@ def _laughs():
 
 
 def _shuffled():
-    order = [3, 1, 4, 2]
-    return rdml([react(1, cycles=order, fluor=[str(10.0 * c) for c in order])])
+    return rdml([react(1, cycles=shuffled(range(1, CYCLES + 1))), react(2, cycles=shuffled(range(1, CYCLES + 1), 5),
+                                                                        sample="s2")])
 
 
 def _two_documents():
@@ -272,29 +389,38 @@ def _corrupt_deflate():
 
 def _gbk():
     return rdml(declaration='<?xml version="1.0" encoding="GBK"?>').replace(
-        '<sample id="s"><type>unkn</type></sample>', '<sample id="s"><type>unkn</type><description>样品</description>'
-                                                     '</sample>').encode("gbk")
+        '<sample id="s1"><type>std</type>', '<sample id="s1"><description>样品</description><type>std</type>'
+    ).encode("gbk")
 
 
 def _nested(depth):
     return "<rdml version='1.2'>" + "<a>" * depth + "</a>" * depth + "</rdml>"
 
 
+#: Subcommands that read the standards of the crafted RDML documents.
+STANDARD = ("amplify", "standard")
+#: How standard refuses a document without two standards of different quantities.
+TWO_DISTINCT = "two distinct quantities"
+
 CASES = [
     # zip archives
-    Case("zip valid", _file("valid.rdml", lambda: zipped({"rdml_data.xml": rdml()})), "read"),
+    Case("zip valid", _file("valid.rdml", lambda: zipped({"rdml_data.xml": rdml()})), "read", reads=STANDARD,
+         tags=("command",)),
     Case("zip encrypted flag", _file("encrypted.rdml", lambda: patch_zip(zipped({"rdml_data.xml": rdml()}), flags=1)),
          "refuse", "encrypted"),
     Case("zip compression method 99", _file("aes.rdml", lambda: patch_zip(zipped({"rdml_data.xml": rdml()}),
                                                                               method=99)),
          "refuse", "compression method 99"),
     Case("zip corrupt deflate", _file("corrupt.rdml", _corrupt_deflate), "refuse", "damaged zip archive"),
-    Case("zip bomb, honest size", _file("bomb.rdml", lambda: bomb(1024, 1 << 30)), "refuse", "inflated size"),
-    Case("zip bomb, size understated", _file("bomb_lie.rdml", lambda: bomb(1024, 4096)), "refuse"),
+    Case("zip bomb, honest size", _file("bomb.rdml", lambda: bomb(1024, 1 << 30)), "refuse", "inflated size",
+         tags=("command",)),
+    Case("zip bomb, size understated", _file("bomb_lie.rdml", lambda: bomb(1024, 4096)), "refuse",
+         tags=("command",)),
     Case("zip bomb under a low limit", _file("bomb_small.rdml", lambda: bomb(8, 8 * MiB)), "refuse",
-         "inflated size", limits="document=1M"),
+         "inflated size", limits="document=1M", tags=("command",)),
     Case("zip ../ member names", _file("dotdot.rdml", lambda: zipped({"../../../tmp/rdml_data.xml": rdml(),
-                                                                        "../evil.xml": "<x/>"})), "read"),
+                                                                        "../evil.xml": "<x/>"})), "read",
+         reads=STANDARD),
     Case("zip damaged directory", _file("directory.rdml", _damaged_directory), "refuse"),
     Case("zip truncated", _file("truncated.rdml", lambda: zipped({"rdml_data.xml": rdml() * 5})[:300]), "refuse",
          "damaged zip archive"),
@@ -302,40 +428,45 @@ CASES = [
     Case("zip without members", _file("empty.rdml", lambda: zipped({})), "refuse", "no RDML document"),
     Case("zip member name not UTF-8", _file("badname.rdml", lambda: zipped({"rdml_\xe9.xml": rdml()}).replace(
         "\xe9".encode(), b"\xff\xfe")), "refuse", "damaged zip archive"),
-    Case("zip two documents, one run id", _file("two_docs.rdml", _two_documents), "read"),
+    Case("zip two documents, one run id", _file("two_docs.rdml", _two_documents), "read", reads=STANDARD, plates=2,
+         tags=("command",)),
     # XML documents
-    Case("XML UTF-8 byte-order mark", _file("bom8.xml", codecs.BOM_UTF8 + rdml().encode()), "read"),
+    Case("XML UTF-8 byte-order mark", _file("bom8.xml", codecs.BOM_UTF8 + rdml().encode()), "read", reads=STANDARD,
+         tags=("command",)),
     Case("XML UTF-16LE byte-order mark", _file("bom16.xml", codecs.BOM_UTF16_LE + rdml().encode("utf-16-le")),
-         "read"),
+         "read", reads=STANDARD),
     Case("XML UTF-16BE byte-order mark in a zip",
          _file("bom16be.rdml", lambda: zipped({"rdml_data.xml": codecs.BOM_UTF16_BE + rdml().encode("utf-16-be")})),
-         "read"),
-    Case("XML declared GBK", _file("gbk.xml", _gbk), "read"),
+         "read", reads=STANDARD),
+    Case("XML declared GBK", _file("gbk.xml", _gbk), "read", reads=STANDARD),
     Case("XML unknown encoding", _file("unknown.xml", rdml(declaration='<?xml version="1.0" encoding="x-qpcr"?>')),
          "refuse", "encoding 'x-qpcr'"),
-    Case("XML UTF-32 byte-order mark", _file("utf32.xml", codecs.BOM_UTF32_LE + rdml().encode("utf-32-le")), "read"),
+    Case("XML UTF-32 byte-order mark", _file("utf32.xml", codecs.BOM_UTF32_LE + rdml().encode("utf-32-le")), "read",
+         reads=STANDARD),
     Case("XML 64 MiB comment", _file("comment.xml", lambda: rdml(head="<!--" + "x" * (64 * MiB) + "-->")),
-         "refuse", "processing instruction longer"),
+         "refuse", "processing instruction longer", tags=("command",)),
     Case("XML 64 MiB attribute", _file("attribute.xml", lambda: rdml(head=f'<id a="{"x" * (64 * MiB)}"/>')),
          "refuse", "processing instruction longer"),
     Case("XML 64 MiB processing instruction", _file("pi.xml", lambda: rdml(head="<?pi " + "x" * (64 * MiB) + "?>")),
          "refuse", "processing instruction longer"),
     Case("XML 8 MiB text of a kept element",
-         _file("text.xml", lambda: rdml().replace("<type>unkn</type>", f"<description>{'x' * 8 * MiB}</description>"
-                                                  "<type>unkn</type>")), "refuse", "has a text longer"),
+         _file("text.xml", lambda: rdml().replace("<type>std</type>", f"<description>{'x' * 8 * MiB}</description>"
+                                                  "<type>std</type>", 1)), "refuse", "has a text longer"),
     Case("XML 64 MiB text of an ignored element", _file("ignored.xml", lambda: rdml(head=f"<id>{'x' * 64 * MiB}</id>")),
-         "read"),
-    Case("XML file of 1 GiB (sparse)", _sparse, "refuse", "the file"),
-    Case("XML billion laughs", _file("laughs.xml", _laughs), "refuse", "DOCTYPE"),
-    Case("XML external entity (a FIFO)", _entity_file, "refuse", "DOCTYPE"),
+         "read", reads=STANDARD),
+    Case("XML file of 1 GiB (sparse)", _sparse, "refuse", "the file", tags=("command",)),
+    Case("XML billion laughs", _file("laughs.xml", _laughs), "refuse", "DOCTYPE", tags=("command",)),
+    Case("XML external entity (a FIFO)", _entity_file, "refuse", "DOCTYPE", tags=("command",)),
     Case("XML external entity and DTD (a local port)", _entity_url, "refuse", "DOCTYPE"),
     Case("XML nesting 100,000 deep", _file("deep.xml", _nested(100_000)), "refuse", "deep"),
     Case("XML 200,000 reactions", _file("reacts.xml", lambda: rdml(
-        ['<react id="{0}"><sample id="s"/></react>'.format(i) for i in range(1, 200_001)])), "refuse", "react"),
+        ['<react id="{0}"><sample id="s1"/></react>'.format(i) for i in range(1, 200_001)])), "refuse", "react"),
     Case("XML not well-formed", _file("broken.xml", rdml()[:-20]), "refuse", "not well-formed"),
     Case("XML only a declaration", _file("decl.xml", '<?xml version="1.0"?>'), "refuse"),
     Case("XML root not rdml", _file("root.xml", "<html><body/></html>"), "refuse", "not <rdml>"),
-    Case("RDML readings 1e-305", _file("tiny.xml", rdml([react(1, fluor=["1e-305"] * 4)])), "refuse", "range"),
+    # RDML content
+    Case("RDML readings 1e-305", _file("tiny.xml", rdml([react(1, fluor=["1e-305"] * 4)])), "refuse", "range",
+         tags=("command",)),
     Case("RDML readings 1e305", _file("huge.xml", rdml([react(1, fluor=["1e305"] * 4)])), "refuse", "range"),
     Case("RDML reading NaN", _file("nan.xml", rdml([react(1, fluor=["1", "NaN", "2", "3"])])), "refuse", "finite"),
     Case("RDML reading -INF", _file("inf.xml", rdml([react(1, fluor=["1", "-INF", "2", "3"])])), "refuse", "finite"),
@@ -343,56 +474,94 @@ CASES = [
          "finite"),
     Case("RDML cycle NaN", _file("cycnan.xml", rdml([react(1, cycles=("1", "nan", "3", "4"))])), "refuse", "finite"),
     Case("RDML repeated cycle", _file("repeat.xml", rdml([react(1, cycles=(1, 2, 2, 3))])), "refuse", "two <adp>"),
-    Case("RDML shuffled cycles", _file("shuffled.xml", _shuffled), "read"),
-    Case("RDML descending cycles", _file("descending.xml", rdml([react(1, cycles=(4, 3, 2, 1))])), "read"),
+    Case("RDML shuffled cycles", _file("shuffled.xml", _shuffled), "read", reads=STANDARD, tags=("command",)),
+    Case("RDML descending cycles", _file("descending.xml", rdml([react(1, cycles=range(CYCLES, 0, -1)),
+                                                                 react(2, cycles=range(CYCLES, 0, -1), sample="s2")])),
+         "read", reads=STANDARD),
+    Case("RDML cycles 0 to 39", _file("zero.xml", rdml([react(1, cycles=range(CYCLES)),
+                                                        react(2, cycles=range(CYCLES), sample="s2")])),
+         "read", reads=STANDARD, shift=-1.0, tags=("command",)),
     Case("RDML two runs with one id", _file("runs.xml", rdml(runs=[("e1", "r", [react(1)]), ("e2", "r", [react(1)])])),
-         "read"),
+         "read", plates=2, refusals=dict(standard=TWO_DISTINCT), tags=("command",)),
+    Case("RDML one quantity infinite", _file("qinf.xml", rdml(samples=SAMPLES.replace(">1000<", ">INF<"))), "read",
+         refusals=dict(standard=TWO_DISTINCT)),
+    Case("RDML equal quantities", _file("qsame.xml", rdml(samples=SAMPLES.replace(">100<", ">1000<"))), "read",
+         refusals=dict(standard=TWO_DISTINCT), tags=("command",)),
+    Case("RDML target and reference gene", _file("reference.xml", _reference_genes), "read",
+         reads=("amplify", "quantify"), tags=("command",)),
+    Case("RDML melt", _file("melt.xml", rdml([react(1, tag="mdp", axis="tmp"), react(2, tag="mdp", axis="tmp")])),
+         "read", holds="melting", tags=("command",)),
+    Case("RDML melt, shuffled temperatures",
+         _file("meltshuffled.xml", rdml([react(1, cycles=shuffled(TEMPERATURES), tag="mdp", axis="tmp")])),
+         "read", holds="melting"),
     Case("RDML number of 5,000 digits", _file("digits.xml", rdml([react(1, fluor=["9" * 5000] * 4)])), "refuse"),
     Case("RDML suffix, CSV inside", _file("csv.rdml", sample_csv()), "refuse", "not an RDML file"),
     # CSV
-    Case("CSV valid", _file("valid.csv", sample_csv()), "read"),
+    Case("CSV valid", _file("valid.csv", sample_csv()), "read", tags=("command",)),
     Case("CSV field over 131,072 characters",
-         _file("field.csv", lambda: sample_csv() + '"' + "1" * 200_000 + '",1,1\n'), "refuse", "field longer"),
+         _file("field.csv", lambda: sample_csv() + '"' + "1" * 200_000 + '",1,1\n'), "refuse", "field longer",
+         tags=("command",)),
     Case("CSV line over 4 MiB", _file("line.csv", lambda: "Cycle," + ",".join(["A"] * (3 * MiB))), "refuse", "line 1"),
-    Case("CSV NUL bytes", _file("nul.csv", sample_csv() + "5,\0,1\n"), "refuse", "not a number"),
-    Case("CSV ragged rows", _file("ragged.csv", sample_csv() + "5,1\n"), "refuse", "fields where the header"),
-    Case("CSV text in a reading", _file("text.csv", sample_csv() + "5,x,1\n"), "refuse", "not a number"),
-    Case("CSV NaN reading", _file("nan.csv", sample_csv() + "5,nan,1\n"), "refuse", "finite"),
-    Case("CSV inf reading", _file("inf.csv", sample_csv() + "5,1,-inf\n"), "refuse", "finite"),
+    Case("CSV NUL bytes", _file("nul.csv", sample_csv() + "41,\0,1\n"), "refuse", "not a number"),
+    Case("CSV ragged rows", _file("ragged.csv", sample_csv() + "41,1\n"), "refuse", "fields where the header"),
+    Case("CSV text in a reading", _file("text.csv", sample_csv() + "41,x,1\n"), "refuse", "not a number"),
+    Case("CSV NaN reading", _file("nan.csv", sample_csv() + "41,nan,1\n"), "refuse", "finite"),
+    Case("CSV inf reading", _file("inf.csv", sample_csv() + "41,1,-inf\n"), "refuse", "finite"),
     Case("CSV readings 1e-305", _file("tiny.csv", sample_csv(((1, 1e-305, 1e-305), (2, 2e-305, 1e-305),
                                                                (3, 3e-305, 1e-305)))), "refuse", "range"),
-    Case("CSV readings 1e305", _file("huge.csv", sample_csv() + "5,1e305,1\n"), "refuse", "range"),
-    Case("CSV repeated cycle", _file("repeat.csv", sample_csv() + "4,1,1\n"), "refuse", "repeats a cycle"),
-    Case("CSV shuffled cycles", _file("shuffled.csv", sample_csv(((3, 30, 3), (1, 10, 1), (4, 40, 4), (2, 20, 2)))),
-         "read"),
-    Case("CSV descending cycles", _file("descending.csv", sample_csv(((4, 4, 4), (3, 3, 3), (2, 2, 2), (1, 1, 1)))),
-         "read"),
-    Case("CSV cycles 101 to 140", _file("offset.csv", sample_csv([(c, c, c) for c in range(101, 141)])), "read"),
+    Case("CSV readings 1e305", _file("huge.csv", sample_csv() + "41,1e305,1\n"), "refuse", "range"),
+    Case("CSV repeated cycle", _file("repeat.csv", sample_csv() + "4,1,1\n"), "refuse", "repeats a cycle",
+         tags=("command",)),
+    Case("CSV shuffled cycles", _file("shuffled.csv", sample_csv(cycles=shuffled(range(1, CYCLES + 1)))), "read",
+         tags=("command",)),
+    Case("CSV descending cycles", _file("descending.csv", sample_csv(cycles=range(CYCLES, 0, -1))), "read",
+         tags=("command",)),
+    Case("CSV cycles 101 to 140", _file("offset.csv", sample_csv(cycles=range(101, 101 + CYCLES))), "read",
+         shift=100.0, tags=("command",)),
+    Case("CSV of 5 cycles", _file("five.csv", sample_csv(cycles=range(1, 6))), "read", reads=(),
+         refusals=dict(amplify="needs at least 10"), tags=("command",)),
     Case("CSV empty", _file("empty.csv", b""), "refuse", "header row"),
     Case("CSV header only", _file("header.csv", "Cycle,A1\n"), "refuse", "header row"),
     Case("CSV UTF-16 with tabs", _file("utf16.csv", codecs.BOM_UTF16_LE + sample_csv().replace(",", "\t").encode(
         "utf-16-le")), "read"),
-    Case("CSV Latin-1 header", _file("latin1.csv", sample_csv(((60, 1, 2), (60.5, 1, 2), (61, 1, 2), (61.5, 1, 2)),
-                                                              header="Temp (\xb0C),A1,A2").encode("latin-1")), "read"),
+    Case("CSV Latin-1 header", _file("latin1.csv", melt_csv(header="Temp (\xb0C),A1,A2").encode("latin-1")), "read",
+         holds="melting"),
     Case("CSV binary junk", _file("junk.csv", bytes(range(256)) * 64), "refuse"),
     Case("CSV 300,000 columns", _file("columns.csv", lambda: "Cycle," + ",".join(f"W{i}" for i in range(300_000))
                                       + "\n"), "refuse", "columns"),
     Case("CSV not a plate", _file("norris.csv", "y,x\n0.1,0.2\n338.8,337.4\n118.1,118.2\n888.0,884.6\n"), "refuse",
-         "not a plate"),
+         "not a plate", tags=("command",)),
     Case("CSV past the readings limit", _file("readings.csv", lambda: sample_csv([(c, c, c) for c in range(1, 5001)])),
-         "refuse", "readings", limits="readings=10000"),
+         "refuse", "readings", limits="readings=10000", tags=("command",)),
+    # melts
+    Case("CSV melt", _file("melt.csv", melt_csv()), "read", holds="melting", tags=("command",)),
+    Case("CSV melt, shuffled temperatures", _file("meltshuffled.csv", melt_csv(shuffled(TEMPERATURES))), "read",
+         holds="melting", tags=("command",)),
+    Case("CSV melt, falling ramp", _file("meltfalling.csv", melt_csv(TEMPERATURES[::-1])), "read", holds="melting",
+         tags=("command",)),
+    Case("CSV melt, uneven steps", _file("melteven.csv", melt_csv(_uneven())), "read", holds="melting"),
+    Case("CSV melt, every temperature twice", _file("melttwice.csv", melt_csv(sorted(TEMPERATURES * 2))), "read",
+         holds="melting"),
+    Case("CSV melt without a peak", _file("meltnone.csv", sample_csv(_no_peak(TEMPERATURES), "Temperature,A1,A2")),
+         "read", holds="melting", tm=math.nan, tags=("command",)),
+    Case("CSV melt of 3 readings", _file("meltshort.csv", melt_csv(TEMPERATURES[30:33])), "read", holds="melting",
+         reads=(), refusals=dict(melt="could not be analysed"), tags=("command",)),
+    Case("CSV melt of 300,000 readings", _file("meltlong.csv", lambda: melt_csv([60.0 + 1e-4 * k
+                                                                                for k in range(300_000)])),
+         "read", holds="melting", reads=(), refusals=dict(melt="at most 20000"), tags=("command",)),
     # what is not a regular file
-    Case("a FIFO", _fifo, "refuse", "FIFO"),
-    Case("/dev/zero", lambda d, c: "/dev/zero", "refuse", "character device"),
+    Case("a FIFO", _fifo, "refuse", "FIFO", tags=("command",)),
+    Case("/dev/zero", lambda d, c: "/dev/zero", "refuse", "character device", tags=("command",)),
     Case("a symbolic link to /dev/zero", _symlink_zero, "refuse", "character device"),
     Case("a directory", lambda d, c: str(d), "refuse", "directory"),
     Case("a socket", _socket_file, "refuse", "socket"),
     Case("a missing file", lambda d, c: str(Path(d) / "missing.rdml"), "refuse", "No such file"),
     Case("standard input from /dev/zero", lambda d, c: "-", "refuse", "standard input",
-         stdin=lambda d: "/dev/zero"),
-    Case("standard input, a CSV through a pipe", lambda d, c: "-", "read", stdin=lambda d: sample_csv().encode()),
+         stdin=lambda d: "/dev/zero", tags=("command",)),
+    Case("standard input, a CSV through a pipe", lambda d, c: "-", "read", stdin=lambda d: sample_csv().encode(),
+         tags=("command",)),
     Case("standard input, an RDML zip through a pipe", lambda d, c: "-", "read",
-         stdin=lambda d: zipped({"rdml_data.xml": rdml()})),
+         stdin=lambda d: zipped({"rdml_data.xml": rdml()}), reads=STANDARD, tags=("command",)),
 ]
 
 
@@ -502,16 +671,159 @@ def read_case(case, prepared, **options):
     return run([sys.executable, "-c", READER, str(ROOT), path, case.limits], stdin=stdin, **options)
 
 
-def command_case(case, prepared, subcommand, **options):
-    """Run ``python3 -m quelmar SUBCOMMAND FILE`` on one prepared case in a fresh process."""
+# -- the command ---------------------------------------------------------------------------
+
+#: The options each subcommand needs besides the file (``--out`` is added for those with a check below).
+SUBCOMMANDS = {"amplify": [], "melt": [], "standard": [], "quantify": ["--calibrator", "u1"]}
+#: The data each reads; a subcommand not named here (one added later) is held only to refusing
+#: what every reader refuses, in one line naming the file, and to never failing otherwise.
+NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification", "melt": "melting"}
+#: How far a melting temperature may lie from the crafted one.
+TM_TOLERANCE = 0.005
+#: Relative difference allowed between a result and the same arithmetic done here.
+SAME = 1e-9
+
+
+def command_case(case, prepared, subcommand, out=None, **options):
+    """Run ``python3 -m quelmar SUBCOMMAND FILE`` on one prepared case in a fresh process, its
+    table written to ``out`` when given."""
     path, stdin = prepared
-    env_limits = ["env", f"QUELMAR_LIMITS={case.limits}"] if case.limits else []
-    return run([*env_limits, sys.executable, "-m", "quelmar", subcommand, path, "--quiet"], stdin=stdin, cwd=ROOT,
-               **options)
+    argv = [sys.executable, "-m", "quelmar", subcommand, path, "--quiet", *SUBCOMMANDS.get(subcommand, ())]
+    argv += ["--limits", case.limits] if case.limits else []
+    argv += ["--out", str(out)] if out else []
+    return run(argv, stdin=stdin, cwd=ROOT, **options)
+
+
+def expectation(case, subcommand):
+    """("read", "refuse" or "either", and the text a refusal must hold) for a subcommand on a case."""
+    if case.expect != "read":
+        return case.expect, case.message
+    if subcommand in case.readers:
+        return "read", ""
+    if subcommand not in NEEDS:
+        return "either", ""
+    need = NEEDS[subcommand]
+    return "refuse", case.refusals.get(subcommand, "" if need == case.holds else f"not {need} data")
+
+
+def command_verdict(case, subcommand, outcome, path, out=None):
+    """None when the command's run is a clean refusal or a correct read, else why not."""
+    if outcome.kind in ("traceback", "signal", "hang"):
+        return outcome.kind
+    expect, message = expectation(case, subcommand)
+    if expect == "refuse" and outcome.kind != "refused":
+        return "read a file that must be refused"
+    if expect == "read" and outcome.kind != "read":
+        return "refused a file that must be read"
+    if outcome.kind == "refused":
+        lines = outcome.err.splitlines()
+        name = "<stdin>" if path == "-" else path
+        if outcome.out or len(lines) != 1 or not lines[0].startswith(f"quelmar: {name}: "):
+            return "the refusal is not one line naming the file"
+        if message and message not in lines[0]:
+            return f"refused without {message!r}"
+        if out is not None and os.path.exists(out):
+            return "a refused run left its output behind"
+        return None
+    if out is None or subcommand not in CHECKS:
+        return None
+    try:
+        document = strict_json(out)
+    except ValueError as e:
+        return f"the JSON output is not strict JSON ({e})"
+    return CHECKS[subcommand](case, document)
+
+
+def strict_json(path):
+    def refuse(token):
+        raise ValueError(f"{token} is not JSON")
+    with open(path, encoding="utf-8") as f:
+        return json.loads(f.read(), parse_constant=refuse)
+
+
+_REFERENCE = {}
+
+
+def reference_ct(midpoints):
+    """The linear Ct of a plate of crafted curves with cycles 1 to 40, as the library gives it."""
+    if midpoints not in _REFERENCE:
+        sys.path.insert(0, str(ROOT))
+        import numpy as np
+        from quelmar.analysis import analyze_amplification
+        from quelmar.units import plate_scale
+        curves = np.array([amplification(m) for m in midpoints])
+        _REFERENCE[midpoints] = analyze_amplification(curves * plate_scale(curves)).ct_linear.tolist()
+    return _REFERENCE[midpoints]
+
+
+def _close(got, want):
+    if got is None or want is None or not math.isfinite(want):
+        return got is None and (want is None or not math.isfinite(want))
+    return abs(got - want) <= SAME * max(1.0, abs(want))
+
+
+def _plates(rows):
+    plates = {}
+    for row in rows:
+        plates.setdefault((row["run"], row["target"]), []).append(row)
+    return plates
+
+
+def _plate_ct(rows):
+    """Each row's well -> the Ct its crafted curve gives on the plate of these rows."""
+    ct = reference_ct(tuple(MIDPOINTS.get(r["well"], MIDPOINTS["A1"]) for r in rows))
+    return {r["well"]: c for r, c in zip(rows, ct)}
+
+
+def check_amplify(case, document):
+    plates = _plates(document["wells"])
+    if case.plates and len(plates) != case.plates:
+        return f"{len(plates)} plates where the file has {case.plates}"
+    for rows in plates.values():
+        expected = _plate_ct(rows)
+        for row in rows:
+            want = expected[row["well"]] + case.shift
+            if not _close(row["ct_linear"], want):
+                return f"well {row['well']}: Ct {row['ct_linear']} where the curve gives {want}"
+    return None
+
+
+def check_melt(case, document):
+    for row in document["wells"]:
+        if math.isnan(case.tm):
+            if row["tm"] is not None or "no-peak" not in row["flags"]:
+                return f"well {row['well']}: Tm {row['tm']}, flags {row['flags']}, where it has no peak"
+        elif row["tm"] is None or abs(row["tm"] - case.tm) > TM_TOLERANCE:
+            return f"well {row['well']}: Tm {row['tm']} where the melt is at {case.tm:.2f}"
+    return None
+
+
+def check_standard(case, document):
+    for fit in document["fits"]:
+        rows = [w for w in document["wells"] if (w["run"], w["target"]) == (fit["run"], fit["target"])]
+        ct = _plate_ct(rows)
+        want = (ct["A2"] - ct["A1"]) / (math.log10(QUANTITIES["s2"]) - math.log10(QUANTITIES["s1"]))
+        if not abs(fit["slope"] - want) <= SAME * abs(want):
+            return f"{fit['target']}: slope {fit['slope']} where the Ct give {want}"
+    return None
+
+
+def check_quantify(case, document):
+    row = next((r for r in document["quantities"] if (r["sample"], r["target"]) == ("u2", "T")), None)
+    if row is None:
+        return "no relative quantity of u2 and T"
+    target, reference = (_plate_ct([dict(well=w) for w in wells]) for wells in (("A1", "A2"), ("A3", "A4")))
+    want = 2.0 ** -((target["A2"] - reference["A4"]) - (target["A1"] - reference["A3"]))
+    if not _close(row["rq"], want):
+        return f"RQ {row['rq']} where the Ct give {want}"
+    return None
+
+
+CHECKS = {"amplify": check_amplify, "melt": check_melt, "standard": check_standard, "quantify": check_quantify}
 
 
 def verdict(case, outcome):
-    """None when the outcome is what the case allows, else why not."""
+    """None when the readers' outcome is what the case allows, else why not."""
     if outcome.kind in ("traceback", "signal", "hang"):
         return outcome.kind
     if case.expect == "refuse" and outcome.kind != "refused":
@@ -520,52 +832,77 @@ def verdict(case, outcome):
         return "refused a file that must be read"
     if outcome.kind == "refused" and case.message and case.message not in outcome.out + outcome.err:
         return f"refused without {case.message!r}"
+    if outcome.kind == "read" and case.expect == "read" and outcome.out.split("\n")[0] not in (case.holds, "both"):
+        return f"read as {outcome.out.split(chr(10))[0]!r} data, not {case.holds}"
     return None
 
 
 def _summary(title, results):
-    kinds = [o.kind for _, o in results]
-    peak = max((o.peak for _, o in results), default=0)
+    kinds = [o.kind for _, o, _ in results]
+    clean = [o.kind for _, o, why in results if why is None]
+    peak = max((o.peak for _, o, _ in results), default=0)
     slowest = max(results, key=lambda r: r[1].seconds)
-    print(f"{title}: {len(results)} inputs tried, {kinds.count('refused')} clean refusals, {kinds.count('read')} read, "
-          f"{kinds.count('traceback')} tracebacks, {kinds.count('hang')} hangs, {kinds.count('signal')} signals; "
+    print(f"{title}: {len(results)} inputs tried, {clean.count('refused')} clean refusals, {clean.count('read')} "
+          f"correct reads, {kinds.count('traceback')} tracebacks, {kinds.count('hang')} hangs, "
+          f"{kinds.count('signal')} signals, {sum(why is not None for _, _, why in results)} not clean; "
           f"peak memory {peak / 1024:.0f} MiB; slowest {slowest[1].seconds:.1f} s ({slowest[0].name})")
+
+
+def _subcommands(text):
+    if text:
+        return [s.strip() for s in text.split(",") if s.strip()]
+    sys.path.insert(0, str(ROOT))
+    from quelmar.cli import commands
+    return list(commands())
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("--command", action="store_true", help="also run quelmar amplify and melt on every input")
+    p.add_argument("--command", action="store_true", help="also run the subcommands of quelmar on every input")
+    p.add_argument("--subcommands", metavar="A,B", help="with --command: these (default: every one of quelmar)")
     p.add_argument("--memory", type=int, default=MEMORY >> 20, help="address-space cap in MiB (default 1024)")
     p.add_argument("--timeout", type=float, default=TIMEOUT, help="seconds per run (default 60)")
+    p.add_argument("--workers", type=int, default=2, help="runs at a time (default 2)")
     p.add_argument("--keep", metavar="DIR", help="make the inputs in DIR and keep them")
     p.add_argument("--verbose", "-v", action="store_true", help="one line per run: outcome, seconds, MiB, message")
     args = p.parse_args(argv)
     options = dict(memory=args.memory << 20, timeout=args.timeout)
     directory = args.keep or tempfile.mkdtemp(prefix="quelmar-hostile-")
     os.makedirs(directory, exist_ok=True)
+    outputs = tempfile.mkdtemp(prefix="quelmar-hostile-out-")
     context, failures, tables = {}, [], []
     try:
         prepared = [prepare(case, directory, context) for case in CASES]
-        runs = [("readers", lambda c, p: read_case(c, p, **options))]
+
+        def reader(k):
+            outcome = read_case(CASES[k], prepared[k], **options)
+            return outcome, verdict(CASES[k], outcome)
+
+        def subcommand(name):
+            def one(k):
+                out = os.path.join(outputs, f"{k}-{name}.json") if name in CHECKS else None
+                outcome = command_case(CASES[k], prepared[k], name, out, **options)
+                why = command_verdict(CASES[k], name, outcome, prepared[k][0], out)
+                if out and os.path.exists(out):
+                    os.unlink(out)
+                return outcome, why
+            return one
+        runs = [("readers", reader)]
         if args.command:
-            runs += [(f"quelmar {s}", lambda c, p, s=s: command_case(c, p, s, **options)) for s in ("amplify", "melt")]
-        for title, runner in runs:
-            results = []
-            for case, made in zip(CASES, prepared):
-                outcome = runner(case, made)
-                results.append((case, outcome))
-                if args.verbose:
-                    last = (outcome.err.strip() or outcome.out.strip()).splitlines()[-1:] or [""]
-                    print(f"{title:>15} | {case.name:<45} | {outcome.kind:<9} {outcome.seconds:5.1f} s "
-                          f"{outcome.peak / 1024:5.0f} MiB | {last[0][:150]}", flush=True)
-            tables.append((title, results))
-            strict = title == "readers"
-            for case, outcome in results:
-                why = verdict(case, outcome) if strict else (
-                    outcome.kind if outcome.kind in ("traceback", "signal", "hang") else None)
-                if why:
-                    last = (outcome.err.strip().splitlines() or outcome.out.strip().splitlines() or [""])[-1]
-                    failures.append(f"{title}: {case.name}: {why}: {last[:200]}")
+            runs += [(f"quelmar {s}", subcommand(s)) for s in _subcommands(args.subcommands)]
+        with ThreadPoolExecutor(max(1, args.workers)) as pool:
+            for title, runner in runs:
+                results = []
+                for case, (outcome, why) in zip(CASES, pool.map(runner, range(len(CASES)))):
+                    results.append((case, outcome, why))
+                    if args.verbose:
+                        last = (outcome.err.strip() or outcome.out.strip()).splitlines()[-1:] or [""]
+                        print(f"{title:>16} | {case.name:<45} | {outcome.kind:<9} {outcome.seconds:5.1f} s "
+                              f"{outcome.peak / 1024:5.0f} MiB | {last[0][:150]}", flush=True)
+                    if why:
+                        last = (outcome.err.strip().splitlines() or outcome.out.strip().splitlines() or [""])[-1]
+                        failures.append(f"{title}: {case.name}: {why}: {last[:200]}")
+                tables.append((title, results))
         for title, results in tables:
             _summary(title, results)
         made = connections(context)
@@ -578,6 +915,7 @@ def main(argv=None):
             s.close()
         if not args.keep:
             shutil.rmtree(directory, ignore_errors=True)
+        shutil.rmtree(outputs, ignore_errors=True)
     return 1 if failures else 0
 
 

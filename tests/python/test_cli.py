@@ -3,6 +3,7 @@ its plots, and under hostile use: one line with exit status 2 for every bad
 input, nothing written by a failed run, no input overwritten, strict JSON,
 Ct in the file's own cycle numbers."""
 import csv
+import io
 import json
 import os
 import subprocess
@@ -143,6 +144,11 @@ def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path, capsys)
     (["melt", str(DATA / "dyemelt.csv"), "--max-fwhm", "0"], "--max-fwhm must be a width in degrees above 0.3"),
     (["melt", str(DATA / "dyemelt.csv"), "--range", "90:70"], "--range must be LO:HI with LO below HI"),
     (["melt", str(DATA / "dyemelt.csv"), "--range", "a:b"], "--range 'a:b': expected LO:HI"),
+    (["melt", str(DATA / "dyemelt.csv"), "--range", "1e308:"], "--range must lie within -1e+06 to 1e+06 degrees"),
+    (["amplify", STEPONE, "--scale", "1e-320"], "--scale must lie between 1e-300 and 1e+300, not 9.99989e-321"),
+    (["amplify", STEPONE, "--scale", "1e200"], "RNase P: at scale 1e+200 the readings reach 2.84e+200; the analysis "
+                                               "takes readings up to 1e+100"),
+    (["amplify", STEPONE, "--scale", "1e99", "--threshold", "1e300"], "--threshold 1e+300 overflows at scale 1e+99"),
     (["standard", str(DATA / "rdml" / "lc96_bACTXY.rdml")], "no wells with a quantity and a Ct"),
     (["standard", STEPONE, "--quantity", "STD=inf"], "expected NAME=Q with a positive quantity"),
     (["quantify", STEPONE, "--calibrator", "pop1_RNase P"], "no reference gene"),
@@ -311,3 +317,74 @@ def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monk
 def test_readings_the_analysis_cannot_take(tmp_path, capsys, column, problem):
     plate = write_plate(tmp_path / "plate.csv", {"A1": column})
     _fails(["amplify", plate, "-q"], capsys, problem)
+
+
+# -- limits, standard input and what the readers noticed -----------------------------
+
+def _stdin(monkeypatch, data):
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(data)))
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_limits_reach_every_reader_and_worker(tmp_path, capsys, monkeypatch, jobs):
+    plate = write_plate(tmp_path / "plate.csv", {"A1": richards(20)})
+    _fails(["amplify", plate, STEPONE, "--limits", "file=4K", "--jobs", jobs, "-q"], capsys,
+           f"{STEPONE}: the file (8.54 KiB) is over the limit of 4 KiB")
+    monkeypatch.setenv("QUELMAR_LIMITS", "file=4K")
+    _fails(["amplify", plate, STEPONE, "--jobs", jobs, "-q"], capsys, "over the limit of 4 KiB")
+    assert main(["amplify", plate, STEPONE, "--limits", "file=1M", "--jobs", jobs, "-q"]) == 0  # the option wins
+
+
+@pytest.mark.parametrize("setting, problem", [
+    (["--limits", "files=1M"], "--limits: limit 'files=1M': expected NAME=SIZE with NAME one of file, document"),
+    (["--limits", "file=0"], "--limits: limit file: '0' is not a positive size"),
+    ({"QUELMAR_LIMITS": "depth=deep"}, "QUELMAR_LIMITS: limit depth: 'deep' is not a positive size"),
+])
+def test_bad_limits_are_one_line_before_any_file_is_read(capsys, monkeypatch, setting, problem):
+    for name, value in (setting.items() if isinstance(setting, dict) else ()):
+        monkeypatch.setenv(name, value)
+    _fails(["amplify", "missing.csv", "-q"] + (setting if isinstance(setting, list) else []), capsys, problem)
+
+
+def test_standard_input_is_read_once_in_this_process(tmp_path, capsys, monkeypatch):
+    _stdin(monkeypatch, open(STEPONE, "rb").read())
+    out = tmp_path / "ct.json"
+    assert main(["amplify", STEPONE, "-", "--jobs", "2", "--out", str(out), "-q"]) == 0
+    document = _strict(out)
+    assert document["files"] == [STEPONE, "<stdin>"] and len(document["wells"]) == 48
+    assert [w["ct_linear"] for w in document["wells"][:24]] == [w["ct_linear"] for w in document["wells"][24:]]
+    for args in (["-", "-"], ["-", "--samples", "-"]):
+        _fails(["amplify", *args, "-q"], capsys, "- (standard input) is named 2 times; it can be read only once")
+
+
+def test_a_refusal_of_standard_input_names_it_once(capsys, monkeypatch):
+    _stdin(monkeypatch, b"Cycle,A1\n1,2\n2,x\n")
+    err = _fails(["amplify", "-", "-q"], capsys, "quelmar: <stdin>: line 3, column 'A1': 'x' is not a number")
+    assert err.count("<stdin>") == 1 and " -: " not in err
+    _stdin(monkeypatch, open(STEPONE, "rb").read())
+    _fails(["melt", "-", "-q"], capsys, "quelmar: <stdin>: holds amplification data of 24 wells")
+
+
+@pytest.mark.parametrize("sheet", ["/dev/zero", "fifo"])
+def test_a_sample_sheet_is_read_like_a_plate(tmp_path, capsys, sheet):
+    if sheet == "fifo":
+        sheet = str(tmp_path / "sheet.csv")
+        os.mkfifo(sheet)  # opened for reading, it would wait for a writer forever
+    _fails(["amplify", STEPONE, "--samples", sheet, "-q"], capsys, f"{sheet}: is a")
+
+
+def test_notes_and_plate_geometry_in_the_outputs(tmp_path, capsys):
+    order = np.random.default_rng(1).permutation(40)
+    shuffled = write_plate(tmp_path / "shuffled.csv", {"A1": richards(20)[order]}, CYCLES[order])
+    assert main(["amplify", STEPONE, shuffled, "-q"]) == 0
+    text = capsys.readouterr().out
+    assert "RNase P: 24 wells, scale 10000, threshold 0.08803; 6 x 8 plate\n" in text
+    assert ("note: shuffled.csv: the rows were sorted by column 'Cycle': the file lists them out of cycle "
+            "order\n") in text
+    out = tmp_path / "ct.json"
+    assert main(["amplify", STEPONE, shuffled, "--out", str(out), "-q"]) == 0
+    inputs = _strict(out)["inputs"]
+    assert inputs[0] == {"file": STEPONE, "notes": [], "geometry": {"Run001": {
+        "rows": 6, "columns": 8, "how": "the reaction ids (A1 to C8): the smallest standard plate holding them"}}}
+    assert inputs[1]["geometry"] == {} and "sorted by column 'Cycle'" in inputs[1]["notes"][0]
+

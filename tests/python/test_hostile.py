@@ -1,7 +1,8 @@
-"""The readers on hostile input, each file in a fresh process under a 1 GiB
-address-space cap and a time limit: a clean ReaderError or a correct result,
-never a traceback, a hang, a signal or a fetched entity. The inputs are made
-by hostile_corpus.py at test time."""
+"""The readers and the command on hostile input, each file in a fresh process
+under a 1 GiB address-space cap and a time limit: a clean refusal (one line
+naming the file, no output left behind) or the result the input was made to
+give, never a traceback, a hang, a signal or a fetched entity. The inputs are
+made by hostile_corpus.py at test time."""
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -9,18 +10,41 @@ import pytest
 import hostile_corpus as hc
 
 WORKERS = 2
+#: The command runs on the inputs tagged for it: amplify and melt on each, the other
+#: subcommands where the input is made for them.
+COMMAND_RUNS = [(c, s) for c in hc.CASES if "command" in c.tags for s in hc.SUBCOMMANDS
+                if s in ("amplify", "melt") or s in c.readers]
 
 
 @pytest.fixture(scope="module")
-def outcomes(tmp_path_factory):
+def corpus(tmp_path_factory):
     directory = tmp_path_factory.mktemp("hostile")
     context = {}
-    prepared = [hc.prepare(case, directory, context) for case in hc.CASES]
-    with ThreadPoolExecutor(WORKERS) as pool:
-        results = list(pool.map(lambda cp: hc.read_case(*cp), zip(hc.CASES, prepared)))
-    yield {c.name: (p[0], o) for c, p, o in zip(hc.CASES, prepared, results)}, context
+    prepared = {c.name: hc.prepare(c, directory, context) for c in hc.CASES}
+    yield directory, prepared, context
     for s in context.get("keep", []) + ([context["server"]] if "server" in context else []):
         s.close()
+
+
+@pytest.fixture(scope="module")
+def outcomes(corpus):
+    _, prepared, context = corpus
+    with ThreadPoolExecutor(WORKERS) as pool:
+        results = list(pool.map(lambda c: hc.read_case(c, prepared[c.name]), hc.CASES))
+    return {c.name: (prepared[c.name][0], o) for c, o in zip(hc.CASES, results)}, context
+
+
+@pytest.fixture(scope="module")
+def command_outcomes(corpus, tmp_path_factory):
+    _, prepared, _ = corpus
+    outputs = tmp_path_factory.mktemp("outputs")
+
+    def one(run):
+        (case, subcommand), out = run, outputs / f"{hc.CASES.index(run[0])}-{run[1]}.json"
+        outcome = hc.command_case(case, prepared[case.name], subcommand, out)
+        return outcome, hc.command_verdict(case, subcommand, outcome, prepared[case.name][0], out)
+    with ThreadPoolExecutor(WORKERS) as pool:
+        return dict(zip([(c.name, s) for c, s in COMMAND_RUNS], pool.map(one, COMMAND_RUNS)))
 
 
 @pytest.mark.parametrize("case", hc.CASES, ids=[c.name for c in hc.CASES])
@@ -32,7 +56,13 @@ def test_crafted_input_is_refused_cleanly_or_read(outcomes, case):
         assert outcome.out.count("\n") == 1 and outcome.out.startswith("<stdin>: " if path == "-" else f"{path}: ")
 
 
-def test_no_external_entity_or_dtd_was_fetched(outcomes):
+@pytest.mark.parametrize("case, subcommand", COMMAND_RUNS, ids=[f"{s} {c.name}" for c, s in COMMAND_RUNS])
+def test_the_command_refuses_cleanly_or_gives_the_crafted_result(command_outcomes, case, subcommand):
+    outcome, problem = command_outcomes[case.name, subcommand]
+    assert problem is None, f"{problem}: {outcome.out[-500:]} {outcome.err[-2000:]}"
+
+
+def test_no_external_entity_or_dtd_was_fetched(outcomes, command_outcomes):
     assert hc.connections(outcomes[1]) == 0
 
 
@@ -41,8 +71,9 @@ def test_standard_input_is_read_whole_and_kind_told_from_its_content(outcomes):
     assert csv.out.split("\n")[:2] == ["amplification", "2"] and rdml.out.split("\n")[:2] == ["amplification", "2"]
 
 
-def test_memory_stays_bounded(outcomes):
-    assert max(o.peak for _, o in outcomes[0].values()) < 512 * 1024  # KiB; the cap is 1 GiB
+def test_memory_stays_bounded(outcomes, command_outcomes):
+    runs = [o for _, o in outcomes[0].values()] + [o for o, _ in command_outcomes.values()]
+    assert max(o.peak for o in runs) < 512 * 1024  # KiB; the cap is 1 GiB
 
 
 FUZZ = hc.Path(__file__).resolve().parent / "fuzz_readers.py"

@@ -157,8 +157,10 @@ def test_flat_traces_give_no_peak():
     rng = np.random.default_rng(7)
     traces = [2800.0 + 0.02 * (t - 60.0) ** 2 + rng.normal(0.0, 0.3, t.size) for _ in range(6)]
     traces.append(2800.0 - 3.0 * t + 2.0 * np.sin(t / 4.0))
+    traces += [2800.0 - 3.0 * t, np.full(t.size, 900.0)]  # a straight fall: the filters' ripple is no product
     melts = [analyze_well(t, f) for f in traces]
     assert judge(melts, ["ntc"] * len(melts)) == [("no-peak",)] * len(melts)
+    assert [m.problem for m in melts] == [""] * len(melts) and melts[-2].range == pytest.approx((36.0, 94.0))
 
 
 # -- flags ----------------------------------------------------------------------------------
