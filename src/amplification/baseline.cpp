@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <utility>
 
+#include "base/failures.h"
 #include "base/messages.h"
 #include "curves/curve_primitives.h"
 #include "fitting/linear_regression.h"
@@ -35,7 +35,7 @@ double largest(const Vector& v) { return v[argmax(v)]; }
 // like any other window outside the curve: a window never reads before it.
 std::size_t at(std::int64_t i) { return static_cast<std::size_t>(i); }
 
-[[noreturn]] void refuse_window() { throw std::out_of_range(msg::kSliceEndOutOfRange); }
+[[noreturn]] void refuse_window() { fail_out_of_range(msg::kSliceEndOutOfRange); }
 
 // The positions that steer the correction, read from the input y0.
 struct Landmarks {

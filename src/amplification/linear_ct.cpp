@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <stdexcept>
 
 #include "amplification/baseline.h"
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "base/messages.h"
 #include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
@@ -73,7 +73,7 @@ double crossing_ct(const Vector& curve, double threshold, double& ratio) {
 
 Vector linear_batch_ct(const Vector& data, WellRecord* wells, std::size_t record_count, double threshold,
                        std::size_t well_count, std::size_t cycle_count, Matrix& curves) {
-    if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
+    if (data.size() != checked_product(well_count, cycle_count)) fail_invalid_argument(msg::kPlateDataLength);
 
     Vector ct(record_count);
     curves.assign_fill(0.0, cycle_count, well_count);

@@ -1,11 +1,11 @@
 #include "amplification/threshold.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "amplification/baseline.h"
 #include "amplification/sigmoid.h"
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "base/messages.h"
 #include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
@@ -30,7 +30,7 @@ double fitted_curve_level(const LogisticParams& fit, std::size_t cycle_count, Ve
 
 double calc_threshold(WellRecord* records, std::size_t record_count, const Vector& data, std::size_t well_count,
                       std::size_t cycle_count) {
-    if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
+    if (data.size() != checked_product(well_count, cycle_count)) fail_invalid_argument(msg::kPlateDataLength);
 
     const Matrix plate = Matrix::from_column_major(data.data(), cycle_count, well_count);
     Vector levels(well_count);

@@ -2,13 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <utility>
 
-#include "curves/curve_primitives.h"
-#include "fitting/moving_average.h"
+#include "base/failures.h"
 #include "base/messages.h"
 #include "base/truncate.h"
+#include "curves/curve_primitives.h"
+#include "fitting/moving_average.h"
 #include "interpolation/cubic_spline.h"
 #include "interpolation/refine_grid.h"
 
@@ -23,7 +23,6 @@ constexpr int kStartSmoothHalfWindow = 30;
 // the three before the last three; shorter curves would be read outside.
 constexpr std::size_t kShortestFilteredCurve = 6;
 
-
 }  // namespace
 
 Vector melting_kernel() {
@@ -34,8 +33,8 @@ Vector melting_kernel() {
 void melting_derivative(const Vector& temperature, const Vector& fluorescence, Vector& grid,
                         Vector& derivative) {
     const Vector& t = temperature;
-    if (t.size() < 4) throw std::invalid_argument(msg::kMeltingTooFewTemperatures);
-    if (fluorescence.size() < kShortestFilteredCurve) throw std::invalid_argument(msg::kMeltingCurveTooShort);
+    if (t.size() < 4) fail_invalid_argument(msg::kMeltingTooFewTemperatures);
+    if (fluorescence.size() < kShortestFilteredCurve) fail_invalid_argument(msg::kMeltingCurveTooShort);
 
     const Vector kernel = melting_kernel();
     Vector filtered = fluorescence;
@@ -66,7 +65,7 @@ void correct_melting_start(const Vector& temperature, const Vector& curve, Vecto
     const double h = (temperature[3] - temperature[2]) / 10;
     const std::int64_t k = truncate_to_int32(5 / h);  // the points in five degrees
     const std::int64_t length = static_cast<std::int64_t>(curve.size());
-    if (k < 0 || length <= k) throw std::invalid_argument(msg::kMeltingCurveTooShort);
+    if (k < 0 || length <= k) fail_invalid_argument(msg::kMeltingCurveTooShort);
     const std::size_t count = static_cast<std::size_t>(k);
 
     double sum = 0.0;

@@ -1,8 +1,8 @@
 #include "solvers/normal_equations.h"
 
 #include <cstddef>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
@@ -36,7 +36,7 @@ void NormalEquations::solve(double damping, Vector& step) {
     // A singular matrix stays the n x 2n intermediate, which cannot multiply
     // the n elements of g. (A fit without parameters never comes here: its
     // gradient vanishes at the start.)
-    if (!augmented_.gauss_jordan()) throw std::invalid_argument(msg::kMatrixVectorShape);
+    if (!augmented_.gauss_jordan()) fail_invalid_argument(msg::kMatrixVectorShape);
     step.assign_fill(0.0, n);
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;

@@ -1,8 +1,8 @@
 #include "statistics/relative_quantity.h"
 
 #include <cmath>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 #include "statistics/t_table.h"
 
@@ -23,9 +23,9 @@ void error_bounds(double count, const RqSettings& options, double* result) {
     if (options.error_bar_type == 1) {
         // N truncates toward zero into 4 .. 97 exactly when it lies in [4, 98);
         // NaN never does.
-        if (!(count >= kFirstTableCount && count < kPastTableCount)) throw std::out_of_range(msg::kParameterError);
+        if (!(count >= kFirstTableCount && count < kPastTableCount)) fail_out_of_range(msg::kParameterError);
         if (options.confidence_index < 0 || options.confidence_index >= static_cast<std::int32_t>(kTTableLevels))
-            throw std::out_of_range(msg::kParameterError);
+            fail_out_of_range(msg::kParameterError);
         const std::size_t row = static_cast<std::size_t>(count) - static_cast<std::size_t>(kFirstTableCount);
         const double t = t_critical_table[row][options.confidence_index];
         if (exponent) {
@@ -45,7 +45,7 @@ void error_bounds(double count, const RqSettings& options, double* result) {
         }
         f = std::pow(result[kRqSd] + 1.0, k);  // the SD of quantities is a factor minus one
     } else {
-        throw std::invalid_argument(msg::kErrorBarType);
+        fail_invalid_argument(msg::kErrorBarType);
     }
 
     // A factor below 1 swaps the two products; a NaN leaves them unordered.
@@ -57,7 +57,7 @@ void error_bounds(double count, const RqSettings& options, double* result) {
 }
 
 void relative_quantity(const RqSettings& options, const Vector& summary, double calibrator, double* result) {
-    if (summary.size() < 4) throw std::invalid_argument(msg::kBadInput);
+    if (summary.size() < 4) fail_invalid_argument(msg::kBadInput);
     result[kRqValue] = summary[0];
     result[kRqSd] = summary[1];
     result[kRqSe] = summary[2];
