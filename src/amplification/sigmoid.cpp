@@ -8,7 +8,7 @@
 
 namespace quelmar {
 
-LogisticParams fit_sigmoid(const Vector& curve) {
+LogisticFitResult fit_sigmoid(const Vector& curve) {
     // The plateau from the maximum of the wider smoothing, the midpoint
     // halfway between its sharpest bend upwards and its sharpest bend
     // downwards, but not before cycle 11.

@@ -13,7 +13,7 @@ namespace quelmar {
 // Fits the logistic to one conditioned curve (at least nine readings, as the
 // baseline correction leaves them), starting from a wider smoothing than the
 // fit itself sees.
-LogisticParams fit_sigmoid(const Vector& curve);
+LogisticFitResult fit_sigmoid(const Vector& curve);
 
 // The model with params (A, x0, k) at every x; A is used as it is.
 Vector evaluate_sigmoid(const double* params, const Vector& x);

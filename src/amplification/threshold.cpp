@@ -10,6 +10,7 @@
 #include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
 #include "numeric/matrix.h"
+#include "solvers/fit_summary.h"
 
 namespace quelmar {
 namespace {
@@ -45,7 +46,9 @@ double calc_threshold(WellRecord* records, std::size_t record_count, const Vecto
         moving_average(curve, 3);
         correct_baseline(record, curve);
         weighted_kernel_filter(kernel, curve);
-        const LogisticParams fit = fit_sigmoid(curve);
+        const LogisticFitResult result = fit_sigmoid(curve);
+        require_result(result.summary);
+        const LogisticParams& fit = result.params;
         record.sigmoid_amplitude = fit.amplitude;
         record.sigmoid_midpoint = fit.midpoint;
         record.sigmoid_steepness = fit.steepness;

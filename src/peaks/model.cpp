@@ -52,7 +52,7 @@ void mgf_residual(const void* context, const Vector& params, Vector& out) {
     out -= curve.y;
 }
 
-void solve_peaks(const PeakCurve& curve, PeakSet& set) {
+FitSummary solve_peaks(const PeakCurve& curve, PeakSet& set) {
     const std::size_t n = peak_count(set);
     Vector p(3 * n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -60,12 +60,14 @@ void solve_peaks(const PeakCurve& curve, PeakSet& set) {
         p[3 * i + 1] = set.center[i];
         p[3 * i + 2] = set.sigma[i];
     }
-    lm_solve(mgf_residual, &curve, p);
+    const FitSummary summary = lm_solve(mgf_residual, &curve, p);
+    require_result(summary);
     for (std::size_t i = 0; i < n; ++i) {
         set.amplitude[i] = p[3 * i];
         set.center[i] = p[3 * i + 1];
         set.sigma[i] = p[3 * i + 2];
     }
+    return summary;
 }
 
 }  // namespace quelmar

@@ -26,6 +26,7 @@
 #include "csv_columns.h"
 #include "curves/curve_primitives.h"
 #include "gbk.h"
+#include "peaks/model.h"
 
 namespace {
 
@@ -43,7 +44,16 @@ std::vector<Case> cases;
 
 const std::vector<double>& output_of(const std::string& name, const std::string& key);
 
-// A value token: a number, v*n (n copies of v), @file:column[:count] (whole
+// Why a fit stopped, by name (see the summary outputs).
+const std::map<std::string, quelmar::FitStop> kStops = {
+    {"small-gradient", quelmar::FitStop::kSmallGradient}, {"small-step", quelmar::FitStop::kSmallStep},
+    {"small-residual", quelmar::FitStop::kSmallResidual}, {"no-descent", quelmar::FitStop::kNoDescent},
+    {"damping-limit", quelmar::FitStop::kDampingLimit},   {"iteration-limit", quelmar::FitStop::kIterationLimit},
+    {"singular", quelmar::FitStop::kSingularSystem}};
+
+V summary(const quelmar::FitSummary& s) { return {double(s.stop), double(s.iterations), s.initial_cost, s.final_cost}; }
+
+// A value token: a number, a reason a fit stopped, v*n (n copies of v), @file:column[:count] (whole
 // columns of a bundled CSV file) or $case.key (an output of an earlier case).
 void append(const std::string& token, V& values) {
     static std::map<std::string, std::vector<V>> files;
@@ -58,6 +68,8 @@ void append(const std::string& token, V& values) {
         const std::size_t dot = token.find('.');
         const V& v = output_of(token.substr(1, dot - 1), token.substr(dot + 1));
         values.insert(values.end(), v.begin(), v.end());
+    } else if (const auto stop = kStops.find(token); stop != kStops.end()) {
+        values.push_back(double(stop->second));
     } else {
         const std::size_t star = token.find('*');
         values.insert(values.end(), star == std::string::npos ? 1 : std::stoull(token.substr(star + 1)),
@@ -239,7 +251,11 @@ const std::map<std::string, void (*)(Call&)> kRunners = {
          if (!(c.intact["handle"] = h == marker)) alg_mgf_release(&h);
      }},
     {"alg_mgf_multi_gauss", [](Call& c) { c.ran(alg_mgf_multi_gauss(c.curve(), c.peaks(), c.block("values"), c.count("values"))); }},
-    {"alg_mgf_solve", [](Call& c) { c.ran(alg_mgf_solve(c.curve(), c.peaks(true))); }},
+    {"alg_mgf_solve", [](Call& c) {
+         c.ran(alg_mgf_solve(c.curve(), c.peaks(true)));
+         quelmar::PeakSet set{c.vec("a"), c.vec("b"), c.vec("c")};
+         if (c.code == ALG_OK) c.out["summary"] = summary(quelmar::solve_peaks({c.vec("x"), c.vec("y")}, set));
+     }},
     {"alg_mgf_local_max_value_id", [](Call& c) { c.ran(alg_mgf_local_max_value_id(c.curve(), c.peaks_out())); }},
     {"alg_mgf_local_max_value_id_origin", [](Call& c) {
          c.ran(alg_mgf_local_max_value_id_origin(c.in("x"), c.n("x"), c.in("y"), c.n("y"), c.peaks_out()));
@@ -288,8 +304,15 @@ const std::map<std::string, void (*)(Call&)> kRunners = {
                             double(r.no_growth)};
      }},
     {"fit_sigmoid", [](Call& c) {
-         const quelmar::LogisticParams p = quelmar::fit_sigmoid(c.vec("curve"));
-         c.out["params"] = {p.amplitude, p.midpoint, p.steepness};
+         const quelmar::LogisticFitResult fit = quelmar::fit_sigmoid(c.vec("curve"));
+         c.out["params"] = {fit.params.amplitude, fit.params.midpoint, fit.params.steepness};
+         c.out["summary"] = summary(fit.summary);
+     }},
+    {"fit_logistic", [](Call& c) {
+         const V& s = c.get("start");
+         const quelmar::LogisticFitResult fit = quelmar::fit_logistic(c.vec("curve"), {s.at(0), s.at(1), s.at(2)});
+         c.out["params"] = {fit.params.amplitude, fit.params.midpoint, fit.params.steepness};
+         c.out["summary"] = summary(fit.summary);
      }},
 };
 

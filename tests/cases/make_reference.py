@@ -60,7 +60,9 @@ print("""
 # the truth (heights 4 % high, centres 0.15 or 0.1 off, widths 7 % narrow).
 # The fit stops once a step is below 1e-6 of the parameters' norm, so that
 # is the scale its accuracy is measured on: each value to 1e-6 of the norm
-# over sqrt(3n), so that all of them together lie within 1e-6 of the norm.""")
+# over sqrt(3n), so that all of them together lie within 1e-6 of the norm.
+# It starts at the cost (half the sum of squared residuals) worked out here
+# and ends at a cost below 1e-8.""")
 x = [60.0 + 0.05 * k for k in range(701)]
 for a, b, c in [([8, 5], [77, 80.5], [1.1, 0.8]), ([4, 9, 2.5], [72, 84.5, 87], [0.7, 1.3, 0.6])]:
     n = len(b)
@@ -81,3 +83,6 @@ for a, b, c in [([8, 5], [77, 80.5], [1.1, 0.8]), ([4, 9, 2.5], [72, 84.5, 87], 
     print("c", " ".join(fmt(v * 0.93) for v in c))
     for key, truth in (("a", a), ("b", b), ("c", c)):
         print("=>", key, " ".join("%s~%s" % (fmt(v), fmt(tol)) for v in truth))
+    start = [(v * 1.04, w + (0.15 if i % 2 == 0 else -0.1), s * 0.93) for i, (v, w, s) in enumerate(zip(a, b, c))]
+    cost = 0.5 * sum((sum(p * math.exp(-(t - q) ** 2 / (2 * s * s)) for p, q, s in start) - v) ** 2 for t, v in zip(x, y))
+    print("=> summary small-step _ %s~%s 0~1e-8" % (fmt(cost), fmt(1e-12 * cost)))
