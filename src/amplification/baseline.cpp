@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <utility>
 
 #include "base/failures.h"
@@ -213,7 +214,7 @@ void hold_peak(Vector& w) {
 
 Vector amplification_kernel() {
     static constexpr double kWeights[] = {0.45, 0.25, 0.15, 0.1, 0.05};
-    return Vector::copy_of(kWeights, 5);
+    return Vector::copy_of(kWeights, std::size(kWeights));
 }
 
 void correct_baseline(WellRecord& record, Vector& curve) {
@@ -236,11 +237,6 @@ void correct_baseline(WellRecord& record, Vector& curve) {
     ramp_baseline(record, mark, w);
     hold_peak(w);
     curve = std::move(w);
-}
-
-void condition_curve(WellRecord& record, Vector& curve) {
-    correct_baseline(record, curve);
-    weighted_kernel_filter(amplification_kernel(), curve);
 }
 
 }  // namespace quelmar
