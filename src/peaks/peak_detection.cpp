@@ -11,13 +11,18 @@
 namespace quelmar {
 namespace {
 
-constexpr double kWindowScale = 1.3;
-constexpr double kReferenceFloor = 1e-08;
-constexpr double kReferenceReplacement = 0.6;
-constexpr double kCapRatio = 0.8;
-constexpr double kLogFactor = -2.0;
-constexpr double kFallbackSigma = 1.6;
-constexpr double kRawSigma = 1.7;
+constexpr std::size_t kFewestTemperatures = 4;  // the step is measured at the third and fourth
+// A peak's width is read from the curve's height this many peak widths away.
+constexpr double kWindowPerPeakWidth = 1.3;
+// The reference height read there: below kNegligibleHeight the curve has
+// nothing left and kStandInHeight stands in; above the peak's own height, it
+// is taken as kHighestHeightRatio of the peak's height.
+constexpr double kNegligibleHeight = 1e-08;
+constexpr double kStandInHeight = 0.6;
+constexpr double kHighestHeightRatio = 0.8;
+constexpr double kGaussianExponentFactor = -2.0;  // r / a = exp(d^2 / (-2 sigma^2))
+constexpr double kFallbackSigma = 1.6;            // for a width estimated as exactly 0
+constexpr double kRawSigma = 1.7;                 // the width of every raw peak
 
 int sign_of(double d) noexcept { return d > 0.0 ? 1 : (d < 0.0 ? -1 : 0); }
 
@@ -60,7 +65,7 @@ void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
     const Vector& x = curve.x;
     const Vector& y = curve.y;
     const std::size_t ny = y.size();
-    if (x.size() < 4) fail_invalid_argument(msg::kMeltingTooFewTemperatures);
+    if (x.size() < kFewestTemperatures) fail_invalid_argument(msg::kMeltingTooFewTemperatures);
     require_x_covers_y(x, y);
 
     const IndexList idx = local_max_indices(y);
@@ -74,7 +79,7 @@ void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
     const double dx = x[3] - x[2];
     // Half-window in samples. Index arithmetic is 64-bit, so that even the
     // most negative window cannot overflow and is caught as leaving the data.
-    const std::int64_t w = truncate_to_int32(peak_width * kWindowScale / dx);
+    const std::int64_t w = truncate_to_int32(peak_width * kWindowPerPeakWidth / dx);
 
     for (std::size_t k = 0; k < idx.size(); ++k) {
         const std::size_t i = idx[k];
@@ -100,12 +105,12 @@ void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
             // only the low side is left to compare.
             r = static_cast<std::uint64_t>(hi) < ny ? (y[hi] + y[lo]) * 0.5 : y[lo];
         }
-        if (r < kReferenceFloor) r = kReferenceReplacement;
-        if (r > a) r = a * kCapRatio;
+        if (r < kNegligibleHeight) r = kStandInHeight;
+        if (r > a) r = a * kHighestHeightRatio;
 
         // Inverts r / a = exp(-d^2 / (2 sigma^2)) for sigma. A NaN (from a
         // zero window) is kept; only an exact 0 takes the fallback.
-        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * kLogFactor));
+        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * kGaussianExponentFactor));
         set.sigma[k] = sigma == 0.0 ? kFallbackSigma : sigma;
     }
 }

@@ -14,6 +14,9 @@ namespace {
 constexpr double kFirstTableCount = 4;
 constexpr double kPastTableCount = kFirstTableCount + kTTableRows;
 
+// The product doubles every cycle: a Ct difference d is a quantity ratio of 2^-d.
+constexpr double kGrowthPerCycle = 2.0;
+
 }  // namespace
 
 void error_bounds(double count, const RqSettings& options, double* result) {
@@ -30,8 +33,8 @@ void error_bounds(double count, const RqSettings& options, double* result) {
         const double t = t_critical_table[row][options.confidence_index];
         if (exponent) {
             const double e = t * result[kRqSe];
-            result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
-            result[kRqUpper] = std::pow(2.0, e - result[kRqDeltaDeltaCt]);
+            result[kRqLower] = std::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = std::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
             return;
         }
         f = std::pow(result[kRqSe], t);  // the SE of quantities is already a factor
@@ -39,8 +42,8 @@ void error_bounds(double count, const RqSettings& options, double* result) {
         const double k = static_cast<double>(options.sd_multiple);
         if (exponent) {
             const double e = k * result[kRqSd];
-            result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
-            result[kRqUpper] = std::pow(2.0, e - result[kRqDeltaDeltaCt]);
+            result[kRqLower] = std::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = std::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
             return;
         }
         f = std::pow(result[kRqSd] + 1.0, k);  // the SD of quantities is a factor minus one
@@ -65,7 +68,7 @@ void relative_quantity(const RqSettings& options, const Vector& summary, double 
         result[kRqQuantity] = summary[0] / calibrator;
     } else {
         result[kRqDeltaDeltaCt] = summary[0] - calibrator;
-        result[kRqQuantity] = std::pow(2.0, -result[kRqDeltaDeltaCt]);
+        result[kRqQuantity] = std::pow(kGrowthPerCycle, -result[kRqDeltaDeltaCt]);
     }
     error_bounds(summary[3], options, result);
 }
