@@ -3,7 +3,8 @@
 // case runner (tests/cases) names them in its case files, the reliability
 // scenarios (tests/reliability) take them from the bundled real data.
 //
-// Caller memory starts out recognisable: out arrays hold kSentinel, out counts
+// Caller memory starts out recognisable: out arrays hold kSentinel, and so
+// does one guard value past every caller array; out counts hold
 // kUntouchedCount, out pointers the address of a marker that no call hands
 // out, reserved record bytes kReserved. settle() reads back what the call
 // left: its caller arrays, what it handed out, records, the set it worked on
@@ -93,7 +94,7 @@ public:
     std::string message;
     std::map<std::string, V> out;        // after settle(): every output by name
     std::map<std::string, bool> intact;  // and whether it is as it was
-    bool reserved_kept = true;           // no reserved record byte changed
+    bool bounds_kept = true;             // nothing written past an array or into a reserved field
 
     // Inputs.
     bool has(const std::string& key) const { return values_.count(key) != 0; }
@@ -193,8 +194,9 @@ public:
     // handed out.
     void settle() {
         for (const auto& [key, a] : arrays_) {
-            out[key] = a.now;
+            out[key].assign(a.now.begin(), a.now.end() - 1);
             intact[key] = same_bits(a.now, a.before);
+            bounds_kept &= a.now.back() == kSentinel;
         }
         for (auto& [key, h] : handed_) {
             const std::size_t n = counts_[h.count_key];
@@ -206,7 +208,7 @@ public:
             const V v = record_values(r);
             out["records"].insert(out["records"].end(), v.begin(), v.end());
             for (const auto& [at, bytes] : kReservedBytes)
-                for (int i = at; i < at + bytes; ++i) reserved_kept &= reinterpret_cast<const unsigned char*>(&r)[i] == kReserved;
+                for (int i = at; i < at + bytes; ++i) bounds_kept &= reinterpret_cast<const unsigned char*>(&r)[i] == kReserved;
         }
         if (!records_.empty()) intact["records"] = same_bits(out["records"], get("records"));
         if (probe_.max_slope_index != 0) append_bytes("probe", &probe_, sizeof probe_);
@@ -249,6 +251,7 @@ private:
     double* array(const std::string& key, const V& values) {
         Array& a = arrays_[key];
         a.now = a.before = values;
+        a.now.push_back(kSentinel), a.before.push_back(kSentinel);
         return a.now.data();
     }
     void release_handed() {
@@ -317,8 +320,9 @@ inline const std::map<std::string, void (*)(Call&)> kTable = {
          c.call(alg_cubic_interpolation, c.in("x"), c.in("y"), c.n("x"), c.in("xq"), c.buffer("yq", c.get("xq").size()), c.n("xq"));
      }},
     {"alg_interpolation_x", [](Call& c) {
+         const std::size_t knots = c.get("x").size();
          c.call(alg_interpolation_x, c.in("x"), c.n("x"), c.size("factor"),
-                c.buffer("out", (c.get("x").size() - 1) * small(c.size("factor")) + 1));
+                c.buffer("out", knots == 0 ? 0 : (knots - 1) * small(c.size("factor")) + 1));
      }},
     {"alg_melting", [](Call& c) {
          c.call(alg_melting, c.n("t"), c.in("t"), c.in("f"), c.count("grid"), c.block("grid"), c.block("derivative", "grid"));
