@@ -10,12 +10,13 @@
 
 #include "QuelmarAlg.h"
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "boundary/call_frame.h"
 
 namespace {
 
-// The library's own exceptions reach every code through the cases; here the
-// runtime's, foreign ones, and messages longer than the buffer.
+// The library's own failures, raised through the helpers named for their
+// codes, and the runtime's, foreign ones, and messages longer than the buffer.
 TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
     const struct {
         std::function<void()> work;
@@ -23,6 +24,10 @@ TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
         std::string message;
     } cases[] = {
         {[] {}, ALG_OK, ""},
+        {[] { quelmar::fail_invalid_argument("a"); }, ALG_ERR_INVALID_ARGUMENT, "a"},
+        {[] { quelmar::fail_out_of_range("b"); }, ALG_ERR_OUT_OF_RANGE, "b"},
+        {[] { quelmar::fail_reversed_range("c"); }, ALG_ERR_OUT_OF_RANGE, "c"},
+        {[] { quelmar::fail_overflow("d"); }, ALG_ERR_FAILURE, "d"},
         {[] { throw std::logic_error("e"); }, ALG_ERR_FAILURE, "e"},
         {[] { throw std::bad_alloc(); }, ALG_ERR_FAILURE, "bad allocation"},
         {[] { throw std::bad_array_new_length(); }, ALG_ERR_FAILURE, "bad array new length"},
