@@ -4,7 +4,8 @@
 ``quelmar.analysis`` the analyses a host runs (amplification, melting,
 standard curve, replicate statistics, relative quantification);
 ``quelmar.rdml`` and ``quelmar.csvplate`` read plates; ``python3 -m quelmar``
-is the command.
+is the command, whose analyses of one file each (``quelmar.jobs``) return the
+typed results of ``quelmar.results``.
 """
 try:
     import numpy as _numpy  # noqa: F401

@@ -156,7 +156,7 @@ class StandardCurve:
     ----------
     slope, intercept, r_squared, rms_residual : float
     efficiency : float
-        Amplification efficiency in percent, (10^(-1/slope) - 1) * 100.
+        Amplification efficiency in percent, (10^(-1/slope) - 1) * 100; NaN for a flat line.
     n : int
         Number of (quantity, Ct) pairs used.
     """
@@ -192,8 +192,8 @@ def standard_curve(quantities, ct):
         raise ValueError("quantities and ct must have the same length")
     keep = np.isfinite(c) & np.isfinite(q) & (q > 0)
     slope, intercept, rms, r2 = core.calc_standard(np.log10(q[keep]), c[keep])
-    with np.errstate(divide="ignore", invalid="ignore"):
-        efficiency = (10.0 ** (-1.0 / slope) - 1.0) * 100.0
+    # A flat line (equal Ct for every quantity) has no efficiency, and says so with NaN.
+    efficiency = (10.0 ** (-1.0 / slope) - 1.0) * 100.0 if slope != 0.0 and math.isfinite(slope) else math.nan
     return StandardCurve(slope, intercept, rms, r2, float(efficiency), int(keep.sum()))
 
 
@@ -277,8 +277,8 @@ def relative_quantification(sample, calibrator, *, kind="ct", error_bar="ci", co
 
     Returns
     -------
-    dict
-        ``rq``, ``lower``, ``upper``, ``ddct`` (NaN for quantities), ``value``, ``sd``, ``se``.
+    RqResult
+        Also readable by key (``r["rq"]``), as earlier versions returned a dict.
     """
     if confidence not in _CONFIDENCE:
         raise ValueError(f"confidence must be one of {_CONFIDENCE}")
@@ -287,4 +287,30 @@ def relative_quantification(sample, calibrator, *, kind="ct", error_bar="ci", co
     k = _kind(kind)
     options = (k, k, 1 if error_bar == "ci" else 2, _CONFIDENCE.index(confidence), int(sd_multiple))
     r = core.calc_rq(options, sample.summary, calibrator.value)
-    return dict(zip(("value", "sd", "se", "rq", "lower", "upper", "ddct"), (float(v) for v in r)))
+    return RqResult(*(float(v) for v in r))
+
+
+@dataclass
+class RqResult:
+    """Result of :func:`relative_quantification`.
+
+    Attributes
+    ----------
+    value, sd, se : float
+        The sample's summary (delta Ct or ratio, with SD and SE).
+    rq, lower, upper : float
+        Relative quantity and its error bounds.
+    ddct : float
+        delta delta Ct (NaN for quantities).
+    """
+
+    value: float
+    sd: float
+    se: float
+    rq: float
+    lower: float
+    upper: float
+    ddct: float
+
+    def __getitem__(self, key):
+        return getattr(self, key)

@@ -1,76 +1,305 @@
-"""The ``quelmar`` command: amplification, melting and standard curves of
-RDML and CSV files, as a table, CSV or JSON, and plots."""
+"""The ``quelmar`` command: amplification, melting, standard curves and relative
+quantities of RDML and CSV files, as a table, CSV or JSON, and plots.
+
+Every subcommand is one entry of :data:`COMMANDS`: its name and help, the
+options it adds, the analysis run on each file (:mod:`quelmar.jobs`), the
+columns of its tables, its plot and its text table. The rest is shared: the
+files are analysed one at a time (or in ``--jobs`` worker processes), the
+typed results streamed to the writers, the outputs renamed into place only
+when every file has succeeded, and any failure reported as one line naming
+the file, with exit status 2.
+"""
 import argparse
-import csv
-import json
 import math
 import os
+import signal
 import sys
 import time
-import zipfile
+from collections import deque
+from dataclasses import dataclass
+from typing import Callable, Optional
 
 PROG = "quelmar"
+#: Panels in one picture; past this the plot shows the first plates and says so.
+MAX_PANELS = 24
+MAX_JOBS = 64
 
 EPILOG = """\
 Files: RDML 1.0 to 1.4 (.rdml, .rdm, .xml), or CSV with a header row, the
-cycle (or temperature) in the first column and one column per well.
+cycle (or temperature) in the first column and one column per well. Several
+files are analysed one after the other (--jobs N: N at a time); their rows
+go into one table.
 
 Units: the amplification analysis has fixed levels set for raw instrument
 readings (thousands to tens of thousands). Each plate (one run and target) is
 scaled by a power of ten that brings its largest reading near 10,000;
-thresholds and plots stay in the file's own units. --scale none analyses the
-readings as they are, --scale F multiplies them by F.
+thresholds and plots stay in the file's own units, Ct values in the file's
+own cycle numbers. --scale none analyses the readings as they are, --scale F
+multiplies them by F.
+
+Outputs (--out, --plot) are written exactly as named, only once every file
+has been analysed: a failed run leaves no file behind.
 
 Exit status: 0 on success, 2 on bad input (one line on stderr)."""
-
 
 EXAMPLES = """\
 Examples, from the project root:
   python3 -m quelmar amplify data/rdml/stepone_std.rdml --plot amplification.png
   python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
+  python3 -m quelmar quantify data/rdml/BioRad_384.rdml --calibrator Placebo --plot rq.png
   python3 -m quelmar melt data/dyemelt.csv --plot melting.png
   python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --range 65:95 --max-fwhm 8
   python3 -m quelmar standard data/rdml/stepone_std.rdml --plot standard.png
+  python3 -m quelmar flags
 
 """
 
 
-def _parser():
-    p = argparse.ArgumentParser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
-                                epilog=EXAMPLES + EPILOG,
-                                formatter_class=argparse.RawDescriptionHelpFormatter)
-    sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True)
+class Parser(argparse.ArgumentParser):
+    """argparse, with a bad option reported in one line like every other failure."""
 
-    def command(name, help_text, scale=True):
-        c = sub.add_parser(name, help=help_text, description=help_text, epilog=EPILOG,
-                           formatter_class=argparse.RawDescriptionHelpFormatter)
-        c.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
-        c.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
-        if scale:
-            c.add_argument("--threshold", type=float, metavar="X",
-                           help="read the linear Ct at X (file units) instead of the plate threshold")
-            c.add_argument("--scale", default="auto", metavar="auto|none|F",
-                           help="unit scaling of each plate (default: auto)")
-        c.add_argument("--out", metavar="PATH", help="write the results as CSV or JSON (by the suffix)")
-        c.add_argument("--plot", metavar="PNG", help="write a plot")
-        c.add_argument("--quiet", "-q", action="store_true", help="no progress on stderr")
-        return c
+    def error(self, message):
+        self.exit(2, f"{self.prog}: {message} (see {self.prog} --help)\n")
 
-    command("amplify", "Threshold, linear and sigmoid Ct per well.")
-    m = command("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian.", scale=False)
-    m.add_argument("--range", metavar="LO:HI", help="only the readings from LO to HI degrees (default: all)")
-    m.add_argument("--max-fwhm", type=float, default=5.0, metavar="DEG",
+
+# -- the options -------------------------------------------------------------------
+
+def _number(text):
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+
+
+def _jobs(text):
+    try:
+        n = int(text)
+    except ValueError:
+        n = 0
+    if not 1 <= n <= MAX_JOBS:
+        raise argparse.ArgumentTypeError(f"expected a whole number from 1 to {MAX_JOBS}, not {text!r}")
+    return n
+
+
+def _amplification_options(p):
+    p.add_argument("--threshold", type=_number, metavar="X",
+                   help="read the linear Ct at X (file units) instead of the plate threshold")
+    p.add_argument("--scale", default="auto", metavar="auto|none|F", help="unit scaling of each plate (default: auto)")
+    p.add_argument("--max-ct", type=_number, metavar="CT",
+                   help="flag a Ct past CT late-ct (always: a Ct in the last five cycles)")
+
+
+def _ct_option(p):
+    p.add_argument("--ct", choices=("linear", "sigmoid"), default="linear",
+                   help="the Ct used: threshold crossing (default) or from the fitted logistic")
+
+
+def _amplify_arguments(p):
+    _amplification_options(p)
+
+
+def _melt_arguments(p):
+    p.add_argument("--range", metavar="LO:HI", help="only the readings from LO to HI degrees (default: all)")
+    p.add_argument("--max-fwhm", type=_number, default=5.0, metavar="DEG",
                    help="widest full width at half maximum of a product peak (default: 5)")
-    s = command("standard", "Standard curve of the wells with quantities: slope, intercept, efficiency, R².")
-    s.add_argument("--quantity", action="append", default=[], metavar="NAME=Q",
+
+
+def _standard_arguments(p):
+    _amplification_options(p)
+    _ct_option(p)
+    p.add_argument("--quantity", action="append", default=[], metavar="NAME=Q",
                    help="give wells named NAME (or NAME followed by a separator, e.g. NAME_1) the quantity Q; "
                         "repeat for each dilution (for CSV files, which carry no quantities)")
+
+
+def _quantify_arguments(p):
+    _amplification_options(p)
+    _ct_option(p)
+    p.add_argument("--calibrator", required=True, metavar="SAMPLE",
+                   help="the sample (or group, with a sheet's group column) every quantity is relative to")
+    p.add_argument("--reference", metavar="GENE[,GENE...]",
+                   help="reference genes (default: the file's targets of type ref)")
+    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
+                   help="2 (default): the comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency "
+                        "from its standard curve in the same file; wells: each target's mean per-well efficiency; "
+                        "E: one amplification factor for every target; TARGET=E,...: per target (others 2). "
+                        "Any but 2 gives efficiency-corrected ratios of E^-Ct")
+    p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
+                   help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
+
+
+# -- the text tables on stdout ------------------------------------------------------
+
+def _flag_line(counts):
+    return "flags: " + (", ".join(f"{n} {k}" for n, k in counts.items()) if counts else "none")
+
+
+def _show_amplify(result, out, full):
+    if not full:
+        return
+    from .writers import format_table
+    for p in result.plates:
+        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
+                  f"threshold {p.threshold:.4g}\n")
+        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
+                                         "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
+                               dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
+        out.write(_flag_line(p.flag_counts()) + "\n")
+
+
+def _show_melt(result, out, full):
+    if not full:
+        return
+    from .writers import format_table
+    out.write(format_table(result.tables["peaks"], ("well", "target", "peak", "tm", "height", "width"),
+                           (12, 20, -4, -7, -10, -7), dict(tm=2, height=4, width=3)))
+
+
+def _show_standard(result, out, full):
+    from .writers import format_table
+    for p in result.plates:
+        f = p.fit
+        if f is None:
+            continue
+        out.write(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities, "
+                  f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
+                  f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}\n")
+        if full:
+            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "note"),
+                                   (6, 20, 8, -7, -12, 0, 0), dict(ct=3, quantity=4)) + "\n")
+
+
+def _show_quantify(result, out, full):
+    if not full:
+        return
+    from .writers import format_table
+    for q in result.plates:
+        out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
+        out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
+                                        "rq_high", "efficiency", "excluded", "note"),
+                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
+                               dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
+
+
+# -- the table of subcommands -----------------------------------------------------
+
+@dataclass(frozen=True)
+class Subcommand:
+    """One job of the command.
+
+    Attributes
+    ----------
+    name, help : str
+    arguments : callable
+        Adds the job's own options to its parser (the shared ones are added for every job).
+    run : callable
+        (path, Settings) -> FileResult: the analysis of one file, run in a worker.
+    columns : dict
+        Table name -> row type; the first table is the one CSV and the text table hold.
+    plot : callable, optional
+        (plates, note) -> matplotlib figure.
+    show : callable
+        (FileResult, out, full) writes the text table; full is False when --out takes the table.
+    """
+
+    name: str
+    help: str
+    arguments: Callable
+    run: Callable
+    columns: dict
+    plot: Optional[Callable]
+    show: Callable
+
+
+def _table():
+    from . import jobs, plots
+    from .results import AmplificationWell, MeltPeak, RelativeQuantity, StandardFit, StandardWell, columns_of
+
+    def cols(**tables):
+        return {name: columns_of(t) for name, t in tables.items()}
+    return {c.name: c for c in (
+        Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
+                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
+        Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian.",
+                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak), plots.melt, _show_melt),
+        Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
+                               "every unknown read off it.",
+                   _standard_arguments, jobs.standard, cols(wells=StandardWell, fits=StandardFit), plots.standard,
+                   _show_standard),
+        Subcommand("quantify", "Relative quantities of every target in every sample against a calibrator, "
+                               "normalised to reference genes, with error bars.",
+                   _quantify_arguments, jobs.quantify, cols(quantities=RelativeQuantity), plots.quantify,
+                   _show_quantify),
+    )}
+
+
+_COMMANDS = None
+
+
+def commands():
+    """The table of subcommands, name -> :class:`Subcommand` (built on first use: it imports numpy)."""
+    global _COMMANDS
+    if _COMMANDS is None:
+        _COMMANDS = _table()
+    return _COMMANDS
+
+
+def _parser():
+    p = Parser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
+               epilog=EXAMPLES + EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
+    for c in commands().values():
+        s = sub.add_parser(c.name, help=c.help, description=c.help, epilog=EPILOG,
+                           formatter_class=argparse.RawDescriptionHelpFormatter)
+        s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
+        s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
+        s.add_argument("--samples", metavar="SHEET",
+                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
+                            "whose annotations override the file's")
+        c.arguments(s)
+        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout")
+        s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+        s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
+        s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
+    sub.add_parser("flags", help="The quality flags and what each means.",
+                   description="The quality flags and what each means.")
     return p
 
 
-class InputError(Exception):
-    """Bad input found by the command itself."""
+def settings_from(args):
+    """The :class:`~quelmar.jobs.Settings` of parsed arguments, checked."""
+    from .jobs import Settings
+    from .units import parse_scale
+    lo, hi = -math.inf, math.inf
+    if getattr(args, "range", None):
+        parts = args.range.split(":")
+        try:
+            if len(parts) != 2:
+                raise ValueError
+            lo, hi = (float(v) if v.strip() else d for v, d in zip(parts, (-math.inf, math.inf)))
+        except ValueError:
+            raise ValueError(f"--range {args.range!r}: expected LO:HI in degrees") from None
+    quantities = []
+    for item in getattr(args, "quantity", ()):
+        name, _, q = item.partition("=")
+        try:
+            quantities.append((name, float(q)))
+        except ValueError:
+            raise ValueError(f"--quantity {item!r}: expected NAME=NUMBER") from None
+    sheet = None
+    if args.samples:
+        from .samplesheet import read_sample_sheet
+        sheet = read_sample_sheet(args.samples)
+    reference = tuple(g.strip() for g in (getattr(args, "reference", None) or "").split(",") if g.strip())
+    return Settings(target=args.target, threshold=getattr(args, "threshold", None),
+                    scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
+                    ct=getattr(args, "ct", "linear"), samples=sheet, quantities=tuple(quantities),
+                    melt_range=(lo, hi), max_fwhm=getattr(args, "max_fwhm", 5.0),
+                    calibrator=getattr(args, "calibrator", None), reference=reference,
+                    efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95")).check()
 
+
+# -- running the files ------------------------------------------------------------
 
 class Progress:
     """One progress line on stderr, shown only once the work takes more than a moment."""
@@ -90,214 +319,197 @@ class Progress:
     def done(self):
         if self.shown and self.tty:
             sys.stderr.write("\r\033[K")
+            sys.stderr.flush()
+        self.shown = 0.0
 
 
-def read_file(path, kind):
-    """Read an RDML or CSV file by its content (a zip, or XML) or else as CSV."""
-    from .csvplate import read_csv
-    from .rdml import read_rdml
-    with open(path, "rb") as f:
-        head = f.read(64).lstrip()
-    if zipfile.is_zipfile(path) or head.startswith(b"<") or path.lower().endswith((".rdml", ".rdm")):
-        return read_rdml(path)
-    return read_csv(path, kind)
+class Failure(Exception):
+    """A file that could not be analysed: the one line to show."""
 
 
-def _fmt(value, digits=3):
-    return "" if value is None or (isinstance(value, float) and math.isnan(value)) else \
-        (f"{value:.{digits}f}" if isinstance(value, float) else str(value))
-
-
-# -- the three analyses -------------------------------------------------------
-
-def amplify(args, progress):
-    """Rows per well and one summary per plate."""
-    from .analysis import analyze_amplification
-    from .units import parse_scale, plate_scale
-    fixed = parse_scale(args.scale)
-    plates, rows = [], []
-    for path in args.files:
-        groups = [g for g in read_file(path, "amplification").groups(args.target)]
-        for k, g in enumerate(groups, 1):
-            cycles, curves, wells = g.amplification()
-            if not wells:
-                continue
-            progress(f"{PROG} amplify: {os.path.basename(path)}, plate {k}/{len(groups)} ({len(wells)} wells)")
-            scale = plate_scale(curves) if fixed is None else fixed
-            threshold = None if args.threshold is None else args.threshold * scale
-            r = analyze_amplification(curves * scale, threshold=threshold)
-            plate = dict(file=path, run=g.run, target=g.target, label=g.label, wells=len(wells), scale=scale,
-                         threshold=r.threshold / scale, cycles=cycles, result=r, well_list=wells)
-            plates.append(plate)
-            for i, w in enumerate(wells):
-                rows.append(dict(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target,
-                                 run=w.run, threshold=plate["threshold"], scale=scale,
-                                 ct_linear=float(r.ct_linear[i]), ct_sigmoid=float(r.ct_sigmoid[i]),
-                                 flags=r.flags[i], file_cq=w.cq, quantity=w.quantity, file=path))
-    if not plates:
-        raise InputError(f"{', '.join(args.files)}: no amplification data" +
-                         (f" for target {args.target!r}" if args.target else ""))
-    return plates, rows
-
-
-def melt(args, progress):
-    from .analysis import analyze_melt
+def describe(error, path):
+    """One line for a failure, naming the file."""
     from .errors import QuelmarError
-    lo, hi = -math.inf, math.inf
-    if args.range:
-        try:
-            lo, hi = (float(v) if v else d for v, d in zip(args.range.split(":"), (-math.inf, math.inf)))
-        except ValueError:
-            raise InputError(f"--range {args.range!r}: expected LO:HI in degrees") from None
-    plates, rows = [], []
-    for path in args.files:
-        for g in read_file(path, "melting").groups(args.target):
-            wells = [w for w in g.wells if w.melt_fluor is not None]
-            results = []
-            for i, w in enumerate(wells):
-                progress(f"{PROG} melt: {os.path.basename(path)}, {g.label}, well {i + 1}/{len(wells)}")
-                try:
-                    keep = (w.melt_temperature >= lo) & (w.melt_temperature <= hi)
-                    m = analyze_melt(w.melt_temperature[keep], w.melt_fluor[keep], fwhm=(0.3, args.max_fwhm))
-                except QuelmarError as e:
-                    print(f"{PROG}: {path}: well {w.name}: no peaks ({e.english})", file=sys.stderr)
-                    continue
-                results.append((w, m))
-                for k in range(m.tm.size):
-                    rows.append(dict(well=w.name, sample=w.sample, target=w.target, run=w.run, peak=k + 1,
-                                     tm=float(m.tm[k]), height=float(m.height[k]), width=float(m.width[k]),
-                                     file=path))
-            if wells:
-                plates.append(dict(file=path, label=g.label, target=g.target, results=results))
-    if not plates:
-        raise InputError(f"{', '.join(args.files)}: no melting data" +
-                         (f" for target {args.target!r}" if args.target else ""))
-    return plates, rows
-
-
-def _quantities(args):
-    table = []
-    for item in args.quantity:
-        name, _, q = item.partition("=")
-        try:
-            table.append((name, float(q)))
-        except ValueError:
-            raise InputError(f"--quantity {item!r}: expected NAME=NUMBER") from None
-    return table
-
-
-def _assign(well, table):
-    """The quantity given for the well's name by --quantity, else the file's."""
-    for prefix, q in table:
-        if well.name == prefix or (well.name.startswith(prefix) and not well.name[len(prefix)].isalnum()):
-            return q
-    return well.quantity
-
-
-def standard(args, progress):
-    from .analysis import standard_curve
-    table = _quantities(args)
-    plates, _ = amplify(args, progress)
-    fits, rows = [], []
-    for p in plates:
-        q = [_assign(w, table) for w in p["well_list"]]
-        ct = p["result"].ct_linear
-        usable = [i for i in range(len(q)) if q[i] > 0 and math.isfinite(ct[i])]
-        if len(usable) < 2:
-            continue
-        fit = standard_curve([q[i] for i in usable], [ct[i] for i in usable])
-        fits.append(dict(p, fit=fit, quantities=[q[i] for i in usable], ct=[float(ct[i]) for i in usable]))
-        rows.append(dict(target=p["target"], run=p["run"], slope=fit.slope, intercept=fit.intercept,
-                         efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n, scale=p["scale"],
-                         threshold=p["threshold"], file=p["file"]))
-    if not fits:
-        raise InputError(f"{', '.join(args.files)}: no wells with a quantity and a Ct" +
-                         ("" if table else " (CSV files carry no quantities: give them with --quantity NAME=Q)"))
-    return fits, rows
-
-
-# -- output ----------------------------------------------------------------------
-
-COLUMNS = {
-    "amplify": ["well", "sample", "sample_type", "target", "run", "threshold", "scale", "ct_linear", "ct_sigmoid",
-                "flags", "file_cq", "quantity", "file"],
-    "melt": ["well", "sample", "target", "run", "peak", "tm", "height", "width", "file"],
-    "standard": ["target", "run", "slope", "intercept", "efficiency", "r_squared", "n", "scale", "threshold", "file"],
-}
-
-
-def write_out(path, command, rows):
-    columns = COLUMNS[command]
-    if path.lower().endswith(".json"):
-        clean = [{c: (None if isinstance(r[c], float) and math.isnan(r[c]) else r[c]) for c in columns} for r in rows]
-        with open(path, "w") as f:
-            json.dump(clean, f, indent=1)
-            f.write("\n")
-    elif path.lower().endswith(".csv"):
-        with open(path, "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(columns)
-            for r in rows:
-                w.writerow(["" if isinstance(r[c], float) and math.isnan(r[c]) else r[c] for c in columns])
+    if isinstance(error, OSError) and error.strerror:
+        text = f"{error.filename or path}: {error.strerror}"
+    elif isinstance(error, MemoryError):
+        text = f"{path}: out of memory"
+    elif isinstance(error, (QuelmarError, ValueError)):
+        text = str(error)
     else:
-        raise InputError(f"--out {path}: the suffix must be .csv or .json")
+        text = f"{type(error).__name__}: {error}"
+    text = " ".join(text.split())
+    return text if path in text or os.path.basename(path) in text else f"{path}: {text}"
 
 
-def print_table(command, plates, rows):
-    out = sys.stdout
-    if command == "amplify":
-        for p in plates:
-            print(f"\n{os.path.basename(p['file'])}  {p['label']}: {p['wells']} wells, scale {p['scale']:g}, "
-                  f"threshold {p['threshold']:.4g}", file=out)
-            print(f"{'well':<6} {'sample':<20} {'type':<5} {'ct_linear':>9} {'ct_sigmoid':>10} {'file_cq':>8}  flags",
-                  file=out)
-            for r in (r for r in rows if r["file"] == p["file"] and r["run"] == p["run"]
-                      and r["target"] == p["target"]):
-                print(f"{r['well']:<6} {r['sample'][:20]:<20} {r['sample_type'][:5]:<5} {_fmt(r['ct_linear']):>9} "
-                      f"{_fmt(r['ct_sigmoid']):>10} {_fmt(r['file_cq'], 2):>8}  {r['flags']}", file=out)
-    elif command == "melt":
-        print(f"{'well':<12} {'target':<20} {'peak':>4} {'tm':>7} {'height':>10} {'width':>7}", file=out)
-        for r in rows:
-            print(f"{r['well'][:12]:<12} {r['target'][:20]:<20} {r['peak']:>4} {r['tm']:7.2f} {r['height']:10.4g} "
-                  f"{r['width']:7.3f}", file=out)
-    else:
-        for r in rows:
-            print(f"{os.path.basename(r['file'])}  {r['target'] or 'plate'}: {r['n']} wells, slope {r['slope']:.4f}, "
-                  f"intercept {r['intercept']:.3f}, efficiency {r['efficiency']:.1f} %, R² {r['r_squared']:.4f}",
-                  file=out)
+def _work(name, path, settings):
+    """Analyse one file; in a worker, so every failure comes back as its line."""
+    try:
+        return commands()[name].run(path, settings)
+    except Exception as e:  # noqa: BLE001 - every failure becomes one line naming the file
+        if os.environ.get("QUELMAR_TRACEBACK"):
+            raise
+        return Failure(describe(e, path))
+
+
+def _quiet_worker():
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the parent decides what an interrupt means
+
+
+def analyse(name, files, settings, jobs, progress):
+    """The results of every file, in order, as they are done; raises :class:`Failure` at the first failure."""
+    label = f"{PROG} {name}"
+    if jobs == 1 or len(files) == 1:
+        for k, path in enumerate(files, 1):
+            progress(f"{label}: file {k}/{len(files)}, {os.path.basename(path)}")
+            result = _work(name, path, settings)
+            if isinstance(result, Failure):
+                raise result
+            yield result
+        return
+    yield from _in_workers(name, files, settings, min(jobs, len(files)), progress, label)
+
+
+def _in_workers(name, files, settings, jobs, progress, label):
+    """analyse() in worker processes: one file per worker at a time, results in input order.
+
+    A worker that dies (killed for memory, a crash in the library) breaks the
+    pool and fails the run naming the files in flight, rather than leaving it
+    waiting.
+    """
+    import multiprocessing
+    from concurrent.futures import ProcessPoolExecutor
+    from concurrent.futures.process import BrokenProcessPool
+    methods = multiprocessing.get_all_start_methods()
+    context = multiprocessing.get_context("fork" if "fork" in methods else None)
+    pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
+    try:
+        pending, queue = deque(), iter(files)
+        # A window of twice the workers: results wait in memory only until their turn comes.
+        for path in queue:
+            pending.append((path, pool.submit(_work, name, path, settings)))
+            if len(pending) >= 2 * jobs:
+                break
+        done = 0
+        while pending:
+            path, future = pending.popleft()
+            try:
+                result = future.result()
+            except BrokenProcessPool:  # which of the files in flight killed it is not known
+                flight = ", ".join([path] + [p for p, _ in pending])
+                raise Failure(f"a worker analysing {'one of ' if pending else ''}{flight} ended abruptly "
+                              f"(out of memory?)") from None
+            done += 1
+            progress(f"{label}: {done}/{len(files)} files done")
+            if isinstance(result, Failure):
+                raise result
+            for path in queue:
+                pending.append((path, pool.submit(_work, name, path, settings)))
+                break
+            yield result
+    finally:
+        # Stop at once: a failed run does not wait for the other files' analyses.
+        for process in list(getattr(pool, "_processes", {}).values()):
+            process.terminate()
+        pool.shutdown(wait=True, cancel_futures=True)
+
+
+def run(args, progress):
+    """Analyse every file and write the outputs; the warnings to show on success."""
+    from . import core
+    from .writers import PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, save_figure
+    command = commands()[args.command]
+    settings = settings_from(args)
+    inputs = list(args.files) + ([args.samples] if args.samples else [])
+    if args.out:
+        check_destination("--out", args.out, TABLE_SUFFIXES, inputs)
+    if args.plot:
+        check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
+        if command.plot is None:
+            raise ValueError(f"{args.command} has no plot")
+        import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
+    header = dict(library_version=core.version(), settings=_settings_record(args))
+    writer = TableWriter(args.out, command.name, command.columns, header) if args.out else None
+    stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
+    try:
+        for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
+            if writer:
+                writer.add(result)
+            command.show(result, stdout, not args.out)
+            total += len(result.plates)
+            if args.plot:
+                plates += result.plates[:MAX_PANELS - len(plates)]
+            warnings += result.warnings
+        progress.done()
+        if args.plot and not plates:
+            raise ValueError(f"{args.command}: nothing to plot")
+        if args.plot:
+            note = f"the first {len(plates)} of {total} plates" if total > len(plates) else ""
+            pending.append(save_figure(command.plot(plates, note), args.plot, commit=False))
+        if writer:
+            writer.commit()
+            writer = None
+        for f in pending:
+            f.commit()
+        pending = []
+    finally:
+        if writer:
+            writer.discard()
+        for f in pending:
+            f.discard()
+    stdout.release(sys.stdout)
+    return warnings
+
+
+def _settings_record(args):
+    skip = {"files", "out", "plot", "quiet", "jobs", "command"}
+    return {k: v for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
+
+
+def _print_flags():
+    from .flags import VOCABULARY
+    width = max(len(n) for n in VOCABULARY)
+    for f in VOCABULARY.values():
+        print(f"{f.name:<{width}}  {f.analysis:<13}  {f.explanation}")
 
 
 def main(argv=None):
     """Run the command; returns the exit status (0, or 2 on bad input)."""
-    from .errors import QuelmarError
-    args = _parser().parse_args(argv)
+    try:
+        args = _parser().parse_args(argv)
+    except SystemExit as e:  # --help, or a bad option already reported in one line
+        return e.code
+    if args.command == "flags":
+        _print_flags()
+        return 0
     progress = Progress(args.quiet)
     try:
-        plates, rows = {"amplify": amplify, "melt": melt, "standard": standard}[args.command](args, progress)
-        progress.done()
-        # Files first: a reader that closes stdout early (| head) must not
-        # cost the plot.
-        if args.plot:
-            from . import plots
-            getattr(plots, args.command)(plates, args.plot)
-        if args.out:
-            write_out(args.out, args.command, rows)
-        else:
-            print_table(args.command, plates, rows)
-        return 0
+        warnings = run(args, progress)
     except BrokenPipeError:  # the reader of stdout has seen enough (| head)
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    except QuelmarError as e:  # a library failure names no file: say which
-        problem = f"{', '.join(args.files)}: {e}" if e.code is not None else str(e)
-    except (InputError, ValueError) as e:
-        problem = str(e)
-    except ImportError as e:  # matplotlib for --plot
-        problem = f"{e} (Debian: apt-get install python3-matplotlib)"
     except KeyboardInterrupt:
+        progress.done()
         return 130
-    except OSError as e:
-        problem = f"{e.filename}: {e.strerror}" if e.filename else str(e)
+    except Failure as e:
+        problem = str(e)
+    except Exception as e:  # noqa: BLE001 - options, outputs, the library: one line each
+        if os.environ.get("QUELMAR_TRACEBACK"):
+            raise
+        problem = _option_problem(e)
+    else:
+        if not args.quiet:
+            for w in warnings:
+                print(f"{PROG}: warning: {w}", file=sys.stderr)
+        return 0
     progress.done()
     print(f"{PROG}: {problem}", file=sys.stderr)
     return 2
+
+
+def _option_problem(error):
+    if isinstance(error, ImportError):  # matplotlib for --plot
+        return f"{error} (Debian: apt-get install python3-matplotlib)"
+    if isinstance(error, OSError) and error.filename:
+        return f"{error.filename}: {error.strerror}"
+    return " ".join(str(error).split()) or type(error).__name__

@@ -27,6 +27,8 @@ class Well:
         Amplification data points.
     melt_temperature, melt_fluor : ndarray or None
         Melting data points.
+    group : str
+        The biological group the sample belongs to (from a sample sheet), empty where none.
     """
 
     name: str
@@ -41,6 +43,7 @@ class Well:
     fluor: Optional[np.ndarray] = None
     melt_temperature: Optional[np.ndarray] = None
     melt_fluor: Optional[np.ndarray] = None
+    group: str = ""
 
 
 @dataclass

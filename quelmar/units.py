@@ -28,6 +28,8 @@ import math
 import numpy as np
 
 TARGET_LEVEL = 1e4
+#: The largest power of ten a double holds.
+MAX_EXPONENT = 308
 
 
 def plate_scale(curves):
@@ -42,13 +44,22 @@ def plate_scale(curves):
     -------
     float
         A power of ten; 1.0 for a plate without a finite non-zero reading.
+
+    Raises
+    ------
+    ValueError
+        When the readings are so small (below about 1e-304) that the factor
+        itself would overflow.
     """
     values = np.abs(np.asarray(curves, dtype=float))
     values = values[np.isfinite(values)]
     top = float(values.max()) if values.size else 0.0
     if top == 0.0:
         return 1.0
-    return 10.0 ** round(math.log10(TARGET_LEVEL / top))
+    exponent = round(math.log10(TARGET_LEVEL) - math.log10(top))
+    if exponent > MAX_EXPONENT:
+        raise ValueError(f"the largest reading, {top:g}, is too small to bring into the working range")
+    return 10.0 ** exponent
 
 
 def parse_scale(text):

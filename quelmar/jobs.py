@@ -1,0 +1,383 @@
+"""The analyses of the command, one input file at a time: read the file, run
+the analysis, return a typed :class:`~quelmar.results.FileResult`.
+
+Every function here takes a path and a :class:`Settings` and is what a worker
+process runs; the HTML report calls the same functions. Bad input raises
+:class:`InputError` (or the readers' and the library's own errors), always
+naming the file.
+"""
+import math
+import os
+import zipfile
+from dataclasses import dataclass, replace
+from typing import Optional
+
+import numpy as np
+
+from . import flags as _flags
+from .analysis import analyze_amplification, analyze_melt, standard_curve
+from .efficiency import baselines, well_efficiencies
+from .errors import QuelmarError
+from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCurve, MeltPeak, MeltPlate,
+                      StandardFit, StandardPlate, StandardWell)
+from .units import plate_scale
+
+#: Readings per melting curve above which the peak fit would take minutes.
+MAX_MELT_READINGS = 20000
+#: The narrowest product peak kept, full width at half maximum in degrees.
+MIN_FWHM = 0.3
+#: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
+EFFICIENCY_RANGE = (90.0, 110.0)
+MIN_R_SQUARED = 0.98
+
+
+class InputError(QuelmarError):
+    """Bad input found by the command's analyses; the message names the file."""
+
+
+@dataclass
+class Settings:
+    """Every option of the analyses, checked once before any file is read.
+
+    Attributes
+    ----------
+    target : str, optional
+        Only this target (an id, or the start of one).
+    threshold : float, optional
+        Linear Ct threshold in file units (default: the plate's own).
+    scale : float, optional
+        Working-unit factor (default: per plate, see :mod:`quelmar.units`).
+    max_ct : float, optional
+        A Ct past this is flagged late-ct.
+    ct : str
+        "linear" or "sigmoid": the Ct that flags, standard curves and relative quantities use.
+    samples : SampleSheet, optional
+        Annotations that override the file's (see :mod:`quelmar.samplesheet`).
+    quantities : tuple of (name, quantity)
+        Standards named on the command line.
+    melt_range : (float, float)
+        Melting readings kept, in degrees.
+    max_fwhm : float
+        The widest product peak, full width at half maximum in degrees.
+    calibrator : str, optional
+        The sample (or group) relative quantities are relative to.
+    reference : tuple of str
+        Reference genes (default: the file's targets of type ref).
+    efficiency : str
+        "2", "standard", "wells", a number, or "TARGET=E,..." (see :mod:`quelmar.quantify`).
+    error : str
+        "ci95", "ci99", "sd" or "2sd".
+    """
+
+    target: Optional[str] = None
+    threshold: Optional[float] = None
+    scale: Optional[float] = None
+    max_ct: Optional[float] = None
+    ct: str = "linear"
+    samples: object = None
+    quantities: tuple = ()
+    melt_range: tuple = (-math.inf, math.inf)
+    max_fwhm: float = 5.0
+    calibrator: Optional[str] = None
+    reference: tuple = ()
+    efficiency: str = "2"
+    error: str = "ci95"
+
+    def check(self):
+        """Refuse values out of range (ValueError naming the option)."""
+        def positive(option, value):
+            if value is not None and not (math.isfinite(value) and value > 0):
+                raise ValueError(f"{option} must be a positive number, not {value!r}")
+        positive("--threshold", self.threshold)
+        positive("--max-ct", self.max_ct)
+        positive("--scale", self.scale)
+        if self.ct not in ("linear", "sigmoid"):
+            raise ValueError(f"--ct must be linear or sigmoid, not {self.ct!r}")
+        if not (math.isfinite(self.max_fwhm) and self.max_fwhm > MIN_FWHM):
+            raise ValueError(f"--max-fwhm must be a width in degrees above {MIN_FWHM:g} (the narrowest peak kept), "
+                             f"not {self.max_fwhm!r}")
+        lo, hi = self.melt_range
+        if math.isnan(lo) or math.isnan(hi) or not lo < hi:
+            raise ValueError(f"--range must be LO:HI with LO below HI, not {lo:g}:{hi:g}")
+        for name, q in self.quantities:
+            if not name or not (math.isfinite(q) and q > 0):
+                raise ValueError(f"--quantity {name}={q!r}: expected NAME=Q with a positive quantity")
+        if self.error not in ERROR_BARS:
+            raise ValueError(f"--error must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
+        from .quantify import parse_efficiency
+        parse_efficiency(self.efficiency)
+        return self
+
+
+#: --error: (error bar, confidence, SD multiple) for the library's relative quantification.
+ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.95, 1), "2sd": ("sd", 0.95, 2)}
+
+
+# -- reading -------------------------------------------------------------------
+
+def read_plate(path, kind, settings=None):
+    """Read an input file for an analysis of ``kind`` ("amplification" or "melting").
+
+    The one place the command opens an input: an RDML file (a zip archive, or
+    an XML document) or else a CSV plate; then the sample sheet's annotations
+    are laid over the file's.
+    """
+    from .csvplate import read_csv
+    from .rdml import read_rdml
+    path = str(path)
+    with open(path, "rb") as f:
+        head = f.read(64).lstrip()
+    if zipfile.is_zipfile(path) or head.startswith(b"<") or path.lower().endswith((".rdml", ".rdm")):
+        plate = read_rdml(path)
+    else:
+        plate = read_csv(path, kind)
+    if settings is not None and settings.samples is not None:
+        settings.samples.apply(plate)
+    return plate
+
+
+def _name(path):
+    return os.path.basename(path)
+
+
+def _nothing(path, what, settings):
+    target = f" for target {settings.target!r}" if settings.target else ""
+    return InputError(f"{path}: no {what}{target}")
+
+
+# -- amplification ---------------------------------------------------------------
+
+def to_file_cycles(ct, cycles):
+    """Ct values counted 1, 2, ... over the readings, in the file's own cycle numbers.
+
+    The library counts readings from 1; the file may count from 0, from 101,
+    or in uneven steps. Between readings the cycle is interpolated, outside
+    them extrapolated with the first or last step.
+    """
+    ct = np.asarray(ct, dtype=float)
+    cycles = np.asarray(cycles, dtype=float)
+    n = cycles.size
+    steps = np.diff(cycles)
+    if n < 2 or np.all(steps == 1.0):
+        return ct if n == 0 or cycles[0] == 1.0 else ct + (cycles[0] - 1.0)
+    out = np.interp(ct, np.arange(1.0, n + 1.0), cycles)
+    out = np.where(ct < 1.0, cycles[0] + (ct - 1.0) * steps[0], out)
+    return np.where(ct > n, cycles[-1] + (ct - n) * steps[-1], out)
+
+
+def _ordered(path, group, cycles, curves, wells):
+    """Readings in ascending cycle order; repeated cycles and non-numbers refused."""
+    if cycles.size and np.any(np.diff(cycles) <= 0):
+        order = np.argsort(cycles, kind="stable")
+        cycles, curves = cycles[order], curves[:, order]
+        if np.any(np.diff(cycles) == 0):
+            repeated = cycles[np.flatnonzero(np.diff(cycles) == 0)[0]]
+            raise InputError(f"{path}: {group.label}: cycle {repeated:g} appears twice")
+    if not np.isfinite(cycles).all():
+        raise InputError(f"{path}: {group.label}: a cycle number is not a finite number")
+    bad = ~np.isfinite(curves).all(axis=1)
+    if bad.any():
+        raise InputError(f"{path}: {group.label}: well {wells[int(np.argmax(bad))].name} has a reading that is "
+                         f"not a finite number")
+    return cycles, curves
+
+
+def amplify_plates(path, plate_file, settings):
+    """Analyse every plate (run and target) of a read file.
+
+    Returns
+    -------
+    list of AmplificationPlate
+    """
+    plates = []
+    for group in plate_file.groups(settings.target):
+        cycles, curves, wells = group.amplification()
+        if not wells:
+            continue
+        if cycles.size < 2:
+            raise InputError(f"{path}: {group.label}: {cycles.size} cycle; an amplification curve needs more")
+        cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float),
+                                  wells)
+        scale = plate_scale(curves) if settings.scale is None else settings.scale
+        working = curves * scale
+        if not np.isfinite(working).all():
+            raise InputError(f"{path}: {group.label}: readings overflow at scale {scale:g}")
+        threshold = None if settings.threshold is None else settings.threshold * scale
+        r = analyze_amplification(working, threshold=threshold)
+        ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
+        usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
+        base = baselines(working, r.records["baseline_start"], r.records["baseline_end"])
+        efficiency = well_efficiencies(working, base, usable)
+        chosen = ct_linear if settings.ct == "linear" else ct_sigmoid
+        flags = _flags.amplification_flags(wells, chosen, float(cycles[-1]), low_signal=r.low_signal,
+                                           no_growth=r.no_growth, efficiency=efficiency, max_ct=settings.max_ct)
+        threshold_file = r.threshold / scale
+        rows = [AmplificationWell(w.name, w.sample, w.sample_type, w.target, w.run, threshold_file, scale,
+                                  float(ct_linear[i]), float(ct_sigmoid[i]), float(efficiency[i]), flags[i],
+                                  float(w.cq), float(w.quantity), w.group, path)
+                for i, w in enumerate(wells)]
+        plates.append(AmplificationPlate(path, group.run, group.target, group.label, scale, threshold_file,
+                                         r.auto_threshold / scale, cycles, r.curves / scale, settings.ct, rows))
+    return plates
+
+
+def amplify(path, settings):
+    """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
+    plates = amplify_plates(path, read_plate(path, "amplification", settings), settings)
+    if not plates:
+        raise _nothing(path, "amplification data", settings)
+    return FileResult("amplify", path, plates, {"wells": [w for p in plates for w in p.wells]})
+
+
+# -- melting -----------------------------------------------------------------------
+
+def _melt_readings(path, well, lo, hi):
+    t, f = np.asarray(well.melt_temperature, dtype=float), np.asarray(well.melt_fluor, dtype=float)
+    if not (np.isfinite(t).all() and np.isfinite(f).all()):
+        raise InputError(f"{path}: well {well.name}: a melting reading is not a finite number")
+    if t.size > MAX_MELT_READINGS:
+        raise InputError(f"{path}: well {well.name}: {t.size} melting readings; at most {MAX_MELT_READINGS} "
+                         f"are analysed per well")
+    order = np.argsort(t, kind="stable")
+    t, f = t[order], f[order]
+    if np.any(np.diff(t) == 0):
+        repeated = t[np.flatnonzero(np.diff(t) == 0)[0]]
+        raise InputError(f"{path}: well {well.name}: temperature {repeated:g} appears twice")
+    keep = (t >= lo) & (t <= hi)
+    return t[keep], f[keep]
+
+
+def melt(path, settings):
+    """``melt``: the fitted melting peaks of every well."""
+    plate_file = read_plate(path, "melting", settings)
+    lo, hi = settings.melt_range
+    plates, rows, failed, warnings = [], [], 0, []
+    for group in plate_file.groups(settings.target):
+        curves = []
+        for w in (w for w in group.wells if w.melt_fluor is not None):
+            t, f = _melt_readings(path, w, lo, hi)
+            try:
+                m = analyze_melt(t, f, fwhm=(MIN_FWHM, settings.max_fwhm))
+            except QuelmarError as e:
+                empty = np.empty(0)
+                curves.append(MeltCurve(w.name, w.sample, w.target, empty, empty, empty, empty, [], e.english))
+                failed += 1
+                continue
+            peaks = [MeltPeak(w.name, w.sample, w.target, w.run, k + 1, float(m.tm[k]), float(m.height[k]),
+                              float(m.width[k]), path) for k in range(m.tm.size)]
+            rows += peaks
+            curves.append(MeltCurve(w.name, w.sample, w.target, m.grid, m.derivative, m.conditioned, m.fitted,
+                                    peaks))
+        if curves:
+            plates.append(MeltPlate(path, group.run, group.target, group.label, curves))
+            without = [c for c in curves if c.problem]
+            if without:
+                warnings.append(f"{path}: {group.label}: {len(without)} of {len(curves)} wells not analysed "
+                                f"(first: {without[0].well}: {without[0].problem})")
+    if not plates:
+        raise _nothing(path, "melting data", settings)
+    if not rows:
+        wells = sum(len(p.curves) for p in plates)
+        raise InputError(f"{path}: no peak in any of {wells} wells" +
+                         (f" ({failed} could not be analysed)" if failed else "") +
+                         (f" within {lo:g} to {hi:g} degrees" if math.isfinite(lo) or math.isfinite(hi) else ""))
+    return FileResult("melt", path, plates, {"peaks": rows}, warnings)
+
+
+# -- standard curve ------------------------------------------------------------------
+
+def _assign(name, table, default):
+    """The quantity --quantity gives the well's name (or the name followed by a separator), else the file's."""
+    for prefix, q in table:
+        if name == prefix or (name.startswith(prefix) and not name[len(prefix)].isalnum()):
+            return q
+    return default
+
+
+def fit_standard(path, plate, quantities=()):
+    """The standard curve of one plate and the role and quantity of each well.
+
+    Returns
+    -------
+    (StandardFit or None, list of StandardWell)
+        No fit when the plate has no standard (a well with a positive quantity).
+
+    Raises
+    ------
+    InputError
+        For a degenerate curve: fewer than two distinct quantities with a Ct, or a flat line.
+    """
+    ct = plate.ct()
+    q = np.array([_assign(w.well, quantities, w.quantity) for w in plate.wells], dtype=float)
+    negative = np.array([_flags.is_negative_control(w.sample_type) for w in plate.wells])
+    standard = np.isfinite(q) & (q > 0) & ~negative
+    if not standard.any():
+        return None, _standard_wells(path, plate, ct, q, standard, negative, None)
+    used = standard & np.isfinite(ct)
+    distinct = np.unique(q[used])
+    where = f"{path}: {plate.label}"
+    if distinct.size < 2:
+        raise InputError(f"{where}: the standard curve needs at least two distinct quantities with a Ct "
+                         f"(has {distinct.size}{': ' + format(distinct[0], 'g') if distinct.size else ''})")
+    fit = standard_curve(q[used], ct[used])
+    if not (math.isfinite(fit.slope) and fit.slope != 0 and math.isfinite(fit.efficiency)):
+        raise InputError(f"{where}: the standard curve is flat (slope {fit.slope:g}): the Ct does not follow "
+                         f"the quantity")
+    warning = []
+    if not EFFICIENCY_RANGE[0] <= fit.efficiency <= EFFICIENCY_RANGE[1]:
+        warning.append(f"efficiency {fit.efficiency:.1f} % outside {EFFICIENCY_RANGE[0]:g}-{EFFICIENCY_RANGE[1]:g} %")
+    if not fit.r_squared >= MIN_R_SQUARED:
+        warning.append(f"R² {fit.r_squared:.4f} below {MIN_R_SQUARED:g}")
+    result = StandardFit(plate.target, plate.run, plate.ct_kind, fit.slope, fit.intercept, fit.efficiency,
+                         fit.r_squared, fit.n, int(distinct.size), plate.scale, plate.threshold, "; ".join(warning),
+                         path)
+    return result, _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
+
+
+def _standard_wells(path, plate, ct, q, standard, negative, fitted):
+    rows = []
+    for i, w in enumerate(plate.wells):
+        role, quantity, note = "unknown", math.nan, ""
+        if negative[i]:
+            role = "control"
+        elif standard[i]:
+            role, quantity = "standard", float(q[i])
+        elif fitted is not None and math.isfinite(ct[i]):
+            fit, distinct = fitted
+            quantity = float(fit.quantity(ct[i]))
+            if not distinct[0] <= quantity <= distinct[-1]:
+                note = "outside the standards' range"
+        rows.append(StandardWell(w.well, w.sample, w.sample_type, w.target, w.run, float(ct[i]), quantity, role,
+                                 w.flags, note, path))
+    return rows
+
+
+def standard(path, settings):
+    """``standard``: the standard curve per target, and every well's quantity read off it."""
+    plates = amplify_plates(path, read_plate(path, "amplification", settings), settings)
+    if not plates:
+        raise _nothing(path, "amplification data", settings)
+    results, warnings = [], []
+    for p in plates:
+        fit, wells = fit_standard(path, p, settings.quantities)
+        results.append(StandardPlate(p, fit, wells))
+        if fit is not None and fit.warning:
+            warnings.append(f"{path}: {p.label}: {fit.warning}")
+    fits = [r.fit for r in results if r.fit is not None]
+    if not fits:
+        hint = "" if settings.quantities else " (give quantities with --quantity NAME=Q or a --samples sheet)"
+        raise InputError(f"{path}: no wells with a quantity and a Ct{hint}")
+    return FileResult("standard", path, results, {"wells": [w for r in results for w in r.wells], "fits": fits},
+                      warnings)
+
+
+def quantify(path, settings):
+    """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.quantify`)."""
+    from .quantify import quantify_file
+    plate_file = read_plate(path, "amplification", settings)
+    # Every target is analysed: --target picks the targets reported, not the reference genes.
+    plates = amplify_plates(path, plate_file, replace(settings, target=None))
+    if not plates:
+        raise _nothing(path, "amplification data", settings)
+    result, warnings = quantify_file(path, plate_file, plates, settings)
+    return FileResult("quantify", path, [result], {"quantities": result.rows}, warnings)

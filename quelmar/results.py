@@ -1,0 +1,321 @@
+"""Typed results of the command's analyses: what the table writers (text, CSV,
+JSON), the plots and the HTML report all read.
+
+Each analysis of one input file returns a :class:`FileResult`: its plates
+(what pictures are drawn from, one per run and target, or one per file for
+relative quantities) and its tables (name -> list of rows). A row is a
+dataclass whose field names are the column names; per-well flags are tuples
+of names from :mod:`quelmar.flags`. Numbers stay floats with NaN for "none";
+the writers turn NaN into an empty cell (CSV) or null (JSON).
+
+Ct values and cycles are in the file's own cycle numbers; thresholds and
+curves in the file's own fluorescence units (the working scale is reported
+beside them).
+"""
+import math
+from dataclasses import dataclass, field, fields
+from typing import Optional
+
+import numpy as np
+
+from . import flags as _flags
+
+NAN = math.nan
+
+
+# -- amplification ---------------------------------------------------------------
+
+@dataclass
+class AmplificationWell:
+    """One row of ``amplify``: one reaction and target."""
+
+    well: str
+    sample: str
+    sample_type: str
+    target: str
+    run: str
+    threshold: float
+    scale: float
+    ct_linear: float
+    ct_sigmoid: float
+    efficiency: float
+    flags: tuple
+    file_cq: float
+    quantity: float
+    group: str
+    file: str
+
+
+@dataclass
+class AmplificationPlate:
+    """The wells of one run and target, analysed together.
+
+    Attributes
+    ----------
+    label : str
+        "run / target", without the run when the file has only one.
+    threshold : float
+        The threshold of the linear Ct, in file units.
+    auto_threshold : float
+        The plate threshold the library chose, in file units.
+    cycles : ndarray
+        The file's cycle numbers, ascending.
+    curves : ndarray, wells x cycles
+        The conditioned curves, in file units.
+    ct_kind : str
+        Which Ct the flags judged: "linear" or "sigmoid".
+    """
+
+    file: str
+    run: str
+    target: str
+    label: str
+    scale: float
+    threshold: float
+    auto_threshold: float
+    cycles: np.ndarray
+    curves: np.ndarray
+    ct_kind: str
+    wells: list
+
+    def ct(self, kind=None):
+        """The Ct of every well (the plate's kind unless given), as an array."""
+        name = f"ct_{kind or self.ct_kind}"
+        return np.array([getattr(w, name) for w in self.wells], dtype=float)
+
+    def flag_counts(self):
+        return _flags.count(w.flags for w in self.wells)
+
+
+# -- melting ---------------------------------------------------------------------
+
+@dataclass
+class MeltPeak:
+    """One row of ``melt``: one fitted peak of a well's -dF/dT."""
+
+    well: str
+    sample: str
+    target: str
+    run: str
+    peak: int
+    tm: float
+    height: float
+    width: float
+    file: str
+
+
+@dataclass
+class MeltCurve:
+    """One well's melting analysis: the curves drawn and its peaks.
+
+    ``problem`` is empty when the analysis ran, else why it could not (the
+    arrays are then empty).
+    """
+
+    well: str
+    sample: str
+    target: str
+    grid: np.ndarray
+    derivative: np.ndarray
+    conditioned: np.ndarray
+    fitted: np.ndarray
+    peaks: list
+    problem: str = ""
+
+
+@dataclass
+class MeltPlate:
+    """The melting curves of one run and target."""
+
+    file: str
+    run: str
+    target: str
+    label: str
+    curves: list
+
+
+# -- standard curve --------------------------------------------------------------
+
+@dataclass
+class StandardFit:
+    """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept."""
+
+    target: str
+    run: str
+    ct_kind: str
+    slope: float
+    intercept: float
+    efficiency: float
+    r_squared: float
+    n: int
+    quantities: int
+    scale: float
+    threshold: float
+    warning: str
+    file: str
+
+
+@dataclass
+class StandardWell:
+    """One row of ``standard``: a well with its quantity, given (standards) or read off the curve.
+
+    ``role`` is "standard", "unknown" or "control"; ``note`` says when an
+    unknown lies outside the standards' range.
+    """
+
+    well: str
+    sample: str
+    sample_type: str
+    target: str
+    run: str
+    ct: float
+    quantity: float
+    role: str
+    flags: tuple
+    note: str
+    file: str
+
+
+@dataclass
+class StandardPlate:
+    """A plate with its standard curve (None when it has no standards) and its wells."""
+
+    amplification: AmplificationPlate
+    fit: Optional[StandardFit]
+    wells: list
+
+    @property
+    def label(self):
+        return self.amplification.label
+
+
+# -- relative quantities ----------------------------------------------------------
+
+@dataclass
+class RelativeQuantity:
+    """One row of ``quantify``: a target's quantity in a sample (or group) relative to the calibrator.
+
+    Attributes
+    ----------
+    n, n_reference : int
+        Values used for the target and for the reference genes (wells, or
+        samples when a group is pooled).
+    delta_ct : float
+        The target's mean Ct minus the reference genes' combined mean Ct.
+    delta_delta_ct : float
+        The sample's delta_ct minus the calibrator's.
+    rq, rq_low, rq_high : float
+        Relative quantity and its error bounds.
+    efficiency : float
+        The target's amplification factor (2: doubling per cycle).
+    reference_efficiency : tuple of float
+        Each reference gene's.
+    excluded : tuple of str
+        Every well left out, as "well target (why)".
+    pooled : tuple of str
+        The samples of a group (empty for a single sample).
+    note : str
+        Why a value is missing, when one is.
+    """
+
+    sample: str
+    target: str
+    n: int
+    n_reference: int
+    delta_ct: float
+    delta_delta_ct: float
+    rq: float
+    rq_low: float
+    rq_high: float
+    efficiency: float
+    reference: tuple
+    reference_efficiency: tuple
+    calibrator: str
+    method: str
+    error: str
+    excluded: tuple
+    pooled: tuple
+    note: str
+    file: str
+
+
+@dataclass
+class QuantifyResult:
+    """The relative quantities of one file, with the plates their Ct came from.
+
+    ``references`` are the reference genes, ``method`` "comparative" or
+    "efficiency-corrected", ``efficiencies`` the amplification factor used per
+    gene (targets and reference genes).
+    """
+
+    file: str
+    calibrator: str
+    references: tuple
+    method: str
+    error: str
+    rows: list
+    plates: list
+    efficiencies: dict
+
+    @property
+    def label(self):
+        return f"against {self.calibrator}, reference {' + '.join(self.references)}"
+
+
+# -- one file ---------------------------------------------------------------------
+
+@dataclass
+class FileResult:
+    """Everything one analysis made of one file.
+
+    Attributes
+    ----------
+    command : str
+        The analysis ("amplify", "melt", ...).
+    file : str
+    plates : list
+        What the plots draw: AmplificationPlate, MeltPlate, StandardPlate or QuantifyResult.
+    tables : dict
+        Table name -> list of rows; the first table is the command's main one.
+    warnings : list of str
+        Shown once the whole run has succeeded.
+    """
+
+    command: str
+    file: str
+    plates: list
+    tables: dict
+    warnings: list = field(default_factory=list)
+
+    def flag_counts(self):
+        """Wells per flag over every table row that has flags."""
+        return _flags.count(r.flags for rows in self.tables.values() for r in rows if hasattr(r, "flags"))
+
+
+def columns_of(row_type):
+    """The column names of a row type, in field order."""
+    return tuple(f.name for f in fields(row_type))
+
+
+def cell(value):
+    """A value as JSON understands it: NaN and infinities become None, tuples lists, numpy scalars Python ones."""
+    if isinstance(value, (float, np.floating)):
+        value = float(value)
+        return value if math.isfinite(value) else None
+    if isinstance(value, (np.integer, np.bool_)):
+        return value.item()
+    if isinstance(value, (tuple, list)):
+        return [cell(v) for v in value]
+    return value
+
+
+def text(value, digits=None):
+    """A value as a CSV or table cell: NaN empty, tuples joined by commas, floats in full (or to digits)."""
+    if isinstance(value, (float, np.floating)):
+        value = float(value)
+        if not math.isfinite(value):
+            return "" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+        return repr(value) if digits is None else f"{value:.{digits}f}"
+    if isinstance(value, (tuple, list)):
+        return ",".join(text(v, digits) for v in value)
+    return str(value)

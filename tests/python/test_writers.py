@@ -1,0 +1,101 @@
+"""The writers on typed rows (CSV, JSON stitched from spools, atomic files) and
+the mapping of the library's Ct onto the file's cycle numbers."""
+import json
+import math
+import os
+from dataclasses import dataclass
+
+import numpy as np
+import pytest
+
+from quelmar.jobs import to_file_cycles
+from quelmar.results import FileResult
+from quelmar.writers import AtomicFile, OutputError, TableWriter, check_destination, format_table
+
+
+@dataclass
+class Row:
+    well: str
+    ct: float
+    flags: tuple
+
+
+@pytest.mark.parametrize("cycles, ct, expected", [
+    ([1, 2, 3, 4, 5], [2.3, np.nan], [2.3, np.nan]),
+    ([0, 1, 2, 3, 4], [2.3], [1.3]),
+    ([101, 102, 103, 104, 105], [2.3], [102.3]),
+    ([1, 2, 4, 8], [2.5, 3.25, 0.5, 5.0], [3.0, 5.0, 0.5, 12.0]),  # uneven: interpolated, extrapolated at the ends
+])
+def test_ct_on_the_files_cycles(cycles, ct, expected):
+    assert to_file_cycles(ct, np.array(cycles, dtype=float)) == pytest.approx(expected, abs=1e-12, nan_ok=True)
+
+
+def test_unit_cycles_from_one_leave_the_library_ct_bit_for_bit():
+    ct = np.array([17.348297564060103, 0.1 + 0.2])
+    assert to_file_cycles(ct, np.arange(1.0, 41.0)) is ct
+
+
+def _results():
+    a = FileResult("amplify", "a.rdml", [], {"wells": [Row("A1", 20.5, ("no-ct", "late-ct")), Row("A2", math.nan, ())],
+                                             "extra": []})
+    b = FileResult("amplify", "b.rdml", [], {"wells": [Row("B1", math.inf, ())], "extra": [Row("X", 1.0, ())]})
+    return a, b
+
+
+def test_json_stitches_every_table_strictly(tmp_path):
+    path = tmp_path / "out.json"
+    w = TableWriter(str(path), "amplify", {"wells": ("well", "ct", "flags"), "extra": ("well",)}, {"v": "1"})
+    for r in _results():
+        w.add(r)
+    assert not path.exists()
+    w.commit()
+    doc = json.loads(path.read_text(), parse_constant=lambda t: pytest.fail(f"not JSON: {t}"))
+    assert doc["files"] == ["a.rdml", "b.rdml"] and doc["v"] == "1" and doc["command"] == "amplify"
+    assert doc["wells"] == [{"well": "A1", "ct": 20.5, "flags": ["no-ct", "late-ct"]},
+                            {"well": "A2", "ct": None, "flags": []}, {"well": "B1", "ct": None, "flags": []}]
+    assert doc["extra"] == [{"well": "X"}] and "late-ct" in doc["flags"]
+
+
+def test_csv_holds_the_main_table(tmp_path):
+    path = tmp_path / "out.csv"
+    w = TableWriter(str(path), "amplify", {"wells": ("well", "ct", "flags"), "extra": ("well",)})
+    for r in _results():
+        w.add(r)
+    w.commit()
+    assert path.read_text().splitlines() == ["well,ct,flags", 'A1,20.5,"no-ct,late-ct"', "A2,,", "B1,inf,"]
+
+
+def test_an_atomic_file_appears_whole_or_not_at_all(tmp_path):
+    path = tmp_path / "out.csv"
+    path.write_text("old")
+    f = AtomicFile(str(path))
+    f.file.write("new")
+    assert path.read_text() == "old"
+    f.discard()
+    assert os.listdir(tmp_path) == ["out.csv"] and path.read_text() == "old"
+    umask = os.umask(0o027)
+    try:
+        f = AtomicFile(str(path))
+        f.file.write("new")
+        f.commit()
+    finally:
+        os.umask(umask)
+    assert path.read_text() == "new" and os.stat(path).st_mode & 0o777 == 0o640
+
+
+@pytest.mark.parametrize("name, problem", [
+    ("out", "must end in .csv or .json"), ("out.csv.png", "must end in .csv or .json"),
+    ("in.csv", "is an input of this run"), ("sub/out.csv", "no such folder"), ("dir.csv", "not a regular file"),
+])
+def test_destinations_refused(tmp_path, name, problem):
+    (tmp_path / "in.csv").write_text("x")
+    (tmp_path / "dir.csv").mkdir()
+    with pytest.raises(OutputError, match=problem):
+        check_destination("--out", str(tmp_path / name), (".csv", ".json"), [str(tmp_path / "in.csv")])
+    check_destination("--out", str(tmp_path / "OUT.CSV"), (".csv", ".json"), [str(tmp_path / "in.csv")])
+
+
+def test_text_table_columns():
+    text = format_table([Row("A1", 20.5, ("no-ct",)), Row("A12345678", math.nan, ())], ("well", "ct", "flags"),
+                        (6, -7, 0), {"ct": 2}, {"flags": "why"})
+    assert text.splitlines() == ["well         ct  why", "A1        20.50  no-ct", "A1234~"]
