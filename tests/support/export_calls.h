@@ -40,10 +40,16 @@ inline constexpr int kFields[][2] = {{0, 8},   {8, 8},   {24, 8},  {32, 8},  {48
                                      {98, 2},  {104, 8}, {112, 8}, {120, 8}, {128, 8}, {136, 1}, {137, 1}};
 inline constexpr int kReservedBytes[][2] = {{16, 8}, {40, 8}, {64, 16}, {88, 8}, {100, 2}, {138, 6}};
 
+// The 16-bit and 8-bit fields are given whole numbers that fit them.
 inline void put_field(unsigned char* at, int bytes, double value) {
-    const int16_t s = static_cast<int16_t>(value);
-    const uint8_t b = static_cast<uint8_t>(value);
-    std::memcpy(at, bytes == 8 ? static_cast<const void*>(&value) : bytes == 2 ? static_cast<const void*>(&s) : &b, bytes);
+    if (bytes == 8) {
+        std::memcpy(at, &value, 8);
+    } else if (bytes == 2) {
+        const int16_t s = static_cast<int16_t>(value);
+        std::memcpy(at, &s, 2);
+    } else {
+        *at = static_cast<uint8_t>(value);
+    }
 }
 
 inline double get_field(const unsigned char* at, int bytes) {
@@ -210,7 +216,7 @@ public:
             for (const auto& [at, bytes] : kReservedBytes)
                 for (int i = at; i < at + bytes; ++i) bounds_kept &= reinterpret_cast<const unsigned char*>(&r)[i] == kReserved;
         }
-        if (!records_.empty()) intact["records"] = same_bits(out["records"], get("records"));
+        if (has("records")) intact["records"] = same_bits(out["records"], get("records"));
         if (probe_.max_slope_index != 0) append_bytes("probe", &probe_, sizeof probe_);
         if (set_ != nullptr) read_set(set_, true);
         if (!(intact["set"] = out_set_ == untouched<GaussCoeff>())) read_set(out_set_, false);
