@@ -13,7 +13,7 @@ set(QUELMARALG_PYTHON "/usr/bin/python3" CACHE FILEPATH
 if(QUELMARALG_INSTALL_PYTHON)
   install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../quelmar/
     DESTINATION ${QUELMARALG_PYTHON_DIR}/quelmar
-    FILES_MATCHING PATTERN "*.py"
+    FILES_MATCHING PATTERN "*.py" PATTERN "*.html" PATTERN "*.css" PATTERN "*.js"
     PATTERN "__pycache__" EXCLUDE
     PATTERN "_installed_libdir.py" EXCLUDE)
 

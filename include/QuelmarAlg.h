@@ -20,6 +20,15 @@
  *    call leaves it empty. Messages are GBK (code page 936) byte strings.
  *  - Calls are independent and may run on several threads at once on
  *    different data; only the last-error text is shared by the whole process.
+ *  - On Windows the library is QuelmarAlg.dll. It keeps no per-thread state,
+ *    and its entry point asks the loader to spare it every thread's start and
+ *    end (DisableThreadLibraryCalls), which the loader grants only to a DLL
+ *    without a static TLS directory. The MinGW-w64 build with GCC's win32
+ *    thread model has none: the few bytes its C++ runtime keeps per calling
+ *    thread are freed through fiber-local storage when the thread ends. A
+ *    build with a posix thread model keeps one (winpthread's clean-up of its
+ *    threads is a TLS callback); there the notifications still arrive, and
+ *    are ignored.
  */
 #ifndef QUELMARALG_H
 #define QUELMARALG_H

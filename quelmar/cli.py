@@ -47,9 +47,11 @@ Examples, from the project root:
   python3 -m quelmar amplify data/rdml/stepone_std.rdml --plot amplification.png
   python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
   python3 -m quelmar quantify data/rdml/BioRad_384.rdml --calibrator Placebo --plot rq.png
+  python3 -m quelmar amplify data/rdml/BioRad_qPCR_melt.rdml --target Eva --log --plot log.png
   python3 -m quelmar melt data/dyemelt.csv --plot melting.png
-  python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --range 65:95 --max-fwhm 8
+  python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --summary --out tm.csv --plot melting.png
   python3 -m quelmar standard data/rdml/stepone_std.rdml --plot standard.png
+  python3 -m quelmar report data/rdml/BioRad_384.rdml --calibrator Placebo --out report.html
   python3 -m quelmar flags
 
 """
@@ -96,12 +98,26 @@ def _ct_option(p):
 
 def _amplify_arguments(p):
     _amplification_options(p)
+    p.add_argument("--log", action="store_true", help="draw the curves on a logarithmic fluorescence axis")
 
 
 def _melt_arguments(p):
-    p.add_argument("--range", metavar="LO:HI", help="only the readings from LO to HI degrees (default: all)")
-    p.add_argument("--max-fwhm", type=_number, default=5.0, metavar="DEG",
-                   help="widest full width at half maximum of a product peak (default: 5)")
+    _melt_options(p)
+    p.add_argument("--summary", action="store_true",
+                   help="--out as CSV holds one row per well (main Tm, height, peaks, flags, range, resampling) "
+                        "instead of one per peak; JSON holds both tables")
+
+
+def _melt_options(p):
+    from .melting import EDGE, MAX_FWHM
+    p.add_argument("--range", metavar="LO:HI",
+                   help=f"seek peaks from LO to HI degrees (either may be left out). Default: chosen per well "
+                        f"from its -dF/dT: the first and last {EDGE:g} degree are left out, and so is the "
+                        f"low-temperature background below the first product-like peak (a falling slope, or a "
+                        f"hump wider than any product); primer dimers and several products stay in")
+    p.add_argument("--max-fwhm", type=_number, default=MAX_FWHM, metavar="DEG",
+                   help=f"widest full width at half maximum of a product peak (default: {MAX_FWHM:g}; readings "
+                        f"coarser than 0.1 degree widen peaks, which is allowed for)")
 
 
 def _standard_arguments(p):
@@ -115,8 +131,13 @@ def _standard_arguments(p):
 def _quantify_arguments(p):
     _amplification_options(p)
     _ct_option(p)
-    p.add_argument("--calibrator", required=True, metavar="SAMPLE",
-                   help="the sample (or group, with a sheet's group column) every quantity is relative to")
+    _quantification_options(p, required=True)
+
+
+def _quantification_options(p, required):
+    p.add_argument("--calibrator", required=required, metavar="SAMPLE",
+                   help="the sample (or group, with a sheet's group column) every quantity is relative to" +
+                        ("" if required else " (default: none, and no relative quantities)"))
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
     p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
@@ -126,6 +147,16 @@ def _quantify_arguments(p):
                         "Any but 2 gives efficiency-corrected ratios of E^-Ct")
     p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
                    help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
+
+
+def _report_arguments(p):
+    _standard_arguments(p)
+    _quantification_options(p, required=False)
+    _melt_options(p)
+
+
+def _show_nothing(result, out, full):
+    """The report is its page; nothing goes to stdout."""
 
 
 # -- the text tables on stdout ------------------------------------------------------
@@ -151,8 +182,16 @@ def _show_melt(result, out, full):
     if not full:
         return
     from .writers import format_table
-    out.write(format_table(result.tables["peaks"], ("well", "target", "peak", "tm", "height", "width"),
-                           (12, 20, -4, -7, -10, -7), dict(tm=2, height=4, width=3)))
+    for p in result.plates:
+        rows = [c.summary for c in p.curves]
+        resampled = sum(r.resampled for r in rows)
+        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
+                  + (f", {resampled} resampled onto even steps" if resampled else "") + "\n")
+        out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
+                                      "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
+                               dict(tm=2, height=3, range_low=1, range_high=1),
+                               dict(sample_type="type", range_low="from", range_high="to")))
+        out.write(_flag_line(p.flag_counts()) + "\n")
 
 
 def _show_standard(result, out, full):
@@ -200,6 +239,9 @@ class Subcommand:
         (plates, note) -> matplotlib figure.
     show : callable
         (FileResult, out, full) writes the text table; full is False when --out takes the table.
+    writer : callable, optional
+        (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
+        --out is then required and ends in one of ``outputs``.
     """
 
     name: str
@@ -209,19 +251,25 @@ class Subcommand:
     columns: dict
     plot: Optional[Callable]
     show: Callable
+    writer: Optional[Callable] = None
+    outputs: tuple = ()
 
 
 def _table():
-    from . import jobs, plots
-    from .results import AmplificationWell, MeltPeak, RelativeQuantity, StandardFit, StandardWell, columns_of
+    from . import jobs, plots, report
+    from .report.page import HtmlReport
+    from .results import (AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
+                          columns_of)
 
     def cols(**tables):
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
         Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
                    _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
-        Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian.",
-                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak), plots.melt, _show_melt),
+        Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
+                           "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
+                           "spaced readings are first put on an even grid (the summary says how).",
+                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
         Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
                                "every unknown read off it.",
                    _standard_arguments, jobs.standard, cols(wells=StandardWell, fits=StandardFit), plots.standard,
@@ -230,6 +278,10 @@ def _table():
                                "normalised to reference genes, with error bars.",
                    _quantify_arguments, jobs.quantify, cols(quantities=RelativeQuantity), plots.quantify,
                    _show_quantify),
+        Subcommand("report", "One self-contained HTML page of each run: plate maps, curves, melts, standard "
+                             "curves, relative quantities (with --calibrator), every flag and every table.",
+                   _report_arguments, report.analyse_file, report.TABLES, None, _show_nothing, HtmlReport,
+                   (".html",)),
     )}
 
 
@@ -257,8 +309,15 @@ def _parser():
                        help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
                             "whose annotations override the file's")
         c.arguments(s)
-        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout")
-        s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+        if c.writer:
+            s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
+        else:
+            s.add_argument("--out", metavar="PATH",
+                           help="write the table as .csv or .json (every table) instead of stdout")
+        if c.plot:
+            s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+        else:
+            s.set_defaults(plot=None)
         s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
         s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
     sub.add_parser("flags", help="The quality flags and what each means.",
@@ -268,6 +327,7 @@ def _parser():
 
 def settings_from(args):
     """The :class:`~quelmar.jobs.Settings` of parsed arguments, checked."""
+    from . import jobs
     from .jobs import Settings
     from .units import parse_scale
     lo, hi = -math.inf, math.inf
@@ -294,7 +354,7 @@ def settings_from(args):
     return Settings(target=args.target, threshold=getattr(args, "threshold", None),
                     scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
                     ct=getattr(args, "ct", "linear"), samples=sheet, quantities=tuple(quantities),
-                    melt_range=(lo, hi), max_fwhm=getattr(args, "max_fwhm", 5.0),
+                    melt_range=(lo, hi), max_fwhm=getattr(args, "max_fwhm", jobs.Settings.max_fwhm),
                     calibrator=getattr(args, "calibrator", None), reference=reference,
                     efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95")).check()
 
@@ -421,15 +481,23 @@ def run(args, progress):
     command = commands()[args.command]
     settings = settings_from(args)
     inputs = list(args.files) + ([args.samples] if args.samples else [])
+    outputs = command.outputs or TABLE_SUFFIXES
     if args.out:
-        check_destination("--out", args.out, TABLE_SUFFIXES, inputs)
+        check_destination("--out", args.out, outputs, inputs)
+    elif command.writer:
+        raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
     if args.plot:
         check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
             raise ValueError(f"{args.command} has no plot")
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
     header = dict(library_version=core.version(), settings=_settings_record(args))
-    writer = TableWriter(args.out, command.name, command.columns, header) if args.out else None
+    if command.writer:
+        header["command_line"] = [PROG] + list(args.argv)
+    tables = command.columns
+    if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
+        tables = {"wells": tables["wells"], **tables}
+    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
@@ -445,7 +513,8 @@ def run(args, progress):
             raise ValueError(f"{args.command}: nothing to plot")
         if args.plot:
             note = f"the first {len(plates)} of {total} plates" if total > len(plates) else ""
-            pending.append(save_figure(command.plot(plates, note), args.plot, commit=False))
+            options = dict(log=True) if getattr(args, "log", False) else {}
+            pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
         if writer:
             writer.commit()
             writer = None
@@ -462,7 +531,7 @@ def run(args, progress):
 
 
 def _settings_record(args):
-    skip = {"files", "out", "plot", "quiet", "jobs", "command"}
+    skip = {"files", "out", "plot", "quiet", "jobs", "command", "argv"}
     return {k: v for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
 
 
@@ -482,6 +551,7 @@ def main(argv=None):
     if args.command == "flags":
         _print_flags()
         return 0
+    args.argv = list(sys.argv[1:] if argv is None else argv)
     progress = Progress(args.quiet)
     try:
         warnings = run(args, progress)

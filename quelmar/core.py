@@ -1,14 +1,25 @@
 """The thin layer: one function per export of libQuelmarAlg.
 
 Arrays go in as anything numpy turns into float64 and come back as new numpy
-arrays; the caller's arrays are never written, except the per-well records
-(see :data:`RECORD_DTYPE`), which the amplification functions update in place
-just as the C interface does. Arrays the library hands out are copied into
-numpy and released at once. Peak sets and fit handles are objects with
-``close()``, usable as context managers, and released by a finalizer when they
-are garbage collected. A failed call raises a :class:`~quelmar.errors.QuelmarError`
-subclass chosen by its result code.
+arrays. Every array handed to the library is a private C-contiguous float64
+copy whose length is the one passed with it, so no length the library reads
+can run past the caller's data, and the caller's arrays are never written
+through, read-only or not. The per-well records (see :data:`RECORD_DTYPE`),
+which the amplification functions update, are copied in, and copied back into
+the caller's array only when the call succeeds: a failed call leaves them as
+they were, and a read-only record array is refused. Arrays the library hands
+out are copied into numpy and released at once. Peak sets and fit handles are
+objects with ``close()``, usable as context managers, and released by a
+finalizer when they are garbage collected.
+
+A failed call raises a :class:`~quelmar.errors.QuelmarError` subclass chosen by
+its result code, carrying the library's message for that call: the message is
+kept in one place for the whole library, so every call and the reading of its
+message happen under one lock. Bad arguments raise TypeError or ValueError
+before any call.
 """
+import operator
+import threading
 import weakref
 from collections import Counter
 from ctypes import byref, c_double, c_int32, c_size_t, c_void_p, POINTER
@@ -16,7 +27,7 @@ from ctypes import byref, c_double, c_int32, c_size_t, c_void_p, POINTER
 import numpy as np
 
 from . import _lib
-from .errors import from_code
+from .errors import LibraryFailure, from_code
 
 LIB, LIBRARY_PATH = _lib.load()
 
@@ -32,24 +43,96 @@ RECORD_DTYPE = np.dtype({
 })
 
 _DP = POINTER(c_double)
+SIZE_MAX = 2 ** (8 * np.dtype(np.uintp).itemsize) - 1
+INT32_MIN, INT32_MAX = -2 ** 31, 2 ** 31 - 1
 
 #: Library objects alive per kind; a test looks here for leaks.
 live_objects = Counter()
 
+# One lock for every library call: the last-error text is the library's one
+# shared message. Reentrant, so that a finalizer run by the garbage collector
+# inside a call can take it; such a release is put off until the call's
+# message has been read (a release resets the message).
+_LOCK = threading.RLock()
+_state = threading.local()
+_deferred = []
 
-def _check(code):
+
+def _call(function, *args):
+    """Call an export under the lock and raise for a failure with its own message.
+
+    Library objects among ``args`` are passed as their handles, read under the
+    lock so that no other thread can release them in between.
+    """
+    with _LOCK:
+        _state.busy = True
+        try:
+            code = function(*(a.handle if isinstance(a, _Object) else a for a in args))
+            raw = LIB.get_last_error() if code != 0 else None
+        finally:
+            _state.busy = False
+            _release_deferred()
     if code != 0:
-        raise from_code(code, LIB.get_last_error())
+        raise from_code(code, raw)
 
 
-def _in(values):
-    """A contiguous float64 copy of values (1-D) and its pointer."""
-    a = np.array(values, dtype=np.float64, order="C").ravel()
+def _release_deferred():
+    while _deferred:
+        cls, handle = _deferred.pop()
+        cls._release_now(handle)
+
+
+def _real(value, name):
+    """A float from a number; TypeError for anything else."""
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be a real number, not {value!r:.60}") from None
+
+
+def _count(value, name, low=0, high=SIZE_MAX):
+    """An integer within [low, high]; TypeError for a non-integer, ValueError out of range."""
+    try:
+        n = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    if not low <= n <= high:
+        raise ValueError(f"{name} must lie within {low} to {high}, not {n}")
+    return n
+
+
+def _numbers(values, name, ndim=1):
+    """A new C-contiguous float64 array of ``values`` (never the caller's memory)."""
+    try:
+        a = np.asarray(values)
+        if a.dtype.kind not in "biuf":
+            if a.dtype.kind != "O":
+                raise TypeError(f"{name} must hold real numbers, not {a.dtype}")
+            a = a.astype(np.float64)
+        if a.ndim > ndim:
+            raise ValueError(f"{name} must have at most {ndim} dimension{'s' if ndim > 1 else ''}, "
+                             f"not shape {a.shape}")
+        return np.array(a, dtype=np.float64, order="C", copy=True, ndmin=ndim)
+    except (TypeError, ValueError) as e:
+        if str(e).startswith(name):
+            raise
+        kind = TypeError if isinstance(e, TypeError) else ValueError
+        raise kind(f"{name} must be an array of real numbers ({e})") from None
+    except MemoryError:
+        raise LibraryFailure(f"{name}: out of memory copying the array") from None
+
+
+def _in(values, name="values"):
+    """A private float64 copy of values (1-D) and its pointer."""
+    a = _numbers(values, name).reshape(-1)
     return a, a.ctypes.data_as(_DP)
 
 
-def _out(n):
-    a = np.empty(n, dtype=np.float64)
+def _out(n, name="result"):
+    try:
+        a = np.empty(n, dtype=np.float64)
+    except (MemoryError, ValueError):
+        raise LibraryFailure(f"{name}: out of memory for {n} values") from None
     return a, a.ctypes.data_as(_DP)
 
 
@@ -58,80 +141,111 @@ def _take(pointer, count):
     try:
         return np.ctypeslib.as_array(pointer, (count.value,)).copy() if pointer and count.value else np.empty(0)
     finally:
-        LIB.alg_darray_release(byref(pointer))
+        with _LOCK:
+            LIB.alg_darray_release(byref(pointer))
 
 
 def new_records(wells):
     """Zeroed records, one per well: every baseline is then chosen afresh."""
-    return np.zeros(wells, dtype=RECORD_DTYPE)
+    return np.zeros(_count(wells, "wells"), dtype=RECORD_DTYPE)
 
 
-def _records(records, wells):
-    if not isinstance(records, np.ndarray) or records.dtype != RECORD_DTYPE or not records.flags.c_contiguous:
-        raise TypeError("records must be a C-contiguous array of RECORD_DTYPE (see new_records)")
+def _checked_records(records, wells, writes):
+    """The caller's record array, checked: RECORD_DTYPE, 1-D, at least ``wells``
+    entries, and writeable when the call writes them."""
+    if not isinstance(records, np.ndarray) or records.dtype != RECORD_DTYPE:
+        raise TypeError("records must be an array of RECORD_DTYPE (see new_records)")
     if records.ndim != 1 or records.size < wells:
-        raise ValueError(f"records must be one-dimensional with at least {wells} entries")
-    return records.ctypes.data_as(c_void_p)
+        raise ValueError(f"records must be one-dimensional with at least {wells} entries, not shape {records.shape}")
+    if writes and not records.flags.writeable:
+        raise ValueError("records is read-only, and the call updates it: pass a writeable copy (records.copy())")
+    return records
+
+
+def _record_copy(records):
+    """A private contiguous copy of checked records and its pointer."""
+    private = np.array(records, dtype=RECORD_DTYPE, order="C", copy=True)
+    return private, private.ctypes.data_as(c_void_p)
 
 
 def _plate(plate):
-    p = np.array(plate, dtype=np.float64, order="C", ndmin=2)
-    if p.ndim != 2:
-        raise ValueError("plate must be a wells x cycles array")
+    p = _numbers(plate, "plate", ndim=2)
     return p, p.ctypes.data_as(_DP)
+
+
+def _peak_set(peaks, name="peaks"):
+    if not isinstance(peaks, GaussCoeff):
+        raise TypeError(f"{name} must be a GaussCoeff, not {type(peaks).__name__}")
+    return peaks
 
 
 # -- frame ---------------------------------------------------------------
 
 def last_error():
-    """The raw GBK bytes of the last failed call's message (``b""`` after a success)."""
-    return LIB.get_last_error()
+    """The raw GBK bytes of the last failed call's message (``b""`` after a success).
+
+    Shared by every thread; the exceptions of this module carry their own
+    call's message, read under the lock.
+    """
+    with _LOCK:
+        return LIB.get_last_error()
 
 
 def version():
     """The library's version string."""
-    return LIB.version().decode("ascii")
+    with _LOCK:
+        return LIB.version().decode("ascii")
 
 
 def test_fitting_result(record):
-    """Run the layout probe on one record (a RECORD_DTYPE array of size 1), in place.
+    """Run the layout probe on one record (a RECORD_DTYPE array of size >= 1).
+
+    The probe's rewritten fields are copied back into ``record`` whatever it
+    returns (a probe that stops at a field leaves the fields before it rewritten).
 
     Returns
     -------
     int
         0 when every probed field held its expected value, 10 at the first that did not.
     """
-    return LIB.test_fitting_result(_records(record, 1))
+    record = _checked_records(record, 1, writes=True)
+    private, pointer = _record_copy(record[:1])
+    with _LOCK:
+        code = LIB.test_fitting_result(pointer)
+    record[:1] = private
+    return code
 
 
 # -- smoothing and fitting -------------------------------------------------
 
 def sample_data_fitting(data):
     """Value of the least-squares parabola through ``data`` (at x = 1..n) at its vertex, see the header."""
-    a, p = _in(data)
+    a, p = _in(data, "data")
     result = c_double()
-    _check(LIB.alg_sample_data_fitting(p, a.size, byref(result)))
+    _call(LIB.alg_sample_data_fitting, p, a.size, byref(result))
     return result.value
 
 
 def run_smooth(data):
     """Three passes of the five-point running smooth; returns a new array."""
-    a, p = _in(data)
-    _check(LIB.alg_run_smooth(p, a.size))
+    a, p = _in(data, "data")
+    _call(LIB.alg_run_smooth, p, a.size)
     return a
 
 
 def super_smooth(data, half_window):
     """Centred moving average over +-half_window samples; returns a new array."""
-    a, p = _in(data)
-    _check(LIB.alg_super_smooth(p, a.size, int(half_window)))
+    half_window = _count(half_window, "half_window", INT32_MIN, INT32_MAX)
+    a, p = _in(data, "data")
+    _call(LIB.alg_super_smooth, p, a.size, half_window)
     return a
 
 
 def increasing(start, step, length):
     """The arithmetic sequence start, start + step, ... of ``length`` running sums."""
+    start, step, length = _real(start, "start"), _real(step, "step"), _count(length, "length")
     out, p = _out(length)
-    _check(LIB.alg_increasing(start, step, length, p))
+    _call(LIB.alg_increasing, start, step, length, p)
     return out
 
 
@@ -139,29 +253,30 @@ def increasing(start, step, length):
 
 def sigmoid(params, x):
     """The logistic A / (1 + exp(-k (x - x0))) at ``x``, with params = (A, x0, k)."""
-    par, pp = _in(params)
+    par, pp = _in(params, "params")
     if par.size < 3:
         raise ValueError("params must hold A, x0 and k")
-    values, pv = _in(x)
-    _check(LIB.alg_sigmoid(pp, pv, values.size))
+    values, pv = _in(x, "x")
+    _call(LIB.alg_sigmoid, pp, pv, values.size)
     return values
 
 
 def sigmoid_batch_calc_ct(records):
     """Sigmoid Ct of every record from its fitted logistic (NaN for implausible fits)."""
-    pr = _records(records, 0)
-    ct, pc = _out(records.size)
-    _check(LIB.alg_sigmoid_batch_calc_ct(pr, records.size, 0, pc))
+    records = _checked_records(records, 0, writes=False)
+    private, pr = _record_copy(records)
+    ct, pc = _out(private.size)
+    _call(LIB.alg_sigmoid_batch_calc_ct, pr, private.size, 0, pc)
     return ct
 
 
 def calc_threshold(records, plate):
-    """The plate threshold; fills the records (updated in place, also on failure up to the failing well).
+    """The plate threshold; fills the records.
 
     Parameters
     ----------
     records : ndarray of RECORD_DTYPE
-        At least one per well.
+        At least one per well, writeable; updated only when the call succeeds.
     plate : array_like, wells x cycles
         One curve per row.
 
@@ -170,14 +285,18 @@ def calc_threshold(records, plate):
     float
     """
     p, pp = _plate(plate)
-    pr = _records(records, p.shape[0])
+    records = _checked_records(records, p.shape[0], writes=True)
+    private, pr = _record_copy(records)
     threshold = c_double()
-    _check(LIB.alg_calc_threshold(pr, records.size, pp, p.shape[0], p.shape[1], byref(threshold)))
+    _call(LIB.alg_calc_threshold, pr, private.size, pp, p.shape[0], p.shape[1], byref(threshold))
+    records[...] = private
     return threshold.value
 
 
 def linear_batch_calc_ct(records, threshold, plate):
     """Linear Ct of every well at ``threshold``, and the conditioned curves.
+
+    ``records`` (writeable, at least one per well) is updated only when the call succeeds.
 
     Returns
     -------
@@ -186,11 +305,14 @@ def linear_batch_calc_ct(records, threshold, plate):
     ct : ndarray
         One Ct per record, NaN without a crossing.
     """
+    threshold = _real(threshold, "threshold")
     p, pp = _plate(plate)
-    pr = _records(records, p.shape[0])
-    curves, pcurves = _out(p.size)
-    ct, pc = _out(records.size)
-    _check(LIB.alg_linear_batch_calc_ct(pr, records.size, threshold, pp, p.shape[0], p.shape[1], pcurves, pc))
+    records = _checked_records(records, p.shape[0], writes=True)
+    private, pr = _record_copy(records)
+    curves, pcurves = _out(p.size, "curves")
+    ct, pc = _out(private.size, "ct")
+    _call(LIB.alg_linear_batch_calc_ct, pr, private.size, threshold, pp, p.shape[0], p.shape[1], pcurves, pc)
+    records[...] = private
     return curves.reshape(p.shape[1], p.shape[0]).T.copy(), ct
 
 
@@ -198,21 +320,22 @@ def linear_batch_calc_ct(records, threshold, plate):
 
 def cubic_interpolation(x, y, xq):
     """Natural cubic spline through (x, y), evaluated at ``xq``."""
-    xa, px = _in(x)
-    ya, py = _in(y)
+    xa, px = _in(x, "x")
+    ya, py = _in(y, "y")
     if xa.size != ya.size:
-        raise ValueError("x and y must have the same length")
-    qa, pq = _in(xq)
+        raise ValueError(f"x and y must have the same length, not {xa.size} and {ya.size}")
+    qa, pq = _in(xq, "xq")
     yq, pyq = _out(qa.size)
-    _check(LIB.alg_cubic_interpolation(px, py, xa.size, pq, pyq, qa.size))
+    _call(LIB.alg_cubic_interpolation, px, py, xa.size, pq, pyq, qa.size)
     return yq
 
 
 def interpolation_x(x, factor):
     """Evenly spaced grid from x[0] to x[-1] with ``factor`` - 1 extra points per interval."""
-    xa, px = _in(x)
+    factor = _count(factor, "factor")
+    xa, px = _in(x, "x")
     out, po = _out(max(xa.size - 1, 0) * factor + 1)
-    _check(LIB.alg_interpolation_x(px, xa.size, factor, po))
+    _call(LIB.alg_interpolation_x, px, xa.size, factor, po)
     return out
 
 
@@ -225,19 +348,30 @@ def melting(temperature, fluorescence):
     -------
     grid, derivative : ndarray
     """
-    t, pt = _in(temperature)
-    f, pf = _in(fluorescence)
+    t, pt = _in(temperature, "temperature")
+    f, pf = _in(fluorescence, "fluorescence")
     if t.size != f.size:
-        raise ValueError("temperature and fluorescence must have the same length")
+        raise ValueError(f"temperature and fluorescence must have the same length, not {t.size} and {f.size}")
     count, grid, derivative = c_size_t(), _DP(), _DP()
-    _check(LIB.alg_melting(t.size, pt, pf, byref(count), byref(grid), byref(derivative)))
-    return _take(grid, count), _take(derivative, count)
+    try:
+        _call(LIB.alg_melting, t.size, pt, pf, byref(count), byref(grid), byref(derivative))
+        return _take(grid, count), _take(derivative, count)
+    finally:
+        _free(grid, derivative)
+
+
+def _free(*pointers):
+    """Give back arrays still held (after a failure, or one copy of two failing)."""
+    with _LOCK:
+        for pointer in pointers:
+            if pointer:
+                LIB.alg_darray_release(byref(pointer))
 
 
 def melting_normalization(values):
     """Background removal of a melting curve; returns a new array."""
     a, p = _in(values)
-    _check(LIB.alg_melting_normalization(p, a.size))
+    _call(LIB.alg_melting_normalization, p, a.size)
     return a
 
 
@@ -250,13 +384,22 @@ class _Object:
 
     def __init__(self, handle):
         self._handle = handle
-        live_objects[self._kind] += 1
+        with _LOCK:
+            live_objects[self._kind] += 1
         self._finalizer = weakref.finalize(self, type(self)._release, handle)
 
     @classmethod
     def _release(cls, handle):
-        getattr(LIB, cls._RELEASE)(byref(handle))
-        live_objects[cls._kind] -= 1
+        if getattr(_state, "busy", False):  # the collector, inside a call: after it
+            _deferred.append((cls, handle))
+            return
+        cls._release_now(handle)
+
+    @classmethod
+    def _release_now(cls, handle):
+        with _LOCK:
+            getattr(LIB, cls._RELEASE)(byref(handle))
+            live_objects[cls._kind] -= 1
 
     @property
     def closed(self):
@@ -279,9 +422,9 @@ class _Object:
         return self._handle
 
 
-def _new_set(create):
+def _new_set(create, *args):
     handle = c_void_p()
-    _check(create(byref(handle)))
+    _call(create, *args, byref(handle))
     return GaussCoeff(_handle=handle)
 
 
@@ -299,15 +442,15 @@ class GaussCoeff(_Object):
     def __init__(self, heights=(), centres=(), widths=(), *, _handle=None):
         if _handle is None:
             _handle = c_void_p()
-            _check(LIB.alg_create_gausscoeff(byref(_handle)))
+            _call(LIB.alg_create_gausscoeff, byref(_handle))
         super().__init__(_handle)
         if len(heights) or len(centres) or len(widths):
             self.set_data(heights, centres, widths)
 
     def set_data(self, heights, centres, widths):
         """Replace the three fields with copies of the given arrays (lengths may differ)."""
-        (h, ph), (c, pc), (w, pw) = _in(heights), _in(centres), _in(widths)
-        _check(LIB.alg_set_gausscoeff_data(self.handle, h.size, ph, c.size, pc, w.size, pw))
+        (h, ph), (c, pc), (w, pw) = _in(heights, "heights"), _in(centres, "centres"), _in(widths, "widths")
+        _call(LIB.alg_set_gausscoeff_data, self, h.size, ph, c.size, pc, w.size, pw)
 
     def data(self):
         """Copies of the fields.
@@ -318,8 +461,11 @@ class GaussCoeff(_Object):
         """
         counts = [c_size_t() for _ in range(3)]
         arrays = [_DP() for _ in range(3)]
-        _check(LIB.alg_get_gausscoeff_data(self.handle, *(byref(v) for pair in zip(counts, arrays) for v in pair)))
-        return tuple(_take(a, n) for a, n in zip(arrays, counts))
+        try:
+            _call(LIB.alg_get_gausscoeff_data, self, *(byref(v) for pair in zip(counts, arrays) for v in pair))
+            return tuple(_take(a, n) for a, n in zip(arrays, counts))
+        finally:
+            _free(*arrays)
 
     def filter(self, limits):
         """A new set of the peaks with height > limits[0] and limits[2] <= FWHM <= limits[1]."""
@@ -341,34 +487,42 @@ class MgfHandle(_Object):
     _kind, _RELEASE = "MgfHandle", "alg_mgf_release"
 
     def __init__(self, x, y, *, peak_width=0.5, options=None):
-        (xa, px), (ya, py) = _in(x), _in(y)
-        opts, po = _in(options if options is not None else (0.0, 0.0, peak_width, 0.0, 0.0))
+        (xa, px), (ya, py) = _in(x, "x"), _in(y, "y")
+        if options is None:
+            options = (0.0, 0.0, _real(peak_width, "peak_width"), 0.0, 0.0)
+        opts, po = _in(options, "options")
         if opts.size != 5:
-            raise ValueError("options must hold five values")
+            raise ValueError(f"options must hold five values, not {opts.size}")
         handle = c_void_p()
-        _check(LIB.alg_mgf_create(px, xa.size, py, ya.size, po, byref(handle)))
+        _call(LIB.alg_mgf_create, px, xa.size, py, ya.size, po, byref(handle))
         super().__init__(handle)
 
     def multi_gauss(self, peaks):
         """The sum of the set's Gaussians at every temperature of the handle."""
+        return self._curve(LIB.alg_mgf_multi_gauss, _peak_set(peaks))
+
+    def _curve(self, function, peaks, *before):
         count, values = c_size_t(), _DP()
-        _check(LIB.alg_mgf_multi_gauss(self.handle, peaks.handle, byref(values), byref(count)))
-        return _take(values, count)
+        try:
+            _call(function, self, peaks, *before, byref(values), byref(count))
+            return _take(values, count)
+        finally:
+            _free(values)
 
     def solve(self, peaks):
         """Refine the set in place by the damped least-squares fit to the handle's curve."""
-        _check(LIB.alg_mgf_solve(self.handle, peaks.handle))
+        _call(LIB.alg_mgf_solve, self, _peak_set(peaks))
 
     def local_max_value_id(self):
         """Initial peaks of the handle's curve, as a new :class:`GaussCoeff`."""
-        return _new_set(lambda out: LIB.alg_mgf_local_max_value_id(self.handle, out))
+        return _new_set(LIB.alg_mgf_local_max_value_id, self)
 
     def melting_stim_peak(self, peaks, background):
         """Synthetic melting curve at the peak centres over ``background`` (level, midpoint, steepness)."""
-        bg, pb = _in(background)
-        count, values = c_size_t(), _DP()
-        _check(LIB.alg_mgf_melting_stim_peak(self.handle, peaks.handle, pb, byref(values), byref(count)))
-        return _take(values, count)
+        bg, pb = _in(background, "background")
+        if bg.size != 3:
+            raise ValueError(f"background must hold three values (level, midpoint, steepness), not {bg.size}")
+        return self._curve(LIB.alg_mgf_melting_stim_peak, _peak_set(peaks), pb)
 
     def melting_stimulate(self, peaks):
         """Synthetic melting curve on the handle's temperatures.
@@ -379,40 +533,51 @@ class MgfHandle(_Object):
         values : ndarray
         """
         bg, pb = _out(3)
-        count, values = c_size_t(), _DP()
-        _check(LIB.alg_mgf_melting_stimulate(self.handle, peaks.handle, pb, byref(values), byref(count)))
-        return bg, _take(values, count)
+        return bg, self._curve(LIB.alg_mgf_melting_stimulate, _peak_set(peaks), pb)
 
 
 def mgf_local_max_value_id_origin(x, y):
     """Initial peaks of a raw curve, all of width 1.7, as a new :class:`GaussCoeff`."""
-    (xa, px), (ya, py) = _in(x), _in(y)
-    return _new_set(lambda out: LIB.alg_mgf_local_max_value_id_origin(px, xa.size, py, ya.size, out))
+    (xa, px), (ya, py) = _in(x, "x"), _in(y, "y")
+    return _new_set(LIB.alg_mgf_local_max_value_id_origin, px, xa.size, py, ya.size)
 
 
 def coeff_filter(limits, peaks):
     """A new :class:`GaussCoeff` of the peaks within ``limits`` = (min height, max FWHM, min FWHM)."""
-    lim, pl = _in(limits)
-    if lim.size < 3:
-        raise ValueError("limits must hold three values")
-    return _new_set(lambda out: LIB.alg_mgf_coeff_filter(pl, peaks.handle, out))
+    lim, pl = _in(limits, "limits")
+    if lim.size != 3:
+        raise ValueError(f"limits must hold three values (min height, max FWHM, min FWHM), not {lim.size}")
+    return _new_set(LIB.alg_mgf_coeff_filter, pl, _peak_set(peaks))
 
 
 # -- statistics -----------------------------------------------------------------
 
+RQ_OPTIONS = 5
+
+
 def _options(options):
-    o = np.zeros(5, dtype=np.int32)
-    o[:len(options)] = options
+    """RqOptions: up to five 32-bit integers, the rest zero."""
+    try:
+        values = [operator.index(v) for v in options]
+    except TypeError:
+        raise TypeError(f"options must be a sequence of up to {RQ_OPTIONS} integers, not {options!r:.60}") from None
+    if len(values) > RQ_OPTIONS or not all(INT32_MIN <= v <= INT32_MAX for v in values):
+        raise ValueError(f"options must be up to {RQ_OPTIONS} 32-bit integers, not {values!r:.60}")
+    o = np.zeros(RQ_OPTIONS, dtype=np.int32)
+    o[:len(values)] = values
     return o, o.ctypes.data_as(POINTER(c_int32))
 
 
 def calc_sd(options, data):
     """Replicate statistics of packed data (see the header); ``options`` = RqOptions as up to 5 ints."""
     o, po = _options(options)
-    d, pd = _in(data)
+    d, pd = _in(data, "data")
     count, values = c_size_t(), _DP()
-    _check(LIB.alg_calc_sd(po, pd, d.size, byref(values), byref(count)))
-    return _take(values, count)
+    try:
+        _call(LIB.alg_calc_sd, po, pd, d.size, byref(values), byref(count))
+        return _take(values, count)
+    finally:
+        _free(values)
 
 
 def calc_rq(options, summary, calibrator):
@@ -424,16 +589,17 @@ def calc_rq(options, summary, calibrator):
         value, SD, SE, RQ, lower, upper, ddCt (NaN where the library writes nothing).
     """
     o, po = _options(options)
-    s, ps = _in(summary)
+    calibrator = _real(calibrator, "calibrator")
+    s, ps = _in(summary, "summary")
     out, pout = _out(7)
     out[:] = np.nan
-    _check(LIB.alg_calc_rq(po, ps, s.size, calibrator, pout))
+    _call(LIB.alg_calc_rq, po, ps, s.size, calibrator, pout)
     return out
 
 
 def calc_standard(x, y):
     """Least-squares line y = slope x + intercept: returns (slope, intercept, rms residual, R squared)."""
-    (xa, px), (ya, py) = _in(x), _in(y)
+    (xa, px), (ya, py) = _in(x, "x"), _in(y, "y")
     out, pout = _out(4)
-    _check(LIB.alg_calc_standard(px, xa.size, py, ya.size, pout))
+    _call(LIB.alg_calc_standard, px, xa.size, py, ya.size, pout)
     return tuple(float(v) for v in out)

@@ -76,13 +76,31 @@ class LibraryNotFoundError(QuelmarError):
     """No libQuelmarAlg could be loaded; the message names every place tried."""
 
 
+def _one_line(text):
+    """Control characters (a newline in a file or member name) escaped, so a message stays one line."""
+    return "".join(c if c.isprintable() or c == " " else repr(c)[1:-1] for c in text)
+
+
 class ReaderError(QuelmarError):
-    """An input file is malformed; the message names the file and the element."""
+    """An input file is malformed, or past a reading limit; the message names the
+    file and the element or the limit, on one line.
+
+    Attributes
+    ----------
+    path : str
+        The file as given (``<stdin>`` for standard input).
+    problem : str
+        The message without the file name.
+    """
 
     def __init__(self, path, problem):
-        super().__init__(f"{path}: {problem}")
-        self.path = str(path)
-        self.problem = problem
+        self.path, self.problem = _one_line(str(path)), _one_line(str(problem))
+        super().__init__(f"{self.path}: {self.problem}")
+
+
+class NotAPlate(ReaderError):
+    """A file that reads, but holds no plate (no cycles, no temperatures): the
+    message says what the file looks like."""
 
 
 _BY_CODE = {cls.code: cls for cls in (InvalidArgumentError, OutOfRangeError, LibraryFailure)}

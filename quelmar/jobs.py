@@ -8,24 +8,24 @@ naming the file.
 """
 import math
 import os
-import zipfile
 from dataclasses import dataclass, replace
 from typing import Optional
 
 import numpy as np
 
 from . import flags as _flags
-from .analysis import analyze_amplification, analyze_melt, standard_curve
+from . import kinds, melting
+from .analysis import analyze_amplification, standard_curve
 from .efficiency import baselines, well_efficiencies
 from .errors import QuelmarError
-from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCurve, MeltPeak, MeltPlate,
+from .results import (AmplificationPlate, AmplificationWell, FileResult, MeltCurve, MeltPeak, MeltPlate, MeltWell,
                       StandardFit, StandardPlate, StandardWell)
 from .units import plate_scale
 
 #: Readings per melting curve above which the peak fit would take minutes.
 MAX_MELT_READINGS = 20000
 #: The narrowest product peak kept, full width at half maximum in degrees.
-MIN_FWHM = 0.3
+MIN_FWHM = melting.MIN_FWHM
 #: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
 EFFICIENCY_RANGE = (90.0, 110.0)
 MIN_R_SQUARED = 0.98
@@ -56,7 +56,8 @@ class Settings:
     quantities : tuple of (name, quantity)
         Standards named on the command line.
     melt_range : (float, float)
-        Melting readings kept, in degrees.
+        Temperatures where melting peaks are sought; (-inf, inf) lets each well's curve choose
+        (see :func:`quelmar.melting.default_range`).
     max_fwhm : float
         The widest product peak, full width at half maximum in degrees.
     calibrator : str, optional
@@ -77,7 +78,7 @@ class Settings:
     samples: object = None
     quantities: tuple = ()
     melt_range: tuple = (-math.inf, math.inf)
-    max_fwhm: float = 5.0
+    max_fwhm: float = melting.MAX_FWHM
     calibrator: Optional[str] = None
     reference: tuple = ()
     efficiency: str = "2"
@@ -115,22 +116,23 @@ ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.9
 
 # -- reading -------------------------------------------------------------------
 
-def read_plate(path, kind, settings=None):
-    """Read an input file for an analysis of ``kind`` ("amplification" or "melting").
+def read_plate(path, command, settings=None):
+    """Read an input file for ``command`` (amplify, standard, quantify, melt).
 
-    The one place the command opens an input: an RDML file (a zip archive, or
-    an XML document) or else a CSV plate; then the sample sheet's annotations
-    are laid over the file's.
+    The one place the command opens an input: an RDML file or else a CSV
+    plate, whose kind (cycles or temperatures) the file itself tells. A file
+    of the wrong kind, or no plate at all, is refused in one line that says
+    what it looks like and which subcommand reads it. Then the sample sheet's
+    annotations are laid over the file's.
     """
-    from .csvplate import read_csv
-    from .rdml import read_rdml
+    from .errors import NotAPlate
     path = str(path)
-    with open(path, "rb") as f:
-        head = f.read(64).lstrip()
-    if zipfile.is_zipfile(path) or head.startswith(b"<") or path.lower().endswith((".rdml", ".rdm")):
-        plate = read_rdml(path)
-    else:
-        plate = read_csv(path, kind)
+    try:
+        plate = kinds.read_plate(path)
+    except NotAPlate as e:
+        kinds.FileKind(path, "none", e.problem).require(command)
+        raise
+    kinds.guess_kind(plate).require(command)
     if settings is not None and settings.samples is not None:
         settings.samples.apply(plate)
     return plate
@@ -223,7 +225,7 @@ def amplify_plates(path, plate_file, settings):
 
 def amplify(path, settings):
     """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plates = amplify_plates(path, read_plate(path, "amplification", settings), settings)
+    plates = amplify_plates(path, read_plate(path, "amplify", settings), settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
     return FileResult("amplify", path, plates, {"wells": [w for p in plates for w in p.wells]})
@@ -231,57 +233,57 @@ def amplify(path, settings):
 
 # -- melting -----------------------------------------------------------------------
 
-def _melt_readings(path, well, lo, hi):
+def _melt_readings(path, well):
     t, f = np.asarray(well.melt_temperature, dtype=float), np.asarray(well.melt_fluor, dtype=float)
-    if not (np.isfinite(t).all() and np.isfinite(f).all()):
-        raise InputError(f"{path}: well {well.name}: a melting reading is not a finite number")
     if t.size > MAX_MELT_READINGS:
         raise InputError(f"{path}: well {well.name}: {t.size} melting readings; at most {MAX_MELT_READINGS} "
                          f"are analysed per well")
-    order = np.argsort(t, kind="stable")
-    t, f = t[order], f[order]
-    if np.any(np.diff(t) == 0):
-        repeated = t[np.flatnonzero(np.diff(t) == 0)[0]]
-        raise InputError(f"{path}: well {well.name}: temperature {repeated:g} appears twice")
-    keep = (t >= lo) & (t <= hi)
-    return t[keep], f[keep]
+    return t, f
+
+
+def _melt_curve(path, w, m):
+    """The rows and the drawn curves of one well's :class:`~quelmar.melting.WellMelt`."""
+    peaks = [MeltPeak(w.name, w.sample, w.target, w.run, k + 1, float(m.tm[k]), float(m.height[k]),
+                      float(m.width[k]), k == m.main, path) for k in range(m.tm.size)]
+    lo, hi = m.range
+    summary = MeltWell(w.name, w.sample, w.sample_type, w.target, w.run, m.main_tm, m.main_height, len(peaks),
+                       m.flags, float(lo), float(hi), "chosen" if m.range_chosen else "given", round(float(m.step), 6),
+                       "resampled" in m.note, "; ".join(n for n in (m.note, m.problem) if n), path)
+    inside = m.in_range if m.temperature.size else np.zeros(0, dtype=bool)
+    return MeltCurve(w.name, w.sample, w.target, m.temperature, m.derivative, m.temperature[inside],
+                     m.conditioned, m.fitted, peaks, summary, m.problem)
 
 
 def melt(path, settings):
-    """``melt``: the fitted melting peaks of every well."""
-    plate_file = read_plate(path, "melting", settings)
+    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.melting`)."""
+    plate_file = read_plate(path, "melt", settings)
     lo, hi = settings.melt_range
-    plates, rows, failed, warnings = [], [], 0, []
+    given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
+    options = melting.Settings(range=given, max_fwhm=settings.max_fwhm)
+    plates, warnings = [], []
     for group in plate_file.groups(settings.target):
-        curves = []
-        for w in (w for w in group.wells if w.melt_fluor is not None):
-            t, f = _melt_readings(path, w, lo, hi)
-            try:
-                m = analyze_melt(t, f, fwhm=(MIN_FWHM, settings.max_fwhm))
-            except QuelmarError as e:
-                empty = np.empty(0)
-                curves.append(MeltCurve(w.name, w.sample, w.target, empty, empty, empty, empty, [], e.english))
-                failed += 1
-                continue
-            peaks = [MeltPeak(w.name, w.sample, w.target, w.run, k + 1, float(m.tm[k]), float(m.height[k]),
-                              float(m.width[k]), path) for k in range(m.tm.size)]
-            rows += peaks
-            curves.append(MeltCurve(w.name, w.sample, w.target, m.grid, m.derivative, m.conditioned, m.fitted,
-                                    peaks))
-        if curves:
-            plates.append(MeltPlate(path, group.run, group.target, group.label, curves))
-            without = [c for c in curves if c.problem]
-            if without:
-                warnings.append(f"{path}: {group.label}: {len(without)} of {len(curves)} wells not analysed "
-                                f"(first: {without[0].well}: {without[0].problem})")
+        wells = [w for w in group.wells if w.melt_fluor is not None]
+        if not wells:
+            continue
+        melts = [melting.analyze_well(*_melt_readings(path, w), options) for w in wells]
+        melting.judge(melts, [w.sample_type for w in wells], [w.target for w in wells])
+        curves = [_melt_curve(path, w, m) for w, m in zip(wells, melts)]
+        plates.append(MeltPlate(path, group.run, group.target, group.label, curves))
+        without = [c for c in curves if c.problem]
+        if without:
+            warnings.append(f"{path}: {group.label}: {len(without)} of {len(curves)} wells not analysed "
+                            f"(first: {without[0].well}: {without[0].problem})")
     if not plates:
         raise _nothing(path, "melting data", settings)
-    if not rows:
-        wells = sum(len(p.curves) for p in plates)
-        raise InputError(f"{path}: no peak in any of {wells} wells" +
-                         (f" ({failed} could not be analysed)" if failed else "") +
-                         (f" within {lo:g} to {hi:g} degrees" if math.isfinite(lo) or math.isfinite(hi) else ""))
-    return FileResult("melt", path, plates, {"peaks": rows}, warnings)
+    curves = [c for p in plates for c in p.curves]
+    failed = [c for c in curves if c.problem]
+    if len(failed) == len(curves):
+        raise InputError(f"{path}: no peak in any of {len(curves)} wells ({len(failed)} could not be analysed) - "
+                         f"{failed[0].well}: {failed[0].problem}")
+    if not any(c.peaks for c in curves):
+        warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
+    return FileResult("melt", path, plates, {"peaks": [k for c in curves for k in c.peaks],
+                                             "wells": [c.summary for c in curves]}, warnings)
 
 
 # -- standard curve ------------------------------------------------------------------
@@ -354,7 +356,7 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
 
 def standard(path, settings):
     """``standard``: the standard curve per target, and every well's quantity read off it."""
-    plates = amplify_plates(path, read_plate(path, "amplification", settings), settings)
+    plates = amplify_plates(path, read_plate(path, "standard", settings), settings)
     if not plates:
         raise _nothing(path, "amplification data", settings)
     results, warnings = [], []
@@ -374,7 +376,7 @@ def standard(path, settings):
 def quantify(path, settings):
     """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.quantify`)."""
     from .quantify import quantify_file
-    plate_file = read_plate(path, "amplification", settings)
+    plate_file = read_plate(path, "quantify", settings)
     # Every target is analysed: --target picks the targets reported, not the reference genes.
     plates = amplify_plates(path, plate_file, replace(settings, target=None))
     if not plates:

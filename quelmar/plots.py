@@ -13,8 +13,43 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection  # noqa: E402
 import numpy as np  # noqa: E402
 
-FLAGGED = dict(color="0.6", linestyle="--", linewidth=0.8)
 MAX_TITLE = 48
+#: Plates of at most this many wells get a key naming every well.
+MAX_KEY = 12
+#: Flagged wells are dashed; on plates too large for a key, in the colour of their first flag
+#: (flags not listed here are grey).
+FLAG_COLOURS = {"no-peak": "0.6", "ntc-peak": "crimson", "extra-peak": "darkorange", "tm-outlier": "purple",
+                "low-tm": "saddlebrown", "ntc-amplified": "crimson", "late-ct": "darkorange",
+                "replicate-outlier": "purple", "efficiency-outlier": "teal", "no-ct": "0.6", "low-signal": "0.6",
+                "no-growth": "0.6"}
+#: A log axis starts this far below the threshold (the noise of the baseline is not worth a decade).
+LOG_DEPTH = 30.0
+
+
+def _style(flags, colour, keyed):
+    """Line style of a well: solid in its own colour, dashed when flagged; without a key, a flagged
+    well takes the colour of its first flag, since its own could not be looked up anyway."""
+    if not flags:
+        return dict(color=colour, linewidth=1.0)
+    return dict(color=colour if keyed else FLAG_COLOURS.get(flags[0], "0.6"), linestyle="--", linewidth=0.9)
+
+
+def _flag_key(ax, counts, flagged, keyed):
+    """Legend entries for the flagged wells and each flag's count (drawn in its colour without a well key)."""
+    ax.plot([], [], label=f"flagged ({flagged} wells)", color="0.3", linestyle="--", linewidth=0.9)
+    for name, k in counts.items():
+        if keyed:
+            ax.plot([], [], " ", label=f"  {name}: {k}")
+        else:
+            ax.plot([], [], label=f"  {name}: {k}", color=FLAG_COLOURS.get(name, "0.6"), linestyle="--",
+                    linewidth=0.9)
+
+
+def _key(well, sample, flags, tm=math.nan):
+    """A well's entry in a key: well, sample, main Tm and flags."""
+    text = f"{well} {sample}" if sample and sample != well else well
+    text += f" {tm:.1f}" if math.isfinite(tm) else ""
+    return text + (f" [{', '.join(flags)}]" if flags else "")
 
 
 def _panels(n, width=6.0, height=4.2):
@@ -38,69 +73,117 @@ def _title(label):
     return label if len(label) <= MAX_TITLE else label[:MAX_TITLE - 3] + "..."
 
 
-def amplify(plates, note=""):
-    """Conditioned curves (file units) with the threshold and each linear Ct; flagged wells grey and dashed.
+def amplify(plates, note="", log=False):
+    """Conditioned curves (file units) with the threshold and each linear Ct.
 
-    The legend counts the wells with a Ct, the wells drawn as flagged, and each flag.
+    Flagged wells are dashed; a plate of at most :data:`MAX_KEY` wells names
+    every well and its flags in its key, a larger one draws a flagged well in
+    the colour of its first flag. The legend counts the wells with a Ct and
+    each flag. ``log`` draws a logarithmic fluorescence axis from
+    :data:`LOG_DEPTH` times below the threshold.
     """
     fig, axes = _panels(len(plates))
     for ax, p in zip(axes, plates):
-        # One collection per style: a plate of 20,000 wells draws in a moment.
         flagged = np.array([bool(w.flags) for w in p.wells], dtype=bool)
         ct = np.array([w.ct_linear for w in p.wells], dtype=float)
-        segments = np.stack([np.broadcast_to(p.cycles, p.curves.shape), p.curves], axis=-1)
         colours = plt.cm.viridis(np.linspace(0.0, 0.9, max(len(p.wells), 1)))
-        ax.add_collection(LineCollection(segments[~flagged], colors=colours[~flagged], linewidths=1.0))
-        ax.add_collection(LineCollection(segments[flagged], colors=FLAGGED["color"], linewidths=FLAGGED["linewidth"],
-                                         linestyles=FLAGGED["linestyle"]))
-        ax.autoscale_view()
+        keyed = len(p.wells) <= MAX_KEY
+        if keyed:
+            for i, w in enumerate(p.wells):
+                ax.plot(p.cycles, p.curves[i], label=_key(w.well, w.sample, w.flags),
+                        **_style(w.flags, colours[i], True))
+        else:
+            _collections(ax, p.cycles, p.curves, [w.flags for w in p.wells], colours)
         has_ct = np.isfinite(ct)
-        ax.plot(ct[has_ct & ~flagged], np.full(int((has_ct & ~flagged).sum()), p.threshold), "o", markersize=3.5,
-                color="black", zorder=3)
-        ax.plot(ct[has_ct & flagged], np.full(int((has_ct & flagged).sum()), p.threshold), "o", markersize=3.5,
-                color="0.5", zorder=3)
-        with_ct, flagged = int(has_ct.sum()), int(flagged.sum())
+        for where, colour in ((has_ct & ~flagged, "black"), (has_ct & flagged, "0.5")):
+            ax.plot(ct[where], np.full(int(where.sum()), p.threshold), "o", markersize=3.5, color=colour, zorder=3)
         ax.axhline(p.threshold, color="crimson", linewidth=1.0)
         ax.plot([], [], color="crimson", label=f"threshold {p.threshold:.4g}")
-        ax.plot([], [], "o", color="black", markersize=3.5, label=f"Ct ({with_ct} of {len(p.wells)} wells)")
-        ax.plot([], [], label=f"flagged ({flagged} wells)", **FLAGGED)
-        for name, k in p.flag_counts().items():
-            ax.plot([], [], " ", label=f"  {name}: {k}")
-        ax.legend(loc="upper left", fontsize=7)
+        ax.plot([], [], "o", color="black", markersize=3.5, label=f"Ct ({int(has_ct.sum())} of {len(p.wells)} wells)")
+        _flag_key(ax, p.flag_counts(), int(flagged.sum()), keyed)
+        if log and p.threshold > 0:
+            top = float(np.nanmax(p.curves)) if p.curves.size else p.threshold
+            ax.set_yscale("log", nonpositive="mask")
+            ax.set_ylim(p.threshold / LOG_DEPTH, max(top, p.threshold) * 2.0)
+        ax.legend(loc="upper left", fontsize=7, ncol=2 if keyed and len(p.wells) > 6 else 1)
         ax.set_title(f"{_title(p.label)} (scale {p.scale:g})", fontsize=9)
         ax.set_xlabel("cycle")
-        ax.set_ylabel("conditioned fluorescence (file units)")
+        ax.set_ylabel("conditioned fluorescence (file units" + (", log axis)" if log else ")"))
     return _finish(fig, note)
+
+
+def _collections(ax, x, curves, flags, colours):
+    """Curves drawn as one collection per style: a plate of 20,000 wells draws in a moment."""
+    segments = np.stack([np.broadcast_to(x, curves.shape), curves], axis=-1)
+    first = np.array([f[0] if f else "" for f in flags])
+    plain = first == ""
+    ax.add_collection(LineCollection(segments[plain], colors=colours[plain], linewidths=1.0))
+    for name in dict.fromkeys(first[~plain]):
+        style = _style((name,), None, False)
+        ax.add_collection(LineCollection(segments[first == name], colors=style["color"],
+                                         linewidths=style["linewidth"], linestyles=style["linestyle"]))
+    ax.autoscale_view()
 
 
 def melt(plates, note=""):
-    """-dF/dT of each well (conditioned) with its fitted Gaussians (dashed) and Tm marks."""
+    """-dF/dT of each well, one panel per run and target, with its peaks.
+
+    Each curve is drawn in full over its readings, faint outside the range its
+    peaks were sought in; the main peak is a filled triangle at its Tm,
+    further peaks hollow ones. Flagged wells are dashed; a plate of at most
+    :data:`MAX_KEY` wells names every well, its main Tm and its flags in its
+    key, a larger one draws a flagged well in the colour of its first flag
+    (as collections, so that large plates draw quickly). The title gives the
+    median main Tm and its spread.
+    """
     fig, axes = _panels(len(plates))
     for ax, p in zip(axes, plates):
-        curves = [c for c in p.curves if not c.problem]
+        curves = [c for c in p.curves if c.temperature.size]
         colours = plt.cm.tab10(np.arange(len(curves)) % 10)
-        few = len(curves) <= 8
-        for c, colour in zip(curves, colours):
-            ax.plot(c.grid, c.conditioned, color=colour, linewidth=1.0, alpha=0.8, label=c.well if few else None)
-            ax.plot(c.grid, c.fitted, color=colour, linewidth=0.9, linestyle="--")
-            tm = [k.tm for k in c.peaks]
-            height = [k.height for k in c.peaks]
-            ax.plot(tm, height, "v", color=colour, markersize=5)
-            if len(curves) <= 6:
-                for t, h in zip(tm, height):
-                    ax.annotate(f"{t:.1f}", (t, h), textcoords="offset points", xytext=(0, 5), ha="center",
-                                fontsize=7)
-        ax.plot([], [], color="0.3", label="-dF/dT, conditioned")
-        ax.plot([], [], color="0.3", linestyle="--", label="fitted Gaussians")
-        ax.plot([], [], "v", color="0.3", label="Tm")
+        keyed = len(curves) <= MAX_KEY
+        styles = [_style(c.flags, colour, keyed) for c, colour in zip(curves, colours)]
+        inside = [(c.temperature >= c.summary.range_low) & (c.temperature <= c.summary.range_high) for c in curves]
+        if keyed:
+            for c, style, i in zip(curves, styles, inside):
+                ax.plot(c.temperature, c.derivative, alpha=0.3, **style)
+                ax.plot(c.temperature[i], c.derivative[i], label=_key(c.well, c.sample, c.flags, c.tm), **style)
+        else:
+            _melt_collections(ax, curves, styles, inside)
+        marks = [(k.tm, float(np.interp(k.tm, c.temperature, c.derivative)), k.main, style["color"])
+                 for c, style in zip(curves, styles) for k in c.peaks]
+        for main in (True, False):
+            chosen = [m for m in marks if m[2] == main]
+            if chosen:
+                ax.scatter([m[0] for m in chosen], [m[1] for m in chosen], marker="v", s=30 if main else 18,
+                           c=[m[3] for m in chosen] if main else "none",
+                           edgecolors=[m[3] for m in chosen], zorder=3)
+        ax.plot([], [], "v", color="0.3", label="main Tm")
+        ax.plot([], [], "v", color="0.3", markerfacecolor="none", label="other peaks")
+        ax.plot([], [], color="0.3", alpha=0.3, label="outside the analysis range")
+        _flag_key(ax, p.flag_counts(), sum(bool(c.flags) for c in curves), keyed)
         if len(curves) < len(p.curves):
             ax.plot([], [], " ", label=f"not analysed: {len(p.curves) - len(curves)} wells")
-        ax.margins(y=0.12)  # room for the Tm labels above the tallest peak
-        ax.legend(loc="upper right", fontsize=7)
-        ax.set_title(_title(p.label), fontsize=9)
+        ax.legend(loc="upper left", fontsize=7, ncol=2 if keyed and len(curves) > 6 else 1)
+        tms = [c.tm for c in curves if math.isfinite(c.tm)]
+        spread = (f"\nmain Tm {np.median(tms):.2f} °C, median of {len(tms)} wells ({min(tms):.1f} to {max(tms):.1f})"
+                  if tms else "\nno main peak")
+        ax.set_title(_title(p.label) + spread, fontsize=9)
         ax.set_xlabel("temperature (°C)")
-        ax.set_ylabel("-dF/dT")
+        ax.set_ylabel("-dF/dT (file units per °C)")
     return _finish(fig, note)
+
+
+def _melt_collections(ax, curves, styles, inside):
+    """Melting curves as a few collections: faint in full, then the analysed part per line style."""
+    whole = [np.column_stack([c.temperature, c.derivative]) for c in curves]
+    ax.add_collection(LineCollection(whole, colors=[s["color"] for s in styles], linewidths=0.8, alpha=0.3))
+    for dashed in (False, True):
+        chosen = [(w[i], s) for w, s, i in zip(whole, styles, inside) if ("linestyle" in s) == dashed]
+        if chosen:
+            ax.add_collection(LineCollection([w for w, _ in chosen], colors=[s["color"] for _, s in chosen],
+                                             linewidths=chosen[0][1]["linewidth"],
+                                             linestyles="--" if dashed else "-"))
+    ax.autoscale_view()
 
 
 def standard(plates, note=""):

@@ -91,7 +91,7 @@ class AmplificationPlate:
 
 @dataclass
 class MeltPeak:
-    """One row of ``melt``: one fitted peak of a well's -dF/dT."""
+    """One row of ``melt``: one fitted peak of a well's -dF/dT; ``main`` marks the product's (the tallest)."""
 
     well: str
     sample: str
@@ -101,26 +101,81 @@ class MeltPeak:
     tm: float
     height: float
     width: float
+    main: bool
+    file: str
+
+
+@dataclass
+class MeltWell:
+    """One row of ``melt --summary``: a well's main peak, its peak count and its flags.
+
+    Attributes
+    ----------
+    tm, height : float
+        The main peak's (NaN without one).
+    peaks : int
+        Peaks fitted in the range.
+    range_low, range_high : float
+        Where peaks were sought; ``range`` says "chosen" (from the curve) or "given".
+    step : float
+        The even grid step the readings were analysed on, degrees.
+    resampled : bool
+        Whether the readings were interpolated onto that grid; ``note`` says how,
+        and why a well could not be analysed.
+    """
+
+    well: str
+    sample: str
+    sample_type: str
+    target: str
+    run: str
+    tm: float
+    height: float
+    peaks: int
+    flags: tuple
+    range_low: float
+    range_high: float
+    range: str
+    step: float
+    resampled: bool
+    note: str
     file: str
 
 
 @dataclass
 class MeltCurve:
-    """One well's melting analysis: the curves drawn and its peaks.
+    """One well's melting analysis: what the plots draw.
 
-    ``problem`` is empty when the analysis ran, else why it could not (the
-    arrays are then empty).
+    Attributes
+    ----------
+    temperature, derivative : ndarray
+        -dF/dT over the readings (empty when ``problem`` says why there is none).
+    grid, conditioned, fitted : ndarray
+        Over the analysis range: the background-free curve the peaks were
+        fitted to, and the sum of the fitted Gaussians.
+    peaks : list of MeltPeak
+    summary : MeltWell
     """
 
     well: str
     sample: str
     target: str
-    grid: np.ndarray
+    temperature: np.ndarray
     derivative: np.ndarray
+    grid: np.ndarray
     conditioned: np.ndarray
     fitted: np.ndarray
     peaks: list
+    summary: "MeltWell"
     problem: str = ""
+
+    @property
+    def flags(self):
+        return self.summary.flags
+
+    @property
+    def tm(self):
+        return self.summary.tm
 
 
 @dataclass
@@ -132,6 +187,9 @@ class MeltPlate:
     target: str
     label: str
     curves: list
+
+    def flag_counts(self):
+        return _flags.count(c.flags for c in self.curves)
 
 
 # -- standard curve --------------------------------------------------------------

@@ -3,12 +3,21 @@
 # compiler warnings as errors:
 #  - the C++ suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
 #    fuzz regressions, the allocation-failure and the concurrency test among
-#    them);
+#    them), and the Python API's misuse cases against that build;
 #  - the concurrency test under ThreadSanitizer;
 #  - a short run of every fuzz target (clang, libFuzzer);
 #  - the C++ suite in a Release build with the examples and benchmarks, the
-#    Python suite, and a host program built against an installed copy.
+#    Python suite, and a host program built against an installed copy;
+#  - the Windows DLL, cross-built, checked and tested under Wine
+#    (scripts/build_windows.sh);
+#  - identity: the case files on Linux with glibc's FMA code paths off and
+#    under Wine with both x87 control words, every value as on Linux.
 # CI runs exactly this (.ci/run).
+#
+# Identity: with `report`, a case that differs in those runs is counted and
+# named without failing the run; with `require` it fails it. (The C library's
+# maths functions still differ between those platforms in the last bit.)
+identity=${QUELMARALG_IDENTITY:-report}
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,6 +27,8 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELMARALG_SANITIZE=ON \
       -DQUELMARALG_WARNINGS_AS_ERRORS=ON -DQUELMARALG_BUILD_EXAMPLES=OFF -DQUELMARALG_BUILD_BENCHMARKS=OFF
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
+# The Python API's misuse cases against the sanitizer build (libasan preloaded).
+/usr/bin/python3 tests/python/api_misuse.py --asan build-asan --require
 
 echo "== thread sanitizer build =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMARALG_TSAN=ON \
@@ -46,6 +57,22 @@ echo "== release build =="
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUELMARALG_WARNINGS_AS_ERRORS=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+echo "== identity: glibc without its FMA code paths =="
+# As on a processor without FMA: glibc's maths functions take their other paths.
+log=build/cases-no-fma.log
+if GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/cases/cases_test --gtest_brief=1 >"$log" 2>&1; then
+  echo "glibc without FMA: every value as in the case files"
+else
+  bash scripts/count_case_failures.sh "$log" "glibc without FMA"
+  if [ "$identity" = require ]; then
+    echo "test.sh: case values differ without FMA" >&2
+    exit 1
+  fi
+fi
+
+echo "== windows =="
+QUELMARALG_IDENTITY=$identity bash scripts/build_windows.sh build-windows
 
 echo "== python =="
 /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python

@@ -1,6 +1,10 @@
 """The RDML and CSV readers on the bundled files (checked against the XML
-itself) and on malformed files."""
+itself) and on malformed files; geometry, file kinds, sorted readings, byte-order
+marks, kept-apart runs and the reading limits."""
+import codecs
+import io
 import re
+import sys
 import zipfile
 
 import numpy as np
@@ -8,8 +12,11 @@ import pytest
 from conftest import DATA
 
 from quelmar.csvplate import read_csv
-from quelmar.errors import ReaderError
+from quelmar.errors import NotAPlate, ReaderError
+from quelmar.kinds import guess_kind, read_plate
+from quelmar.limits import Limits, Source, parse_size
 from quelmar.rdml import read_rdml
+from quelmar.readers import classify_axis
 
 RDML = DATA / "rdml"
 
@@ -20,6 +27,9 @@ RDML = DATA / "rdml"
     ("lc96_bACTXY", "rdml_data.xml", "1.1", 384, {"FAM@bACT": 16, "Hex@X": 16, "Texas Red@Y": 16, "Cy5@IPC": 16},
      50, set()),
     ("stepone_std", "rdml_data.xml", "1.0", 24, {"RNase P": 24}, 40, {625.0, 1250.0, 2500.0, 5000.0, 10000.0}),
+    ("BioRad_384", "bio_rad_384.xml", "1.1", 48, {"Brain": 12, "Liver": 12, "Kidney": 12, "GAPDH": 12}, 40,
+     {1000.0, 10000.0, 100000.0}),
+    ("test_rdml", "rdml_data.xml", "1.2", 48, {"HPRT1": 12, "CDKN1B": 12, "BCL2": 12, "PGK1": 12}, 40, set()),
 ])
 def test_bundled_rdml(name, member, version, wells, targets, cycles, quantities):
     plate = read_rdml(RDML / f"{name}.rdml")
@@ -126,3 +136,170 @@ def test_malformed_csv(tmp_path, text, problem):
     with pytest.raises(ReaderError, match=re.escape(problem)) as caught:
         read_csv(path)
     assert str(path) in str(caught.value)
+
+
+@pytest.mark.parametrize("name, rows, columns, how", [
+    ("BioRad_384", 16, 24, "pcrFormat's rows and columns"),
+    ("test_rdml", 8, 12, "pcrFormat's text '96-well plate; A1-H12'"),
+    ("stepone_std", 6, 8, "the reaction ids (A1 to C8)"),
+])
+def test_plate_geometry_and_how_it_was_found(name, rows, columns, how):
+    plate = read_rdml(RDML / f"{name}.rdml")
+    (geometry,) = plate.geometry.values()
+    assert (geometry.rows, geometry.columns) == (rows, columns) and geometry.how.startswith(how)
+
+
+def test_free_text_pcr_format_with_well_label_ids():
+    plate = read_rdml(RDML / "test_rdml.rdml")
+    assert [w.name for w in plate.wells[:13:4]] == ["A1", "A5", "A9", "B1"] and plate.wells[-1].name == "D12"
+    assert plate.wells[0].sample_type == "ntc" and np.isnan(plate.wells[0].cq)  # 40.0 on a 40-cycle run
+    assert plate.targets["PGK1"]["dye"] == "FAM2" and plate.dyes == ["FAM", "FAM2", "VIC", "ROX"]
+
+
+@pytest.mark.parametrize("text, rows, columns", [
+    ("384-well plate", 16, 24), ("72 wells (rotor)", 1, 72), ("wells A1 to P24", 16, 24), ("free format", 8, 12),
+])
+def test_geometry_from_pcr_format_text(tmp_path, text, rows, columns):
+    doc = _rdml(reacts=[_react("A1"), _react("H12")]).replace(
+        "<rows>8</rows><columns>12</columns>", text)
+    geometry = read_rdml(_write(tmp_path, doc)).geometry["r"]
+    assert (geometry.rows, geometry.columns) == (rows, columns)
+
+
+KINDS = {"dil4reps94.csv": "amplification", "dyemelt.csv": "melting", "nist_norris.csv": "none",
+         "reps384.csv": "amplification", "BioRad_384.rdml": "amplification", "BioRad_qPCR_melt.rdml": "both",
+         "lc96_bACTXY.rdml": "amplification", "stepone_std.rdml": "amplification", "test_rdml.rdml": "amplification"}
+
+
+def test_every_bundled_file_has_its_kind_told():
+    files = sorted(DATA.glob("*.csv")) + sorted(RDML.glob("*.rdml"))
+    assert {f.name for f in files} == set(KINDS)
+    for f in files:
+        kind = guess_kind(f)
+        assert kind.name == KINDS[f.name], (f.name, kind.description)
+        assert "\n" not in kind.description and len(kind.description) < 400
+    melt, table = guess_kind(DATA / "dyemelt.csv"), guess_kind(DATA / "nist_norris.csv")
+    assert melt.refusal("melt") is None and "`quelmar melt` reads it" in melt.refusal("amplify")
+    assert "temperatures 72.66 to 94.88 °C" in melt.description and "median step 0.125 °C" in melt.description
+    assert "no subcommand reads it" in table.refusal("amplify") and "'y', 'x'" in table.description
+    with pytest.raises(ReaderError, match="holds amplification data of 379 wells.*, not melting data"):
+        guess_kind(read_plate(DATA / "reps384.csv")).require("melt")
+    assert guess_kind(RDML / "BioRad_qPCR_melt.rdml").refusal("melting") is None
+    assert guess_kind(DATA / "reps384.csv").refusal("melting") == (
+        "holds amplification data of 379 wells, cycles 1 to 45 (45 readings per well), not melting data; "
+        "`quelmar amplify`, `quelmar standard` or `quelmar quantify` reads it")
+    with pytest.raises(NotAPlate):
+        read_plate(DATA / "nist_norris.csv")
+
+
+@pytest.mark.parametrize("values, name, kind", [
+    (range(0, 40), "Cycle", "amplification"), (range(1, 41), "", "amplification"),
+    (range(101, 141), "", "amplification"), (range(40, 0, -1), "", "amplification"),
+    (range(35, 96), "", "melting"), (60 + np.cumsum(np.r_[0, np.full(40, 0.07), np.full(20, 0.31)]), "", "melting"),
+    ([65.1, 65.0, 65.3, 65.2, 65.5], "X", "melting"), (np.linspace(95, 60, 70), "Temperature (°C)", "melting"),
+    ([0.1, 338.8, 118.1, 888.0], "y", None), ([1, 2, 3, 4], "Temp", None), ([1.5, 2.5, 3.5], "Cycles", None),
+    ([1, 2], "", None), ([], "", None),
+])
+def test_axis_told_by_name_and_values(values, name, kind):
+    assert classify_axis(np.asarray(values, dtype=float), name).kind == kind
+
+
+def test_readings_sorted_with_their_cycles_and_the_file_cycles_kept(tmp_path):
+    path = tmp_path / "plate.csv"
+    path.write_text("Cycle,A1,A2\n103,3,30\n101,1,10\n104,4,40\n102,2,20\n")
+    plate = read_csv(path)
+    assert plate.wells[0].cycles.tolist() == [101, 102, 103, 104] and plate.wells[1].fluor.tolist() == [10, 20, 30, 40]
+    assert plate.notes == ["the rows were sorted by column 'Cycle': the file lists them out of cycle order"]
+    path.write_text("T0,A,T1,B\n61,1,70,7\n60,0,71,8\n62,2,69,6\n")
+    melt = read_csv(path)
+    assert [w.melt_temperature.tolist() for w in melt.wells] == [[60, 61, 62], [69, 70, 71]]
+    assert [w.melt_fluor.tolist() for w in melt.wells] == [[0, 1, 2], [6, 7, 8]] and len(melt.notes) == 2
+    points = ((3, "30"), (1, "10"), (2, "20"))
+    mdp = "".join(f"<mdp><tmp>{t}</tmp><fluor>{f}</fluor></mdp>" for t, f in ((62, 2), (61, 1), (60, 0)))
+    doc = _rdml(reacts=[_react(1, points=points).replace("</data>", mdp + "</data>")])
+    well = read_rdml(_write(tmp_path, doc)).wells[0]
+    assert well.cycles.tolist() == [1, 2, 3] and well.fluor.tolist() == [10, 20, 30]
+    assert well.melt_temperature.tolist() == [60, 61, 62] and well.melt_fluor.tolist() == [0, 1, 2]
+
+
+def test_runs_sharing_an_id_are_kept_apart(tmp_path):
+    doc = _rdml()
+    twice = doc.replace("</experiment>", '</experiment><experiment id="e2">' +
+                        doc[doc.index("<run "):doc.index("</experiment>")] + "</experiment>")
+    plate = read_rdml(_write(tmp_path, twice))
+    assert plate.runs == ["r", "r (e2)"] and [len(g.wells) for g in plate.groups()] == [2, 2]
+    assert "read as run 'r (e2)'" in plate.notes[0]
+    two = read_rdml(_write(tmp_path, None, {"a.xml": doc, "b.xml": doc}))
+    assert two.runs == ["r", "r (b.xml)"] and len(two.groups()) == 2
+
+
+@pytest.mark.parametrize("encode", [
+    lambda t: codecs.BOM_UTF8 + t.encode(), lambda t: codecs.BOM_UTF16_LE + t.encode("utf-16-le"),
+    lambda t: codecs.BOM_UTF16_BE + t.encode("utf-16-be"),
+    lambda t: ('<?xml version="1.0" encoding="GBK"?>' + t.replace("unkn</type>", "unkn</type><description>样品"
+                                                                  "</description>")).encode("gbk"),
+])
+def test_byte_order_marks_and_declared_encodings(tmp_path, encode):
+    plain = read_rdml(_write(tmp_path, _rdml())).wells
+    for path in (tmp_path / "plate.xml", _write(tmp_path, None, {"rdml_data.xml": encode(_rdml())})):
+        if path.suffix == ".xml":
+            path.write_bytes(encode(_rdml()))
+        wells = read_plate(path).wells
+        assert [(w.name, w.fluor.tolist()) for w in wells] == [(w.name, w.fluor.tolist()) for w in plain]
+
+
+def test_standard_input_is_read_once_without_losing_bytes(monkeypatch):
+    data = (DATA / "dyemelt.csv").read_bytes()
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(data)))
+    plate = read_plate("-")
+    assert plate.path == "<stdin>" and [w.name for w in plate.wells] == ["EvaGreen", "SybrGreen.I", "Syto13"]
+    assert plate.wells[0].melt_temperature[0] == 72.656
+
+
+def test_limits_are_named_in_the_refusal(tmp_path, monkeypatch):
+    assert Limits().parse("file=512M, document=1g,readings=1000") == Limits(
+        file_bytes=512 << 20, document_bytes=1 << 30, readings=1000)
+    assert parse_size("64KiB") == 65536
+    for bad in ("file", "size=1M", "file=0", "file=-1", "file=1T", "file=" + "9" * 30):
+        with pytest.raises(ValueError):
+            Limits().parse(bad)
+    with pytest.raises(ValueError):
+        Limits(depth=0)
+    small = Limits(file_bytes=1000)
+    with pytest.raises(ReaderError, match=r"reps384.csv: the file \(.*\) is over the limit of 1000 bytes"):
+        read_plate(DATA / "reps384.csv", limits=small)
+    with pytest.raises(ReaderError, match=r"rdml_data.xml: its inflated size \(.*\) is over the limit of 64 KiB"):
+        read_plate(RDML / "stepone_std.rdml", limits=Limits(document_bytes=65536))
+    monkeypatch.setenv("QUELMAR_LIMITS", "wells=10")
+    with pytest.raises(ReaderError, match="wells=..."):
+        read_plate(RDML / "stepone_std.rdml")
+    monkeypatch.setenv("QUELMAR_LIMITS", "bogus=1")
+    with pytest.raises(ReaderError, match="QUELMAR_LIMITS"):
+        read_plate(RDML / "stepone_std.rdml")
+
+
+def test_a_refusal_stays_on_one_line(tmp_path):
+    path = tmp_path / "two\nlines.csv"
+    path.write_text("Cycle,A1\n1,x\n")
+    with pytest.raises(ReaderError) as caught:
+        read_csv(path)
+    assert "\n" not in str(caught.value) and "two\\nlines.csv" in str(caught.value)
+
+
+def test_elements_of_other_namespaces_and_unknown_ones_are_passed_over(tmp_path):
+    vendor = '<v:extra xmlns:v="urn:vendor"><v:cyc>9</v:cyc><fluor>99</fluor></v:extra>'
+    doc = _rdml(reacts=[_react(1)]).replace("<adp><cyc>1</cyc>", f"<adp>{vendor}<cyc>1</cyc><note><b/></note>", 1)
+    doc = doc.replace("<cq>", f"{vendor}<cq>").replace("<sample id=\"s\"><type>", "<sample id=\"s\"><v:type "
+                                                          "xmlns:v=\"urn:vendor\">ntc</v:type><type>")
+    well = read_rdml(_write(tmp_path, doc)).wells[0]
+    assert well.cycles.tolist() == [1, 2, 3] and well.fluor.tolist() == [1, 2, 4] and well.sample_type == "unkn"
+
+
+def test_a_failing_disk_is_the_readers_error_too():
+    class Failing(io.BytesIO):
+        def readinto(self, buffer):
+            raise OSError(5, "Input/output error")
+
+    for name in ("plate.csv", "plate.rdml"):
+        with pytest.raises(ReaderError, match=f"{name}: cannot be read \\(Input/output error\\)"):
+            read_plate(Source(name, Failing(b"Cycle,A1\n1,2\n"), Limits()))

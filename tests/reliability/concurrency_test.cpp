@@ -4,9 +4,8 @@
 // share no state but the last-error text, whose race is documented.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "scenarios.h"
+#include "threads.h"
 
 namespace {
 
@@ -30,16 +29,16 @@ TEST(Concurrency, EveryExportOnFourThreadsMatchesTheSerialRun) {
 
     // Thread v starts at another export, so that different families and the
     // same export both run at the same time.
-    std::vector<std::thread> threads;
+    quelmar_test::Threads threads;
     for (int v = 0; v < kThreads; ++v)
-        threads.emplace_back([&, v] {
+        threads.start([&, v] {
             for (size_t i = 0; i < kRounds * kAll.size(); ++i) {
                 const size_t s = (i + v * kAll.size() / kThreads) % kAll.size();
                 Bytes got = outcome(s, v);
                 if (i < kAll.size() || got != serial[v][s]) parallel[v][s] = std::move(got);
             }
         });
-    for (std::thread& t : threads) t.join();
+    threads.join();
 
     for (int v = 0; v < kThreads; ++v)
         for (size_t s = 0; s < kAll.size(); ++s)

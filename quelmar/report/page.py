@@ -1,0 +1,373 @@
+"""The report page: the HTML of each file's results, and the writer that puts
+them into one self-contained file.
+
+The page fetches nothing: its style sheet and script are inlined from the
+package's ``report.css`` and ``report.js``, its pictures are SVG in the page,
+and a content security policy allows only those two (by their SHA-256) and
+no request at all. Tables travel as JSON in the page, each value written as
+the CSV writer writes it, so the page's CSV download holds what ``--out``
+would.
+"""
+import base64
+import datetime
+import hashlib
+import json
+import math
+import os
+import re
+import tempfile
+from html import escape
+from importlib import resources
+from string import Template
+
+from .. import flags as _flags
+from ..rdml import STANDARD_PLATES
+from ..results import text
+from ..writers import AtomicFile, _naming
+from . import svg
+from .build import DEFAULTS, TABLES
+
+#: Wells named like plate positions: a row of one or two letters, a column number.
+_POSITION = re.compile(r"^([A-Za-z]{1,2})0*(\d{1,3})$")
+#: Wells laid out in file order (no positions) fill rows of this many columns, or 24 for larger plates.
+FILE_ORDER_COLUMNS = 12
+#: Where the template is cut: the files' sections stream in between.
+BODY_MARK = "<!-- files -->"
+#: The Ct and Tm plate maps show values to this many decimals inside the cells.
+CELL_DIGITS = 1
+#: The page's title names this many files at most.
+TITLE_FILES = 3
+
+
+def _asset(name):
+    return resources.files(__package__).joinpath(name).read_text(encoding="utf-8")
+
+
+def _csp_hash(source):
+    return "'sha256-" + base64.b64encode(hashlib.sha256(source.encode("utf-8")).digest()).decode("ascii") + "'"
+
+
+def policy(style, script):
+    """The content security policy: the page's own style sheet and script, nothing fetched."""
+    return (f"default-src 'none'; style-src {_csp_hash(style)}; script-src {_csp_hash(script)}; "
+            f"img-src data:; base-uri 'none'; form-action 'none'")
+
+
+# -- plate positions -----------------------------------------------------------------------------
+
+def _row_index(letters):
+    index = 0
+    for c in letters.upper():
+        index = index * 26 + ord(c) - 64
+    return index - 1
+
+
+def layout(names, geometry=None):
+    """Where each well of a plate is drawn.
+
+    Returns
+    -------
+    (rows, columns, positions, labelled)
+        ``positions`` one (row, column) per name, in order; ``labelled`` is
+        False when the names are no plate positions (or repeat one) and the
+        wells are laid out in file order instead.
+    """
+    found = [_POSITION.match(n) for n in names]
+    if names and all(found):
+        places = [(_row_index(m.group(1)), int(m.group(2)) - 1) for m in found]
+        if len(set(places)) == len(places) and min(c for _, c in places) >= 0:
+            rows = max(r for r, _ in places) + 1
+            columns = max(c for _, c in places) + 1
+            if geometry and geometry[0] >= rows and geometry[1] >= columns:
+                return geometry[0], geometry[1], places, True
+            fits = [rc for rc in STANDARD_PLATES.values() if rc[0] >= rows and rc[1] >= columns]
+            rows, columns = min(fits, key=lambda rc: rc[0] * rc[1]) if fits else (rows, columns)
+            return rows, columns, places, True
+    columns = FILE_ORDER_COLUMNS if len(names) <= 96 else 2 * FILE_ORDER_COLUMNS
+    return max(1, math.ceil(len(names) / columns)), columns, [divmod(i, columns) for i in range(len(names))], False
+
+
+# -- pieces --------------------------------------------------------------------------------------
+
+def _dl(items):
+    return "<dl>" + "".join(f"<dt>{escape(k)}</dt><dd>{v}</dd>" for k, v in items) + "</dl>"
+
+
+def _table(head, rows, cls=""):
+    """A static HTML table of already escaped cells."""
+    heads = "".join(f"<th>{escape(h)}</th>" for h in head)
+    out = [f'<table class="{cls}"><thead><tr>{heads}</tr></thead><tbody>']
+    out += ["<tr>" + "".join(f"<td>{c}</td>" for c in r) + "</tr>" for r in rows]
+    return "".join(out) + "</tbody></table>"
+
+
+def _figure(picture, caption, views=(), cls="chart"):
+    tools = f'<div class="views">{svg.switch(views)}</div>' if len(views) > 1 else ""
+    return f'<figure class="{cls}">{tools}{picture}<figcaption>{caption}</figcaption></figure>'
+
+
+class Tables:
+    """The sortable tables of the page: each a JSON island and the box the script builds the table in."""
+
+    def __init__(self):
+        self.count = 0
+
+    def block(self, title, columns, rows, filename):
+        self.count += 1
+        key = f"table{self.count}"
+        data = {"columns": list(columns), "rows": [[text(getattr(r, c)) if not isinstance(r, dict) else text(r[c])
+                                                    for c in columns] for r in rows]}
+        # No "<" at all inside the script element: neither "</script>" nor "<!--" can end or bend it.
+        island = json.dumps(data, ensure_ascii=False, separators=(",", ":")).replace("<", "\\u003c")
+        return (f'<div class="table" {svg.attrs(data_source=key, data_file=filename)}>'
+                f'<h4>{escape(title)} <span class="count">{len(rows)} rows</span></h4></div>'
+                f'<script type="application/json" id="{key}">{island}</script>')
+
+
+def _ct_cells(plate, positions, colours):
+    cells = []
+    chosen = plate.ct()
+    for k, (w, (r, c)) in enumerate(zip(plate.wells, positions)):
+        data = dict(data_well=w.well, data_target=w.target, data_ct=svg.number(chosen[k]), data_sample=w.sample,
+                    data_type=w.sample_type, data_ct_linear=svg.number(w.ct_linear),
+                    data_ct_sigmoid=svg.number(w.ct_sigmoid), data_cq=svg.number(w.file_cq, 2),
+                    data_efficiency=svg.number(w.efficiency), data_flags=", ".join(w.flags),
+                    aria_label=f"{w.well} {w.sample}: Ct {svg.number(chosen[k]) or 'none'}"
+                               f"{'; ' + ', '.join(w.flags) if w.flags else ''}")
+        cells.append(dict(row=r, column=c, fill=colours[k], flagged=bool(w.flags),
+                          text=svg.number(chosen[k], CELL_DIGITS), data=data))
+    return cells
+
+
+def _tm_cells(plate, positions, colours):
+    cells = []
+    for curve, (r, c) in zip(plate.curves, positions):
+        s = curve.summary
+        peaks = ", ".join(f"{k.tm:.2f}" for k in curve.peaks)
+        data = dict(data_well=curve.well, data_target=curve.target, data_tm=svg.number(s.tm, 2),
+                    data_sample=curve.sample, data_type=s.sample_type, data_peaks=peaks,
+                    data_flags=", ".join(s.flags), data_problem=curve.problem or None,
+                    aria_label=f"{curve.well} {curve.sample}: Tm {svg.number(s.tm, 2) or 'none'}"
+                               f"{'; ' + ', '.join(s.flags) if s.flags else ''}")
+        cells.append(dict(row=r, column=c, fill=colours[curve.well], flagged=bool(s.flags),
+                          text=svg.number(s.tm, CELL_DIGITS), data=data))
+    return cells
+
+
+def _where_cells_are(labelled):
+    return "" if labelled else " Wells in file order: the file gives no plate positions."
+
+
+def amplification_block(plate, geometry, standard):
+    """The plate map by Ct beside the curves, and the standard curve when the plate has one."""
+    names = [w.well for w in plate.wells]
+    rows, columns, positions, labelled = layout(names, geometry)
+    ct = plate.ct()
+    scale = svg.ColourScale(ct)
+    colours = [scale(v) for v in ct]
+    legend = svg.map_key(scale, f"{plate.ct_kind} Ct", "no Ct")
+    picture = svg.plate_map(_ct_cells(plate, positions, colours), rows, columns, labelled, legend,
+                            f"plate map of {plate.label} by Ct")
+    with_ct = int(sum(1 for v in ct if math.isfinite(v)))
+    flagged = sum(1 for w in plate.wells if w.flags)
+    out = [_figure(picture, f"Plate map by {plate.ct_kind} Ct: {len(plate.wells)} wells, {with_ct} with a Ct, "
+                            f"{flagged} flagged.{_where_cells_are(labelled)}", cls="map ct-map")]
+    curves, views = svg.amplification(plate, colours)
+    out.append(_figure(curves, f"Amplification curves (conditioned, file units), threshold {plate.threshold:.4g}, "
+                               f"scale {plate.scale:g}. Dashed: flagged wells.", views))
+    if standard is not None:
+        fit = standard.fit
+        colour_of = {w.well: colours[k] for k, w in enumerate(plate.wells)}
+        note = f' <strong class="warn">{escape(fit.warning)}</strong>' if fit.warning else ""
+        out.append(_figure(svg.standard_curve(standard, colour_of),
+                           f"Standard curve: Ct = {fit.slope:.4f} log10 Q + {fit.intercept:.3f}, efficiency "
+                           f"{fit.efficiency:.1f} %, R² {fit.r_squared:.4f}, {fit.n} wells of {fit.quantities} "
+                           f"quantities; circles standards, crosses unknowns read off the line.{note}"))
+    return "".join(out)
+
+
+def melting_block(plate, geometry):
+    """The plate map by main Tm beside the melting curves."""
+    rows, columns, positions, labelled = layout([c.well for c in plate.curves], geometry)
+    tm = [c.summary.tm for c in plate.curves]
+    scale = svg.ColourScale(tm)
+    colours = {c.well: scale(v) for c, v in zip(plate.curves, tm)}
+    legend = svg.map_key(scale, "°C main Tm", "no peak")
+    picture = svg.plate_map(_tm_cells(plate, positions, colours), rows, columns, labelled, legend,
+                            f"plate map of {plate.label} by melting temperature")
+    with_tm = sum(1 for v in tm if math.isfinite(v))
+    out = [_figure(picture, f"Plate map by main Tm: {len(plate.curves)} wells, {with_tm} with a main peak."
+                            f"{_where_cells_are(labelled)}", cls="map tm-map")]
+    curves, views = svg.melting(plate, colours)
+    out.append(_figure(curves, "Melting curves, -dF/dT: the analysis range with the background removed (every "
+                               "peak marked, the main one by a triangle, the fitted Gaussians of the highlighted "
+                               "well dashed), or over all readings.", views))
+    return "".join(out)
+
+
+# -- one file ----------------------------------------------------------------------------------
+
+def run_block(report):
+    """What the file is and what the instrument wrote, and the plates with their scale factors."""
+    items = [("file", escape(report.file)), ("SHA-256", f"<code>{report.sha256}</code>"),
+             ("size", f"{report.size:,} bytes"), ("format", escape(report.format)),
+             ("holds", escape(report.description))]
+    for info in report.runs:
+        prefix = f"run {info.run}: " if len(report.runs) > 1 else ""
+        items += [(f"{prefix}instrument", escape(info.instrument or "not in the file")),
+                  (f"{prefix}run date", escape(info.date or "not in the file"))]
+        if info.software:
+            items.append((f"{prefix}software", escape(info.software)))
+        if info.geometry:
+            items.append((f"{prefix}plate", escape(info.geometry)))
+    if not report.runs:
+        items.append(("instrument, run date", "not in the file"))
+    out = [_dl(items)]
+    if report.amplification:
+        rows = [[escape(p.label), str(len(p.wells)), f"{p.cycles[0]:g} to {p.cycles[-1]:g}", f"{p.scale:g}",
+                 f"{p.threshold:.4g}", f"{p.auto_threshold:.4g}", p.ct_kind,
+                 str(sum(1 for v in p.ct() if math.isfinite(v))), str(sum(1 for w in p.wells if w.flags))]
+                for p in report.amplification]
+        out.append(_table(["plate (run / target)", "wells", "cycles", "scale factor", "threshold (file units)",
+                           "plate threshold", "Ct", "with Ct", "flagged"], rows, "plates"))
+    if report.notes:
+        out.append('<ul class="notes">' + "".join(f"<li>{escape(n)}</li>" for n in report.notes) + "</ul>")
+    return "".join(out)
+
+
+def plates_block(report):
+    """One section per run and target: its maps and pictures, tied together by the script."""
+    melts = {(m.run, m.target): m for m in report.melts}
+    keys = list(dict.fromkeys([(p.run, p.target) for p in report.amplification] + list(melts)))
+    amps = {(p.run, p.target): p for p in report.amplification}
+    out = []
+    for key in keys:
+        amp, melt = amps.get(key), melts.get(key)
+        label = (amp or melt).label
+        geometry = report.geometry.get(key[0])
+        parts = []
+        if amp is not None:
+            parts.append(amplification_block(amp, geometry, report.standards.get(amp.label)))
+        if melt is not None:
+            parts.append(melting_block(melt, geometry))
+        out.append(f'<section class="plate" data-scope="plate"><h3>{escape(label)}</h3>'
+                   f'<div class="figures">{"".join(parts)}</div></section>')
+    return "".join(out)
+
+
+def quantities_block(result):
+    rows = [r for r in result.rows if math.isfinite(r.rq)]
+    caption = (f"Relative quantities {escape(result.label)}: {escape(result.method)}, {escape(result.error)} error "
+               f"bars, efficiencies " + ", ".join(f"{escape(g)} {e:.3f}" for g, e in result.efficiencies.items()) +
+               f". {len(rows)} of {len(result.rows)} rows have an RQ.")
+    return _figure(svg.relative_quantities(result), caption, cls="chart rq")
+
+
+def quality_block(report, tables, stem):
+    """Every flag of the analyses run, counted, explained, and listed per well."""
+    analyses = (["amplification"] if report.amplification else []) + (["melting"] if report.melts else [])
+    wells = [("amplification", w.well, w.run, w.target, w.sample, w.sample_type, w.flags)
+             for p in report.amplification for w in p.wells]
+    wells += [("melting", c.well, m.run, c.target, c.sample, c.summary.sample_type, c.flags)
+              for m in report.melts for c in m.curves]
+    counts = _flags.count(w[-1] for w in wells)
+    rows = [[f"<code>{escape(f.name)}</code>", escape(f.analysis), str(counts.get(f.name, 0)), escape(f.explanation)]
+            for f in _flags.VOCABULARY.values() if f.analysis in analyses]
+    flagged = [dict(analysis=a, well=w, run=r, target=t, sample=s, sample_type=ty, flags=f)
+               for a, w, r, t, s, ty, f in wells if f]
+    out = [_table(["flag", "analysis", "wells", "what it means"], rows, "flags")]
+    if flagged:
+        columns = ("well", "run", "target", "sample", "sample_type", "analysis", "flags")
+        out.append(tables.block("Flagged wells", columns, flagged, f"{stem}-flagged-wells.csv"))
+    else:
+        out.append('<p class="ok">No well is flagged.</p>')
+    return "".join(out)
+
+
+def file_section(result, index, tables):
+    """The whole section of one analysed file."""
+    report = result.plates[0]
+    stem = os.path.splitext(os.path.basename(report.file))[0]
+    out = [f'<section class="file" id="file{index}"><h2>{escape(os.path.basename(report.file))}</h2>',
+           '<h3 class="part">Run</h3>', run_block(report)]
+    if result.warnings:
+        out.append('<ul class="warnings">' + "".join(f"<li>{escape(w)}</li>" for w in result.warnings) + "</ul>")
+    out.append(plates_block(report))
+    if report.quantities is not None:
+        out += ['<h3 class="part">Relative quantities</h3>', quantities_block(report.quantities)]
+    out += ['<h3 class="part">Quality</h3>', quality_block(report, tables, stem), '<h3 class="part">Tables</h3>']
+    for name, columns in TABLES.items():
+        rows = result.tables.get(name)
+        if rows:
+            out.append(tables.block(name[0].upper() + name[1:], columns, rows, f"{stem}-{name.replace(' ', '-')}.csv"))
+    out.append("</section>")
+    return "".join(out)
+
+
+# -- the page ----------------------------------------------------------------------------------
+
+def header_block(header, files):
+    """The command that made the page and every setting it used."""
+    settings = dict(header.get("settings", {}))
+    given = dict(settings)
+    rows = []
+    for name in sorted(set(given) | set(DEFAULTS)):
+        value = given.get(name)
+        shown = escape(", ".join(map(str, value)) if isinstance(value, list) else str(value)) if value is not None \
+            else f'<span class="default">{escape(DEFAULTS[name])}</span>'
+        rows.append([f"<code>--{escape(name.replace('_', '-'))}</code>", shown])
+    command = " ".join(_quote(a) for a in header.get("command_line", ()))
+    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    items = [("made", escape(now)), ("library", f"QuelmarAlg {escape(str(header.get('library_version', '')))}"),
+             ("command", f"<code>{escape(command)}</code>")]
+    nav = "".join(f'<li><a href="#file{k}">{escape(os.path.basename(f))}</a></li>' for k, f in enumerate(files, 1))
+    return (_dl(items) + '<details class="settings"><summary>Settings</summary>' +
+            _table(["option", "value"], rows, "settings") + "</details>" +
+            (f'<nav><ol>{nav}</ol></nav>' if len(files) > 1 else ""))
+
+
+def _quote(arg):
+    return arg if re.fullmatch(r"[\w@%+=:,./-]+", arg or "-") else "'" + arg.replace("'", "'\\''") + "'"
+
+
+class HtmlReport:
+    """The page of a run, written as results arrive and renamed into place on :meth:`commit`.
+
+    The writer protocol of :class:`quelmar.writers.TableWriter`: ``add`` one
+    :class:`~quelmar.results.FileResult` at a time (its HTML goes to a spool,
+    so memory does not grow with the number of files), then ``commit`` or
+    ``discard``.
+    """
+
+    def __init__(self, path, command, tables, header=None):
+        self.path, self.header, self.files = path, dict(header or {}), []
+        self.tables = Tables()
+        self.out = AtomicFile(path)
+        self.spool = tempfile.TemporaryFile("w+", encoding="utf-8")
+
+    def add(self, result):
+        with _naming(self.path):
+            self.files.append(result.file)
+            self.spool.write(file_section(result, len(self.files), self.tables))
+
+    def commit(self):
+        style, script = _asset("report.css"), _asset("report.js")
+        head, tail = _asset("report.html").split(BODY_MARK)
+        names = ", ".join(os.path.basename(f) for f in self.files[:TITLE_FILES])
+        if len(self.files) > TITLE_FILES:
+            names += f" and {len(self.files) - TITLE_FILES} more"
+        values = dict(csp=escape(policy(style, script), quote=False), title=escape(f"qPCR report: {names}"),
+                      style=style, script=script, header=header_block(self.header, self.files))
+        with _naming(self.path):
+            f = self.out.file
+            f.write(Template(head).substitute(values))
+            self.spool.seek(0)
+            for chunk in iter(lambda: self.spool.read(1 << 16), ""):
+                f.write(chunk)
+            self.spool.close()
+            f.write(Template(tail).substitute(values))
+        self.out.commit()
+
+    def discard(self):
+        self.out.discard()
+        self.spool.close()
