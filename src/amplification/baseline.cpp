@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
+#include <iterator>
 #include <utility>
 
+#include "base/failures.h"
 #include "base/messages.h"
 #include "curves/curve_primitives.h"
 #include "fitting/linear_regression.h"
@@ -35,7 +36,7 @@ double largest(const Vector& v) { return v[argmax(v)]; }
 // like any other window outside the curve: a window never reads before it.
 std::size_t at(std::int64_t i) { return static_cast<std::size_t>(i); }
 
-[[noreturn]] void refuse_window() { throw std::out_of_range(msg::kSliceEndOutOfRange); }
+[[noreturn]] void refuse_window() { fail_out_of_range(msg::kSliceEndOutOfRange); }
 
 // The positions that steer the correction, read from the input y0.
 struct Landmarks {
@@ -213,7 +214,7 @@ void hold_peak(Vector& w) {
 
 Vector amplification_kernel() {
     static constexpr double kWeights[] = {0.45, 0.25, 0.15, 0.1, 0.05};
-    return Vector::copy_of(kWeights, 5);
+    return Vector::copy_of(kWeights, std::size(kWeights));
 }
 
 void correct_baseline(WellRecord& record, Vector& curve) {
@@ -236,11 +237,6 @@ void correct_baseline(WellRecord& record, Vector& curve) {
     ramp_baseline(record, mark, w);
     hold_peak(w);
     curve = std::move(w);
-}
-
-void condition_curve(WellRecord& record, Vector& curve) {
-    correct_baseline(record, curve);
-    weighted_kernel_filter(amplification_kernel(), curve);
 }
 
 }  // namespace quelmar

@@ -22,7 +22,4 @@ Vector amplification_kernel();
 // after the end) with the fields written so far kept and the curve unchanged.
 void correct_baseline(WellRecord& record, Vector& curve);
 
-// correct_baseline followed by the amplification kernel filter.
-void condition_curve(WellRecord& record, Vector& curve);
-
 }  // namespace quelmar

@@ -1,7 +1,5 @@
 // Exports of the amplification analysis. The analyses work on WellRecords;
 // the exports copy the host's FittingResults in and the results back out.
-#include <stdexcept>
-
 #include "QuelmarAlg.h"
 #include "amplification/linear_ct.h"
 #include "amplification/record.h"
@@ -9,6 +7,7 @@
 #include "amplification/threshold.h"
 #include "base/allocator.h"
 #include "base/block_array.h"
+#include "base/failures.h"
 #include "base/messages.h"
 #include "boundary/call_frame.h"
 #include "boundary/handed_array.h"
@@ -44,15 +43,16 @@ void copy_fields(To& to, const From& from) {
 // One record per well is written: a shorter record array would be written
 // past its end, so it is refused before any record is touched.
 void require_records(size_t recordCount, size_t wellCount) {
-    if (recordCount < wellCount) throw std::invalid_argument(quelmar::msg::kBadInput);
+    if (recordCount < wellCount) quelmar::fail_invalid_argument(quelmar::msg::kBadInput);
 }
 
 // Copies of the host's first `count` records for an analysis to work on.
-// They go back to the host when the analysis succeeds, and when it fails on
-// a window out of range (20) or a singular fit (10), since the host is told
-// that the wells before the failing one stay written. Any other failure (100:
-// out of memory) leaves every record exactly as it was, or the baseline
-// windows the next analysis reuses would silently differ from the host's.
+// They go back to the host when the analysis succeeds, and when it fails with
+// a code the host can act on (a window out of range, 20; a singular fit, 10),
+// since the host is told that the wells before the failing one stay written.
+// A failure of the library itself (100: out of memory) leaves every record
+// exactly as it was, or the baseline windows the next analysis reuses would
+// silently differ from the host's.
 class RecordCopies {
 public:
     RecordCopies(FittingResult* records, size_t count) : host_(records), copies_(count) {
@@ -63,14 +63,8 @@ public:
     void run(Analysis&& analysis) {
         try {
             analysis(copies_.data());
-        } catch (const std::invalid_argument&) {
-            write_back();
-            throw;
-        } catch (const std::out_of_range&) {
-            write_back();
-            throw;
-        } catch (const std::range_error&) {
-            write_back();
+        } catch (...) {
+            if (quelmar::current_failure().code != ALG_ERR_FAILURE) write_back();
             throw;
         }
         write_back();

@@ -3,19 +3,14 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <stdexcept>
 
-#include "amplification/baseline.h"
-#include "base/allocator.h"
-#include "base/messages.h"
+#include "amplification/plate.h"
 #include "curves/curve_primitives.h"
-#include "fitting/moving_average.h"
 
 namespace quelmar {
 
 namespace {
 
-constexpr int kFirstSmoothingHalfWindow = 3;
 constexpr double kSmallestSlope = 1e-6;  // flatter segments give no usable crossing
 
 constexpr double kNoCt = std::numeric_limits<double>::quiet_NaN();
@@ -73,18 +68,13 @@ double crossing_ct(const Vector& curve, double threshold, double& ratio) {
 
 Vector linear_batch_ct(const Vector& data, WellRecord* wells, std::size_t record_count, double threshold,
                        std::size_t well_count, std::size_t cycle_count, Matrix& curves) {
-    if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
-
+    const Plate plate(data, well_count, cycle_count);
     Vector ct(record_count);
     curves.assign_fill(0.0, cycle_count, well_count);
-    // Each well's readings are contiguous in the plate data, so its curve is
-    // copied straight from there into one reused vector.
     Vector curve;
     for (std::size_t w = 0; w < well_count; ++w) {
         WellRecord& record = wells[w];
-        curve.assign_copy(data.data() + w * cycle_count, cycle_count);
-        moving_average(curve, kFirstSmoothingHalfWindow);
-        condition_curve(record, curve);
+        plate.condition_well(w, record, curve);
         ct[w] = crossing_ct(curve, threshold, record.amplification_ratio);
         curves.set_col(w, curve);
     }

@@ -1,18 +1,21 @@
 #include "amplification/threshold.h"
 
 #include <algorithm>
-#include <stdexcept>
 
-#include "amplification/baseline.h"
+#include "amplification/plate.h"
 #include "amplification/sigmoid.h"
-#include "base/allocator.h"
-#include "base/messages.h"
 #include "curves/curve_primitives.h"
-#include "fitting/moving_average.h"
-#include "numeric/matrix.h"
+#include "solvers/fit_summary.h"
 
 namespace quelmar {
 namespace {
+
+constexpr double kNoiseFactor = 10.0;       // the noise level, in mean baseline standard deviations
+constexpr double kLowestThreshold = 100.0;  // no plate's threshold lies below it
+// The fitted curve is read this many cycles before its sharpest upward bend,
+// and never before the second cycle.
+constexpr std::size_t kCyclesBeforeBend = 1;
+constexpr std::size_t kEarliestLevelIndex = 1;
 
 // The fitted logistic at cycles 1 .. cycle_count (into fitted), read one
 // cycle before its sharpest upward bend: the level where the fitted curve
@@ -23,29 +26,26 @@ double fitted_curve_level(const LogisticParams& fit, std::size_t cycle_count, Ve
     bend.copy_from(fitted);
     central_difference(bend);
     central_difference(bend);
-    return fitted[std::max<std::size_t>(argmax(bend), 2) - 1];
+    const std::size_t bend_index = std::max<std::size_t>(argmax(bend), kEarliestLevelIndex + kCyclesBeforeBend);
+    return fitted[bend_index - kCyclesBeforeBend];
 }
 
 }  // namespace
 
 double calc_threshold(WellRecord* records, std::size_t record_count, const Vector& data, std::size_t well_count,
                       std::size_t cycle_count) {
-    if (data.size() != checked_product(well_count, cycle_count)) throw std::invalid_argument(msg::kPlateDataLength);
-
-    const Matrix plate = Matrix::from_column_major(data.data(), cycle_count, well_count);
+    const Plate plate(data, well_count, cycle_count);
     Vector levels(well_count);
     double sum_sd = 0.0;
-    const Vector kernel = amplification_kernel();
     Vector curve;
     Vector fitted;
     Vector bend;
     for (std::size_t w = 0; w < well_count; ++w) {
         WellRecord& record = records[w];
-        plate.copy_col_into(w, curve);
-        moving_average(curve, 3);
-        correct_baseline(record, curve);
-        weighted_kernel_filter(kernel, curve);
-        const LogisticParams fit = fit_sigmoid(curve);
+        plate.condition_well(w, record, curve);
+        const LogisticFitResult result = fit_sigmoid(curve);
+        require_result(result.summary);
+        const LogisticParams& fit = result.params;
         record.sigmoid_amplitude = fit.amplitude;
         record.sigmoid_midpoint = fit.midpoint;
         record.sigmoid_steepness = fit.steepness;
@@ -57,7 +57,7 @@ double calc_threshold(WellRecord* records, std::size_t record_count, const Vecto
     // Each "smaller of" keeps its left operand unless the right one is
     // strictly smaller, so a NaN on the right (the noise level of an empty
     // plate) is passed over.
-    const double noise_level = sum_sd / static_cast<double>(well_count) * 10.0;
+    const double noise_level = sum_sd / static_cast<double>(well_count) * kNoiseFactor;
     double step_level = 0.0;
     for (std::size_t i = 0; i < record_count; ++i)
         if (records[i].baseline_step > step_level) step_level = records[i].baseline_step;
@@ -65,7 +65,7 @@ double calc_threshold(WellRecord* records, std::size_t record_count, const Vecto
 
     const double lower = std::min(step_level, noise_level);
     const double lowest = std::min(lower, curve_level);
-    return std::max(lowest, 100.0);
+    return std::max(lowest, kLowestThreshold);
 }
 
 }  // namespace quelmar

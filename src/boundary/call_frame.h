@@ -6,12 +6,7 @@
 // until the very end, so a failure releases it on the way out.
 #pragma once
 
-#include <exception>
-#include <new>
-#include <stdexcept>
-
 #include "QuelmarAlg.h"
-#include "base/messages.h"
 
 namespace quelmar {
 
@@ -20,34 +15,30 @@ const char* last_error_text() noexcept;
 // Bounded copy of at most 255 bytes; the rest of the buffer is zero-filled.
 void set_last_error(const char* text) noexcept;
 
+// What the host is told of a failure: its result code and its message.
+struct HostFailure {
+    int code;
+    const char* message;
+};
+
+// The one mapping from a failure to its result code, for the exception being
+// handled (call it inside a handler only; the message lives as long as the
+// exception): std::invalid_argument gives ALG_ERR_INVALID_ARGUMENT,
+// std::out_of_range and std::range_error ALG_ERR_OUT_OF_RANGE, anything else
+// ALG_ERR_FAILURE, the allocation failures worded alike whichever part of the
+// runtime raised them.
+HostFailure current_failure() noexcept;
+
 template <class Work>
 int call_frame(Work&& work) noexcept {
     clear_last_error();
     try {
         work();
         return ALG_OK;
-    } catch (const std::invalid_argument& e) {
-        set_last_error(e.what());
-        return ALG_ERR_INVALID_ARGUMENT;
-    } catch (const std::out_of_range& e) {
-        set_last_error(e.what());
-        return ALG_ERR_OUT_OF_RANGE;
-    } catch (const std::range_error& e) {
-        set_last_error(e.what());
-        return ALG_ERR_OUT_OF_RANGE;
-    } catch (const std::bad_array_new_length&) {
-        // Worded the same whichever part of the runtime raised it.
-        set_last_error(msg::kBadArrayNewLength);
-        return ALG_ERR_FAILURE;
-    } catch (const std::bad_alloc&) {
-        set_last_error(msg::kBadAllocation);
-        return ALG_ERR_FAILURE;
-    } catch (const std::exception& e) {
-        set_last_error(e.what());
-        return ALG_ERR_FAILURE;
     } catch (...) {
-        set_last_error(msg::kUnknownException);
-        return ALG_ERR_FAILURE;
+        const HostFailure failure = current_failure();
+        set_last_error(failure.message);
+        return failure.code;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "QuelmarAlg.h"
 #include "base/allocator.h"
 #include "boundary/call_frame.h"
+#include "boundary/handed_array.h"
 
 namespace {
 
@@ -53,12 +54,7 @@ QUELMARALG_API const char* get_last_error(void) { return quelmar::last_error_tex
 QUELMARALG_API const char* version(void) { return kVersion; }
 
 QUELMARALG_API int alg_darray_release(double** array) {
-    return quelmar::call_frame([&] {
-        if (array != nullptr && *array != nullptr) {
-            quelmar::release_block(*array);
-            *array = nullptr;
-        }
-    });
+    return quelmar::call_frame([&] { quelmar::release_slot(array, quelmar::release_block); });
 }
 
 QUELMARALG_API int test_fitting_result(FittingResult* record) {

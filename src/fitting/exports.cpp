@@ -1,13 +1,13 @@
 // Exports of the smoothing and fitting routines.
 #include "QuelmarAlg.h"
+#include "base/failures.h"
+#include "base/messages.h"
+#include "boundary/call_frame.h"
+#include "boundary/handed_array.h"
 #include "fitting/moving_average.h"
 #include "fitting/quadratic.h"
 #include "fitting/running_smooth.h"
-#include "boundary/handed_array.h"
-#include "boundary/call_frame.h"
 #include "numeric/vector.h"
-
-#include <stdexcept>
 
 using quelmar::Vector;
 
@@ -65,7 +65,7 @@ QUELMARALG_API int alg_run_smooth(double* data, size_t count) {
 
 QUELMARALG_API int alg_increasing(double start, double step, size_t length, double* out) {
     return quelmar::call_frame([&] {
-        if (length == 0) throw std::invalid_argument(quelmar::msg::kLengthZero);
+        if (length == 0) quelmar::fail_invalid_argument(quelmar::msg::kLengthZero);
         Vector v;
         v.assign_sequence(start, step, length);
         quelmar::copy_out(v, out);

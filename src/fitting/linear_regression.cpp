@@ -1,8 +1,8 @@
 #include "fitting/linear_regression.h"
 
 #include <cmath>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
@@ -15,7 +15,7 @@ LinearFit linear_regression(const Vector& x, const Vector& y) {
     Vector dy = y;
     dy -= my;
     // The length test belongs to the first product, after the means.
-    if (x.size() != y.size()) throw std::invalid_argument(msg::kVectorLengthMultiply);
+    if (x.size() != y.size()) fail_invalid_argument(msg::kVectorLengthMultiply);
     const double sxy = dot(dx, dy);
     const double sxx = dot(dx, dx);
 

@@ -1,8 +1,8 @@
 #include "fitting/quadratic.h"
 
 #include <cstddef>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
@@ -15,7 +15,7 @@ Matrix quadratic_fit_operator(const Vector& x) {
     // elimination accepts and the "fit" is an arbitrary parabola that need
     // not even pass through the two samples. Refuse all of these alike, with
     // the product-shape message that a failed inversion leads to.
-    if (n < 3) throw std::invalid_argument(msg::kMatrixProductShape);
+    if (n < 3) fail_invalid_argument(msg::kMatrixProductShape);
     Matrix design(n, 3);
     for (std::size_t i = 0; i < n; ++i) {
         design(i, 0) = x[i] * x[i];

@@ -1,14 +1,13 @@
 #include "interpolation/cubic_spline.h"
 
-#include <stdexcept>
-
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
 
 CubicSpline::CubicSpline(const Vector& x, const Vector& y) : n_(x.size()) {
     const std::size_t n = n_;
-    if (n < 3) throw std::invalid_argument(msg::kSplineTooFewKnots);
+    if (n < 3) fail_invalid_argument(msg::kSplineTooFewKnots);
     x_.assign_copy(x.data(), n);
     y_.assign_copy(y.data(), n);
     // One cubic per segment; c also holds the end condition at the last knot.
@@ -77,7 +76,7 @@ std::size_t spline_segment(const CubicSpline& spline, double t) noexcept {
 }
 
 Vector spline_resample(const Vector& x, const Vector& y, const Vector& grid) {
-    if (x.size() != y.size()) throw std::invalid_argument(msg::kSplineLengthsDiffer);
+    if (x.size() != y.size()) fail_invalid_argument(msg::kSplineLengthsDiffer);
     Vector result;
     result.assign_fill(0.0, grid.size());
     const CubicSpline spline(x, y);

@@ -1,16 +1,16 @@
 #include "interpolation/refine_grid.h"
 
 #include <cstdint>
-#include <stdexcept>
 
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
 
 Vector refine_grid(const Vector& x, std::size_t factor) {
     const std::size_t n = x.size();
-    if (n < 3) throw std::invalid_argument(msg::kArrayTooShort);
+    if (n < 3) fail_invalid_argument(msg::kArrayTooShort);
     const double first = x[0];
     const double last = x[n - 1];
 

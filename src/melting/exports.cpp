@@ -21,8 +21,7 @@ QUELMARALG_API int alg_melting(size_t count, const double* temperature, const do
         // cannot be had, the first is freed and the caller gets nothing.
         quelmar::HandedArray grid_block(grid);
         quelmar::HandedArray derivative_block(derivative);
-        *outCount = grid_block.size();
-        *outTemperature = grid_block.hand_out();
+        grid_block.hand_out(outTemperature, outCount);
         *outDerivative = derivative_block.hand_out();
     });
 }

@@ -2,13 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
+#include <iterator>
 #include <utility>
 
-#include "curves/curve_primitives.h"
-#include "fitting/moving_average.h"
+#include "base/failures.h"
 #include "base/messages.h"
 #include "base/truncate.h"
+#include "curves/curve_primitives.h"
+#include "fitting/moving_average.h"
 #include "interpolation/cubic_spline.h"
 #include "interpolation/refine_grid.h"
 
@@ -16,26 +17,27 @@ namespace quelmar {
 
 namespace {
 
-constexpr std::size_t kGridFactor = 10;
-constexpr int kStartSmoothHalfWindow = 30;
+constexpr std::size_t kGridFactor = 10;        // fine grid points per measured step
+constexpr std::size_t kFewestTemperatures = 4;  // the step is measured at the third and fourth
+constexpr double kStartSpan = 5.0;              // degrees of the cold end that the start correction replaces
+constexpr int kStartSmoothHalfWindow = 30;      // fine grid points on either side
 
 // The kernel filter pads a curve from the three values at each end and from
 // the three before the last three; shorter curves would be read outside.
 constexpr std::size_t kShortestFilteredCurve = 6;
 
-
 }  // namespace
 
 Vector melting_kernel() {
     static constexpr double kWeights[] = {0.05, 0.15, 0.2, 0.3, 0.2, 0.15, 0.05};
-    return Vector::copy_of(kWeights, 7);
+    return Vector::copy_of(kWeights, std::size(kWeights));
 }
 
 void melting_derivative(const Vector& temperature, const Vector& fluorescence, Vector& grid,
                         Vector& derivative) {
     const Vector& t = temperature;
-    if (t.size() < 4) throw std::invalid_argument(msg::kMeltingTooFewTemperatures);
-    if (fluorescence.size() < kShortestFilteredCurve) throw std::invalid_argument(msg::kMeltingCurveTooShort);
+    if (t.size() < kFewestTemperatures) fail_invalid_argument(msg::kMeltingTooFewTemperatures);
+    if (fluorescence.size() < kShortestFilteredCurve) fail_invalid_argument(msg::kMeltingCurveTooShort);
 
     const Vector kernel = melting_kernel();
     Vector filtered = fluorescence;
@@ -54,7 +56,7 @@ void melting_derivative(const Vector& temperature, const Vector& fluorescence, V
     // The grid step is a tenth of the measured step, so this gives -dF/dT
     // per degree for evenly spaced readings.
     const double inverse_step = 1 / (t[3] - t[2]);
-    for (double& v : d) v = (v * inverse_step) * 10;
+    for (double& v : d) v = (v * inverse_step) * static_cast<double>(kGridFactor);
 
     Vector corrected;
     correct_melting_start(t, d, corrected);
@@ -63,10 +65,10 @@ void melting_derivative(const Vector& temperature, const Vector& fluorescence, V
 }
 
 void correct_melting_start(const Vector& temperature, const Vector& curve, Vector& out) {
-    const double h = (temperature[3] - temperature[2]) / 10;
-    const std::int64_t k = truncate_to_int32(5 / h);  // the points in five degrees
+    const double h = (temperature[3] - temperature[2]) / static_cast<double>(kGridFactor);
+    const std::int64_t k = truncate_to_int32(kStartSpan / h);  // the grid points in the span
     const std::int64_t length = static_cast<std::int64_t>(curve.size());
-    if (k < 0 || length <= k) throw std::invalid_argument(msg::kMeltingCurveTooShort);
+    if (k < 0 || length <= k) fail_invalid_argument(msg::kMeltingCurveTooShort);
     const std::size_t count = static_cast<std::size_t>(k);
 
     double sum = 0.0;
@@ -78,7 +80,7 @@ void correct_melting_start(const Vector& temperature, const Vector& curve, Vecto
     // between their mean and the value five degrees in, and heads for that
     // value.
     const double start = (mu + curve[count]) * 0.5;
-    const double slope = (curve[count] - start) / 5;
+    const double slope = (curve[count] - start) / kStartSpan;
 
     Vector e;
     e.assign_copy(curve.data(), curve.size());

@@ -4,13 +4,20 @@
 #include <cstddef>
 
 namespace quelmar {
+namespace {
+
+// The background level: a tenth of the spread above nine tenths of the mean.
+constexpr double kBackgroundSdWeight = 0.1;
+constexpr double kBackgroundMeanWeight = 0.9;
+
+}  // namespace
 
 void melting_normalization(Vector& values) {
     const std::size_t n = values.size();
     if (n == 0) return;
     const double mu = mean(values);
     const double sigma = std::sqrt(sum_sq_dev(values) / static_cast<double>(n));
-    const double threshold = sigma * 0.1 + mu * 0.9;
+    const double threshold = sigma * kBackgroundSdWeight + mu * kBackgroundMeanWeight;
 
     for (double& slot : values) {
         double v = slot;

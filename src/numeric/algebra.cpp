@@ -2,16 +2,16 @@
 // with these, and the order of every floating-point operation here is part
 // of their results.
 #include <cmath>
-#include <stdexcept>
 #include <utility>
 
 #include "base/messages.h"
+#include "base/failures.h"
 #include "numeric/matrix.h"
 
 namespace quelmar {
 
 Matrix& Matrix::operator*=(const Matrix& other) {
-    if (cols_ != other.rows_) throw std::invalid_argument(msg::kMatrixProductShape);
+    if (cols_ != other.rows_) fail_invalid_argument(msg::kMatrixProductShape);
     Matrix product(rows_, other.cols_);
     for (std::size_t i = 0; i < rows_; ++i)
         for (std::size_t j = 0; j < other.cols_; ++j) {
@@ -24,7 +24,7 @@ Matrix& Matrix::operator*=(const Matrix& other) {
 }
 
 void multiply(const Matrix& m, const Vector& v, Vector& out) {
-    if (m.cols() != v.size()) throw std::invalid_argument(msg::kMatrixVectorShape);
+    if (m.cols() != v.size()) fail_invalid_argument(msg::kMatrixVectorShape);
     Vector result(m.rows());
     for (std::size_t i = 0; i < m.rows(); ++i) {
         double sum = 0.0;
@@ -62,7 +62,7 @@ bool Matrix::forward_eliminate() {
 }
 
 bool Matrix::invert() {
-    if (rows_ != cols_) throw std::invalid_argument(msg::kNotSquare);
+    if (rows_ != cols_) fail_invalid_argument(msg::kNotSquare);
     const std::size_t n = rows_;
     Matrix augmented(n, 2 * n);
     for (std::size_t i = 0; i < n; ++i) {

@@ -24,22 +24,10 @@ Matrix& Matrix::operator=(Matrix&& other) noexcept {
     return *this;
 }
 
-Matrix Matrix::from_column_major(const double* values, std::size_t rows, std::size_t cols) {
-    Matrix m(rows, cols);
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < cols; ++c) m(r, c) = values[c * rows + r];
-    return m;
-}
-
 void Matrix::assign_fill(double value, std::size_t rows, std::size_t cols) {
     data_.assign_fill(value, checked_product(rows, cols));
     rows_ = rows;
     cols_ = cols;
-}
-
-void Matrix::copy_col_into(std::size_t j, Vector& out) const {
-    out.assign_fill(0.0, rows_);
-    for (std::size_t r = 0; r < rows_; ++r) out[r] = (*this)(r, j);
 }
 
 void Matrix::set_col(std::size_t j, const Vector& v) noexcept {

@@ -23,10 +23,6 @@ public:
     Matrix& operator=(Matrix&& other) noexcept;
     ~Matrix() = default;
 
-    // Element (r, c) is values[c * rows + r]: one column after another, as
-    // a plate holds one well's curve after another.
-    static Matrix from_column_major(const double* values, std::size_t rows, std::size_t cols);
-
     void assign_fill(double value, std::size_t rows, std::size_t cols);
 
     std::size_t rows() const noexcept { return rows_; }
@@ -37,9 +33,7 @@ public:
     double& operator()(std::size_t r, std::size_t c) noexcept { return data_[r * cols_ + c]; }
     double operator()(std::size_t r, std::size_t c) const noexcept { return data_[r * cols_ + c]; }
 
-    // Column j into out, reusing out's storage; column j from v (as long as
-    // a column).
-    void copy_col_into(std::size_t j, Vector& out) const;
+    // Column j from v (as long as a column).
     void set_col(std::size_t j, const Vector& v) noexcept;
     void transpose();
 

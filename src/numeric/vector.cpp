@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <utility>
 
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
@@ -86,19 +86,19 @@ void Vector::assign_sequence(double start, double step, std::size_t n) {
 }
 
 Vector Vector::slice(std::size_t begin, std::size_t end) const {
-    if (begin > end) throw std::range_error(msg::kSliceBeginAfterEnd);
-    if (end > size_) throw std::out_of_range(msg::kSliceEndOutOfRange);
+    if (begin > end) fail_reversed_range(msg::kSliceBeginAfterEnd);
+    if (end > size_) fail_out_of_range(msg::kSliceEndOutOfRange);
     return copy_of(data_ + begin, end - begin);
 }
 
 Vector& Vector::operator+=(const Vector& other) {
-    if (other.size_ != size_) throw std::invalid_argument(msg::kVectorLengthAdd);
+    if (other.size_ != size_) fail_invalid_argument(msg::kVectorLengthAdd);
     for (std::size_t i = 0; i < size_; ++i) data_[i] += other.data_[i];
     return *this;
 }
 
 Vector& Vector::operator-=(const Vector& other) {
-    if (other.size_ != size_) throw std::invalid_argument(msg::kVectorLengthSubtract);
+    if (other.size_ != size_) fail_invalid_argument(msg::kVectorLengthSubtract);
     for (std::size_t i = 0; i < size_; ++i) data_[i] -= other.data_[i];
     return *this;
 }
@@ -119,7 +119,7 @@ Vector& Vector::operator*=(double value) noexcept {
 }
 
 double dot(const Vector& a, const Vector& b) {
-    if (a.size() != b.size()) throw std::invalid_argument(msg::kVectorLengthMultiply);
+    if (a.size() != b.size()) fail_invalid_argument(msg::kVectorLengthMultiply);
     double sum = 0.0;
     for (std::size_t i = 0; i < a.size(); ++i) sum += a[i] * b[i];
     return sum;

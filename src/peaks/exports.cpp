@@ -1,6 +1,5 @@
 // Exports of the melting peak decomposition: peak sets, fit handles, the
 // model, the fit, peak detection, synthetic curves and the filter.
-#include <optional>
 #include <utility>
 
 #include "QuelmarAlg.h"
@@ -29,29 +28,6 @@ struct MgfHandle {
     MgfOptions options;
 };
 
-namespace {
-
-// A copy of one field for the caller: a block, or NULL for an empty field.
-class FieldCopy {
-public:
-    explicit FieldCopy(const Vector& field) {
-        if (!field.empty()) block_.emplace(field);
-    }
-    double* hand_out() noexcept { return block_ ? block_->hand_out() : nullptr; }
-
-private:
-    std::optional<HandedArray> block_;
-};
-
-// Hands a computed curve to the caller.
-void hand_out_values(const Vector& v, double** values, size_t* count) {
-    HandedArray block(v);
-    *count = block.size();
-    *values = block.hand_out();
-}
-
-}  // namespace
-
 extern "C" {
 
 QUELMARALG_API int alg_create_gausscoeff(GaussCoeff** out) {
@@ -59,12 +35,7 @@ QUELMARALG_API int alg_create_gausscoeff(GaussCoeff** out) {
 }
 
 QUELMARALG_API int alg_gausscoeff_release(GaussCoeff** set) {
-    return quelmar::call_frame([&] {
-        if (set != nullptr && *set != nullptr) {
-            quelmar::destroy_object(*set);
-            *set = nullptr;
-        }
-    });
+    return quelmar::call_frame([&] { quelmar::release_slot(set, quelmar::destroy_object<GaussCoeff>); });
 }
 
 QUELMARALG_API int alg_set_gausscoeff_data(GaussCoeff* set, size_t amplitude_count, const double* amplitude,
@@ -87,15 +58,13 @@ QUELMARALG_API int alg_get_gausscoeff_data(const GaussCoeff* set, size_t* amplit
                                            size_t* center_count, double** center, size_t* sigma_count,
                                            double** sigma) {
     return quelmar::call_frame([&] {
-        FieldCopy a(set->amplitude);
-        FieldCopy b(set->center);
-        FieldCopy c(set->sigma);
-        *amplitude_count = set->amplitude.size();
-        *center_count = set->center.size();
-        *sigma_count = set->sigma.size();
-        *amplitude = a.hand_out();
-        *center = b.hand_out();
-        *sigma = c.hand_out();
+        // An empty field is handed out as NULL.
+        HandedArray a(set->amplitude, HandedArray::Empty::kNull);
+        HandedArray b(set->center, HandedArray::Empty::kNull);
+        HandedArray c(set->sigma, HandedArray::Empty::kNull);
+        a.hand_out(amplitude, amplitude_count);
+        b.hand_out(center, center_count);
+        c.hand_out(sigma, sigma_count);
     });
 }
 
@@ -111,17 +80,12 @@ QUELMARALG_API int alg_mgf_create(const double* x, size_t x_count, const double*
 }
 
 QUELMARALG_API int alg_mgf_release(MgfHandle** handle) {
-    return quelmar::call_frame([&] {
-        if (handle != nullptr && *handle != nullptr) {
-            quelmar::destroy_object(*handle);
-            *handle = nullptr;
-        }
-    });
+    return quelmar::call_frame([&] { quelmar::release_slot(handle, quelmar::destroy_object<MgfHandle>); });
 }
 
 QUELMARALG_API int alg_mgf_multi_gauss(const MgfHandle* handle, const GaussCoeff* set, double** values,
                                        size_t* count) {
-    return quelmar::call_frame([&] { hand_out_values(quelmar::multi_gauss(handle->curve, *set), values, count); });
+    return quelmar::call_frame([&] { quelmar::hand_out(quelmar::multi_gauss(handle->curve, *set), values, count); });
 }
 
 QUELMARALG_API int alg_mgf_solve(const MgfHandle* handle, GaussCoeff* set) {
@@ -151,7 +115,7 @@ QUELMARALG_API int alg_mgf_melting_stim_peak(const MgfHandle* handle, const Gaus
                                              const double* background, double** values, size_t* count) {
     return quelmar::call_frame([&] {
         const quelmar::SimBackground bg{background[0], background[1], background[2]};
-        hand_out_values(quelmar::simulate_peak_values(handle->curve, *set, bg), values, count);
+        quelmar::hand_out(quelmar::simulate_peak_values(handle->curve, *set, bg), values, count);
     });
 }
 
@@ -159,13 +123,10 @@ QUELMARALG_API int alg_mgf_melting_stimulate(const MgfHandle* handle, const Gaus
                                              double** values, size_t* count) {
     return quelmar::call_frame([&] {
         quelmar::SimBackground bg{};
-        const Vector curve = quelmar::simulate_curve(handle->curve, *set, bg);
-        HandedArray block(curve);
+        quelmar::hand_out(quelmar::simulate_curve(handle->curve, *set, bg), values, count);
         background[0] = bg.level;
         background[1] = bg.midpoint;
         background[2] = bg.steepness;
-        *count = block.size();
-        *values = block.hand_out();
     });
 }
 

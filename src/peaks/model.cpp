@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstddef>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 #include "solvers/lm_solve.h"
 
@@ -27,14 +27,14 @@ void add_gaussian(const Vector& x, double a, double b, double c, Vector& out) no
 // The peaks are evaluated on x but summed into one value per y, so with any
 // peak at all the two must match.
 void require_matching_curve(const PeakCurve& curve) {
-    if (curve.x.size() != curve.y.size()) throw std::invalid_argument(msg::kVectorLengthAdd);
+    if (curve.x.size() != curve.y.size()) fail_invalid_argument(msg::kVectorLengthAdd);
 }
 
 }  // namespace
 
 Vector multi_gauss(const PeakCurve& curve, const PeakSet& set) {
     const std::size_t n = set.center.size();
-    if (set.amplitude.size() != n || set.sigma.size() != n) throw std::invalid_argument(msg::kGaussCoeffInvalid);
+    if (set.amplitude.size() != n || set.sigma.size() != n) fail_invalid_argument(msg::kGaussCoeffInvalid);
     Vector result(curve.y.size());
     if (n == 0) return result;
     require_matching_curve(curve);
@@ -52,7 +52,7 @@ void mgf_residual(const void* context, const Vector& params, Vector& out) {
     out -= curve.y;
 }
 
-void solve_peaks(const PeakCurve& curve, PeakSet& set) {
+FitSummary solve_peaks(const PeakCurve& curve, PeakSet& set) {
     const std::size_t n = peak_count(set);
     Vector p(3 * n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -60,12 +60,14 @@ void solve_peaks(const PeakCurve& curve, PeakSet& set) {
         p[3 * i + 1] = set.center[i];
         p[3 * i + 2] = set.sigma[i];
     }
-    lm_solve(mgf_residual, &curve, p);
+    const FitSummary summary = lm_solve(mgf_residual, &curve, p);
+    require_result(summary);
     for (std::size_t i = 0; i < n; ++i) {
         set.amplitude[i] = p[3 * i];
         set.center[i] = p[3 * i + 1];
         set.sigma[i] = p[3 * i + 2];
     }
+    return summary;
 }
 
 }  // namespace quelmar

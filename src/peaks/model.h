@@ -5,6 +5,7 @@
 
 #include "numeric/vector.h"
 #include "peaks/peak_set.h"
+#include "solvers/fit_summary.h"
 
 namespace quelmar {
 
@@ -19,7 +20,8 @@ Vector multi_gauss(const PeakCurve& curve, const PeakSet& set);
 void mgf_residual(const void* context, const Vector& params, Vector& out);
 
 // Fits the set's peaks to the curve (lm_solve) and writes the fitted values
-// back into the first center.size() entries of each field, only on success.
-void solve_peaks(const PeakCurve& curve, PeakSet& set);
+// back into the first center.size() entries of each field, only on success;
+// a fit that ends on a singular system is refused (see require_result).
+FitSummary solve_peaks(const PeakCurve& curve, PeakSet& set);
 
 }  // namespace quelmar

@@ -1,14 +1,13 @@
 #include "peaks/peak_set.h"
 
-#include <stdexcept>
-
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
 
 std::size_t peak_count(const PeakSet& set) {
     const std::size_t n = set.center.size();
-    if (set.amplitude.size() < n || set.sigma.size() < n) throw std::invalid_argument(msg::kGaussCoeffInvalid);
+    if (set.amplitude.size() < n || set.sigma.size() < n) fail_invalid_argument(msg::kGaussCoeffInvalid);
     return n;
 }
 

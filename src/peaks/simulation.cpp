@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
@@ -24,7 +24,7 @@ PeakSet peaks_to_draw(const PeakCurve& curve, const PeakSet& set) {
     const std::size_t n = peak_count(set);
     PeakSet peaks;
     if (n == 0) {
-        if (curve.x.size() <= kDefaultPeakIndex) throw std::invalid_argument(msg::kArrayTooShort);
+        if (curve.x.size() <= kDefaultPeakIndex) fail_invalid_argument(msg::kArrayTooShort);
         peaks.amplitude.assign_fill(0.0, 1);
         peaks.center.assign_fill(curve.x[kDefaultPeakIndex], 1);
         peaks.sigma.assign_fill(kDefaultPeakSigma, 1);
@@ -95,7 +95,7 @@ Vector simulate_curve(const PeakCurve& curve, const PeakSet& set, SimBackground&
     // The background needs a level before the first peak and a midpoint at
     // the last one, both read from the curve: two temperatures at least.
     const std::size_t nx = x.size();
-    if (nx < 2) throw std::invalid_argument(msg::kArrayTooShort);
+    if (nx < 2) fail_invalid_argument(msg::kArrayTooShort);
     // lo: the last temperature below the first centre; hi: the last below
     // the last centre (the search starts at index 1, so neither lies past
     // the last temperature). A first centre at or below the first

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <utility>
 
 #include "numeric/matrix.h"
@@ -11,14 +12,15 @@
 namespace quelmar {
 namespace {
 
-constexpr double kInitialDampingScale = 0.02;
-constexpr double kGradientTolerance = 1e-06;
-constexpr double kStepTolerance = 1e-06;
-constexpr double kDampingExponent = 3.0;
+constexpr double kInitialDampingScale = 0.02;  // tau: mu starts at tau times the largest element of J^T J
+constexpr double kGradientTolerance = 1e-06;   // epsilon_1
+constexpr double kStepTolerance = 1e-06;       // epsilon_2
+constexpr double kDampingExponent = 3.0;       // of the factor 1 - (2 gain - 1)^3
 constexpr int kIterationLimit = 100;
 
 // Central differences with step 5e-8, J becoming m x n after one evaluation
-// that sizes it. p is left with every element shifted by the step, and the
+// that sizes it. The prescribed behaviour, unlike the textbook's Jacobian at
+// a fixed point: p is left with every element shifted by the step, and the
 // fit goes on from there.
 void numerical_jacobian(ResidualFunction f, const void* context, Vector& p, Matrix& jacobian) {
     constexpr double kStep = 5e-8;
@@ -71,38 +73,46 @@ public:
     GainRatioFit(ResidualFunction f, const void* context, const Vector& start) : f_(f), context_(context), x_(start) {
         lin_.update(f_, context_, x_);
         mu_ = kInitialDampingScale * largest_element(lin_.equations.normal());
-        cost_ = 0.5 * dot(lin_.residual, lin_.residual);
+        cost_ = fit_cost(lin_.residual);
     }
 
+    // The gradient test, with the Euclidean norm of g where the textbook
+    // takes its largest element.
     bool gradient_vanishes() const { return norm(lin_.equations.gradient()) <= kGradientTolerance; }
 
-    // One iteration; false when the fit ends with it: the damped step is too
-    // small to matter, it does not lower the cost (a NaN gain included), or
-    // it is taken and leaves no gradient. A rejected step changes nothing,
-    // and f is deterministic: every later iteration would compute the same
-    // step and reject it again until the limit, ending with the same x.
-    bool iterate() {
-        // A singular damped matrix is refused; one whose only zero pivot is
+    // One iteration; the reason the fit ends with it, or none.
+    std::optional<FitStop> iterate() {
+        // The damped system is solved by a Gauss-Jordan inverse, as
+        // prescribed. A singular one is refused; one whose only zero pivot is
         // the last gives a non-finite step, which the tests below reject.
-        lin_.equations.solve(mu_, h_);
-        if ((norm(x_) + kStepTolerance) * kStepTolerance >= norm(h_)) return false;
+        if (!lin_.equations.solve(mu_, h_)) return FitStop::kSingularSystem;
+        if ((norm(x_) + kStepTolerance) * kStepTolerance >= norm(h_)) return FitStop::kSmallStep;
         x_new_.copy_from(x_);
         x_new_ += h_;
         const double predicted = predicted_reduction();
         const double gain = (cost_ - cost_at(x_new_)) / predicted;
-        if (!(gain > 0.0)) return false;
+        // A rejected step (a NaN gain included) changes nothing, as
+        // prescribed, where the textbook raises the damping and tries again:
+        // f is deterministic, so every later iteration would compute the same
+        // step and reject it again until the limit, ending with the same x.
+        if (!(gain > 0.0)) return FitStop::kNoDescent;
         accept(gain);
-        if (gradient_vanishes()) return false;
+        if (gradient_vanishes()) return FitStop::kSmallGradient;
+        // Prescribed, and not in the textbook: the damping is doubled after
+        // every accepted step that does not end the fit, on top of the
+        // gain-ratio factor of accept(), so the next step is damped twice as
+        // strongly as the gain ratio alone asks (a damping of 0 stays 0).
         mu_ = mu_ + mu_;
-        return true;
+        return std::nullopt;
     }
 
     Vector& x() noexcept { return x_; }
+    double cost() const noexcept { return cost_; }
 
 private:
     double cost_at(const Vector& x) {
         f_(context_, x, trial_residual_);
-        return 0.5 * dot(trial_residual_, trial_residual_);
+        return fit_cost(trial_residual_);
     }
 
     // The reduction the linear model promises for h: (mu h - g) . (h / 2).
@@ -115,13 +125,15 @@ private:
         return dot(half_step_, slope_);
     }
 
-    // Moves to the trial point and relinearises there; the damping shrinks
-    // by 1 - (2 gain - 1)^3, with no positive floor: once mu reaches 0 it
-    // stays 0, and later steps are undamped Gauss-Newton steps.
+    // Moves to the trial point and relinearises there (which shifts it by
+    // the Jacobian's step). The damping shrinks by 1 - (2 gain - 1)^3 with
+    // no positive floor, where the textbook keeps at least a third of it:
+    // as prescribed, once mu reaches 0 it stays 0, and later steps are
+    // undamped Gauss-Newton steps.
     void accept(double gain) {
         std::swap(x_, x_new_);
         lin_.update(f_, context_, x_);
-        cost_ = 0.5 * dot(lin_.residual, lin_.residual);
+        cost_ = fit_cost(lin_.residual);
         const double factor = 1.0 - std::pow(2.0 * gain - 1.0, kDampingExponent);
         mu_ = factor > 0.0 ? mu_ * factor : 0.0;
     }
@@ -137,16 +149,26 @@ private:
 
 }  // namespace
 
-void lm_solve(ResidualFunction f, const void* context, Vector& p) {
-    // The first evaluation only proves that f can be evaluated at all.
+FitSummary lm_solve(ResidualFunction f, const void* context, Vector& p) {
+    // The first evaluation proves that f can be evaluated at all, and gives
+    // the cost at the start.
     Vector first;
     f(context, p, first);
+    FitSummary summary{FitStop::kSmallGradient, 0, fit_cost(first), 0.0};
     GainRatioFit fit(f, context, p);
     if (!fit.gradient_vanishes()) {
-        int iterations = 0;
-        while (iterations < kIterationLimit && fit.iterate()) ++iterations;
+        summary.stop = FitStop::kIterationLimit;
+        while (summary.iterations < kIterationLimit) {
+            ++summary.iterations;
+            if (const std::optional<FitStop> stop = fit.iterate()) {
+                summary.stop = *stop;
+                break;
+            }
+        }
     }
-    p = std::move(fit.x());
+    summary.final_cost = fit.cost();
+    if (summary.stop != FitStop::kSingularSystem) p = std::move(fit.x());
+    return summary;
 }
 
 }  // namespace quelmar

@@ -13,8 +13,10 @@ namespace {
 constexpr double kAmplitudeUnit = 1000.0;
 constexpr int kIterationLimit = 100;
 constexpr double kDifferenceStep = 1e-4;
-constexpr double kTolerance = 1e-9;
+constexpr double kTolerance = 1e-9;  // on the residual norm
 constexpr double kInitialDamping = 2.0;
+constexpr double kDampingShrink = 0.5;  // after an accepted step
+constexpr double kDampingGrowth = 2.0;  // after a rejected step
 constexpr double kDampingFloor = 1.5;
 constexpr double kDampingLimit = 1000000.0;
 
@@ -65,35 +67,48 @@ public:
     }
 
     // Linearises at the current parameters, solves the damped normal
-    // equations and evaluates the trial point they lead to.
-    void step() {
+    // equations and evaluates the trial point they lead to; false, with no
+    // trial, when the damped system is singular. The damping is added to the
+    // diagonal as a multiple of the identity, Levenberg's form, not scaled by
+    // the diagonal of J^T J as Marquardt scales it. As prescribed, the
+    // Jacobian is formed afresh even after a rejected step, at the same
+    // parameters, which gives the same matrix again.
+    bool step() {
         forward_differences();
         equations_.form(jacobian_, point_.residual);
-        equations_.solve(damping_, delta_);
+        if (!equations_.solve(damping_, delta_)) return false;
         trial_.copy_from(delta_);
         trial_ += params_;
         curve_.evaluate(trial_, trial_point_);
         trial_norm_ = norm(trial_point_.residual);
+        return true;
     }
 
+    // Converged on the trial point's residual alone, which then is the
+    // result whether or not it would have been accepted.
     bool trial_converged() const noexcept { return kTolerance > trial_norm_; }
 
-    // Keeps a trial that lowers the residual norm and halves the damping (not
-    // below 1.5); otherwise doubles it. False when the damping has run away.
+    // Keeps a trial that lowers the residual norm and halves the damping,
+    // otherwise doubles it. False when the damping has run away past 1e6.
+    // Prescribed, unlike Marquardt's schedule, which lets the damping fall
+    // freely: it never goes below 1.5, so that however well the steps go,
+    // the fit never comes closer to undamped Gauss-Newton steps than that.
     bool accept_or_damp() {
         if (residual_norm_ > trial_norm_) {
             std::swap(params_, trial_);
             std::swap(point_, trial_point_);
             residual_norm_ = trial_norm_;
-            damping_ = std::max(kDampingFloor, damping_ * 0.5);
+            damping_ = std::max(kDampingFloor, damping_ * kDampingShrink);
             return true;
         }
-        damping_ = 2.0 * damping_;
+        damping_ = kDampingGrowth * damping_;
         return !(damping_ > kDampingLimit);
     }
 
     LogisticParams current() const { return scaled(params_); }
     LogisticParams trial() const { return scaled(trial_); }
+    double current_cost() const { return fit_cost(point_.residual); }
+    double trial_cost() const { return fit_cost(trial_point_.residual); }
 
 private:
     static LogisticParams scaled(const Vector& p) { return LogisticParams{p[0] * kAmplitudeUnit, p[1], p[2]}; }
@@ -129,14 +144,27 @@ private:
 
 }  // namespace
 
-LogisticParams fit_logistic(const Vector& y, const LogisticParams& start) {
+LogisticFitResult fit_logistic(const Vector& y, const LogisticParams& start) {
     LogisticFit fit(y, start);
-    for (int iterations = 0; iterations < kIterationLimit; ++iterations) {
-        fit.step();
-        if (fit.trial_converged()) return fit.trial();
-        if (!fit.accept_or_damp()) break;
+    FitSummary summary{FitStop::kIterationLimit, 0, fit.current_cost(), 0.0};
+    while (summary.iterations < kIterationLimit) {
+        ++summary.iterations;
+        if (!fit.step()) {
+            summary.stop = FitStop::kSingularSystem;
+            break;
+        }
+        if (fit.trial_converged()) {
+            summary.stop = FitStop::kSmallResidual;
+            summary.final_cost = fit.trial_cost();
+            return {fit.trial(), summary};
+        }
+        if (!fit.accept_or_damp()) {
+            summary.stop = FitStop::kDampingLimit;
+            break;
+        }
     }
-    return fit.current();
+    summary.final_cost = fit.current_cost();
+    return {fit.current(), summary};
 }
 
 }  // namespace quelmar

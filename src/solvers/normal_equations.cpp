@@ -1,9 +1,6 @@
 #include "solvers/normal_equations.h"
 
 #include <cstddef>
-#include <stdexcept>
-
-#include "base/messages.h"
 
 namespace quelmar {
 
@@ -24,7 +21,7 @@ void NormalEquations::form(const Matrix& jacobian, const Vector& residual) {
     }
 }
 
-void NormalEquations::solve(double damping, Vector& step) {
+bool NormalEquations::solve(double damping, Vector& step) {
     const std::size_t n = normal_.rows();
     augmented_.assign_fill(0.0, n, 2 * n);
     for (std::size_t i = 0; i < n; ++i)
@@ -33,16 +30,16 @@ void NormalEquations::solve(double damping, Vector& step) {
             augmented_(i, j) = normal_(i, j) + identity * damping;
             augmented_(i, n + j) = identity;
         }
-    // A singular matrix stays the n x 2n intermediate, which cannot multiply
-    // the n elements of g. (A fit without parameters never comes here: its
-    // gradient vanishes at the start.)
-    if (!augmented_.gauss_jordan()) throw std::invalid_argument(msg::kMatrixVectorShape);
+    // A fit without parameters never comes here: its gradient vanishes at
+    // the start.
+    if (!augmented_.gauss_jordan()) return false;
     step.assign_fill(0.0, n);
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;
         for (std::size_t j = 0; j < n; ++j) sum += -augmented_(i, n + j) * gradient_[j];
         step[i] = sum;
     }
+    return true;
 }
 
 }  // namespace quelmar

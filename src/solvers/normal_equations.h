@@ -21,11 +21,10 @@ public:
     const Matrix& normal() const noexcept { return normal_; }
     const Vector& gradient() const noexcept { return gradient_; }
 
-    // The damped step. A singular A + damping I is refused with
-    // std::invalid_argument (kMatrixVectorShape, the product that a failed
-    // inversion leads to); one whose only zero pivot is the last gives a
+    // The damped step; false, with step untouched, when A + damping I is
+    // singular. One whose only zero pivot is the last passes, and gives a
     // step of infinities and NaNs instead.
-    void solve(double damping, Vector& step);
+    [[nodiscard]] bool solve(double damping, Vector& step);
 
 private:
     Matrix normal_;

@@ -18,9 +18,7 @@ QUELMARALG_API int alg_calc_sd(const int32_t* options, const double* data, size_
         const int32_t data_kind = options[0];
         const Vector packed = Vector::copy_of(data, n);
         const quelmar::ReplicateInput input(packed);
-        quelmar::HandedArray values(quelmar::replicate_summary(data_kind, input));
-        *outCount = values.size();
-        *outValues = values.hand_out();
+        quelmar::hand_out(quelmar::replicate_summary(data_kind, input), outValues, outCount);
     });
 }
 

@@ -1,8 +1,8 @@
 #include "statistics/relative_quantity.h"
 
 #include <cmath>
-#include <stdexcept>
 
+#include "base/failures.h"
 #include "base/messages.h"
 #include "statistics/t_table.h"
 
@@ -14,6 +14,9 @@ namespace {
 constexpr double kFirstTableCount = 4;
 constexpr double kPastTableCount = kFirstTableCount + kTTableRows;
 
+// The product doubles every cycle: a Ct difference d is a quantity ratio of 2^-d.
+constexpr double kGrowthPerCycle = 2.0;
+
 }  // namespace
 
 void error_bounds(double count, const RqSettings& options, double* result) {
@@ -23,15 +26,15 @@ void error_bounds(double count, const RqSettings& options, double* result) {
     if (options.error_bar_type == 1) {
         // N truncates toward zero into 4 .. 97 exactly when it lies in [4, 98);
         // NaN never does.
-        if (!(count >= kFirstTableCount && count < kPastTableCount)) throw std::out_of_range(msg::kParameterError);
+        if (!(count >= kFirstTableCount && count < kPastTableCount)) fail_out_of_range(msg::kParameterError);
         if (options.confidence_index < 0 || options.confidence_index >= static_cast<std::int32_t>(kTTableLevels))
-            throw std::out_of_range(msg::kParameterError);
+            fail_out_of_range(msg::kParameterError);
         const std::size_t row = static_cast<std::size_t>(count) - static_cast<std::size_t>(kFirstTableCount);
         const double t = t_critical_table[row][options.confidence_index];
         if (exponent) {
             const double e = t * result[kRqSe];
-            result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
-            result[kRqUpper] = std::pow(2.0, e - result[kRqDeltaDeltaCt]);
+            result[kRqLower] = std::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = std::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
             return;
         }
         f = std::pow(result[kRqSe], t);  // the SE of quantities is already a factor
@@ -39,13 +42,13 @@ void error_bounds(double count, const RqSettings& options, double* result) {
         const double k = static_cast<double>(options.sd_multiple);
         if (exponent) {
             const double e = k * result[kRqSd];
-            result[kRqLower] = std::pow(2.0, -e - result[kRqDeltaDeltaCt]);
-            result[kRqUpper] = std::pow(2.0, e - result[kRqDeltaDeltaCt]);
+            result[kRqLower] = std::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = std::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
             return;
         }
         f = std::pow(result[kRqSd] + 1.0, k);  // the SD of quantities is a factor minus one
     } else {
-        throw std::invalid_argument(msg::kErrorBarType);
+        fail_invalid_argument(msg::kErrorBarType);
     }
 
     // A factor below 1 swaps the two products; a NaN leaves them unordered.
@@ -57,7 +60,7 @@ void error_bounds(double count, const RqSettings& options, double* result) {
 }
 
 void relative_quantity(const RqSettings& options, const Vector& summary, double calibrator, double* result) {
-    if (summary.size() < 4) throw std::invalid_argument(msg::kBadInput);
+    if (summary.size() < 4) fail_invalid_argument(msg::kBadInput);
     result[kRqValue] = summary[0];
     result[kRqSd] = summary[1];
     result[kRqSe] = summary[2];
@@ -65,7 +68,7 @@ void relative_quantity(const RqSettings& options, const Vector& summary, double 
         result[kRqQuantity] = summary[0] / calibrator;
     } else {
         result[kRqDeltaDeltaCt] = summary[0] - calibrator;
-        result[kRqQuantity] = std::pow(2.0, -result[kRqDeltaDeltaCt]);
+        result[kRqQuantity] = std::pow(kGrowthPerCycle, -result[kRqDeltaDeltaCt]);
     }
     error_bounds(summary[3], options, result);
 }

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdint>
 #include <new>
-#include <stdexcept>
 
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "base/messages.h"
 
 namespace quelmar {
@@ -38,15 +38,15 @@ constexpr double kCountCeiling = 18446744073709551616.0;
 // are refused before they are converted, since converting them would be
 // undefined (-0.5 truncates to a count of 0 and is kept).
 std::size_t bounded_count(double value, std::size_t limit) {
-    if (!(value > -1.0) || !(value < kCountCeiling)) throw std::invalid_argument(msg::kBadInput);
+    if (!(value > -1.0) || !(value < kCountCeiling)) fail_invalid_argument(msg::kBadInput);
     const auto count = static_cast<std::uint64_t>(value);
-    if (count > limit) throw std::invalid_argument(msg::kBadInput);
+    if (count > limit) fail_invalid_argument(msg::kBadInput);
     return static_cast<std::size_t>(count);
 }
 
 // m must leave g itself inside the data: m + 1 < n.
 std::size_t target_count(const Vector& data) {
-    if (data.size() < 5) throw std::invalid_argument(msg::kBadInput);
+    if (data.size() < 5) fail_invalid_argument(msg::kBadInput);
     return bounded_count(data[0], data.size() - 2);
 }
 
@@ -81,7 +81,7 @@ void put(Vector& summary, std::size_t at, const ReplicateStats& s) noexcept {
 
 Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
     const std::size_t g = input.gene_count();
-    if (input.target().empty() || g == 0) throw std::invalid_argument(msg::kReplicateGroupEmpty);
+    if (input.target().empty() || g == 0) fail_invalid_argument(msg::kReplicateGroupEmpty);
 
     const bool ct_values = data_kind == 1;
     const auto stats = ct_values ? replicate_stats : log_replicate_stats;

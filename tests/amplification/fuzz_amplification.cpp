@@ -1,19 +1,12 @@
 // Fuzz target of the amplification exports, in the order a host runs them:
 // the logistic, the plate threshold, the linear Ct with that threshold and
-// the sigmoid Ct, on one array of records whose baseline windows and sigmoid
-// fields come from the input.
-#include <cstring>
-
+// the sigmoid Ct, each on the records the call before it left, whose
+// baseline windows and sigmoid fields come from the input.
 #include "fuzz_input.h"
 
-using fuzz::check;
-using fuzz::Kept;
+using exports::Call;
 
 namespace {
-
-constexpr unsigned char kReserved = 0xA5;
-// Byte ranges of the record no analysis reads or writes (reserved fields).
-constexpr size_t kReservedRanges[][2] = {{16, 24}, {40, 48}, {64, 80}, {88, 96}, {100, 102}, {138, 144}};
 
 int16_t window_end(fuzz::Input& in) {
     const uint8_t b = in.byte();
@@ -22,14 +15,12 @@ int16_t window_end(fuzz::Input& in) {
     return static_cast<int16_t>(in.count(0, 0xFFFF));
 }
 
-bool reserved_untouched(const std::vector<FittingResult>& records) {
-    for (const FittingResult& r : records) {
-        const auto* b = reinterpret_cast<const unsigned char*>(&r);
-        for (const auto& range : kReservedRanges)
-            for (size_t i = range[0]; i < range[1]; ++i)
-                if (b[i] != kReserved) return false;
-    }
-    return true;
+// A failed analysis leaves the records as they were, except the windows and
+// fields of a failure the host is told about (a window out of range, a
+// singular fit), when the records were enough for the wells.
+void require_records_kept(Call& c, size_t record_count, size_t wells) {
+    if (c.code == ALG_ERR_FAILURE || (c.code == ALG_ERR_INVALID_ARGUMENT && record_count < wells))
+        FUZZ_REQUIRE(c.intact["records"]);
 }
 
 }  // namespace
@@ -39,48 +30,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t wells = in.count(0, 2), cycles = in.count(0, 48);
     const fuzz::V plate = in.values(wells * cycles);
     const size_t record_count = in.byte() < 224 ? wells : in.count(0, wells + 1);
-    std::vector<FittingResult> records(record_count);
-    for (FittingResult& r : records) {
-        std::memset(&r, kReserved, sizeof r);
-        r.baseline_start = window_end(in);
-        r.baseline_end = window_end(in);
-        r.baseline_step = in.value();
-        r.baseline_sd = in.value();
-        r.sigmoid_amplitude = in.value();
-        r.sigmoid_midpoint = in.value();
-        r.sigmoid_steepness = in.value();
+    fuzz::V records;
+    for (size_t r = 0; r < record_count; ++r) {
+        fuzz::V fields(15);
+        fields[7] = window_end(in);  // baseline_start
+        fields[8] = window_end(in);  // baseline_end
+        fields[2] = in.value();      // baseline_step
+        fields[12] = in.value();     // baseline_sd
+        for (size_t f = 9; f < 12; ++f) fields[f] = in.value();  // the sigmoid
+        records.insert(records.end(), fields.begin(), fields.end());
     }
 
-    const double params[3] = {in.value(), in.value(), in.value()};
-    fuzz::V x = in.values(in.count(0, 48));
-    FUZZ_REQUIRE(check(alg_sigmoid(params, x.data(), x.size())) == ALG_OK);
+    const double p0 = in.value(), p1 = in.value(), p2 = in.value();
+    Call sigmoid({{"params", {p0, p1, p2}}, {"values", in.values(in.count(0, 48))}});
+    FUZZ_REQUIRE(fuzz::run("alg_sigmoid", sigmoid) == ALG_OK);
 
-    // A failed analysis leaves the records as they were, except the windows
-    // and fields of an out-of-range failure, which the caller is told about.
-    const auto records_kept = [&](int rc, const Kept& before) {
-        if (rc == ALG_ERR_FAILURE || (rc == ALG_ERR_INVALID_ARGUMENT && record_count < wells))
-            FUZZ_REQUIRE(before.unchanged());
-        FUZZ_REQUIRE(reserved_untouched(records));
-    };
-    double threshold = -1.0;
-    Kept before = Kept()(records);
-    int rc = Kept()(&threshold, sizeof threshold)
-                 .check(alg_calc_threshold(records.data(), record_count, plate.data(), wells, cycles, &threshold));
-    records_kept(rc, before);
-    if (rc == ALG_OK) FUZZ_REQUIRE(!(threshold < 100.0));
-    if (rc != ALG_OK || in.byte() % 4 == 0) threshold = in.value();
+    const fuzz::V well_count = {double(wells)}, cycle_count = {double(cycles)};
+    Call threshold({{"records", records}, {"data", plate}, {"wells", well_count}, {"cycles", cycle_count}});
+    int rc = fuzz::run("alg_calc_threshold", threshold, "records");
+    require_records_kept(threshold, record_count, wells);
+    if (rc == ALG_OK) FUZZ_REQUIRE(!(threshold.out["threshold"][0] < 100.0));
+    const double level = rc != ALG_OK || in.byte() % 4 == 0 ? in.value() : threshold.out["threshold"][0];
 
-    fuzz::V curves(wells * cycles, 7.0), ct(record_count, 7.0);
-    before = Kept()(records);
-    rc = Kept()(curves)(ct).check(alg_linear_batch_calc_ct(records.data(), record_count, threshold, plate.data(),
-                                                           wells, cycles, curves.data(), ct.data()));
-    records_kept(rc, before);
+    Call linear({{"records", threshold.out["records"]}, {"threshold", {level}}, {"data", plate}, {"wells", well_count},
+                 {"cycles", cycle_count}});
+    fuzz::run("alg_linear_batch_calc_ct", linear, "records");
+    require_records_kept(linear, record_count, wells);
 
-    before = Kept()(records);
-    FUZZ_REQUIRE(check(alg_sigmoid_batch_calc_ct(records.data(), record_count, 0, ct.data())) == ALG_OK);
-    FUZZ_REQUIRE(before.unchanged());
-    for (size_t i = 0; i < record_count; ++i)
-        if (!(records[i].sigmoid_amplitude >= 10.0) || !(records[i].sigmoid_steepness >= 0.01))
-            FUZZ_REQUIRE(std::isnan(ct[i]));
+    Call batch({{"records", linear.out["records"]}});
+    FUZZ_REQUIRE(fuzz::run("alg_sigmoid_batch_calc_ct", batch) == ALG_OK && batch.intact["records"]);
+    for (size_t i = 0; i < record_count; ++i) {
+        const double* r = &batch.out["records"][15 * i];
+        if (!(r[9] >= 10.0) || !(r[11] >= 0.01)) FUZZ_REQUIRE(std::isnan(batch.out["ct"][i]));
+    }
     return 0;
 }

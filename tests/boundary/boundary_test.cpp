@@ -1,4 +1,5 @@
-// The call frame, the allocator's retries, the releases and the layout probe.
+// The call frame, the allocator's retries, the owning containers' moves, the
+// releases and the layout probe.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,15 +8,18 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "QuelmarAlg.h"
 #include "base/allocator.h"
+#include "base/failures.h"
 #include "boundary/call_frame.h"
+#include "numeric/matrix.h"
 
 namespace {
 
-// The library's own exceptions reach every code through the cases; here the
-// runtime's, foreign ones, and messages longer than the buffer.
+// The library's own failures, raised through the helpers named for their
+// codes, and the runtime's, foreign ones, and messages longer than the buffer.
 TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
     const struct {
         std::function<void()> work;
@@ -23,6 +27,10 @@ TEST(CallFrame, MapsExceptionsToCodesAndBoundedMessages) {
         std::string message;
     } cases[] = {
         {[] {}, ALG_OK, ""},
+        {[] { quelmar::fail_invalid_argument("a"); }, ALG_ERR_INVALID_ARGUMENT, "a"},
+        {[] { quelmar::fail_out_of_range("b"); }, ALG_ERR_OUT_OF_RANGE, "b"},
+        {[] { quelmar::fail_reversed_range("c"); }, ALG_ERR_OUT_OF_RANGE, "c"},
+        {[] { quelmar::fail_overflow("d"); }, ALG_ERR_FAILURE, "d"},
         {[] { throw std::logic_error("e"); }, ALG_ERR_FAILURE, "e"},
         {[] { throw std::bad_alloc(); }, ALG_ERR_FAILURE, "bad allocation"},
         {[] { throw std::bad_array_new_length(); }, ALG_ERR_FAILURE, "bad array new length"},
@@ -43,6 +51,16 @@ TEST(Allocator, RetriesThroughTheNewHandler) {
     EXPECT_THROW(quelmar::allocate_bytes(SIZE_MAX), std::bad_alloc);
     EXPECT_EQ(calls, 3);
     std::set_new_handler(previous);
+}
+
+// A container moved from is empty, and can be filled again: the fits swap
+// and refill their working storage.
+TEST(Containers, AreEmptyOnceMovedFrom) {
+    quelmar::Matrix m(2, 3, 1.0);
+    const quelmar::Matrix taken(std::move(m));
+    EXPECT_TRUE(m.rows() == 0 && m.cols() == 0 && m.elements().empty() && taken.cols() == 3);
+    m.assign_fill(2.0, 1, 2);
+    EXPECT_TRUE(m.rows() == 1 && m.cols() == 2 && m(0, 1) == 2.0);
 }
 
 // Every release takes the address of the caller's pointer, frees and nulls

@@ -5,8 +5,7 @@
 
 #include "fuzz_input.h"
 
-using fuzz::check;
-using fuzz::Kept;
+using exports::Call;
 
 namespace {
 
@@ -38,37 +37,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);
     FUZZ_REQUIRE(std::strcmp(version(), "1.1.1") == 0);
     double* none = nullptr;
-    FUZZ_REQUIRE(check(alg_darray_release(nullptr)) == ALG_OK && check(alg_darray_release(&none)) == ALG_OK);
+    FUZZ_REQUIRE(fuzz::check(alg_darray_release(nullptr)) == ALG_OK && fuzz::check(alg_darray_release(&none)) == ALG_OK);
     probe(in);
 
     const fuzz::V curve = in.values(in.count(0, 64));
     const size_t n = curve.size();
-    double result = -1.0;
-    const int fitted = Kept()(&result, sizeof result).check(alg_sample_data_fitting(curve.data(), n, &result));
-    FUZZ_REQUIRE(fitted == (n < 3 ? ALG_ERR_INVALID_ARGUMENT : ALG_OK));
+    Call fitted({{"data", curve}});
+    FUZZ_REQUIRE(fuzz::run("alg_sample_data_fitting", fitted) == (n < 3 ? ALG_ERR_INVALID_ARGUMENT : ALG_OK));
 
-    fuzz::V smooth = curve;
-    FUZZ_REQUIRE(check(alg_run_smooth(smooth.data(), n)) == ALG_OK);
-    FUZZ_REQUIRE(n == 0 || std::memcmp(&smooth[n - 1], &curve[n - 1], sizeof(double)) == 0);
-    if (n < 6) FUZZ_REQUIRE(fuzz::same_bits(smooth, curve));
+    Call smooth({{"data", curve}});
+    FUZZ_REQUIRE(fuzz::run("alg_run_smooth", smooth) == ALG_OK);
+    const fuzz::V& smoothed = smooth.out["data"];
+    FUZZ_REQUIRE(n == 0 || std::memcmp(&smoothed[n - 1], &curve[n - 1], sizeof(double)) == 0);
+    if (n < 6) FUZZ_REQUIRE(exports::same_bits(smoothed, curve));
 
     const uint8_t wide = in.byte();
     const int half = wide < 0xF0 ? static_cast<int>(wide % 24) - 2 : static_cast<int>(in.count(0, 0xFFFF) << 16 | in.count(0, 0xFFFF));
-    fuzz::V averaged = curve;
-    FUZZ_REQUIRE(check(alg_super_smooth(averaged.data(), n, half)) == ALG_OK);
+    Call average({{"data", curve}, {"half_window", {double(half)}}});
+    FUZZ_REQUIRE(fuzz::run("alg_super_smooth", average) == ALG_OK);
     // Half window 0 divides each sum by one: the same values (a -0 becomes 0).
     for (size_t i = 0; i < n; ++i) {
-        if (half < 0) FUZZ_REQUIRE(std::isnan(averaged[i]));
-        if (half == 0) FUZZ_REQUIRE(averaged[i] == curve[i] || std::isnan(curve[i]));
+        const double averaged = average.out["data"][i];
+        if (half < 0) FUZZ_REQUIRE(std::isnan(averaged));
+        if (half == 0) FUZZ_REQUIRE(averaged == curve[i] || std::isnan(curve[i]));
     }
 
     const double start = in.value(), step = in.value();
     const size_t length = in.count(0, 64);
-    fuzz::V seq(length + 1, 7.0);
-    const int rc = Kept()(seq).check(alg_increasing(start, step, length, seq.data()));
-    FUZZ_REQUIRE(rc == (length == 0 ? ALG_ERR_INVALID_ARGUMENT : ALG_OK));
+    Call sequence({{"start", {start}}, {"step", {step}}, {"length", {double(length)}}});
+    FUZZ_REQUIRE(fuzz::run("alg_increasing", sequence) == (length == 0 ? ALG_ERR_INVALID_ARGUMENT : ALG_OK));
     double sum = start;
-    for (size_t i = 0; i < length; sum += step, ++i) FUZZ_REQUIRE(std::memcmp(&seq[i], &sum, sizeof sum) == 0);
-    FUZZ_REQUIRE(seq[length] == 7.0);
+    for (size_t i = 0; i < length; sum += step, ++i)
+        FUZZ_REQUIRE(std::memcmp(&sequence.out["out"][i], &sum, sizeof sum) == 0);
     return 0;
 }

@@ -1,35 +1,17 @@
 // Fuzz target of the melting peak decomposition: sets, the fit handle, the
-// model, both detectors, both simulations, the filter and the fit, on one
-// handle and one set drawn from the input.
+// model, both detectors, both simulations, the filter and the fit, each call
+// on a handle and a set drawn from the same input.
 #include <algorithm>
 
 #include "fuzz_input.h"
 
-using fuzz::check;
-using fuzz::Kept;
+using exports::Call;
 
 namespace {
 
-// A set handed out by a call: its fields read back (equally long, as every
-// set the library makes) and released. Returns them.
-fuzz::V consume_set(GaussCoeff*& set) {
-    const fuzz::V f = fuzz::fields(set);
-    FUZZ_REQUIRE(f[0] == f[1] && f[1] == f[2]);
-    FUZZ_REQUIRE(check(alg_gausscoeff_release(&set)) == ALG_OK && set == nullptr);
-    return f;
-}
-
-// The out-parameters of a call that hands out an array.
-struct Handed {
-    double* values = fuzz::untouched<double>();
-    size_t count = 3;
-    Kept kept() const { return Kept()(&values, sizeof values)(&count, sizeof count); }
-    void consume_if(int rc, size_t expected) {
-        if (rc != ALG_OK) return;
-        FUZZ_REQUIRE(count == expected);
-        fuzz::consume(values, count);
-    }
-};
+// The fields of a set a call made: equally long, as every set the library
+// makes.
+bool equally_long(Call& c) { return c.out["a"].size() == c.out["b"].size() && c.out["b"].size() == c.out["c"].size(); }
 
 }  // namespace
 
@@ -38,61 +20,65 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t nx = in.count(0, 48);
     const size_t ny = in.byte() < 224 ? nx : in.count(0, 48);
     const fuzz::V x = in.temperatures(nx), y = in.values(ny);
-    const MgfOptions options{in.value(), in.value(), in.value(), in.value(), in.value()};
-    MgfHandle* handle = fuzz::untouched<MgfHandle>();
-    FUZZ_REQUIRE(check(alg_mgf_create(x.data(), nx, y.data(), ny, &options, &handle)) == ALG_OK);
+    const double option0 = in.value();
+    in.value();
+    const double peak_width = in.value();
+    in.value(), in.value();  // options nothing reads
 
     const size_t peaks = in.count(0, 4);
     const bool ragged = in.byte() >= 224;
     const fuzz::V a = in.values(ragged ? in.count(0, 5) : peaks), b = in.values(ragged ? in.count(0, 5) : peaks),
                   c = in.values(ragged ? in.count(0, 5) : peaks);
-    GaussCoeff* set = fuzz::untouched<GaussCoeff>();
-    FUZZ_REQUIRE(check(alg_create_gausscoeff(&set)) == ALG_OK);
-    FUZZ_REQUIRE(check(alg_set_gausscoeff_data(set, a.size(), a.data(), b.size(), b.data(), c.size(), c.data())) ==
-                 ALG_OK);
-    fuzz::V stored = fuzz::fields(set);
-    FUZZ_REQUIRE(stored[0] == a.size() && stored[1] == b.size() && stored[2] == c.size());
+    // Every call's handle and set, and the set stored as the host gives it.
+    const std::map<std::string, fuzz::V> curve = {{"x", x}, {"y", y}, {"width", {peak_width}}, {"other", {option0}},
+                                                  {"a", a}, {"b", b}, {"c", c}};
+    const auto with = [&curve](std::map<std::string, fuzz::V> more) {
+        more.insert(curve.begin(), curve.end());
+        return more;
+    };
+    Call stored(with({{"a", {}}, {"b", {}}, {"c", {}}, {"new_a", a}, {"new_b", b}, {"new_c", c}}));
+    FUZZ_REQUIRE(fuzz::run("alg_set_gausscoeff_data", stored) == ALG_OK);
+    FUZZ_REQUIRE(exports::same_bits(stored.out["a"], a) && exports::same_bits(stored.out["b"], b) &&
+                 exports::same_bits(stored.out["c"], c));
 
-    Handed model;
-    model.consume_if(model.kept().check(alg_mgf_multi_gauss(handle, set, &model.values, &model.count)), ny);
+    // The model, the simulations and the filter only read the set.
+    Call model(with({}));
+    if (fuzz::run("alg_mgf_multi_gauss", model) == ALG_OK) FUZZ_REQUIRE(model.out["values"].size() == ny);
+    for (const char* field : {"a", "b", "c"}) FUZZ_REQUIRE(model.intact[field]);
 
-    GaussCoeff* found = fuzz::untouched<GaussCoeff>();
-    if (Kept()(&found, sizeof found).check(alg_mgf_local_max_value_id(handle, &found)) == ALG_OK) {
+    Call found(with({}));
+    if (fuzz::run("alg_mgf_local_max_value_id", found) == ALG_OK) {
         // Over ascending temperatures no estimated width is negative. Not
         // std::is_sorted: a NaN between two temperatures hides a descent.
-        const fuzz::V f = consume_set(found);
+        FUZZ_REQUIRE(equally_long(found));
         const bool ascending = std::adjacent_find(x.begin(), x.end(), [](double s, double t) { return !(s <= t); }) ==
                                x.end();
-        for (size_t i = f.size() - static_cast<size_t>(f[2]); ascending && i < f.size(); ++i)
-            FUZZ_REQUIRE(!(f[i] < 0.0));
+        for (const double width : found.out["c"]) FUZZ_REQUIRE(!ascending || !(width < 0.0));
     }
-    found = fuzz::untouched<GaussCoeff>();
-    if (Kept()(&found, sizeof found).check(alg_mgf_local_max_value_id_origin(x.data(), nx, y.data(), ny, &found)) ==
-        ALG_OK)
-        consume_set(found);
+    Call raw(with({}));
+    if (fuzz::run("alg_mgf_local_max_value_id_origin", raw) == ALG_OK) FUZZ_REQUIRE(equally_long(raw));
 
-    const double background[3] = {in.value(), in.value(), in.value()};
-    Handed at_peaks;
-    at_peaks.consume_if(
-        at_peaks.kept().check(alg_mgf_melting_stim_peak(handle, set, background, &at_peaks.values, &at_peaks.count)),
-        b.empty() ? 1 : b.size());  // an empty set is evaluated at its default peak
-    double fitted_background[3] = {7.0, 7.0, 7.0};
-    Handed curve;
-    curve.consume_if(curve.kept()(fitted_background, sizeof fitted_background)
-                         .check(alg_mgf_melting_stimulate(handle, set, fitted_background, &curve.values, &curve.count)),
-                     nx);
+    const double bg0 = in.value(), bg1 = in.value(), bg2 = in.value();
+    Call at_peaks(with({{"bg", {bg0, bg1, bg2}}}));
+    // An empty set is evaluated at its default peak.
+    if (fuzz::run("alg_mgf_melting_stim_peak", at_peaks) == ALG_OK)
+        FUZZ_REQUIRE(at_peaks.out["values"].size() == (b.empty() ? 1 : b.size()));
+    Call synthetic(with({}));
+    if (fuzz::run("alg_mgf_melting_stimulate", synthetic) == ALG_OK) FUZZ_REQUIRE(synthetic.out["values"].size() == nx);
+    for (const char* field : {"a", "b", "c"}) FUZZ_REQUIRE(at_peaks.intact[field] && synthetic.intact[field]);
 
-    const double limits[3] = {in.value(), in.value(), in.value()};
-    GaussCoeff* kept = fuzz::untouched<GaussCoeff>();
-    if (Kept()(&kept, sizeof kept).check(alg_mgf_coeff_filter(limits, set, &kept)) == ALG_OK) consume_set(kept);
+    const double l0 = in.value(), l1 = in.value(), l2 = in.value();
+    Call kept(with({{"limits", {l0, l1, l2}}}));
+    if (fuzz::run("alg_mgf_coeff_filter", kept) == ALG_OK) FUZZ_REQUIRE(equally_long(kept));
 
-    // The calls above only read the set; a failed fit leaves it as it was.
-    FUZZ_REQUIRE(fuzz::same_bits(fuzz::fields(set), stored));
-    if (check(alg_mgf_solve(handle, set)) != ALG_OK) FUZZ_REQUIRE(fuzz::same_bits(fuzz::fields(set), stored));
-    stored = fuzz::fields(set);
-    FUZZ_REQUIRE(stored[0] == a.size() && stored[1] == b.size() && stored[2] == c.size());
+    // A failed fit leaves the set as it was (run checks it); a fit keeps the
+    // fields' lengths.
+    Call fit(with({}));
+    fuzz::run("alg_mgf_solve", fit);
+    FUZZ_REQUIRE(fit.out["a"].size() == a.size() && fit.out["b"].size() == b.size() && fit.out["c"].size() == c.size());
 
-    FUZZ_REQUIRE(check(alg_gausscoeff_release(&set)) == ALG_OK && set == nullptr);
-    FUZZ_REQUIRE(check(alg_mgf_release(&handle)) == ALG_OK && handle == nullptr);
+    Call set_released(with({})), handle_released(with({}));
+    FUZZ_REQUIRE(fuzz::run("alg_gausscoeff_release", set_released) == ALG_OK);
+    FUZZ_REQUIRE(fuzz::run("alg_mgf_release", handle_released) == ALG_OK);
     return 0;
 }

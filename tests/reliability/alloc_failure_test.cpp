@@ -40,17 +40,12 @@ extern "C" void __wrap_free(void* block) {
     __real_free(block);
 }
 
-namespace scenarios {
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
-}  // namespace scenarios
-
 namespace {
 
-using scenarios::Call;
-using scenarios::Scenario;
+using exports::Call;
 
 int fail_kth_allocation(Call& c, const std::function<int()>& call) {
-    const scenarios::Bytes before = c.state();
+    const exports::Bytes before = c.state();
     g_live.clear();
     g_allocations = 0;
     g_armed = true;
@@ -60,11 +55,11 @@ int fail_kth_allocation(Call& c, const std::function<int()>& call) {
     EXPECT_EQ(rc, ALG_ERR_FAILURE);
     EXPECT_STREQ(get_last_error(), "bad allocation");
     EXPECT_TRUE(g_live.empty()) << g_live.size() << " blocks kept by a failed call";
-    EXPECT_TRUE(c.state() == before) << "a failed call changed the caller's memory, an out-pointer, a set or a handle";
+    EXPECT_TRUE(c.state() == before) << "a failed call changed the caller's memory, an out-pointer or a set";
     return rc;
 }
 
-class AllocationFailure : public testing::TestWithParam<Scenario> {};
+class AllocationFailure : public testing::TestWithParam<std::string> {};
 
 TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
     Call::around = fail_kth_allocation;
@@ -72,13 +67,14 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
     for (long k = 1; sites < 0 && !HasFailure(); ++k) {
         g_fail_at = k;
         {
-            Call c(0);
-            GetParam().run(c);
-            if (c.rc == ALG_OK) {
+            Call c(scenarios::inputs(GetParam(), 0));
+            exports::kTable.at(GetParam())(c);
+            if (c.code == ALG_OK) {
                 sites = k - 1;
                 EXPECT_EQ(g_allocations, sites) << "the successful call allocated less often than the failed ones";
                 EXPECT_STREQ(get_last_error(), "");
             }
+            c.settle();
         }
         // Whatever the call handed out or stored in a set went back with the
         // caller's objects.
@@ -87,10 +83,10 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
     }
     Call::around = nullptr;
     RecordProperty("allocation_sites", static_cast<int>(sites));
-    std::printf("allocation sites: %-34s %ld\n", GetParam().name, sites);
+    std::printf("allocation sites: %-34s %ld\n", GetParam().c_str(), sites);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryExport, AllocationFailure, testing::ValuesIn(scenarios::kAll),
-                         [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryExport, AllocationFailure, testing::ValuesIn(scenarios::names()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace

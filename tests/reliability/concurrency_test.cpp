@@ -9,12 +9,14 @@
 
 namespace {
 
-using scenarios::Bytes;
-using scenarios::kAll;
+using exports::Bytes;
+
+const std::vector<std::string> kAll = scenarios::names();
 
 Bytes outcome(size_t scenario, int variant) {
-    scenarios::Call c(variant);
-    kAll[scenario].run(c);
+    exports::Call c(scenarios::inputs(kAll[scenario], variant));
+    exports::kTable.at(kAll[scenario])(c);
+    c.settle();
     return c.outcome();
 }
 
@@ -40,7 +42,7 @@ TEST(Concurrency, EveryExportOnFourThreadsMatchesTheSerialRun) {
 
     for (int v = 0; v < kThreads; ++v)
         for (size_t s = 0; s < kAll.size(); ++s)
-            EXPECT_TRUE(parallel[v][s] == serial[v][s]) << kAll[s].name << " on thread " << v;
+            EXPECT_TRUE(parallel[v][s] == serial[v][s]) << kAll[s] << " on thread " << v;
 }
 
 }  // namespace

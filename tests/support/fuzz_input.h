@@ -1,6 +1,7 @@
 // Shared pieces of the fuzz targets: turning the fuzzer's bytes into bounded
-// counts and doubles, and checking what the public header promises of every
-// call. A broken promise aborts, which the fuzzer (and the replay) reports.
+// counts and doubles, and running the calls through the table of exports,
+// checking what the public header promises of every call. A broken promise
+// aborts, which the fuzzer (and the replay) reports.
 //
 // Byte format, read front to back (bytes past the end read as 0):
 //   count(lo, hi)  two bytes, little-endian u16 v: lo + v % (hi - lo + 1)
@@ -21,16 +22,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <utility>
+#include <string>
 #include <vector>
 
 #include "QuelmarAlg.h"
+#include "export_calls.h"
 
 #define FUZZ_REQUIRE(cond) ((cond) ? (void)0 : ::fuzz::broken(#cond, __FILE__, __LINE__))
 
 namespace fuzz {
 
-using V = std::vector<double>;
+using exports::V;
 
 [[noreturn]] inline void broken(const char* what, const char* file, int line) {
     std::fprintf(stderr, "broken promise: %s (%s:%d), last error \"%s\"\n", what, file, line, get_last_error());
@@ -92,76 +94,31 @@ private:
     double last_ = 0.0;
 };
 
-// A value no call hands out: an out-pointer still holding it was not written.
-inline char untouched_marker;
-template <class T>
-T* untouched() {
-    return reinterpret_cast<T*>(&untouched_marker);
+// Runs export `name` through the table of tests/support/export_calls.h and
+// settles the call, then checks what the header promises of every call: a
+// known result code, the last error empty exactly on success, nothing
+// written past an array or into a reserved record field, and on failure
+// every output as it was, save the one named may_change (which the target
+// checks itself). Returns the code.
+inline int run(const char* name, exports::Call& c, const std::string& may_change = "") {
+    exports::kTable.at(name)(c);
+    c.settle();
+    FUZZ_REQUIRE(c.code == ALG_OK || c.code == ALG_ERR_INVALID_ARGUMENT || c.code == ALG_ERR_OUT_OF_RANGE ||
+                 c.code == ALG_ERR_FAILURE);
+    FUZZ_REQUIRE((c.code == ALG_OK) == c.message.empty());
+    FUZZ_REQUIRE(c.bounds_kept);
+    if (c.code != ALG_OK)
+        for (const auto& [key, intact] : c.intact) FUZZ_REQUIRE(intact || key == may_change);
+    return c.code;
 }
 
-// Caller memory that a failed call must leave byte for byte as it was.
-class Kept {
-public:
-    Kept& operator()(const void* p, size_t bytes) {
-        const auto* b = static_cast<const unsigned char*>(p);
-        regions_.emplace_back(p, std::vector<unsigned char>(b, b + bytes));
-        return *this;
-    }
-    template <class T>
-    Kept& operator()(const std::vector<T>& v) {
-        return (*this)(v.data(), v.size() * sizeof(T));
-    }
-    // Checks a call's result (below). Written kept(...).check(call(...)), the
-    // memory is copied before the call runs.
-    int check(int rc) const;
-    bool unchanged() const {
-        for (const auto& [at, bytes] : regions_)
-            if (!bytes.empty() && std::memcmp(at, bytes.data(), bytes.size()) != 0) return false;
-        return true;
-    }
-
-private:
-    std::vector<std::pair<const void*, std::vector<unsigned char>>> regions_;
-};
-
-// A known result code, the last error empty exactly on success, and on
-// failure the kept memory untouched. Returns the code.
-inline int check(int rc, const Kept& kept = Kept()) {
+// A known result code, the last error empty exactly on success: for the calls
+// made directly.
+inline int check(int rc) {
     FUZZ_REQUIRE(rc == ALG_OK || rc == ALG_ERR_INVALID_ARGUMENT || rc == ALG_ERR_OUT_OF_RANGE ||
                  rc == ALG_ERR_FAILURE);
     FUZZ_REQUIRE((rc == ALG_OK) == (get_last_error()[0] == '\0'));
-    if (rc != ALG_OK) FUZZ_REQUIRE(kept.unchanged());
     return rc;
-}
-
-inline int Kept::check(int rc) const { return fuzz::check(rc, *this); }
-
-// Reads every element of an array the library handed out (a shorter block
-// is an overread the address sanitizer reports) and gives it back.
-inline void consume(double*& block, size_t n) {
-    FUZZ_REQUIRE(n == 0 || block != nullptr);
-    volatile double sink = 0.0;
-    for (size_t i = 0; i < n; ++i) sink = block[i];
-    (void)sink;
-    FUZZ_REQUIRE(alg_darray_release(&block) == ALG_OK && block == nullptr);
-}
-
-// The three fields of a set, read back: counts, then values.
-inline V fields(const GaussCoeff* set) {
-    size_t n[3] = {7, 7, 7};
-    double* p[3] = {untouched<double>(), untouched<double>(), untouched<double>()};
-    FUZZ_REQUIRE(check(alg_get_gausscoeff_data(set, &n[0], &p[0], &n[1], &p[1], &n[2], &p[2])) == ALG_OK);
-    V out(n, n + 3);
-    for (int i = 0; i < 3; ++i) {
-        FUZZ_REQUIRE((n[i] == 0) == (p[i] == nullptr));
-        out.insert(out.end(), p[i], p[i] + n[i]);
-        consume(p[i], n[i]);
-    }
-    return out;
-}
-
-inline bool same_bits(const V& a, const V& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 }  // namespace fuzz
