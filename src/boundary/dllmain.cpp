@@ -1,3 +1,4 @@
+#if defined(_WIN32)  // the whole file: Linux builds have no load-time entry
 // Windows load-time entry of QuelmarAlg.dll.
 //
 // The library keeps no per-thread state, so it asks the loader not to call it
@@ -19,7 +20,6 @@
 // ends, with or without thread notifications. The tests check the result in
 // the built DLL: no TLS directory, DisableThreadLibraryCalls granted, and no
 // block left behind by threads whose calls failed.
-#if defined(_WIN32)
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601  // fiber-local storage: Windows Vista and later
 #endif
