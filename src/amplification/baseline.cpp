@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "curves/curve_primitives.h"
 #include "fitting/linear_regression.h"
+#include "maths/maths.h"
 
 namespace quelmar {
 
@@ -199,8 +200,8 @@ void ramp_baseline(const WellRecord& record, const Landmarks& mark, Vector& w) {
     const std::int64_t e = record.baseline_end;
     if (e + 1 < 0 || e + 1 >= mark.n) refuse_window();
     if (w[at(e + 1)] <= kFloor) w[at(e + 1)] = kUnitLevel;
-    w[0] = w[at(e + 1)] * std::exp(static_cast<double>(-(e + 1)) * kRampExponent);
-    for (std::int64_t i = 1; i <= e; ++i) w[at(i)] = std::exp(static_cast<double>(i) * kRampExponent) * w[0];
+    w[0] = w[at(e + 1)] * maths::exp(static_cast<double>(-(e + 1)) * kRampExponent);
+    for (std::int64_t i = 1; i <= e; ++i) w[at(i)] = maths::exp(static_cast<double>(i) * kRampExponent) * w[0];
 }
 
 // The curve stays at its peak.

@@ -5,6 +5,7 @@
 
 #include "curves/curve_primitives.h"
 #include "fitting/moving_average.h"
+#include "maths/maths.h"
 
 namespace quelmar {
 namespace {
@@ -30,7 +31,7 @@ LogisticFitResult fit_sigmoid(const Vector& curve) {
     return fit_logistic(curve, LogisticParams{amplitude, midpoint, kStartSteepness});
 }
 
-double sigmoid_bend_offset() { return std::log(std::sqrt(3.0) + 2.0); }
+double sigmoid_bend_offset() { return maths::log(std::sqrt(3.0) + 2.0); }
 
 Vector evaluate_sigmoid(const double* params, const Vector& x) {
     const LogisticParams p{params[0], params[1], params[2]};

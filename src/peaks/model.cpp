@@ -5,6 +5,7 @@
 
 #include "base/failures.h"
 #include "base/messages.h"
+#include "maths/maths.h"
 #include "solvers/lm_solve.h"
 
 namespace quelmar {
@@ -20,7 +21,7 @@ void add_gaussian(const Vector& x, double a, double b, double c, Vector& out) no
     const double* t = x.begin();
     for (double& value : out) {
         const double d = *t++ - b;
-        value += std::exp(-(d * d) * factor) * a;
+        value += maths::exp(-(d * d) * factor) * a;
     }
 }
 

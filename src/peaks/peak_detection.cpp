@@ -7,6 +7,7 @@
 #include "base/failures.h"
 #include "base/messages.h"
 #include "base/truncate.h"
+#include "maths/maths.h"
 
 namespace quelmar {
 namespace {
@@ -110,7 +111,7 @@ void estimate_peaks(const PeakCurve& curve, double peak_width, PeakSet& set) {
 
         // Inverts r / a = exp(-d^2 / (2 sigma^2)) for sigma. A NaN (from a
         // zero window) is kept; only an exact 0 takes the fallback.
-        const double sigma = d / std::sqrt(std::fabs(std::log(std::fabs(r / a)) * kGaussianExponentFactor));
+        const double sigma = d / std::sqrt(std::fabs(maths::log(std::fabs(r / a)) * kGaussianExponentFactor));
         set.sigma[k] = sigma == 0.0 ? kFallbackSigma : sigma;
     }
 }

@@ -6,6 +6,7 @@
 
 #include "base/failures.h"
 #include "base/messages.h"
+#include "maths/maths.h"
 
 namespace quelmar {
 namespace {
@@ -48,7 +49,7 @@ void add_peaks(const PeakSet& peaks, const Vector& points, Vector& sum) {
         t.copy_from(points);
         for (double& e : t) {
             const double d = e - b;
-            e = std::exp(-(d * d) * factor) * a;
+            e = maths::exp(-(d * d) * factor) * a;
         }
         sum += t;
     }
@@ -60,9 +61,9 @@ void add_background(const Vector& points, const SimBackground& bg, Vector& sum) 
     const double p0 = bg.level;
     for (double& e : sum) e += p0;
     for (std::size_t k = 0; k < points.size(); ++k)
-        sum[k] -= p0 / (std::exp((points[k] - bg.midpoint) * (-bg.steepness)) + 1.0);
+        sum[k] -= p0 / (maths::exp((points[k] - bg.midpoint) * (-bg.steepness)) + 1.0);
     for (std::size_t k = 0; k < points.size(); ++k)
-        sum[k] += std::exp(points[k] * kRippleDecay) * p0 * std::sin(points[k] * kRippleFrequency);
+        sum[k] += maths::exp(points[k] * kRippleDecay) * p0 * maths::sin(points[k] * kRippleFrequency);
 }
 
 // The first index from 1 on whose temperature reaches t, or the size.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "maths/maths.h"
 #include "numeric/matrix.h"
 #include "solvers/normal_equations.h"
 
@@ -134,7 +135,7 @@ private:
         std::swap(x_, x_new_);
         lin_.update(f_, context_, x_);
         cost_ = fit_cost(lin_.residual);
-        const double factor = 1.0 - std::pow(2.0 * gain - 1.0, kDampingExponent);
+        const double factor = 1.0 - maths::pow(2.0 * gain - 1.0, kDampingExponent);
         mu_ = factor > 0.0 ? mu_ * factor : 0.0;
     }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "maths/maths.h"
 #include "numeric/matrix.h"
 #include "solvers/normal_equations.h"
 
@@ -35,7 +36,7 @@ public:
 
     void evaluate(const Vector& p, Point& at) const {
         at.denominator.assign_fill(0.0, size());
-        for (std::size_t i = 0; i < size(); ++i) at.denominator[i] = std::exp((x_[i] - p[1]) * (-p[2])) + 1.0;
+        for (std::size_t i = 0; i < size(); ++i) at.denominator[i] = maths::exp((x_[i] - p[1]) * (-p[2])) + 1.0;
         with_amplitude(p[0], at, at.residual);
     }
 

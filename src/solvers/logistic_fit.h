@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "maths/maths.h"
 #include "numeric/vector.h"
 #include "solvers/fit_summary.h"
 
@@ -24,7 +25,7 @@ struct LogisticParams {
 
 // The model at x, evaluated as A / (exp((x - x0) * (-k)) + 1.0).
 inline double logistic(const LogisticParams& p, double x) {
-    return p.amplitude / (std::exp((x - p.midpoint) * (-p.steepness)) + 1.0);
+    return p.amplitude / (maths::exp((x - p.midpoint) * (-p.steepness)) + 1.0);
 }
 
 struct LogisticFitResult {

@@ -4,6 +4,7 @@
 
 #include "base/failures.h"
 #include "base/messages.h"
+#include "maths/maths.h"
 #include "statistics/t_table.h"
 
 namespace quelmar {
@@ -33,20 +34,20 @@ void error_bounds(double count, const RqSettings& options, double* result) {
         const double t = t_critical_table[row][options.confidence_index];
         if (exponent) {
             const double e = t * result[kRqSe];
-            result[kRqLower] = std::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
-            result[kRqUpper] = std::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
+            result[kRqLower] = maths::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = maths::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
             return;
         }
-        f = std::pow(result[kRqSe], t);  // the SE of quantities is already a factor
+        f = maths::pow(result[kRqSe], t);  // the SE of quantities is already a factor
     } else if (options.error_bar_type == 2) {
         const double k = static_cast<double>(options.sd_multiple);
         if (exponent) {
             const double e = k * result[kRqSd];
-            result[kRqLower] = std::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
-            result[kRqUpper] = std::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
+            result[kRqLower] = maths::pow(kGrowthPerCycle, -e - result[kRqDeltaDeltaCt]);
+            result[kRqUpper] = maths::pow(kGrowthPerCycle, e - result[kRqDeltaDeltaCt]);
             return;
         }
-        f = std::pow(result[kRqSd] + 1.0, k);  // the SD of quantities is a factor minus one
+        f = maths::pow(result[kRqSd] + 1.0, k);  // the SD of quantities is a factor minus one
     } else {
         fail_invalid_argument(msg::kErrorBarType);
     }
@@ -68,7 +69,7 @@ void relative_quantity(const RqSettings& options, const Vector& summary, double 
         result[kRqQuantity] = summary[0] / calibrator;
     } else {
         result[kRqDeltaDeltaCt] = summary[0] - calibrator;
-        result[kRqQuantity] = std::pow(kGrowthPerCycle, -result[kRqDeltaDeltaCt]);
+        result[kRqQuantity] = maths::pow(kGrowthPerCycle, -result[kRqDeltaDeltaCt]);
     }
     error_bounds(summary[3], options, result);
 }

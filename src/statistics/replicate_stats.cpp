@@ -7,6 +7,7 @@
 #include "base/allocator.h"
 #include "base/failures.h"
 #include "base/messages.h"
+#include "maths/maths.h"
 
 namespace quelmar {
 
@@ -22,9 +23,9 @@ ReplicateStats replicate_stats(const Vector& v) {
 
 ReplicateStats log_replicate_stats(const Vector& v) {
     Vector logs = v;
-    for (double& x : logs) x = std::log10(x);
+    for (double& x : logs) x = maths::log10(x);
     ReplicateStats s = replicate_stats(logs);
-    s.mean = std::pow(10.0, s.mean);
+    s.mean = maths::pow(10.0, s.mean);
     return s;
 }
 
@@ -94,7 +95,7 @@ Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
 
     // Quantities square with pow(value, 2.0) throughout, Ct values by a
     // product; the two differ in the last bit for some values.
-    const auto square = [ct_values](double v) { return ct_values ? v * v : std::pow(v, 2.0); };
+    const auto square = [ct_values](double v) { return ct_values ? v * v : maths::pow(v, 2.0); };
 
     double sum_mean = 0.0;
     double sum_sd_sq = 0.0;
@@ -124,8 +125,8 @@ Vector replicate_summary(std::int32_t data_kind, const ReplicateInput& input) {
     } else {
         // Quantities: a ratio, and the spreads turned back into factors.
         summary[kSummaryValue] = target.mean / reference.mean;
-        summary[kSummarySd] = std::pow(10.0, sd) - 1.0;
-        summary[kSummarySe] = std::pow(10.0, se);
+        summary[kSummarySd] = maths::pow(10.0, sd) - 1.0;
+        summary[kSummarySe] = maths::pow(10.0, se);
     }
     return summary;
 }
