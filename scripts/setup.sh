@@ -6,7 +6,7 @@ set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev \
+for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
            clang libclang-rt-dev \
            python3 python3-numpy python3-matplotlib python3-pytest; do
   have_pkg "$pkg" || need+=("$pkg")
