@@ -1,10 +1,264 @@
+// pow, correctly rounded.
+//
+// x^y = exp(y ln|x|): ln|x| in double-double (log_fast, with its error
+// bound), t = y ln|x| as an exact product plus a rounded low part, and
+// exp(t) by exp_fast, whose argument may be a double-double; the error of t
+// becomes a relative error of the result and joins exp's in the rounding
+// test. The accurate path does the same in double-double throughout.
+//
+// Neither rounding test can decide a result that is exactly half-way
+// between two doubles, and no precision would: such results, and the exact
+// ones, are found from the arguments' integer mantissas before the
+// multiprecision path (exact_power). The special values follow C99 Annex F.
+#include <cstdint>
+#include <limits>
+
+#include "maths/exp_log_internal.h"
 #include "maths/maths.h"
+#include "maths/rounding.h"
 
-#include <cmath>
-
-// Placeholder: the C library's function until the correctly rounded one lands.
 namespace quelmar::maths {
 
-double pow(double x, double y) { return std::pow(x, y); }
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
+constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffull;
+constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
+constexpr int kExponentBias = 1023;
+// From 2^53 on every double is an even integer.
+constexpr double kAllEven = 0x1p53;
+// |y| above 2^64 with |x| != 1: |ln|x|| >= 2^-53 makes |y ln|x|| > 2^11,
+// far past overflow and underflow.
+constexpr double kHugeExponent = 0x1p64;
+// exp(t) overflows for t > 709.79 and rounds to zero for t < -745.14; past
+// these bounds (with t's error far below their margins) nothing is computed.
+constexpr double kOverflowBound = 710.0;
+constexpr double kUnderflowBound = -746.0;
+constexpr double kTinyArgument = 0x1p-60;
+// The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
+// part rounded and added (2^-105.9 each), bounded by 2^-104.
+constexpr double kProductError = 0x1p-104;
+// exp(t) with t off by e has relative error e^e - 1 < e (1 + 2^-20) for the
+// e that can pass the test (e < 2^-40).
+constexpr double kArgumentErrorGrowth = 1.0 + 0x1p-20;
+// In the accurate path: ln's 2^-99 and the product's 2^-105 relative.
+constexpr double kAccurateArgumentError = 0x1.02p-99;
+
+enum class Parity { kNotInteger, kEven, kOdd };
+
+Parity parity(double y) noexcept {
+  double ay = y < 0 ? -y : y;
+  if (ay >= kAllEven) return Parity::kEven;
+  auto n = static_cast<std::int64_t>(ay);
+  if (static_cast<double>(n) != ay) return Parity::kNotInteger;
+  return (n & 1) ? Parity::kOdd : Parity::kEven;
+}
+
+// The special cases of C99 Annex F (F.9.4.4) and the ones settled without
+// arithmetic. Returns false for finite non-zero x != +-1 and finite non-zero
+// y, with x < 0 only when y is an integer.
+bool pow_special(double x, double y, double& result) noexcept {
+  if (y == 0.0) {  // pow(x, +-0) = 1 for any x, even NaN
+    result = 1.0;
+    return true;
+  }
+  if (x == 1.0) {  // pow(+1, y) = 1 for any y, even NaN
+    result = 1.0;
+    return true;
+  }
+  if (x != x || y != y) {
+    result = x + y;
+    return true;
+  }
+  double ax = x < 0 ? -x : x;
+  double ay = y < 0 ? -y : y;
+  if (ay == kInfinity) {
+    if (ax == 1.0) {
+      result = 1.0;  // pow(-1, +-inf) = 1
+    } else {
+      result = ((ax < 1.0) == (y < 0)) ? kInfinity : 0.0;
+    }
+    return true;
+  }
+  Parity p = parity(y);
+  bool negative_odd = (to_bits(x) & kSignBit) != 0 && p == Parity::kOdd;
+  if (x == 0.0) {  // poles and zeros, signed by an odd exponent
+    double magnitude = y < 0 ? kInfinity : 0.0;
+    result = negative_odd ? -magnitude : magnitude;
+    return true;
+  }
+  if (ax == kInfinity) {
+    double magnitude = y < 0 ? 0.0 : kInfinity;
+    result = negative_odd ? -magnitude : magnitude;
+    return true;
+  }
+  if (x < 0 && p == Parity::kNotInteger) {
+    result = std::numeric_limits<double>::quiet_NaN();  // invalid
+    return true;
+  }
+  if (ax == 1.0) {  // x = -1 with an integer y
+    result = negative_odd ? -1.0 : 1.0;
+    return true;
+  }
+  if (ay > kHugeExponent) {
+    double magnitude = ((ax > 1.0) == (y > 0)) ? kInfinity : 0.0;
+    result = negative_odd ? -magnitude : magnitude;
+    return true;
+  }
+  // Exponents for which IEEE arithmetic itself rounds correctly.
+  if (y == 1.0) {
+    result = x;
+    return true;
+  }
+  if (y == 2.0) {
+    result = x * x;
+    return true;
+  }
+  if (y == -1.0) {
+    result = 1.0 / x;
+    return true;
+  }
+  if (y == 0.5) {
+    result = std::sqrt(x);  // x > 0 here
+    return true;
+  }
+  return false;
+}
+
+// Mantissa and exponent of a finite non-zero double: |x| = odd * 2^exponent
+// with odd an odd integer below 2^53.
+struct OddForm {
+  std::uint64_t odd;
+  int exponent;
+};
+
+OddForm odd_form(double x) noexcept {
+  std::uint64_t bits = to_bits(x) & ~kSignBit;
+  int biased = static_cast<int>(bits >> 52);
+  std::uint64_t mantissa = bits & kMantissaBits;
+  int exponent;
+  if (biased == 0) {
+    exponent = 1 - kExponentBias - 52;
+  } else {
+    mantissa |= kImplicitBit;
+    exponent = biased - kExponentBias - 52;
+  }
+  while ((mantissa & 1) == 0) {
+    mantissa >>= 1;
+    ++exponent;
+  }
+  return {mantissa, exponent};
+}
+
+// odd^n for n >= 1 when below 2^54 (false otherwise).
+bool small_power(std::uint64_t odd, std::int64_t n, std::uint64_t& power) noexcept {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 54;
+  power = 1;
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (power > kLimit / odd) return false;
+    power *= odd;
+  }
+  return power < kLimit;
+}
+
+// The 2^k-th root of odd when it is an integer (false otherwise), by k
+// square roots, each correctly rounded and checked by squaring.
+bool integer_root(std::uint64_t odd, int k, std::uint64_t& root) noexcept {
+  root = odd;
+  for (int i = 0; i < k; ++i) {
+    auto s = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(root)));
+    if (s * s != root) return false;
+    root = s;
+  }
+  return true;
+}
+
+// The results of pow that are doubles or lie half-way between two, which
+// no rounding test can decide at any precision; false for every other
+// (x, y). x is finite, non-zero and not +-1, y finite and non-zero, and
+// x < 0 only with an integer y (sign is the result's sign).
+//
+// With |x| = mx 2^ex and y = my 2^-k (mx, my odd, k >= 0), x^y is a dyadic
+// rational only if k = 0 (y an integer) or mx is a perfect 2^k-th power w^(2^k)
+// and 2^k divides ex; it is then w^my 2^(ex my / 2^k), and a double or a
+// midpoint (an odd multiple of half an ulp, 54 significant bits at most)
+// only if my > 0 and w^my < 2^54, or w = 1. A 2^k-th power of an odd
+// w >= 3 below 2^53 has 2^k <= 32.
+bool exact_power(double x, double y, double& result) noexcept {
+  constexpr int kMaxRootBits = 5;      // w >= 3 and w^(2^k) < 2^53
+  constexpr int kMaxTwoRootBits = 11;  // 2^k divides ex, |ex| <= 1074
+  constexpr std::int64_t kExponentLimit = 4096;  // beyond every overflow and underflow
+  bool negative = x < 0 && parity(y) == Parity::kOdd;
+  OddForm bx = odd_form(x);
+  OddForm by = odd_form(y);
+  int k = by.exponent < 0 ? -by.exponent : 0;
+  if (k > (bx.odd == 1 ? kMaxTwoRootBits : kMaxRootBits)) return false;
+  if (k > 0 && (bx.exponent % (1 << k)) != 0) return false;
+  // my = y 2^k as an integer (|y| <= 2^64 here, so |my| < 2^64 when k = 0;
+  // for k > 0, |y| < 2^53).
+  double ay = y < 0 ? -y : y;
+  double scaled = ay * static_cast<double>(std::int64_t{1} << k);
+  std::uint64_t root;
+  if (!integer_root(bx.odd, k, root)) return false;
+  std::uint64_t power = 1;
+  if (root != 1) {
+    if (y < 0 || scaled >= 64.0) return false;  // 1/w^n is no dyadic; 3^64 > 2^54
+    if (!small_power(root, static_cast<std::int64_t>(scaled), power)) return false;
+  }
+  // The binary exponent ex my / 2^k, clamped where it is certain to
+  // overflow or underflow.
+  std::int64_t step = bx.exponent / (std::int64_t{1} << k);
+  double exponent_d = static_cast<double>(step) * (y < 0 ? -scaled : scaled);
+  std::int64_t exponent = exponent_d > kExponentLimit    ? kExponentLimit
+                          : exponent_d < -kExponentLimit ? -kExponentLimit
+                                                         : static_cast<std::int64_t>(exponent_d);
+  // power * 2^exponent, rounded once (exact ties to even).
+  double hi = static_cast<double>(power);
+  double lo = static_cast<double>(static_cast<std::int64_t>(power - static_cast<std::uint64_t>(hi)));
+  double magnitude = 0.0;
+  if (!round_scaled(hi, lo, 0.0, static_cast<int>(exponent), magnitude)) return false;  // never: err == 0
+  result = negative ? -magnitude : magnitude;
+  return true;
+}
+
+}  // namespace
+
+double pow(double x, double y) {
+  double result;
+  if (pow_special(x, y, result)) return result;
+  bool negative = x < 0 && parity(y) == Parity::kOdd;
+  double ax = x < 0 ? -x : x;
+  double ay = y < 0 ? -y : y;
+
+  detail::LogApproximation ln = detail::log_fast(ax);
+  DoubleDouble t = two_prod(y, ln.value.hi);
+  t = fast_two_sum(t.hi, t.lo + y * ln.value.lo);
+  if (t.hi >= kOverflowBound) return negative ? -kInfinity : kInfinity;
+  if (t.hi <= kUnderflowBound) return negative ? -0.0 : 0.0;
+  double at = t.hi < 0 ? -t.hi : t.hi;
+  // |t| < 2^-60 (t.hi's own rounding aside) puts x^y within 2^-59 of 1,
+  // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
+  if (at < kTinyArgument) return negative ? -1.0 : 1.0;
+  double t_error = ay * ln.error + at * kProductError;
+  detail::ScaledDoubleDouble fast = detail::exp_fast(t);
+  double fast_error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
+  if (round_scaled(fast.value.hi, fast.value.lo, fast_error, fast.exponent, result)) {
+    return negative ? -result : result;
+  }
+
+  DoubleDouble ln_accurate = detail::log_accurate(ax);
+  DoubleDouble t_accurate = dd_mul(ln_accurate, y);
+  double at_accurate = t_accurate.hi < 0 ? -t_accurate.hi : t_accurate.hi;
+  detail::ScaledDoubleDouble accurate = detail::exp_accurate(t_accurate);
+  double accurate_error =
+      accurate.value.hi * (detail::kExpAccurateError + at_accurate * kAccurateArgumentError * kArgumentErrorGrowth);
+  if (round_scaled(accurate.value.hi, accurate.value.lo, accurate_error, accurate.exponent, result)) {
+    return negative ? -result : result;
+  }
+
+  if (exact_power(x, y, result)) return result;
+  return detail::pow_exact(x, y);
+}
 
 }  // namespace quelmar::maths

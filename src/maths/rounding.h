@@ -89,11 +89,13 @@ inline bool round_uniform(DoubleDouble s, double err, int e, std::uint64_t& magn
 // then resolved to even.
 //
 // Needs hi normal and non-zero, |lo| <= |hi|, 0 <= err <= 2^-60 |hi| (the
-// callers' bounds are far smaller), and |e| < 2200.
+// callers' bounds are far smaller), and |e| < 2^20.
 inline bool round_scaled(double hi, double lo, double err, int e, double& result) noexcept {
   using namespace rounding_detail;
+  err = std::fabs(err);  // callers pass |hi| times a relative bound; hi may be negative
   std::uint64_t sign = to_bits(hi) & kSignBit;
-  DoubleDouble s = fast_two_sum(std::fabs(hi), sign ? -lo : lo);
+  // Branch-free: the sign of a result is as often one as the other.
+  DoubleDouble s = fast_two_sum(std::fabs(hi), from_bits(to_bits(lo) ^ sign));
   std::uint64_t bits = to_bits(s.hi);
   int exponent = static_cast<int>(bits >> 52) - kExponentBias;
   if (exponent + e < kMinUniformExponent) {
@@ -107,7 +109,8 @@ inline bool round_scaled(double hi, double lo, double err, int e, double& result
   // same side of the nearest midpoint. Below a power of two the grid is
   // twice as fine, so the midpoint under it is a quarter ulp away.
   double half_ulp = from_bits(bits & kExponentBits) * 0x1p-53;
-  if (s.lo <= 0.0 && (bits & kMantissaBits) == 0) half_ulp *= 0.5;
+  // (The rare power of two tested first: lo's sign is a coin toss.)
+  if ((bits & kMantissaBits) == 0 && s.lo <= 0.0) half_ulp *= 0.5;
   // gap is exact when |lo| >= half_ulp / 2 (Sterbenz) and otherwise rounded
   // once, relative 2^-53: kErrorMargin covers it.
   double gap = half_ulp - std::fabs(s.lo);
