@@ -25,7 +25,7 @@ using mp::Number;
 
 constexpr int kFirstLimbs = 6;  // 192 bits
 constexpr int kGuardLimbs = 2;
-constexpr int kLastLimbs = mp::kMaxLimbs - kGuardLimbs;
+constexpr int kLastLimbs = mp::kMaxLimbs - 2 * kGuardLimbs;  // pow adds guard limbs twice
 // exp's argument is divided by 2^kSquarings before its series and the
 // result squared as often: the series then gains at least 9 bits a term.
 constexpr int kSquarings = 8;
@@ -149,11 +149,10 @@ double log10_exact(double x) noexcept {
   });
 }
 
-double pow_exact(double x, double y) noexcept {
-  return ziv_loop([x, y](int limbs, int& error_exponent) {
+double pow_exact(double ax, double y) noexcept {
+  return ziv_loop([ax, y](int limbs, int& error_exponent) {
     const int w = limbs + kGuardLimbs;
     int log_error = 0;
-    double ax = x < 0 ? -x : x;
     Number ln = log_number(ax, limbs + 2, log_error);
     // t = y ln|x|: ln's error times |y| < 2^(ey), plus the product's
     // truncation 2^(1-W) |t|. The caller keeps |t| < 1000.
@@ -170,12 +169,6 @@ double pow_exact(double x, double y) noexcept {
     int relative = t_error + 1;
     if (relative < -bits_of(w) + 1) relative = -bits_of(w) + 1;
     error_exponent = magnitude_exponent(result) + relative + 1;
-    if (x < 0) {
-      // A negative base has an integer exponent here; odd ones keep the sign.
-      double half = y * 0.5;
-      double truncated = static_cast<double>(static_cast<std::int64_t>(half));
-      if (y < 0x1p53 && y > -0x1p53 && half != truncated) result = mp::negate(result);
-    }
     return result;
   });
 }

@@ -36,6 +36,7 @@ constexpr double kHugeExponent = 0x1p64;
 constexpr double kOverflowBound = 710.0;
 constexpr double kUnderflowBound = -746.0;
 constexpr double kTinyArgument = 0x1p-60;
+constexpr double kTinyExponent = 0x1p-64;
 // The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
 // part rounded and added (2^-105.9 each), bounded by 2^-104.
 constexpr double kProductError = 0x1p-104;
@@ -176,8 +177,8 @@ bool integer_root(std::uint64_t odd, int k, std::uint64_t& root) noexcept {
 
 // The results of pow that are doubles or lie half-way between two, which
 // no rounding test can decide at any precision; false for every other
-// (x, y). x is finite, non-zero and not +-1, y finite and non-zero, and
-// x < 0 only with an integer y (sign is the result's sign).
+// (x, y). ax = |x| is finite, non-zero and not 1, y finite and non-zero;
+// the result is |x|^y.
 //
 // With |x| = mx 2^ex and y = my 2^-k (mx, my odd, k >= 0), x^y is a dyadic
 // rational only if k = 0 (y an integer) or mx is a perfect 2^k-th power w^(2^k)
@@ -185,12 +186,11 @@ bool integer_root(std::uint64_t odd, int k, std::uint64_t& root) noexcept {
 // midpoint (an odd multiple of half an ulp, 54 significant bits at most)
 // only if my > 0 and w^my < 2^54, or w = 1. A 2^k-th power of an odd
 // w >= 3 below 2^53 has 2^k <= 32.
-bool exact_power(double x, double y, double& result) noexcept {
+bool exact_power(double ax, double y, double& result) noexcept {
   constexpr int kMaxRootBits = 5;      // w >= 3 and w^(2^k) < 2^53
   constexpr int kMaxTwoRootBits = 11;  // 2^k divides ex, |ex| <= 1074
   constexpr std::int64_t kExponentLimit = 4096;  // beyond every overflow and underflow
-  bool negative = x < 0 && parity(y) == Parity::kOdd;
-  OddForm bx = odd_form(x);
+  OddForm bx = odd_form(ax);
   OddForm by = odd_form(y);
   int k = by.exponent < 0 ? -by.exponent : 0;
   if (k > (bx.odd == 1 ? kMaxTwoRootBits : kMaxRootBits)) return false;
@@ -216,49 +216,76 @@ bool exact_power(double x, double y, double& result) noexcept {
   // power * 2^exponent, rounded once (exact ties to even).
   double hi = static_cast<double>(power);
   double lo = static_cast<double>(static_cast<std::int64_t>(power - static_cast<std::uint64_t>(hi)));
-  double magnitude = 0.0;
-  if (!round_scaled(hi, lo, 0.0, static_cast<int>(exponent), magnitude)) return false;  // never: err == 0
-  result = negative ? -magnitude : magnitude;
-  return true;
+  return round_scaled(hi, lo, 0.0, static_cast<int>(exponent), result);  // always decided: err == 0
+}
+
+// The arguments the fast path leaves undecided: the accurate path, then
+// the exact and half-way results, then the multiprecision path.
+double pow_undecided(double ax, double y) noexcept {
+  double result;
+  DoubleDouble ln = detail::log_accurate(ax);
+  DoubleDouble t = dd_mul(ln, y);
+  double at = t.hi < 0 ? -t.hi : t.hi;
+  detail::ScaledDoubleDouble accurate = detail::exp_accurate(t);
+  double error = accurate.value.hi * (detail::kExpAccurateError + at * kAccurateArgumentError * kArgumentErrorGrowth);
+  if (round_scaled(accurate.value.hi, accurate.value.lo, error, accurate.exponent, result)) return result;
+  if (exact_power(ax, y, result)) return result;
+  return detail::pow_exact(ax, y);
+}
+
+// |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
+// with 2^-64 <= |y| <= 2^64.
+inline double pow_positive(double ax, double y) noexcept {
+  double ay = y < 0 ? -y : y;
+  detail::LogApproximation ln = detail::log_fast(ax);
+  DoubleDouble t = two_prod(y, ln.value.hi);
+  t = fast_two_sum(t.hi, t.lo + y * ln.value.lo);
+  if (t.hi >= kOverflowBound) return kInfinity;
+  if (t.hi <= kUnderflowBound) return 0.0;
+  double at = t.hi < 0 ? -t.hi : t.hi;
+  // |t| < 2^-60 (t.hi's own rounding aside) puts x^y within 2^-59 of 1,
+  // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
+  if (at < kTinyArgument) return 1.0;
+  double t_error = ay * ln.error + at * kProductError;
+  detail::ScaledDoubleDouble fast = detail::exp_fast(t);
+  double fast_error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
+  double result;
+  if (round_scaled(fast.value.hi, fast.value.lo, fast_error, fast.exponent, result)) return result;
+  return pow_undecided(ax, y);
+}
+
+// Positive normal x other than 1, and 2^-64 <= |y| <= 2^64 other than the
+// exponents pow_special settles: one unsigned comparison each, on the bit
+// patterns.
+constexpr std::uint64_t kSmallestNormalBits = 0x0010000000000000ull;
+constexpr std::uint64_t kNormalSpan = 0x7ff0000000000000ull - kSmallestNormalBits;
+constexpr std::uint64_t kSmallestOrdinaryY = 0x3bf0000000000000ull;  // 2^-64
+constexpr std::uint64_t kOrdinaryYSpan = 0x43f0000000000000ull - kSmallestOrdinaryY + 1;  // up to 2^64
+
+inline bool ordinary(double x, double y) noexcept {
+  return to_bits(x) - kSmallestNormalBits < kNormalSpan && (to_bits(y) & ~kSignBit) - kSmallestOrdinaryY < kOrdinaryYSpan &&
+         x != 1.0 && y != 1.0 && y != 2.0 && y != -1.0 && y != 0.5;
+}
+
+// Everything else: the special values, negative bases, subnormal bases,
+// tiny exponents.
+double pow_other(double x, double y) noexcept {
+  double result;
+  if (pow_special(x, y, result)) return result;
+  double ax = x < 0 ? -x : x;
+  double ay = y < 0 ? -y : y;
+  // |y| < 2^-64 (not an integer, so x > 0): |y ln x| < 2^-64 * 745 < 2^-54,
+  // and x^y is within (1 - 2^-54, 1 + 2^-54), never 1 itself.
+  if (ay < kTinyExponent) return 1.0;
+  double magnitude = pow_positive(ax, y);
+  return (x < 0 && parity(y) == Parity::kOdd) ? -magnitude : magnitude;
 }
 
 }  // namespace
 
 double pow(double x, double y) {
-  double result;
-  if (pow_special(x, y, result)) return result;
-  bool negative = x < 0 && parity(y) == Parity::kOdd;
-  double ax = x < 0 ? -x : x;
-  double ay = y < 0 ? -y : y;
-
-  detail::LogApproximation ln = detail::log_fast(ax);
-  DoubleDouble t = two_prod(y, ln.value.hi);
-  t = fast_two_sum(t.hi, t.lo + y * ln.value.lo);
-  if (t.hi >= kOverflowBound) return negative ? -kInfinity : kInfinity;
-  if (t.hi <= kUnderflowBound) return negative ? -0.0 : 0.0;
-  double at = t.hi < 0 ? -t.hi : t.hi;
-  // |t| < 2^-60 (t.hi's own rounding aside) puts x^y within 2^-59 of 1,
-  // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
-  if (at < kTinyArgument) return negative ? -1.0 : 1.0;
-  double t_error = ay * ln.error + at * kProductError;
-  detail::ScaledDoubleDouble fast = detail::exp_fast(t);
-  double fast_error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
-  if (round_scaled(fast.value.hi, fast.value.lo, fast_error, fast.exponent, result)) {
-    return negative ? -result : result;
-  }
-
-  DoubleDouble ln_accurate = detail::log_accurate(ax);
-  DoubleDouble t_accurate = dd_mul(ln_accurate, y);
-  double at_accurate = t_accurate.hi < 0 ? -t_accurate.hi : t_accurate.hi;
-  detail::ScaledDoubleDouble accurate = detail::exp_accurate(t_accurate);
-  double accurate_error =
-      accurate.value.hi * (detail::kExpAccurateError + at_accurate * kAccurateArgumentError * kArgumentErrorGrowth);
-  if (round_scaled(accurate.value.hi, accurate.value.lo, accurate_error, accurate.exponent, result)) {
-    return negative ? -result : result;
-  }
-
-  if (exact_power(x, y, result)) return result;
-  return detail::pow_exact(x, y);
+  if (ordinary(x, y)) return pow_positive(x, y);
+  return pow_other(x, y);
 }
 
 }  // namespace quelmar::maths

@@ -30,54 +30,11 @@ constexpr int kOverflowExponent = 1024;
 // computing that distance and the rounding of err itself.
 constexpr double kErrorMargin = 1.0 + 0x1p-50;
 
-// The magnitude |2^e (hi + lo)| rounded when err permits; hi > 0, hi + lo
-// normalized (|lo| <= ulp(hi) / 2), and the 2^e scaled value below 2^-1021:
-// the grid there is uniform with spacing 2^-1074, which is q = 2^(-1074-e)
-// in the unscaled domain, and rounding is done in integers on that grid.
-inline bool round_uniform(DoubleDouble s, double err, int e, std::uint64_t& magnitude_bits) noexcept {
-  std::uint64_t bits = to_bits(s.hi);
-  int exponent = static_cast<int>(bits >> 52) - kExponentBias;
-  // q / ulp(hi) = 2^shift with ulp(hi) = 2^(exponent - 52).
-  int shift = -1022 - e - exponent;
-  double ulp = from_bits(bits & kExponentBits) * 0x1p-52;
-  // hi + lo < 2^(exponent + 1) (1 + 2^-53) <= q / 4 when shift >= 55: the
-  // result is zero as long as err stays below q / 4 (err is far below ulp).
-  if (shift >= 55) {
-    if (!(err < ulp)) return false;
-    magnitude_bits = 0;
-    return true;
-  }
-  std::uint64_t mantissa = (bits & kMantissaBits) | kImplicitBit;
-  if (shift == 0) {
-    // The grid is hi's own: hi is decided when lo and err keep clear of
-    // the midpoints hi -+ ulp / 2 (ties are resolved already by fl(hi + lo)).
-    double gap = 0.5 * ulp - std::fabs(s.lo);
-    if (err != 0.0 && !(err * kErrorMargin < gap)) return false;
-    magnitude_bits = mantissa;
-    return true;
-  }
-  // v / q = quotient + (remainder * ulp + lo) / q; the boundary lies where
-  // remainder * ulp + lo == q / 2. Only that boundary is within reach: the
-  // others are at least q / 2 - ulp / 2 >= ulp / 2 away, and err < ulp / 2.
-  if (!(err < 0.5 * ulp)) return false;
-  std::uint64_t quotient = mantissa >> shift;
-  std::uint64_t remainder = mantissa & ((std::uint64_t{1} << shift) - 1);
-  std::int64_t from_half = static_cast<std::int64_t>(remainder) - (std::int64_t{1} << (shift - 1));
-  // Exact: |from_half| < 2^53 and ulp is a power of two. The sum with lo is
-  // rounded once, which never changes its sign.
-  double distance = static_cast<double>(from_half) * ulp + s.lo;
-  bool up;
-  if (err == 0.0 && distance == 0.0) {
-    up = (quotient & 1) != 0;  // an exact tie: to the even neighbour
-  } else {
-    if (!(err * kErrorMargin < std::fabs(distance))) return false;
-    up = distance > 0.0;
-  }
-  // A count n <= 2^53 of 2^-1074 steps is the double with bit pattern n,
-  // subnormal below 2^52 and normal from 2^52 (2^-1022) on.
-  magnitude_bits = quotient + (up ? 1 : 0);
-  return true;
-}
+// round_scaled for results outside the normal range: below 2^-1021,
+// rounded on the uniform grid of spacing 2^-1074 (subnormal), and from
+// 2^1024 on (overflow to infinity). s is normalized with s.hi > 0.
+// (rounding.cpp)
+bool round_scaled_edge(DoubleDouble s, double err, int e, std::uint64_t sign, double& result) noexcept;
 
 }  // namespace rounding_detail
 
@@ -88,8 +45,9 @@ inline bool round_uniform(DoubleDouble s, double err, int e, std::uint64_t& magn
 // within that error. err == 0 declares hi + lo exact, and an exact tie is
 // then resolved to even.
 //
-// Needs hi normal and non-zero, |lo| <= |hi|, 0 <= err <= 2^-60 |hi| (the
-// callers' bounds are far smaller), and |e| < 2^20.
+// Needs |hi| >= 2^-960 (so that its ulp is a normal double), |lo| <= |hi|,
+// |err| <= 2^-60 |hi| (the callers' bounds are far smaller; its sign is
+// ignored), and |e| < 2^20. The common case, a normal result, is inline.
 inline bool round_scaled(double hi, double lo, double err, int e, double& result) noexcept {
   using namespace rounding_detail;
   err = std::fabs(err);  // callers pass |hi| times a relative bound; hi may be negative
@@ -97,12 +55,9 @@ inline bool round_scaled(double hi, double lo, double err, int e, double& result
   // Branch-free: the sign of a result is as often one as the other.
   DoubleDouble s = fast_two_sum(std::fabs(hi), from_bits(to_bits(lo) ^ sign));
   std::uint64_t bits = to_bits(s.hi);
-  int exponent = static_cast<int>(bits >> 52) - kExponentBias;
-  if (exponent + e < kMinUniformExponent) {
-    std::uint64_t magnitude_bits;
-    if (!round_uniform(s, err, e, magnitude_bits)) return false;
-    result = from_bits(magnitude_bits | sign);
-    return true;
+  int scaled_exponent = static_cast<int>(bits >> 52) - kExponentBias + e;
+  if (scaled_exponent < kMinUniformExponent || scaled_exponent >= kOverflowExponent) {
+    return round_scaled_edge(s, err, e, sign, result);
   }
   // s.hi = fl(hi + lo) is the nearest double on hi's grid (ties to even
   // included); it is v's rounding when lo + err and lo - err stay on the
@@ -115,10 +70,6 @@ inline bool round_scaled(double hi, double lo, double err, int e, double& result
   // once, relative 2^-53: kErrorMargin covers it.
   double gap = half_ulp - std::fabs(s.lo);
   if (err != 0.0 && !(err * kErrorMargin < gap)) return false;
-  if (exponent + e >= kOverflowExponent) {
-    result = from_bits(kExponentBits | sign);
-    return true;
-  }
   // Shifting the exponent field is the exact product by 2^e.
   result = from_bits((bits + (static_cast<std::uint64_t>(static_cast<std::int64_t>(e)) << 52)) | sign);
   return true;
