@@ -88,18 +88,20 @@ constexpr int kExactFirstLimbs = 6;
 constexpr int kExactLastLimbs = 96;
 constexpr int kWindowExtraLimbs = 5;
 
-// The bits [pos, pos + 64) of the little-endian limbs p[0 .. count) (bit 0
-// the lowest), pos >= 0; bits past the top read as zeros.
-std::uint64_t bits_at(const std::uint32_t* p, int count, int pos) noexcept {
+// The bits [pos, pos + 64) of the little-endian limbs p (bit 0 the lowest),
+// 0 <= pos and pos + 64 < 32 (limbs of p). (The double shift of the third
+// limb is its shift by 64 - s, zero when s is zero.)
+std::uint64_t bits_at(const std::uint32_t* p, int pos) noexcept {
     const int i = pos / 32;
     const int s = pos % 32;
-    std::uint64_t limbs[3];
-    for (int k = 0; k < 3; ++k) limbs[k] = i + k < count ? p[i + k] : 0;
-    const std::uint64_t low = limbs[0] | limbs[1] << 32;
-    return s == 0 ? low : (low >> s) | (limbs[2] << (64 - s));
+    const std::uint64_t low = static_cast<std::uint64_t>(p[i]) | static_cast<std::uint64_t>(p[i + 1]) << 32;
+    return (low >> s) | ((static_cast<std::uint64_t>(p[i + 2]) << 31) << (33 - s));
 }
 
 int leading_zeros64(std::uint64_t v) noexcept {
+#if defined(__GNUC__)
+    return v == 0 ? 64 : __builtin_clzll(v);
+#else
     int n = 0;
     for (int half = 32; half > 0; half >>= 1) {
         if ((v >> (64 - half)) == 0) {
@@ -108,11 +110,12 @@ int leading_zeros64(std::uint64_t v) noexcept {
         }
     }
     return n;
+#endif
 }
 
-}  // namespace
-
-Reduction reduce_moderate(double ax) noexcept {
+// The fast path's steps, defined here so that sin() inlines them; the
+// functions of sin_internal.h call them for the tests.
+inline Reduction moderate_reduction(double ax) noexcept {
     using namespace sin_table;
     // j < 2^16 * 512/pi < 2^24, so that j kStep1 and j kStep2 (29 bits each)
     // are exact; ax - j kStep1 is exact too, both being multiples of ulp(ax)
@@ -133,6 +136,10 @@ Reduction reduce_moderate(double ax) noexcept {
     return r;
 }
 
+}  // namespace
+
+Reduction reduce_moderate(double ax) noexcept { return moderate_reduction(ax); }
+
 Reduction reduce_large(double ax) noexcept {
     // ax = m 2^e; ax 512/pi = m 2^(e+8) sum b_k 2^-k over the bits b_k of
     // 2/pi. Terms with k <= e - 2 are multiples of 1024 steps (whole
@@ -146,7 +153,8 @@ Reduction reduce_large(double ax) noexcept {
     const int first_limb = e >= 2 ? (e - 2) / 32 : 0;
     const int fraction_bits = 32 * first_limb + 32 * kWindowLimbs - 8 - e;
 
-    std::uint32_t product[kProductLimbs] = {};
+    // Two limbs of zeros above the product for bits_at.
+    std::uint32_t product[kProductLimbs + 2] = {};
     const std::uint64_t m_limbs[2] = {m & 0xFFFFFFFFu, m >> 32};
     for (int w = 0; w < kWindowLimbs; ++w) {
         // Little-endian: window limb w is table limb first_limb + 7 - w.
@@ -162,21 +170,20 @@ Reduction reduce_large(double ax) noexcept {
 
     // The step count modulo 1024 and the 192 bits below the point, rounded to
     // the nearest step: a fraction of one half or more counts one step more
-    // and leaves 1 - fraction, negative.
-    std::uint32_t j = static_cast<std::uint32_t>(bits_at(product, kProductLimbs, fraction_bits)) & kStepMask;
-    std::uint64_t f[3] = {bits_at(product, kProductLimbs, fraction_bits - 64),
-                          bits_at(product, kProductLimbs, fraction_bits - 128),
-                          bits_at(product, kProductLimbs, fraction_bits - kFractionBits)};
-    const bool negative = (f[0] >> 63) != 0;
-    if (negative) {
-        j = (j + 1) & kStepMask;
-        std::uint64_t carry = 1;
-        for (int i = 2; i >= 0; --i) {
-            const std::uint64_t v = ~f[i] + carry;
-            carry = (carry != 0 && v == 0) ? 1 : 0;
-            f[i] = v;
-        }
+    // and leaves 1 - fraction, negative; its magnitude is the two's
+    // complement, taken without branches (the sign is a coin toss).
+    const std::uint64_t whole = bits_at(product, fraction_bits);
+    std::uint64_t f[3] = {bits_at(product, fraction_bits - 64), bits_at(product, fraction_bits - 128),
+                          bits_at(product, fraction_bits - kFractionBits)};
+    const std::uint64_t negative = f[0] >> 63;
+    const std::uint64_t mask = 0 - negative;
+    std::uint64_t carry = negative;
+    for (int i = 2; i >= 0; --i) {
+        const std::uint64_t v = (f[i] ^ mask) + carry;
+        carry = v < carry ? 1 : 0;
+        f[i] = v;
     }
+    const std::uint32_t j = static_cast<std::uint32_t>(whole + negative) & kStepMask;
     Reduction r;
     r.step = j;
     // The magnitude's leading 106 bits as a double-double: 2^-(53+lz) H +
@@ -197,17 +204,14 @@ Reduction reduce_large(double ax) noexcept {
     }
     const int shift = leading_zeros64(f[0]);
     lz += shift;
-    std::uint64_t top = f[0];
-    std::uint64_t next = f[1];
-    if (shift != 0) {
-        top = (top << shift) | (f[1] >> (64 - shift));
-        next = (next << shift) | (f[2] >> (64 - shift));
-    }
+    // (x >> 1) >> (63 - shift) is x >> (64 - shift), and zero for shift 0.
+    const std::uint64_t top = (f[0] << shift) | ((f[1] >> 1) >> (63 - shift));
+    const std::uint64_t next = (f[1] << shift) | ((f[2] >> 1) >> (63 - shift));
     const std::uint64_t high53 = top >> 11;
     const std::uint64_t low53 = ((top & 0x7FF) << 42) | (next >> 22);
-    DoubleDouble fraction = fast_two_sum(static_cast<double>(high53) * power_of_two(-53 - lz),
-                                         static_cast<double>(low53) * power_of_two(-106 - lz));
-    if (negative) fraction = dd_neg(fraction);
+    const double sign = negative != 0 ? -1.0 : 1.0;
+    const DoubleDouble fraction = fast_two_sum(sign * static_cast<double>(high53) * power_of_two(-53 - lz),
+                                               sign * static_cast<double>(low53) * power_of_two(-106 - lz));
     // t = fraction pi/512: the product's 2^-102, the step's 2^-106 and the
     // fraction's truncation, all relative, and the window's 2^-161 steps
     // (2^-168 in t): within 2^-101 |t| + 2^-160.
@@ -216,7 +220,9 @@ Reduction reduce_large(double ax) noexcept {
     return r;
 }
 
-Approximation evaluate(const Reduction& r) noexcept {
+namespace {
+
+inline Approximation evaluation(const Reduction& r) noexcept {
     const std::uint32_t quadrant = r.step >> 8;
     const std::uint32_t index = r.step & (kQuarterSteps - 1);
     // sin(q pi/2 + a + t) for a = index pi/512: sin(a + t), cos(a + t),
@@ -236,9 +242,10 @@ Approximation evaluate(const Reduction& r) noexcept {
     const double ps = z * (kSin3 + z * (kSin5 + z * kSin7));
 
     // A cos t + B sin t = A + B t + (A pc + B t ps), the first two in
-    // double-double: B t = Bh th exactly (Dekker) + Bh tl + Bl th.
+    // double-double: B t = Bh th exactly (Dekker) + Bh tl + Bl th. A is
+    // zero or at least sin(pi/512) > pi/1024 >= |B t|, as fast_two_sum needs.
     const DoubleDouble bt = two_prod(b_hi, th);
-    const DoubleDouble head = two_sum(a_hi, bt.hi);
+    const DoubleDouble head = fast_two_sum(a_hi, bt.hi);
     const double small = (a_lo + head.lo) + (bt.lo + (b_hi * tl + b_lo * th));
     const double correction = a_hi * pc + bt.hi * ps;
     Approximation result;
@@ -247,6 +254,10 @@ Approximation evaluate(const Reduction& r) noexcept {
     result.error = kEvaluationError * (std::fabs(a_hi) + std::fabs(bt.hi)) + kReductionGain * r.t_error;
     return result;
 }
+
+}  // namespace
+
+Approximation evaluate(const Reduction& r) noexcept { return evaluation(r); }
 
 namespace {
 
@@ -337,8 +348,8 @@ double sin(double x) {
     // Also keeps -0 and the subnormals.
     if (ax < sin_detail::kTinyLimit) return x;
     const sin_detail::Reduction reduced =
-        ax < sin_detail::kModerateLimit ? sin_detail::reduce_moderate(ax) : sin_detail::reduce_large(ax);
-    const sin_detail::Approximation a = sin_detail::evaluate(reduced);
+        ax < sin_detail::kModerateLimit ? sin_detail::moderate_reduction(ax) : sin_detail::reduce_large(ax);
+    const sin_detail::Approximation a = sin_detail::evaluation(reduced);
     // round_nearest wants error <= 2^-60 |hi|; larger bounds (t nearly zero
     // next to a multiple of pi, where the reduction's absolute error counts)
     // go to the exact path anyway.
