@@ -7,7 +7,11 @@ working precision) and split exactly, with fractions, into a sum of doubles
 each the nearest double to what remains. So a (hi, lo) pair is within
 2^-107 |v| of v and a (hi, mid, lo) triple within 2^-160 |v|.
 
-- exp: 2^(j/128) for j = 0 .. 127 as (hi, lo); ln(2)/128 as hi (35
+- exp: 2^(j/128) for j = 0 .. 127 as (hi, lo), and again as (hi, lo) with
+  hi of 27 significant bits (so that hi times a 26-bit half of a double is
+  exact, lo then within 2^-80); 2^(j/256) for j = 0 .. 255 as (hi, lo)
+  for a quicker first try, with ln(2)/256 as hi (34 significant bits),
+  mid and lo and 256/ln(2) rounded; ln(2)/128 as hi (35
   significant bits, so that its product with any integer below 2^18 is
   exact), mid and lo; 128/ln(2) rounded.
 - log: for the 128 intervals of the leading 7 bits of the mantissa, the
@@ -33,6 +37,9 @@ from fractions import Fraction
 decimal.getcontext().prec = 120
 
 EXP_BITS = 7          # 2^EXP_BITS entries of 2^(j / 2^EXP_BITS)
+EXP_SPLIT_BITS = 27   # significant bits of the split table's hi
+QUICK_BITS = 8        # 2^QUICK_BITS entries for exp's quick first try
+LN2_QUICK_BITS = 34   # significant bits of ln(2)/256, hi part
 LOG_BITS = 7          # leading mantissa bits indexing the log table
 HALVED_FROM = 53      # intervals from here on hold m / 2
 RECIPROCAL_BITS = 20  # fractional bits of the log table's reciprocals
@@ -118,6 +125,13 @@ def main():
         hi, lo = parts(v, 2)
         emit("    {%s, %s}," % (hexd(hi), hexd(lo)))
     emit("};")
+    emit("// 2^(j/%d) as hi + lo with hi of %d significant bits." % (n, EXP_SPLIT_BITS))
+    emit("inline constexpr Pair kExp2Split[%d] = {" % n)
+    for j in range(n):
+        v = frac((Decimal(j) / n * Decimal(2).ln()).exp())
+        hi = round_bits(v, EXP_SPLIT_BITS)
+        emit("    {%s, %s}," % (hexd(nearest_double(hi)), hexd(nearest_double(v - hi))))
+    emit("};")
     emit("")
     ln2_scaled = ln2 / n
     hi = round_bits(ln2_scaled, LN2_SCALED_BITS)
@@ -126,6 +140,22 @@ def main():
     emit("inline constexpr Triple kLn2Scaled = {%s, %s, %s};" % (hexd(nearest_double(hi)), hexd(mid), hexd(lo)))
     emit("// %d/ln(2), rounded." % n)
     emit("inline constexpr double kInvLn2Scaled = %s;" % hexd(nearest_double(n / ln2)))
+    emit("")
+    q = 1 << QUICK_BITS
+    emit("// exp's quick first try: 2^(j/%d), j = 0 .. %d, as hi + lo." % (q, q - 1))
+    emit("inline constexpr Pair kExp2Quick[%d] = {" % q)
+    for j in range(q):
+        v = frac((Decimal(j) / q * Decimal(2).ln()).exp())
+        hi, lo = parts(v, 2)
+        emit("    {%s, %s}," % (hexd(hi), hexd(lo)))
+    emit("};")
+    ln2_quick = ln2 / q
+    hi = round_bits(ln2_quick, LN2_QUICK_BITS)
+    mid, lo = parts(ln2_quick - hi, 2)
+    emit("// ln(2)/%d = hi + mid + lo, hi with %d significant bits." % (q, LN2_QUICK_BITS))
+    emit("inline constexpr Triple kLn2Quick = {%s, %s, %s};" % (hexd(nearest_double(hi)), hexd(mid), hexd(lo)))
+    emit("// %d/ln(2), rounded." % q)
+    emit("inline constexpr double kInvLn2Quick = %s;" % hexd(nearest_double(q / ln2)))
     emit("")
 
     # log

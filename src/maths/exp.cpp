@@ -65,8 +65,9 @@ constexpr double kUnderflowBound = -746.0;
 // |x| < 2^-54 gives exp(x) within (1 - 2^-54, 1 + 2^-54): 1 is nearest.
 constexpr std::uint64_t kTinyBits = 0x3c90000000000000ull;  // 2^-54
 // Arguments with 2^-54 <= |x| < 708 (bit patterns of |x| from kTinyBits on,
-// kOrdinarySpan of them) need no check of their own.
-constexpr std::uint64_t kOrdinarySpan = 0x4086200000000000ull - kTinyBits;  // up to 708
+// kQuickSpan of them) have a normal result, e^-708 > 2^-1021 and e^708 <
+// 2^1022, and go straight to exp_quick.
+constexpr std::uint64_t kQuickSpan = 0x4086200000000000ull - kTinyBits;  // up to 708
 constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
@@ -83,19 +84,37 @@ double exp_undecided(double x) noexcept {
 
 }  // namespace
 
-double exp(double x) {
+namespace detail {
+
+// Everything exp_quick does not decide: special and tiny arguments, results
+// near overflow or subnormal, and the undecided ones (exp_fast, then the
+// accurate and multiprecision paths). Out of line, so that the quick path
+// needs no stack frame.
+double exp_other(double x) noexcept {
   std::uint64_t magnitude_bits = to_bits(x) & ~kSignBit;
-  if (magnitude_bits - kTinyBits >= kOrdinarySpan) {
-    if (x != x) return x + x;  // NaN, quieted
-    if (x >= kOverflowBound) return kInfinity;
-    if (x <= kUnderflowBound) return 0.0;  // exp(-inf) too
-    if (magnitude_bits < kTinyBits) return 1.0;
-  }
+  if (x != x) return x + x;  // NaN, quieted
+  if (x >= kOverflowBound) return kInfinity;
+  if (x <= kUnderflowBound) return 0.0;  // exp(-inf) too
+  if (magnitude_bits < kTinyBits) return 1.0;
   double result;
   detail::ScaledDoubleDouble fast = detail::exp_fast({x, 0.0});
   if (round_scaled(fast.value.hi, fast.value.lo, fast.value.hi * detail::kExpFastError, fast.exponent, result))
     return result;
   return exp_undecided(x);
+}
+
+}  // namespace detail
+
+double exp(double x) {
+  std::uint64_t magnitude_bits = to_bits(x) & ~kSignBit;
+  if (magnitude_bits - kTinyBits < kQuickSpan) {
+    detail::ScaledDoubleDouble quick = detail::exp_quick({x, 0.0});
+    double result;
+    if (round_normal(quick.value.hi, quick.value.lo, quick.value.hi * detail::kExpQuickWidened, quick.exponent,
+                     result))
+      return result;
+  }
+  return detail::exp_other(x);
 }
 
 }  // namespace quelmar::maths

@@ -37,53 +37,100 @@ constexpr double kRoundingShift = 0x1.8p52;
 // difference, below 2^-8 in magnitude, is a multiple of the smaller of
 // ulp(t) and 2^-42 (hi's last bit) that needs at most 53 bits (for |t| <
 // 2^-8.5, n is 0 or +-1 and ulp(t) >= 2^-61; larger t have a coarser grid).
+// k = floor(n / 128) by a shift of n + 2^20, which is positive.
+constexpr int kExpIndexBias = 1 << 20;
 inline ExpReduction exp_reduce(double t) noexcept {
   double n = (t * tables::kInvLn2Scaled + kRoundingShift) - kRoundingShift;
-  int ni = static_cast<int>(n);
-  int j = ni & kExpTableMask;
-  return {n, (ni - j) / (kExpTableMask + 1), j};
+  int biased = static_cast<int>(n) + kExpIndexBias;
+  return {n, (biased >> kExpTableBits) - (kExpIndexBias >> kExpTableBits), biased & kExpTableMask};
 }
 
 // exp(t.hi + t.lo) for |t.hi| <= 746 and |t.lo| <= ulp(t.hi): 2^exponent *
 // value with value in [0.7, 1.5), within kExpFastError relative of the
-// exponential of t.hi + t.lo taken as exact.
+// exponential of t.hi + t.lo taken as exact. value.lo is not normalized:
+// |value.lo| < 2^-17.46 value.hi. kExpFastWidened is the bound as
+// round_normal takes it: 2^-67 (1 + 2^-50) + 2^-51 2^-17.46 < 1.375 2^-67.
 constexpr double kExpFastError = 0x1p-67;
+constexpr double kExpFastWidened = 0x1.6p-67;
 
 inline ScaledDoubleDouble exp_fast(DoubleDouble t) noexcept {
   using tables::kInvFactorial;
   ExpReduction red = exp_reduce(t.hi);
-  // r = rh + rl, |rh| < 2^-8.52, |rl| <= ulp(rh) / 2 <= 2^-62. The error
-  // in r: n * mid rounded (|n mid| < 2^18 * 2^-43.8, so 2^-79) and n * lo
-  // left out (< 2^18 * 2^-98.4 = 2^-80.4), together 2^-78.4 absolute.
+  // r = r1 + rl: r1 exact, |r1| < 2^-8.51, rl = t.lo - n mid with
+  // |rl| < 2^-25.8, rounded (2^-79) and n lo left out (< 2^18 2^-98.4 =
+  // 2^-80.4): the argument is within 2^-78.4 absolute.
   double r1 = t.hi - red.n * tables::kLn2Scaled.hi;
-  DoubleDouble r = two_sum(r1, t.lo - red.n * tables::kLn2Scaled.mid);
-  double rh = r.hi;
-  // exp(r) - 1 = rh + rl + rh^2 w(rh) + rh rl with w the Taylor series from
-  // 1/2 on, degree 4 (so exp's of degree 6), summed so that only its last
-  // addition rounds at the level of 1/2. Absolute errors, in units of
-  // 2^-72: truncation |r|^7/7! e^|r| 1.07; rh^2 rounded (rh^2 < 2^-17.04,
-  // half an ulp 2^-71, times w <= 0.5005) 1.0; w rounded (2^-54 at most,
-  // its coefficients' and inner terms' errors below 2^-62, times rh^2) 1.9;
-  // the product q 1.0; rl rh^2/2 left out 0.004; the two additions into lo
-  // (values below 2^-18) 2.0. Together 7.0.
-  double rh2 = rh * rh;
+  double rl = t.lo - red.n * tables::kLn2Scaled.mid;
+  // exp(r) - 1 = r1 + q + Rl + (r1 + q) Rl with q = exp(r1) - 1 - r1 and
+  // Rl = exp(rl) - 1 = rl + rl^2/2 (+ rl^3/6 < 2^-80). q = r1^2 w(r1), w the
+  // Taylor series from 1/2 on, degree 4 (exp's of degree 6), summed so that
+  // only its last addition rounds at the level of 1/2. Absolute errors of
+  // e_lo = q + Rl + (r1 + q) Rl, in units of 2^-72: truncation |r|^7/7!
+  // e^|r| 1.07; r1^2 rounded (< 2^-17.03, half an ulp 2^-71, times w <=
+  // 0.5005) 1.0; w rounded (2^-54 at most, its coefficients' and inner
+  // terms' errors below 2^-62, times r1^2) 1.9; the product q 1.0; Rl and
+  // the cross term 0.02; the last addition (e_lo < 2^-17.99) 2.0. Together
+  // 7.0.
+  double r2 = r1 * r1;
   double w = kInvFactorial[2].hi +
-             (kInvFactorial[3].hi * rh +
-              rh2 * ((kInvFactorial[4].hi + kInvFactorial[5].hi * rh) + kInvFactorial[6].hi * rh2));
-  double q = rh2 * w;
-  double e_lo = r.lo + (q + rh * r.lo);
-  // T (1 + rh + e_lo) with T = 2^(j/128) = Th + Tl: Th rh exactly, Th e_lo
-  // rounded (< 2^-17.5: 2^-71 = 2 units), Tl e_lo left out (2 units), the
-  // small terms summed first (errors near 2^-105) and Th e_lo added last
-  // (2 units). With the 7 units above, 13 units over a result of at least
-  // 0.997 T: 2^-68.3 relative, bounded by kExpFastError = 2^-67.
-  const tables::Pair& tab = tables::kExp2[red.j];
-  DoubleDouble p = two_prod(tab.hi, rh);
-  DoubleDouble s = fast_two_sum(tab.hi, p.hi);
-  double small = s.lo + (tab.lo + (p.lo + tab.lo * rh));
+             (kInvFactorial[3].hi * r1 +
+              r2 * ((kInvFactorial[4].hi + kInvFactorial[5].hi * r1) + kInvFactorial[6].hi * r2));
+  double q = r2 * w;
+  double exp_rl = rl + 0.5 * (rl * rl);
+  double e_lo = q + (exp_rl + (r1 + q) * exp_rl);
+  // T (1 + r1 + e_lo) with T = 2^(j/128) = Th + Tl, Th of 27 bits: Th r1 =
+  // Th r1h (exact, r1h of 26 bits) + Th r1l (< 2^-34, rounded: 2^-87),
+  // Tl (1 + r1 + e_lo) (Tl < 2^-26.5, its own error 2^-80, products
+  // rounded below 2^-88), the small terms summed first (errors near
+  // 2^-80), Th e_lo (< 2^-17.4: 2^-71 = 2 units) added last (2 units).
+  // With the 7 units above, 11 units over a result of at least 0.997 Th:
+  // 2^-68.5 relative, bounded by kExpFastError = 2^-67.
+  const tables::Pair& tab = tables::kExp2Split[red.j];
+  DoubleDouble r1s = split(r1);
+  double p_hi = tab.hi * r1s.hi;
+  double p_lo = tab.hi * r1s.lo;
+  DoubleDouble s = fast_two_sum(tab.hi, p_hi);
+  double small = s.lo + (tab.lo + (p_lo + tab.lo * (r1 + e_lo)));
   double lo = small + tab.hi * e_lo;
   return {{s.hi, lo}, red.k};
 }
+
+// A quicker first try at exp(t.hi + t.lo), same domain, with a finer table
+// (256 entries: t = (256 k + j) ln(2)/256 + r, |r| < 2^-9.52) and a shorter
+// series: 2^exponent * value within kExpQuickError relative (value.lo not
+// normalized, |value.lo| < 2^-19.4 value.hi); about one argument in 200 is
+// left undecided for exp_fast. r is rounded to a double (2^-63, plus
+// exp_fast's 2^-78.4), and so is its product with the table's leading part
+// (below 2^-9.02: 2^-63); Tl r (Tl < 2^-53) is left out (2^-62.53); the
+// series' truncation |r|^6/6! e^|r| is 2^-66.66 and its roundings, as in
+// exp_fast but on values four times smaller, below 2^-71: 1.77 2^-62, and
+// 1.78 2^-62 relative to a result of at least 0.998 Th. kExpQuickWidened
+// adds the 2^-51 |value.lo| < 2^-70.4 value.hi that round_normal asks.
+constexpr double kExpQuickError = 0x1.c8p-62;
+constexpr double kExpQuickWidened = 0x1.dp-62;
+constexpr int kExpQuickBits = 8;
+constexpr int kExpQuickMask = (1 << kExpQuickBits) - 1;
+
+inline ScaledDoubleDouble exp_quick(DoubleDouble t) noexcept {
+  using tables::kInvFactorial;
+  // n = round(t 256/ln 2) below 2^18.1 in magnitude (n hi exact with hi of
+  // 34 bits; t - n hi exact as in exp_reduce).
+  double n = (t.hi * tables::kInvLn2Quick + kRoundingShift) - kRoundingShift;
+  int biased = static_cast<int>(n) + kExpIndexBias;
+  int k = (biased >> kExpQuickBits) - (kExpIndexBias >> kExpQuickBits);
+  double r = (t.hi - n * tables::kLn2Quick.hi) + (t.lo - n * tables::kLn2Quick.mid);
+  double r2 = r * r;
+  double w = kInvFactorial[2].hi + (kInvFactorial[3].hi * r + r2 * (kInvFactorial[4].hi + kInvFactorial[5].hi * r));
+  double q = r2 * w;
+  // T (1 + r + q) = Th + Th r + (Tl + Th q), Tl r left out.
+  const tables::Pair& tab = tables::kExp2Quick[biased & kExpQuickMask];
+  DoubleDouble s = fast_two_sum(tab.hi, tab.hi * r);
+  double lo = s.lo + (tab.lo + tab.hi * q);
+  return {{s.hi, lo}, k};
+}
+
+// exp for the arguments exp_quick leaves (exp.cpp).
+double exp_other(double x) noexcept;
 
 // The same within kExpAccurateError (exp.cpp).
 constexpr double kExpAccurateError = 0x1p-100;
@@ -148,12 +195,13 @@ struct LogApproximation {
 //   left out 2^-60 |a|^3. Together 2^-52.15 |a|^3: kLogCubicError = 2^-51.5.
 // - e mid (below 2^-33.98) rounded and three sums involving it: 4 2^-87;
 //   e lo left out 2^-92; the table 2^-107.5: kLogConstantError = 2^-84.
-// - The other sums of small terms: 2^-100 relative.
+// - The other sums of small terms: 2^-100 relative; kLogRelativeError = 2^-99
+//   leaves room for the 2^-51 |lo| < 2^-104 |ln x| that round_normal asks.
 // Relative to ln(x): next to 1, ln(x) ~ a with |a| < 2^-7, 2^-65.5; elsewhere
 // |ln x| >= 2^-8.01 and |a| < 2^-8.01, below 2^-75.
 constexpr double kLogCubicError = 0x1.6a09e667f3bcdp-52;  // 2^-51.5
 constexpr double kLogConstantError = 0x1p-84;
-constexpr double kLogRelativeError = 0x1p-100;
+constexpr double kLogRelativeError = 0x1p-99;
 
 // ln(x) for a positive finite x other than 1 (subnormals included).
 inline LogApproximation log_fast(double x) noexcept {

@@ -94,12 +94,13 @@ double log_undecided(double x) noexcept {
   return detail::log_exact(x);
 }
 
-// ln(x) times 1/ln(10) (< 0.435): ln's error shrinks with it, and
+// ln(x) times 1/ln(10) (< 0.4343): ln's error shrinks with it, and
 // 1/ln(10)'s (2^-107) and the product's (2^-102.2) add below 2^-100
-// relative.
+// relative; the bounds below are widened for round_normal (0.435 covers
+// 1 + 2^-50 of ln's, 2^-99 the 2^-104 of the normalized product's lo).
 constexpr DoubleDouble kInvLn10 = {tables::kInvLn10.hi, tables::kInvLn10.lo};
 constexpr double kInvLn10Bound = 0.435;
-constexpr double kProductError = 0x1p-100;
+constexpr double kProductError = 0x1p-99;
 
 double log10_undecided(double x) noexcept {
   double result;
@@ -133,7 +134,8 @@ double log(double x) {
   if (!ordinary(x) && log_special(x, result)) return result;
   if (x == 1.0) return 0.0;  // the only double with a rational logarithm
   detail::LogApproximation fast = detail::log_fast(x);
-  if (round_nearest(fast.value.hi, fast.value.lo, fast.error, result)) return result;
+  // |ln x| >= 2^-53 for x != 1: a normal result.
+  if (round_normal(fast.value.hi, fast.value.lo, fast.error, 0, result)) return result;
   return log_undecided(x);
 }
 
@@ -144,7 +146,7 @@ double log10(double x) {
   detail::LogApproximation ln = detail::log_fast(x);
   DoubleDouble fast = dd_mul(ln.value, kInvLn10);
   double fast_error = ln.error * kInvLn10Bound + (fast.hi < 0 ? -fast.hi : fast.hi) * kProductError;
-  if (round_nearest(fast.hi, fast.lo, fast_error, result)) return result;
+  if (round_normal(fast.hi, fast.lo, fast_error, 0, result)) return result;
   return log10_undecided(x);
 }
 

@@ -36,6 +36,9 @@ constexpr double kHugeExponent = 0x1p64;
 constexpr double kOverflowBound = 710.0;
 constexpr double kUnderflowBound = -746.0;
 constexpr double kTinyArgument = 0x1p-60;
+// exp_fast's 2^k (value), value in [0.7, 1.5), is a normal double for
+// |k| < 1000.
+constexpr int kNormalScale = 1000;
 constexpr double kTinyExponent = 0x1p-64;
 // The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
 // part rounded and added (2^-105.9 each), bounded by 2^-104.
@@ -43,6 +46,7 @@ constexpr double kProductError = 0x1p-104;
 // exp(t) with t off by e has relative error e^e - 1 < e (1 + 2^-20) for the
 // e that can pass the test (e < 2^-40).
 constexpr double kArgumentErrorGrowth = 1.0 + 0x1p-20;
+constexpr double kArgumentErrorGrowthWidened = 1.0 + 0x1p-19;
 // In the accurate path: ln's 2^-99 and the product's 2^-105 relative.
 constexpr double kAccurateArgumentError = 0x1.02p-99;
 
@@ -235,6 +239,22 @@ double pow_undecided(double ax, double y) noexcept {
 
 // |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
 // with 2^-64 <= |y| <= 2^64.
+// exp(t) for pow_positive when exp_quick leaves it undecided: exp_fast,
+// then the accurate path and the exact results.
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept {
+  detail::ScaledDoubleDouble fast = detail::exp_fast(t);
+  double result;
+  if (fast.exponent > -kNormalScale && fast.exponent < kNormalScale) {
+    // The bound widened as round_normal takes it (exp_log_internal.h).
+    double widened = fast.value.hi * (detail::kExpFastWidened + t_error * kArgumentErrorGrowthWidened);
+    if (round_normal(fast.value.hi, fast.value.lo, widened, fast.exponent, result)) return result;
+  } else {
+    double error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
+    if (round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result)) return result;
+  }
+  return pow_undecided(ax, y);
+}
+
 inline double pow_positive(double ax, double y) noexcept {
   double ay = y < 0 ? -y : y;
   detail::LogApproximation ln = detail::log_fast(ax);
@@ -247,11 +267,13 @@ inline double pow_positive(double ax, double y) noexcept {
   // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
   if (at < kTinyArgument) return 1.0;
   double t_error = ay * ln.error + at * kProductError;
-  detail::ScaledDoubleDouble fast = detail::exp_fast(t);
-  double fast_error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
-  double result;
-  if (round_scaled(fast.value.hi, fast.value.lo, fast_error, fast.exponent, result)) return result;
-  return pow_undecided(ax, y);
+  detail::ScaledDoubleDouble quick = detail::exp_quick(t);
+  if (quick.exponent > -kNormalScale && quick.exponent < kNormalScale) {
+    double widened = quick.value.hi * (detail::kExpQuickWidened + t_error * kArgumentErrorGrowthWidened);
+    double result;
+    if (round_normal(quick.value.hi, quick.value.lo, widened, quick.exponent, result)) return result;
+  }
+  return pow_from_exp_fast(ax, y, t, t_error);
 }
 
 // Positive normal x other than 1, and 2^-64 <= |y| <= 2^64 other than the

@@ -80,4 +80,27 @@ inline bool round_nearest(double hi, double lo, double err, double& result) noex
   return round_scaled(hi, lo, err, 0, result);
 }
 
+// The same test, quicker, for results 2^e (hi + lo) the caller knows to be
+// normal (2^e hi at least 2^-1021 and below 2^1023). hi + lo need not be
+// normalized (|lo| <= |hi| / 2).
+//
+// The doubles nearest to hi + lo - err and to hi + lo + err are compared:
+// rounding is monotonic, so when they agree, every value between rounds to
+// the same double. This holds for the computed sums provided their
+// arguments fl(lo - err) and fl(lo + err) enclose lo - bound and lo + bound
+// strictly, bound being the true error bound (a midpoint m within the
+// interval has m - hi, a multiple of a quarter of hi's ulp, a double, so it
+// would lie between them, and round them apart unless one of them hit m
+// exactly). fl(lo -+ err) is within 2^-53 (|lo| + err) of lo -+ err, so the
+// caller passes err >= bound (1 + 2^-50) + 2^-51 |lo| (it knows |lo|'s
+// size relative to hi and folds this into its constants).
+inline bool round_normal(double hi, double lo, double err, int e, double& result) noexcept {
+  double low = hi + (lo - err);
+  double high = hi + (lo + err);
+  if (low != high) return false;
+  // Shifting the exponent field is the exact product by 2^e.
+  result = from_bits(to_bits(low) + (static_cast<std::uint64_t>(static_cast<std::int64_t>(e)) << 52));
+  return true;
+}
+
 }  // namespace quelmar::maths

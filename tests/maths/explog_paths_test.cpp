@@ -76,17 +76,18 @@ bool within(const mp::Number& approximation, const mp::Number& exact, const mp::
 
 mp::Number relative(const mp::Number& exact, double bound) { return mp::mul(exact, number(bound), kLimbs); }
 
-// Arguments for exp: every table entry j (t = (128 k + j) ln 2/128 + r)
-// with r at the edges of its range and inside, over the whole range of k.
+// Arguments for exp: every entry j of the finer table (t = (256 k + j)
+// ln 2/256 + r, which holds every entry of the coarser one too) with r at
+// the edges of its range and inside, over the whole range of k.
 std::vector<double> exp_arguments() {
   std::vector<double> xs;
   Stream s{11};
-  const double kStep = 0x1.62e42fefa39efp-8;  // ln(2)/128
+  const double kStep = 0x1.62e42fefa39efp-9;  // ln(2)/256
   const double kEdges[] = {-0.5, -0.4999999, -0.25, 0.0, 0x1p-30, 0.25, 0.4999999, 0.5};
-  for (int j = 0; j < 128; ++j) {
+  for (int j = 0; j < 256; ++j) {
     for (int k : {-1074, -1022, -60, -1, 0, 1, 60, 1023}) {
-      for (double edge : kEdges) xs.push_back((128.0 * k + j + edge) * kStep);
-      xs.push_back((128.0 * k + j + s.uniform(-0.5, 0.5)) * kStep);
+      for (double edge : kEdges) xs.push_back((256.0 * k + j + edge) * kStep);
+      xs.push_back((256.0 * k + j + s.uniform(-0.5, 0.5)) * kStep);
     }
   }
   std::vector<double> kept;
@@ -121,6 +122,9 @@ std::vector<double> log_arguments() {
 TEST(ExpPaths, FastAndAccurateWithinTheirBounds) {
   for (double x : exp_arguments()) {
     mp::Number exact = reference_exp(number(x));
+    detail::ScaledDoubleDouble quick = detail::exp_quick({x, 0.0});
+    EXPECT_TRUE(within(dd_number(quick.value, quick.exponent), exact, relative(exact, detail::kExpQuickError)))
+        << std::hexfloat << "exp_quick(" << x << ")";
     detail::ScaledDoubleDouble fast = detail::exp_fast({x, 0.0});
     EXPECT_TRUE(within(dd_number(fast.value, fast.exponent), exact, relative(exact, detail::kExpFastError)))
         << std::hexfloat << "exp_fast(" << x << ")";
@@ -139,6 +143,9 @@ TEST(ExpPaths, DoubleDoubleArguments) {
     double lo = hi * 0x1p-53 * s.uniform(-1.0, 1.0);
     DoubleDouble t = quelmar::maths::fast_two_sum(hi, lo);
     mp::Number exact = reference_exp(dd_number(t));
+    detail::ScaledDoubleDouble quick = detail::exp_quick(t);
+    EXPECT_TRUE(within(dd_number(quick.value, quick.exponent), exact, relative(exact, detail::kExpQuickError)))
+        << std::hexfloat << "exp_quick(" << t.hi << " + " << t.lo << ")";
     detail::ScaledDoubleDouble fast = detail::exp_fast(t);
     EXPECT_TRUE(within(dd_number(fast.value, fast.exponent), exact, relative(exact, detail::kExpFastError)))
         << std::hexfloat << "exp_fast(" << t.hi << " + " << t.lo << ")";
