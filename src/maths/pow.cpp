@@ -2,9 +2,10 @@
 //
 // x^y = exp(y ln|x|): ln|x| in double-double (log_fast, with its error
 // bound), t = y ln|x| as an exact product plus a rounded low part, and
-// exp(t) by exp_fast, whose argument may be a double-double; the error of t
-// becomes a relative error of the result and joins exp's in the rounding
-// test. The accurate path does the same in double-double throughout.
+// exp(t) by exp_quick, then if need be exp_fast, both of which take a
+// double-double argument; the error of t becomes a relative error of the
+// result and joins exp's in the rounding test. The accurate path does the
+// same in double-double throughout.
 //
 // Neither rounding test can decide a result that is exactly half-way
 // between two doubles, and no precision would: such results, and the exact
@@ -36,8 +37,8 @@ constexpr double kHugeExponent = 0x1p64;
 constexpr double kOverflowBound = 710.0;
 constexpr double kUnderflowBound = -746.0;
 constexpr double kTinyArgument = 0x1p-60;
-// exp_fast's 2^k (value), value in [0.7, 1.5), is a normal double for
-// |k| < 1000.
+// exp_quick's and exp_fast's 2^k (value), value in [0.7, 1.5), is a
+// normal double for |k| < 1000.
 constexpr int kNormalScale = 1000;
 constexpr double kTinyExponent = 0x1p-64;
 // The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
