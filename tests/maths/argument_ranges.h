@@ -167,9 +167,11 @@ inline double logistic_term(Rng& r) {
     return (x - x0) * (-k);
 }
 
-// 1 + d or 1 - d with d spread over the binades 2^-60 .. 2^-2.
+// 1 + d or 1 - d with d spread over the binades 2^-52 .. 2^-2 (below them
+// 1 +- d is 1 or one of its next few neighbours again and again; those are
+// among the special values).
 inline double near_one(Rng& r) {
-    const double d = r.binades(-60, -2);
+    const double d = r.binades(-52, -2);
     return r.sign() > 0 ? 1.0 + d : 1.0 - d;
 }
 
@@ -213,7 +215,7 @@ inline const Range kRanges[] = {
 
     {Function::kLog, "log_all_positive", "log, random bit patterns of positive finite doubles",
      [](Rng& r) { return Args{r.finite_bits(true), 0}; }},
-    {Function::kLog, "log_near_1", "log, 1 +- d with d in the binades 2^-60 .. 2^-2",
+    {Function::kLog, "log_near_1", "log, 1 +- d with d in the binades 2^-52 .. 2^-2",
      [](Rng& r) { return Args{draws::near_one(r), 0}; }},
     {Function::kLog, "log_subnormal", "log, subnormal arguments",
      [](Rng& r) { return Args{r.binades(-1074, -1023), 0}; }},
@@ -222,7 +224,7 @@ inline const Range kRanges[] = {
 
     {Function::kLog10, "log10_all_positive", "log10, random bit patterns of positive finite doubles",
      [](Rng& r) { return Args{r.finite_bits(true), 0}; }},
-    {Function::kLog10, "log10_near_1", "log10, 1 +- d with d in the binades 2^-60 .. 2^-2",
+    {Function::kLog10, "log10_near_1", "log10, 1 +- d with d in the binades 2^-52 .. 2^-2",
      [](Rng& r) { return Args{draws::near_one(r), 0}; }},
     {Function::kLog10, "log10_subnormal", "log10, subnormal arguments",
      [](Rng& r) { return Args{r.binades(-1074, -1023), 0}; }},

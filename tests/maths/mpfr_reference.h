@@ -64,14 +64,24 @@ private:
 };
 
 // How hard f(a) is to round: the number of identical bits after the round
-// bit of the exact value, where the 53-bit significand ends (a result that
-// is a double or a midpoint counts as kExactHardness). Computed at
-// `precision` bits, which bounds what can be seen. For normal results.
+// bit of the exact value, where the 53-bit significand ends, and whether
+// the value lies next to a midpoint between two doubles (round bit 1 then
+// zeros, or 0 then ones: hard to round to nearest) or next to a double
+// (hard for the directed roundings only). A result that is a double or a
+// midpoint counts as kExactHardness. Computed at `precision` bits, which
+// bounds what can be seen, on the 53-bit significand whatever the exponent
+// (the published lists count so; below 2^-1022 a double has fewer bits);
+// 0 for zeros, infinities and NaN.
 inline constexpr int kExactHardness = 1 << 20;
 
-inline int hardness(Function f, Args a, mpfr_prec_t precision) {
-    mpfr_t x, y, z, frac;
-    mpfr_inits2(precision, x, y, z, frac, static_cast<mpfr_ptr>(nullptr));
+struct Hardness {
+    int bits = 0;
+    bool near_midpoint = false;
+};
+
+inline Hardness hardness(Function f, Args a, mpfr_prec_t precision) {
+    mpfr_t x, y, z, frac, to_midpoint;
+    mpfr_inits2(precision, x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
     const mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
     mpfr_set_emin(mpfr_get_emin_min());
     mpfr_set_emax(mpfr_get_emax_max());
@@ -85,25 +95,29 @@ inline int hardness(Function f, Args a, mpfr_prec_t precision) {
         case Function::kSin: ternary = mpfr_sin(z, x, MPFR_RNDN); break;
         case Function::kPow: ternary = mpfr_pow(z, x, y, MPFR_RNDN); break;
     }
-    int result = 0;
+    Hardness h;
     if (mpfr_regular_p(z)) {
-        // |z| * 2^(54 - e) has the significand and the round bit as its
-        // integer part; its fraction holds the bits after the round bit.
+        // |z| * 2^(53 - e) has the significand as its integer part; its
+        // fraction starts with the round bit. Its distance to 1/2 (a
+        // midpoint) or to 0 or 1 (a double) below 2^-(k + 1) means k
+        // identical bits after the round bit.
         mpfr_abs(z, z, MPFR_RNDN);
-        mpfr_mul_2si(z, z, 54 - mpfr_get_exp(z), MPFR_RNDN);
+        mpfr_mul_2si(z, z, 53 - mpfr_get_exp(z), MPFR_RNDN);
         mpfr_frac(frac, z, MPFR_RNDN);
-        if (mpfr_zero_p(frac) && ternary == 0) {
-            result = kExactHardness;
-        } else {
-            // Leading zeros or leading ones of the fraction.
-            if (mpfr_cmp_d(frac, 0.5) >= 0) mpfr_ui_sub(frac, 1, frac, MPFR_RNDN);
-            result = mpfr_zero_p(frac) ? static_cast<int>(precision) - 54 : static_cast<int>(-mpfr_get_exp(frac));
-        }
+        mpfr_sub_d(to_midpoint, frac, 0.5, MPFR_RNDN);
+        mpfr_abs(to_midpoint, to_midpoint, MPFR_RNDN);
+        if (mpfr_cmp_d(frac, 0.5) > 0) mpfr_ui_sub(frac, 1, frac, MPFR_RNDN);  // now the distance to a double
+        h.near_midpoint = mpfr_cmp(to_midpoint, frac) < 0;
+        mpfr_ptr distance = h.near_midpoint ? to_midpoint : frac;
+        if (mpfr_zero_p(distance))
+            h.bits = ternary == 0 ? kExactHardness : static_cast<int>(precision) - 54;
+        else
+            h.bits = static_cast<int>(-mpfr_get_exp(distance)) - 1;
     }
     mpfr_set_emin(emin);
     mpfr_set_emax(emax);
-    mpfr_clears(x, y, z, frac, static_cast<mpfr_ptr>(nullptr));
-    return result;
+    mpfr_clears(x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
+    return h;
 }
 
 }  // namespace maths_test
