@@ -4,6 +4,7 @@
 // approximation with a proved bound on its error, and the callers decide
 // the rounding with round_scaled (rounding.h). The fast paths are inline
 // here so that exp, log and pow each compile into one piece.
+#include <cmath>
 #include <cstdint>
 
 #include "maths/double_double.h"
@@ -187,20 +188,23 @@ struct LogApproximation {
 };
 
 // log_fast's error bound: kLogCubicError |a|^3 + kLogRelativeError |ln x| +
-// kLogConstantError (the last unless e = 0 and r = 1, next to 1).
+// kLogTableError |e ln 2 - ln r| (the last zero next to 1, where e = 0 and
+// r = 1).
 // - The tail a^3 poly(a) (at most 0.3343 |a|^3) carries 4.33 roundings of
 //   2^-53 (a^2, a^3, 1/3, poly's last sum with its inner terms, the
 //   product): 2^-52.47 |a|^3; lo's last rounding 2^-54.58 |a|^3; the
 //   truncation |a|^11/11 (1 + |a|) < 2^-59.4 |a|^3 for |a| < 2^-7; b a^3
 //   left out 2^-60 |a|^3. Together 2^-52.15 |a|^3: kLogCubicError = 2^-51.5.
-// - e mid (below 2^-33.98) rounded and three sums involving it: 4 2^-87;
-//   e lo left out 2^-92; the table 2^-107.5: kLogConstantError = 2^-84.
+// - e mid (below |e| 2^-44.05) rounded and three sums involving it, e lo
+//   left out, the table's own error: below 2^-84.9 |e| + 2^-106, against
+//   |e ln 2 - ln r| >= 0.34 |e| when e != 0 and >= 0.0058 when e = 0 and
+//   r != 1: kLogTableError = 2^-82.
 // - The other sums of small terms: 2^-100 relative; kLogRelativeError = 2^-99
 //   leaves room for the 2^-51 |lo| < 2^-104 |ln x| that round_normal asks.
 // Relative to ln(x): next to 1, ln(x) ~ a with |a| < 2^-7, 2^-65.5; elsewhere
 // |ln x| >= 2^-8.01 and |a| < 2^-8.01, below 2^-75.
 constexpr double kLogCubicError = 0x1.6a09e667f3bcdp-52;  // 2^-51.5
-constexpr double kLogConstantError = 0x1p-84;
+constexpr double kLogTableError = 0x1p-82;
 constexpr double kLogRelativeError = 0x1p-99;
 
 // ln(x) for a positive finite x other than 1 (subnormals included).
@@ -234,10 +238,9 @@ inline LogApproximation log_fast(double x) noexcept {
                  ((red.e * kLn2.mid + red.entry->neg_log_mid) + (correction - 0.5 * sq.lo));
   double lo = small + tail;
   DoubleDouble value = fast_two_sum(s3.hi, lo);
-  double abs_a = a < 0 ? -a : a;
-  double abs_value = value.hi < 0 ? -value.hi : value.hi;
-  double constant = (red.e == 0 && red.entry->r == 1.0) ? 0.0 : kLogConstantError;
-  double error = kLogCubicError * (a2 * abs_a) + kLogRelativeError * abs_value + constant;
+  // Branch-free: a's and ln x's signs are coin tosses.
+  double error = kLogCubicError * (a2 * std::fabs(a)) + kLogRelativeError * std::fabs(value.hi) +
+                 kLogTableError * std::fabs(s1.hi);
   return {value, error};
 }
 

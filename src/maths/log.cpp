@@ -6,6 +6,7 @@
 // and of degree 15 in double-double in the accurate path (2^-99). log10
 // multiplies by 1/ln(10) in double-double; its exact results,
 // log10(10^k) = k, are caught first.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -145,7 +146,7 @@ double log10(double x) {
   if (power_of_ten(x, result)) return result;
   detail::LogApproximation ln = detail::log_fast(x);
   DoubleDouble fast = dd_mul(ln.value, kInvLn10);
-  double fast_error = ln.error * kInvLn10Bound + (fast.hi < 0 ? -fast.hi : fast.hi) * kProductError;
+  double fast_error = ln.error * kInvLn10Bound + std::fabs(fast.hi) * kProductError;
   if (round_normal(fast.hi, fast.lo, fast_error, 0, result)) return result;
   return log10_undecided(x);
 }

@@ -11,6 +11,7 @@
 // between two doubles, and no precision would: such results, and the exact
 // ones, are found from the arguments' integer mantissas before the
 // multiprecision path (exact_power). The special values follow C99 Annex F.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -54,7 +55,7 @@ constexpr double kAccurateArgumentError = 0x1.02p-99;
 enum class Parity { kNotInteger, kEven, kOdd };
 
 Parity parity(double y) noexcept {
-  double ay = y < 0 ? -y : y;
+  double ay = std::fabs(y);
   if (ay >= kAllEven) return Parity::kEven;
   auto n = static_cast<std::int64_t>(ay);
   if (static_cast<double>(n) != ay) return Parity::kNotInteger;
@@ -77,8 +78,8 @@ bool pow_special(double x, double y, double& result) noexcept {
     result = x + y;
     return true;
   }
-  double ax = x < 0 ? -x : x;
-  double ay = y < 0 ? -y : y;
+  double ax = std::fabs(x);
+  double ay = std::fabs(y);
   if (ay == kInfinity) {
     if (ax == 1.0) {
       result = 1.0;  // pow(-1, +-inf) = 1
@@ -202,7 +203,7 @@ bool exact_power(double ax, double y, double& result) noexcept {
   if (k > 0 && (bx.exponent % (1 << k)) != 0) return false;
   // my = y 2^k as an integer (|y| <= 2^64 here, so |my| < 2^64 when k = 0;
   // for k > 0, |y| < 2^53).
-  double ay = y < 0 ? -y : y;
+  double ay = std::fabs(y);
   double scaled = ay * static_cast<double>(std::int64_t{1} << k);
   std::uint64_t root;
   if (!integer_root(bx.odd, k, root)) return false;
@@ -230,7 +231,7 @@ double pow_undecided(double ax, double y) noexcept {
   double result;
   DoubleDouble ln = detail::log_accurate(ax);
   DoubleDouble t = dd_mul(ln, y);
-  double at = t.hi < 0 ? -t.hi : t.hi;
+  double at = std::fabs(t.hi);
   detail::ScaledDoubleDouble accurate = detail::exp_accurate(t);
   double error = accurate.value.hi * (detail::kExpAccurateError + at * kAccurateArgumentError * kArgumentErrorGrowth);
   if (round_scaled(accurate.value.hi, accurate.value.lo, error, accurate.exponent, result)) return result;
@@ -257,13 +258,13 @@ double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) no
 }
 
 inline double pow_positive(double ax, double y) noexcept {
-  double ay = y < 0 ? -y : y;
+  double ay = std::fabs(y);
   detail::LogApproximation ln = detail::log_fast(ax);
   DoubleDouble t = two_prod(y, ln.value.hi);
   t = fast_two_sum(t.hi, t.lo + y * ln.value.lo);
   if (t.hi >= kOverflowBound) return kInfinity;
   if (t.hi <= kUnderflowBound) return 0.0;
-  double at = t.hi < 0 ? -t.hi : t.hi;
+  double at = std::fabs(t.hi);
   // |t| < 2^-60 (t.hi's own rounding aside) puts x^y within 2^-59 of 1,
   // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
   if (at < kTinyArgument) return 1.0;
@@ -295,8 +296,8 @@ inline bool ordinary(double x, double y) noexcept {
 double pow_other(double x, double y) noexcept {
   double result;
   if (pow_special(x, y, result)) return result;
-  double ax = x < 0 ? -x : x;
-  double ay = y < 0 ? -y : y;
+  double ax = std::fabs(x);
+  double ay = std::fabs(y);
   // |y| < 2^-64 (not an integer, so x > 0): |y ln x| < 2^-64 * 745 < 2^-54,
   // and x^y is within (1 - 2^-54, 1 + 2^-54), never 1 itself.
   if (ay < kTinyExponent) return 1.0;
