@@ -108,10 +108,10 @@ double exp_other(double x) noexcept {
 double exp(double x) {
   std::uint64_t magnitude_bits = to_bits(x) & ~kSignBit;
   if (magnitude_bits - kTinyBits < kQuickSpan) {
-    detail::ScaledDoubleDouble quick = detail::exp_quick({x, 0.0});
+    detail::QuickExp quick = detail::exp_quick({x, 0.0});
     double result;
-    if (round_normal(quick.value.hi, quick.value.lo, quick.value.hi * detail::kExpQuickWidened, quick.exponent,
-                     result))
+    if (round_normal_bits(quick.value.hi, quick.value.lo, quick.value.hi * detail::kExpQuickWidened,
+                          quick.scale_bits, result))
       return result;
   }
   return detail::exp_other(x);

@@ -111,23 +111,34 @@ constexpr double kExpQuickError = 0x1.c8p-62;
 constexpr double kExpQuickWidened = 0x1.dp-62;
 constexpr int kExpQuickBits = 8;
 constexpr int kExpQuickMask = (1 << kExpQuickBits) - 1;
+constexpr int kExpQuickShift = 52 - kExpQuickBits;
 
-inline ScaledDoubleDouble exp_quick(DoubleDouble t) noexcept {
+// exp_quick's result: value times 2^k, with k given as k 2^52 modulo 2^64,
+// what adding to a double's bit pattern multiplies it by 2^k.
+struct QuickExp {
+  DoubleDouble value;
+  std::uint64_t scale_bits;
+};
+
+inline QuickExp exp_quick(DoubleDouble t) noexcept {
   using tables::kInvFactorial;
-  // n = round(t 256/ln 2) below 2^18.1 in magnitude (n hi exact with hi of
-  // 34 bits; t - n hi exact as in exp_reduce).
-  double n = (t.hi * tables::kInvLn2Quick + kRoundingShift) - kRoundingShift;
-  int biased = static_cast<int>(n) + kExpIndexBias;
-  int k = (biased >> kExpQuickBits) - (kExpIndexBias >> kExpQuickBits);
-  double r = (t.hi - n * tables::kLn2Quick.hi) + (t.lo - n * tables::kLn2Quick.mid);
+  // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
+  // of 34 bits; t - n hi exact as in exp_reduce). The shifted sum's bit
+  // pattern is that of 1.5 2^52 plus n: its low 8 bits are j = n mod 256,
+  // and the rest shifted by 44 is (n - j) 2^44 = k 2^52 modulo 2^64 (1.5
+  // 2^52's own bits vanish in the shift).
+  double shifted = t.hi * tables::kInvLn2Quick + kRoundingShift;
+  std::uint64_t bits = to_bits(shifted);
+  double n = shifted - kRoundingShift;
+  double r = (t.hi - n * tables::kLn2Quick.hi) - (n * tables::kLn2Quick.mid - t.lo);
   double r2 = r * r;
   double w = kInvFactorial[2].hi + (kInvFactorial[3].hi * r + r2 * (kInvFactorial[4].hi + kInvFactorial[5].hi * r));
   double q = r2 * w;
   // T (1 + r + q) = Th + Th r + (Tl + Th q), Tl r left out.
-  const tables::Pair& tab = tables::kExp2Quick[biased & kExpQuickMask];
+  const tables::Pair& tab = tables::kExp2Quick[bits & kExpQuickMask];
   DoubleDouble s = fast_two_sum(tab.hi, tab.hi * r);
   double lo = s.lo + (tab.lo + tab.hi * q);
-  return {{s.hi, lo}, k};
+  return {{s.hi, lo}, (bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
 }
 
 // exp for the arguments exp_quick leaves (exp.cpp).

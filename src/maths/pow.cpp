@@ -38,9 +38,10 @@ constexpr double kHugeExponent = 0x1p64;
 constexpr double kOverflowBound = 710.0;
 constexpr double kUnderflowBound = -746.0;
 constexpr double kTinyArgument = 0x1p-60;
-// exp_quick's and exp_fast's 2^k (value), value in [0.7, 1.5), is a
-// normal double for |k| < 1000.
+// exp_fast's 2^k (value), value in [0.7, 1.5), is a normal double for
+// |k| < 1000; exp_quick's result too for |t| < 690 (|k| <= 996).
 constexpr int kNormalScale = 1000;
+constexpr double kQuickBound = 690.0;
 constexpr double kTinyExponent = 0x1p-64;
 // The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
 // part rounded and added (2^-105.9 each), bounded by 2^-104.
@@ -269,11 +270,11 @@ inline double pow_positive(double ax, double y) noexcept {
   // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
   if (at < kTinyArgument) return 1.0;
   double t_error = ay * ln.error + at * kProductError;
-  detail::ScaledDoubleDouble quick = detail::exp_quick(t);
-  if (quick.exponent > -kNormalScale && quick.exponent < kNormalScale) {
+  if (at < kQuickBound) {
+    detail::QuickExp quick = detail::exp_quick(t);
     double widened = quick.value.hi * (detail::kExpQuickWidened + t_error * kArgumentErrorGrowthWidened);
     double result;
-    if (round_normal(quick.value.hi, quick.value.lo, widened, quick.exponent, result)) return result;
+    if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result)) return result;
   }
   return pow_from_exp_fast(ax, y, t, t_error);
 }

@@ -94,13 +94,19 @@ inline bool round_nearest(double hi, double lo, double err, double& result) noex
 // exactly). fl(lo -+ err) is within 2^-53 (|lo| + err) of lo -+ err, so the
 // caller passes err >= bound (1 + 2^-50) + 2^-51 |lo| (it knows |lo|'s
 // size relative to hi and folds this into its constants).
-inline bool round_normal(double hi, double lo, double err, int e, double& result) noexcept {
+//
+// The scaling is given as scale_bits = e 2^52 modulo 2^64: adding it to the
+// bit pattern of a normal double is the exact product by 2^e.
+inline bool round_normal_bits(double hi, double lo, double err, std::uint64_t scale_bits, double& result) noexcept {
   double low = hi + (lo - err);
   double high = hi + (lo + err);
   if (low != high) return false;
-  // Shifting the exponent field is the exact product by 2^e.
-  result = from_bits(to_bits(low) + (static_cast<std::uint64_t>(static_cast<std::int64_t>(e)) << 52));
+  result = from_bits(to_bits(low) + scale_bits);
   return true;
+}
+
+inline bool round_normal(double hi, double lo, double err, int e, double& result) noexcept {
+  return round_normal_bits(hi, lo, err, static_cast<std::uint64_t>(static_cast<std::int64_t>(e)) << 52, result);
 }
 
 }  // namespace quelmar::maths
