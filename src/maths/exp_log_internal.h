@@ -260,6 +260,17 @@ constexpr double kLogAccurateError = 0x1p-99;
 DoubleDouble log_accurate(double x) noexcept;
 
 // ---------------------------------------------------------------------------
+// pow's paths (pow.cpp): |x|^y for a positive base and an exponent of
+// moderate size, the arguments its quick path leaves to exp_fast and
+// beyond, and the accurate path with the exact results; and every argument
+// outside the common case (pow_special.cpp: special values, negative or
+// subnormal bases, tiny or huge exponents).
+double pow_positive(double ax, double y) noexcept;
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept;
+double pow_undecided(double ax, double y) noexcept;
+double pow_other(double x, double y) noexcept;
+
+// ---------------------------------------------------------------------------
 // The correctly rounded results for the arguments that both Ziv tests leave
 // undecided, in multiprecision arithmetic (exp_log_exact.cpp). pow_exact
 // takes |x| and returns |x|^y.

@@ -10,7 +10,8 @@
 // Neither rounding test can decide a result that is exactly half-way
 // between two doubles, and no precision would: such results, and the exact
 // ones, are found from the arguments' integer mantissas before the
-// multiprecision path (exact_power). The special values follow C99 Annex F.
+// multiprecision path (exact_power). The special values, negative and
+// subnormal bases are pow_special.cpp's.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -28,11 +29,6 @@ constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
 constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffull;
 constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
 constexpr int kExponentBias = 1023;
-// From 2^53 on every double is an even integer.
-constexpr double kAllEven = 0x1p53;
-// |y| above 2^64 with |x| != 1: |ln|x|| >= 2^-53 makes |y ln|x|| > 2^11,
-// far past overflow and underflow.
-constexpr double kHugeExponent = 0x1p64;
 // exp(t) overflows for t > 709.79 and rounds to zero for t < -745.14; past
 // these bounds (with t's error far below their margins) nothing is computed.
 constexpr double kOverflowBound = 710.0;
@@ -42,7 +38,6 @@ constexpr double kTinyArgument = 0x1p-60;
 // |k| < 1000; exp_quick's result too for |t| < 690 (|k| <= 996).
 constexpr int kNormalScale = 1000;
 constexpr double kQuickBound = 690.0;
-constexpr double kTinyExponent = 0x1p-64;
 // The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
 // part rounded and added (2^-105.9 each), bounded by 2^-104.
 constexpr double kProductError = 0x1p-104;
@@ -52,87 +47,6 @@ constexpr double kArgumentErrorGrowth = 1.0 + 0x1p-20;
 constexpr double kArgumentErrorGrowthWidened = 1.0 + 0x1p-19;
 // In the accurate path: ln's 2^-99 and the product's 2^-105 relative.
 constexpr double kAccurateArgumentError = 0x1.02p-99;
-
-enum class Parity { kNotInteger, kEven, kOdd };
-
-Parity parity(double y) noexcept {
-  double ay = std::fabs(y);
-  if (ay >= kAllEven) return Parity::kEven;
-  auto n = static_cast<std::int64_t>(ay);
-  if (static_cast<double>(n) != ay) return Parity::kNotInteger;
-  return (n & 1) ? Parity::kOdd : Parity::kEven;
-}
-
-// The special cases of C99 Annex F (F.9.4.4) and the ones settled without
-// arithmetic. Returns false for finite non-zero x != +-1 and finite non-zero
-// y, with x < 0 only when y is an integer.
-bool pow_special(double x, double y, double& result) noexcept {
-  if (y == 0.0) {  // pow(x, +-0) = 1 for any x, even NaN
-    result = 1.0;
-    return true;
-  }
-  if (x == 1.0) {  // pow(+1, y) = 1 for any y, even NaN
-    result = 1.0;
-    return true;
-  }
-  if (x != x || y != y) {
-    result = x + y;
-    return true;
-  }
-  double ax = std::fabs(x);
-  double ay = std::fabs(y);
-  if (ay == kInfinity) {
-    if (ax == 1.0) {
-      result = 1.0;  // pow(-1, +-inf) = 1
-    } else {
-      result = ((ax < 1.0) == (y < 0)) ? kInfinity : 0.0;
-    }
-    return true;
-  }
-  Parity p = parity(y);
-  bool negative_odd = (to_bits(x) & kSignBit) != 0 && p == Parity::kOdd;
-  if (x == 0.0) {  // poles and zeros, signed by an odd exponent
-    double magnitude = y < 0 ? kInfinity : 0.0;
-    result = negative_odd ? -magnitude : magnitude;
-    return true;
-  }
-  if (ax == kInfinity) {
-    double magnitude = y < 0 ? 0.0 : kInfinity;
-    result = negative_odd ? -magnitude : magnitude;
-    return true;
-  }
-  if (x < 0 && p == Parity::kNotInteger) {
-    result = std::numeric_limits<double>::quiet_NaN();  // invalid
-    return true;
-  }
-  if (ax == 1.0) {  // x = -1 with an integer y
-    result = negative_odd ? -1.0 : 1.0;
-    return true;
-  }
-  if (ay > kHugeExponent) {
-    double magnitude = ((ax > 1.0) == (y > 0)) ? kInfinity : 0.0;
-    result = negative_odd ? -magnitude : magnitude;
-    return true;
-  }
-  // Exponents for which IEEE arithmetic itself rounds correctly.
-  if (y == 1.0) {
-    result = x;
-    return true;
-  }
-  if (y == 2.0) {
-    result = x * x;
-    return true;
-  }
-  if (y == -1.0) {
-    result = 1.0 / x;
-    return true;
-  }
-  if (y == 0.5) {
-    result = std::sqrt(x);  // x > 0 here
-    return true;
-  }
-  return false;
-}
 
 // Mantissa and exponent of a finite non-zero double: |x| = odd * 2^exponent
 // with odd an odd integer below 2^53.
@@ -226,6 +140,10 @@ bool exact_power(double ax, double y, double& result) noexcept {
   return round_scaled(hi, lo, 0.0, static_cast<int>(exponent), result);  // always decided: err == 0
 }
 
+}  // namespace
+
+namespace detail {
+
 // The arguments the fast path leaves undecided: the accurate path, then
 // the exact and half-way results, then the multiprecision path.
 double pow_undecided(double ax, double y) noexcept {
@@ -240,8 +158,6 @@ double pow_undecided(double ax, double y) noexcept {
   return detail::pow_exact(ax, y);
 }
 
-// |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
-// with 2^-64 <= |y| <= 2^64.
 // exp(t) for pow_positive when exp_quick leaves it undecided: exp_fast,
 // then the accurate path and the exact results.
 double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept {
@@ -255,10 +171,13 @@ double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) no
     double error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
     if (round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result)) return result;
   }
-  return pow_undecided(ax, y);
+  return detail::pow_undecided(ax, y);
 }
 
-inline double pow_positive(double ax, double y) noexcept {
+// |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
+// with 2^-64 <= |y| <= 2^64: pow's common path, inlined into pow below and
+// called by pow_other (pow_special.cpp) for the other bases.
+double pow_positive(double ax, double y) noexcept {
   double ay = std::fabs(y);
   detail::LogApproximation ln = detail::log_fast(ax);
   DoubleDouble t = two_prod(y, ln.value.hi);
@@ -276,8 +195,12 @@ inline double pow_positive(double ax, double y) noexcept {
     double result;
     if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result)) return result;
   }
-  return pow_from_exp_fast(ax, y, t, t_error);
+  return detail::pow_from_exp_fast(ax, y, t, t_error);
 }
+
+}  // namespace detail
+
+namespace {
 
 // Positive normal x other than 1, and 2^-64 <= |y| <= 2^64 other than the
 // exponents pow_special settles: one unsigned comparison each, on the bit
@@ -292,25 +215,11 @@ inline bool ordinary(double x, double y) noexcept {
          x != 1.0 && y != 1.0 && y != 2.0 && y != -1.0 && y != 0.5;
 }
 
-// Everything else: the special values, negative bases, subnormal bases,
-// tiny exponents.
-double pow_other(double x, double y) noexcept {
-  double result;
-  if (pow_special(x, y, result)) return result;
-  double ax = std::fabs(x);
-  double ay = std::fabs(y);
-  // |y| < 2^-64 (not an integer, so x > 0): |y ln x| < 2^-64 * 745 < 2^-54,
-  // and x^y is within (1 - 2^-54, 1 + 2^-54), never 1 itself.
-  if (ay < kTinyExponent) return 1.0;
-  double magnitude = pow_positive(ax, y);
-  return (x < 0 && parity(y) == Parity::kOdd) ? -magnitude : magnitude;
-}
-
 }  // namespace
 
 double pow(double x, double y) {
-  if (ordinary(x, y)) return pow_positive(x, y);
-  return pow_other(x, y);
+  if (ordinary(x, y)) return detail::pow_positive(x, y);
+  return detail::pow_other(x, y);
 }
 
 }  // namespace quelmar::maths
