@@ -105,7 +105,7 @@ double exp_other(double x) noexcept {
 
 }  // namespace detail
 
-double exp(double x) {
+double exp(double x) noexcept {
   std::uint64_t magnitude_bits = to_bits(x) & ~kSignBit;
   if (magnitude_bits - kTinyBits < kQuickSpan) {
     detail::QuickExp quick = detail::exp_quick({x, 0.0});

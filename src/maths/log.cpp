@@ -130,7 +130,7 @@ inline bool power_of_ten(double x, double& result) noexcept {
 
 }  // namespace
 
-double log(double x) {
+double log(double x) noexcept {
   double result;
   if (!ordinary(x) && log_special(x, result)) return result;
   if (x == 1.0) return 0.0;  // the only double with a rational logarithm
@@ -140,7 +140,7 @@ double log(double x) {
   return log_undecided(x);
 }
 
-double log10(double x) {
+double log10(double x) noexcept {
   double result;
   if (!ordinary(x) && log_special(x, result)) return result;
   if (power_of_ten(x, result)) return result;

@@ -217,7 +217,7 @@ inline bool ordinary(double x, double y) noexcept {
 
 }  // namespace
 
-double pow(double x, double y) {
+double pow(double x, double y) noexcept {
   if (ordinary(x, y)) return detail::pow_positive(x, y);
   return detail::pow_other(x, y);
 }
