@@ -1,10 +1,225 @@
-#include "maths/maths.h"
-
+// pow, correctly rounded.
+//
+// x^y = exp(y ln|x|): ln|x| in double-double (log_fast, with its error
+// bound), t = y ln|x| as an exact product plus a rounded low part, and
+// exp(t) by exp_quick, then if need be exp_fast, both of which take a
+// double-double argument; the error of t becomes a relative error of the
+// result and joins exp's in the rounding test. The accurate path does the
+// same in double-double throughout.
+//
+// Neither rounding test can decide a result that is exactly half-way
+// between two doubles, and no precision would: such results, and the exact
+// ones, are found from the arguments' integer mantissas before the
+// multiprecision path (exact_power). The special values, negative and
+// subnormal bases are pow_special.cpp's.
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
-// Placeholder: the C library's function until the correctly rounded one lands.
+#include "maths/exp_log_internal.h"
+#include "maths/maths.h"
+#include "maths/rounding.h"
+
 namespace quelmar::maths {
 
-double pow(double x, double y) { return std::pow(x, y); }
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
+constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffull;
+constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
+constexpr int kExponentBias = 1023;
+// exp(t) overflows for t > 709.79 and rounds to zero for t < -745.14; past
+// these bounds (with t's error far below their margins) nothing is computed.
+constexpr double kOverflowBound = 710.0;
+constexpr double kUnderflowBound = -746.0;
+constexpr double kTinyArgument = 0x1p-60;
+// exp_fast's 2^k (value), value in [0.7, 1.5), is a normal double for
+// |k| < 1000; exp_quick's result too for |t| < 690 (|k| <= 996).
+constexpr int kNormalScale = 1000;
+constexpr double kQuickBound = 690.0;
+// The relative error of y ln|x| = t.hi + t.lo beyond ln's: the product's low
+// part rounded and added (2^-105.9 each), bounded by 2^-104.
+constexpr double kProductError = 0x1p-104;
+// exp(t) with t off by e has relative error e^e - 1 < e (1 + 2^-20) for the
+// e that can pass the test (e < 2^-40).
+constexpr double kArgumentErrorGrowth = 1.0 + 0x1p-20;
+constexpr double kArgumentErrorGrowthWidened = 1.0 + 0x1p-19;
+// In the accurate path: ln's 2^-99 and the product's 2^-105 relative.
+constexpr double kAccurateArgumentError = 0x1.02p-99;
+
+// Mantissa and exponent of a finite non-zero double: |x| = odd * 2^exponent
+// with odd an odd integer below 2^53.
+struct OddForm {
+  std::uint64_t odd;
+  int exponent;
+};
+
+OddForm odd_form(double x) noexcept {
+  std::uint64_t bits = to_bits(x) & ~kSignBit;
+  int biased = static_cast<int>(bits >> 52);
+  std::uint64_t mantissa = bits & kMantissaBits;
+  int exponent;
+  if (biased == 0) {
+    exponent = 1 - kExponentBias - 52;
+  } else {
+    mantissa |= kImplicitBit;
+    exponent = biased - kExponentBias - 52;
+  }
+  while ((mantissa & 1) == 0) {
+    mantissa >>= 1;
+    ++exponent;
+  }
+  return {mantissa, exponent};
+}
+
+// odd^n for n >= 1 when below 2^54 (false otherwise).
+bool small_power(std::uint64_t odd, std::int64_t n, std::uint64_t& power) noexcept {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 54;
+  power = 1;
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (power > kLimit / odd) return false;
+    power *= odd;
+  }
+  return power < kLimit;
+}
+
+// The 2^k-th root of odd when it is an integer (false otherwise), by k
+// square roots, each correctly rounded and checked by squaring.
+bool integer_root(std::uint64_t odd, int k, std::uint64_t& root) noexcept {
+  root = odd;
+  for (int i = 0; i < k; ++i) {
+    auto s = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(root)));
+    if (s * s != root) return false;
+    root = s;
+  }
+  return true;
+}
+
+// The results of pow that are doubles or lie half-way between two, which
+// no rounding test can decide at any precision; false for every other
+// (x, y). ax = |x| is finite, non-zero and not 1, y finite and non-zero;
+// the result is |x|^y.
+//
+// With |x| = mx 2^ex and y = my 2^-k (mx, my odd, k >= 0), x^y is a dyadic
+// rational only if k = 0 (y an integer) or mx is a perfect 2^k-th power w^(2^k)
+// and 2^k divides ex; it is then w^my 2^(ex my / 2^k), and a double or a
+// midpoint (an odd multiple of half an ulp, 54 significant bits at most)
+// only if my > 0 and w^my < 2^54, or w = 1. A 2^k-th power of an odd
+// w >= 3 below 2^53 has 2^k <= 32.
+bool exact_power(double ax, double y, double& result) noexcept {
+  constexpr int kMaxRootBits = 5;      // w >= 3 and w^(2^k) < 2^53
+  constexpr int kMaxTwoRootBits = 11;  // 2^k divides ex, |ex| <= 1074
+  constexpr std::int64_t kExponentLimit = 4096;  // beyond every overflow and underflow
+  OddForm bx = odd_form(ax);
+  OddForm by = odd_form(y);
+  int k = by.exponent < 0 ? -by.exponent : 0;
+  if (k > (bx.odd == 1 ? kMaxTwoRootBits : kMaxRootBits)) return false;
+  if (k > 0 && (bx.exponent % (1 << k)) != 0) return false;
+  // my = y 2^k as an integer (|y| <= 2^64 here, so |my| < 2^64 when k = 0;
+  // for k > 0, |y| < 2^53).
+  double ay = std::fabs(y);
+  double scaled = ay * static_cast<double>(std::int64_t{1} << k);
+  std::uint64_t root;
+  if (!integer_root(bx.odd, k, root)) return false;
+  std::uint64_t power = 1;
+  if (root != 1) {
+    if (y < 0 || scaled >= 64.0) return false;  // 1/w^n is no dyadic; 3^64 > 2^54
+    if (!small_power(root, static_cast<std::int64_t>(scaled), power)) return false;
+  }
+  // The binary exponent ex my / 2^k, clamped where it is certain to
+  // overflow or underflow.
+  std::int64_t step = bx.exponent / (std::int64_t{1} << k);
+  double exponent_d = static_cast<double>(step) * (y < 0 ? -scaled : scaled);
+  std::int64_t exponent = exponent_d > kExponentLimit    ? kExponentLimit
+                          : exponent_d < -kExponentLimit ? -kExponentLimit
+                                                         : static_cast<std::int64_t>(exponent_d);
+  // power * 2^exponent, rounded once (exact ties to even).
+  double hi = static_cast<double>(power);
+  double lo = static_cast<double>(static_cast<std::int64_t>(power - static_cast<std::uint64_t>(hi)));
+  return round_scaled(hi, lo, 0.0, static_cast<int>(exponent), result);  // always decided: err == 0
+}
+
+}  // namespace
+
+namespace detail {
+
+// The arguments the fast path leaves undecided: the accurate path, then
+// the exact and half-way results, then the multiprecision path.
+double pow_undecided(double ax, double y) noexcept {
+  double result;
+  DoubleDouble ln = detail::log_accurate(ax);
+  DoubleDouble t = dd_mul(ln, y);
+  double at = std::fabs(t.hi);
+  detail::ScaledDoubleDouble accurate = detail::exp_accurate(t);
+  double error = accurate.value.hi * (detail::kExpAccurateError + at * kAccurateArgumentError * kArgumentErrorGrowth);
+  if (round_scaled(accurate.value.hi, accurate.value.lo, error, accurate.exponent, result)) return result;
+  if (exact_power(ax, y, result)) return result;
+  return detail::pow_exact(ax, y);
+}
+
+// exp(t) for pow_positive when exp_quick leaves it undecided: exp_fast,
+// then the accurate path and the exact results.
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept {
+  detail::ScaledDoubleDouble fast = detail::exp_fast(t);
+  double result;
+  if (fast.exponent > -kNormalScale && fast.exponent < kNormalScale) {
+    // The bound widened as round_normal takes it (exp_log_internal.h).
+    double widened = fast.value.hi * (detail::kExpFastWidened + t_error * kArgumentErrorGrowthWidened);
+    if (round_normal(fast.value.hi, fast.value.lo, widened, fast.exponent, result)) return result;
+  } else {
+    double error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
+    if (round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result)) return result;
+  }
+  return detail::pow_undecided(ax, y);
+}
+
+// |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
+// with 2^-64 <= |y| <= 2^64: pow's common path, inlined into pow below and
+// called by pow_other (pow_special.cpp) for the other bases.
+double pow_positive(double ax, double y) noexcept {
+  double ay = std::fabs(y);
+  detail::LogApproximation ln = detail::log_fast(ax);
+  DoubleDouble t = two_prod(y, ln.value.hi);
+  t = fast_two_sum(t.hi, t.lo + y * ln.value.lo);
+  if (t.hi >= kOverflowBound) return kInfinity;
+  if (t.hi <= kUnderflowBound) return 0.0;
+  double at = std::fabs(t.hi);
+  // |t| < 2^-60 (t.hi's own rounding aside) puts x^y within 2^-59 of 1,
+  // never 1 itself since y != 0 and |x| != 1: 1 is the nearest double.
+  if (at < kTinyArgument) return 1.0;
+  double t_error = ay * ln.error + at * kProductError;
+  if (at < kQuickBound) {
+    detail::QuickExp quick = detail::exp_quick(t);
+    double widened = quick.value.hi * (detail::kExpQuickWidened + t_error * kArgumentErrorGrowthWidened);
+    double result;
+    if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result)) return result;
+  }
+  return detail::pow_from_exp_fast(ax, y, t, t_error);
+}
+
+}  // namespace detail
+
+namespace {
+
+// Positive normal x other than 1, and 2^-64 <= |y| <= 2^64 other than the
+// exponents pow_special settles: one unsigned comparison each, on the bit
+// patterns.
+constexpr std::uint64_t kSmallestNormalBits = 0x0010000000000000ull;
+constexpr std::uint64_t kNormalSpan = 0x7ff0000000000000ull - kSmallestNormalBits;
+constexpr std::uint64_t kSmallestOrdinaryY = 0x3bf0000000000000ull;  // 2^-64
+constexpr std::uint64_t kOrdinaryYSpan = 0x43f0000000000000ull - kSmallestOrdinaryY + 1;  // up to 2^64
+
+inline bool ordinary(double x, double y) noexcept {
+  return to_bits(x) - kSmallestNormalBits < kNormalSpan && (to_bits(y) & ~kSignBit) - kSmallestOrdinaryY < kOrdinaryYSpan &&
+         x != 1.0 && y != 1.0 && y != 2.0 && y != -1.0 && y != 0.5;
+}
+
+}  // namespace
+
+double pow(double x, double y) noexcept {
+  if (ordinary(x, y)) return detail::pow_positive(x, y);
+  return detail::pow_other(x, y);
+}
 
 }  // namespace quelmar::maths

@@ -1,10 +1,363 @@
-#include "maths/maths.h"
-
+// The correctly rounded sine.
+//
+// Fast path: |x| is reduced by steps of pi/512, |x| = j pi/512 + t with
+// |t| <= pi/1024, in double-double; then, with a = (j mod 1024) pi/512 and the
+// table of sin(i pi/512) for a quarter period,
+//     sin(a + t) = A cos t + B sin t,
+// where (A, B) is (sin a, cos a) or a rotation of it by the quadrant. cos t - 1
+// and sin t - t are short Taylor polynomials in t^2 <= 2^-16.7 evaluated in
+// double, A and B t in double-double. The result carries a proved error bound,
+// and the rounding test (rounding.h) accepts it when no rounding boundary lies
+// within that bound: all but about one argument in 10^4.
+//
+// Exact path: the rest are evaluated again in multiprecision arithmetic
+// (multiprecision.h), reduced modulo pi/2 with enough bits of 2/pi and summed
+// by Taylor series, with more bits each round until the rounding is decided.
 #include <cmath>
+#include <cstdint>
 
-// Placeholder: the C library's function until the correctly rounded one lands.
+#include "maths/double_double.h"
+#include "maths/maths.h"
+#include "maths/multiprecision.h"
+#include "maths/multiprecision_tables.h"
+#include "maths/rounding.h"
+#include "maths/sin_internal.h"
+#include "maths/sin_table.h"
+
 namespace quelmar::maths {
 
-double sin(double x) { return std::sin(x); }
+namespace sin_detail {
+
+namespace {
+
+using sin_table::kSin;
+
+constexpr std::uint64_t kMantissaMask = 0x000FFFFFFFFFFFFFull;
+constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
+constexpr int kUnitExponentOffset = 1075;  // |x| = m 2^(biased - 1075)
+constexpr int kQuarterSteps = 256;         // steps of pi/512 per quadrant
+constexpr std::uint32_t kStepMask = 1023;  // steps per period, less one
+// Adding and subtracting 1.5 * 2^52 rounds a double below 2^51 to an integer.
+constexpr double kRoundingShifter = 0x1.8p52;
+
+// Below 2^-26, sin x = x (1 - x^2/6 + ...) lies within x^3/6 < 2^-54 |x| of x
+// towards zero, less than half the gap to x's lower neighbour (2^-54 |x| at
+// worst, when x is a power of two): the nearest double is x itself.
+constexpr double kTinyLimit = 0x1p-26;
+
+// Taylor coefficients (rounded quotients): cos t - 1 = z (-1/2 + z/24 - z^2/720)
+// and sin t - t = t z (-1/6 + z/120 - z^2/5040) with z = t^2, leaving out
+// z^4/8! and t z^4/9!, below 2^-82 of A and of B t.
+constexpr double kCos2 = -0.5;
+constexpr double kCos4 = 1.0 / 24.0;
+constexpr double kCos6 = -1.0 / 720.0;
+constexpr double kSin3 = -1.0 / 6.0;
+constexpr double kSin5 = 1.0 / 120.0;
+constexpr double kSin7 = -1.0 / 5040.0;
+
+// Relative error of the fast evaluation, measured against M = |A| + |B t|
+// (>= |sin(a + t)|, and at most three times it); the terms, each for |t| <=
+// pi/1024 (z <= 2^-16.7):
+//   cos t - 1 as pc = z (...): z = fl(th^2) leaves out 2 th tl and is rounded,
+//     1.5 2^-52 relative; the Horner steps and rounded coefficients add 0.75
+//     2^-52: pc within 2^-50.8 relative, |pc| <= 2^-17.7. fl(Ah pc) then
+//     adds Al pc and a rounding, 2 2^-53: |A| 2^-17.7 2^-50.3 = |A| 2^-68.0;
+//   sin t - t as ph ps: ps within 2^-50.7 relative, |ps| <= 2^-19.3; ph
+//     stands for B t within 3 2^-53; with the product's rounding |B t| 2^-69.1;
+//   the two roundings of the correction sum and of lo, 2^-53 of |lo| each:
+//     |A| 2^-69.7 + |B t| 2^-71.3;
+//   the table (2^-107 relative), Bh tl + Bl th in double, the small sums and
+//     the truncated series: below 2^-80 M.
+// Sum: below 2^-67.6 M; the bound used is 2^-67.
+constexpr double kEvaluationError = 0x1p-67;
+// An error in t moves sin(a + t) by at most |B cos t - A sin t| <= 1 + |t|
+// times it.
+constexpr double kReductionGain = 1.0 + 0x1p-7;
+
+// Payne-Hanek with integers: the bits of 512/pi = 2^8 (2/pi) against the
+// 53-bit integer mantissa, eight limbs of 2/pi at a time (at most 2 + 8 limbs
+// of product).
+constexpr int kWindowLimbs = 8;
+constexpr int kProductLimbs = kWindowLimbs + 2;
+constexpr int kFractionBits = 192;  // fraction of x 512/pi kept below the point
+
+// The exact path's precisions: 6 limbs (192 bits) first, doubled each round,
+// at most 96 limbs, so that the window of 2/pi (precision + 5 limbs) and its
+// product with the mantissa (+ 2 more) stay within the numbers' 128 limbs.
+constexpr int kExactFirstLimbs = 6;
+constexpr int kExactLastLimbs = 96;
+constexpr int kWindowExtraLimbs = 5;
+
+// The bits [pos, pos + 64) of the little-endian limbs p (bit 0 the lowest),
+// 0 <= pos and pos + 64 < 32 (limbs of p). (The double shift of the third
+// limb is its shift by 64 - s, zero when s is zero.)
+std::uint64_t bits_at(const std::uint32_t* p, int pos) noexcept {
+    const int i = pos / 32;
+    const int s = pos % 32;
+    const std::uint64_t low = static_cast<std::uint64_t>(p[i]) | static_cast<std::uint64_t>(p[i + 1]) << 32;
+    return (low >> s) | ((static_cast<std::uint64_t>(p[i + 2]) << 31) << (33 - s));
+}
+
+int leading_zeros64(std::uint64_t v) noexcept {
+#if defined(__GNUC__)
+    return v == 0 ? 64 : __builtin_clzll(v);
+#else
+    int n = 0;
+    for (int half = 32; half > 0; half >>= 1) {
+        if ((v >> (64 - half)) == 0) {
+            n += half;
+            v <<= half;
+        }
+    }
+    return n;
+#endif
+}
+
+// The fast path's steps, defined here so that sin() inlines them; the
+// functions of sin_internal.h call them for the tests.
+inline Reduction moderate_reduction(double ax) noexcept {
+    using namespace sin_table;
+    // j < 2^16 * 512/pi < 2^24, so that j kStep1 and j kStep2 (29 bits each)
+    // are exact; ax - j kStep1 is exact too, both being multiples of ulp(ax)
+    // and the difference below 2^-8 <= 2^53 ulp(ax) (for j >= 1, ax >= 2^-9).
+    // j may miss the nearest integer to ax 512/pi by the product's rounding,
+    // 2^-28 at most: |t| <= pi/1024 (1 + 2^-27).
+    const double jd = (ax * kInverseStep + kRoundingShifter) - kRoundingShifter;
+    const double r1 = ax - jd * kStep1;
+    const DoubleDouble h = two_sum(r1, -(jd * kStep2));
+    const double c = jd * kStep3;
+    // Errors: j |pi/512 - kStep1 - kStep2 - kStep3| <= j 2^-122; the rounding
+    // of c, 2^-53 |c| <= j 2^-120; the rounding of h.lo - c, 2^-53 (|h.lo| +
+    // |c|) <= 2^-115 + j 2^-120 (|h.hi| < 2^-8). In all below j 2^-118 + 2^-113.
+    Reduction r;
+    r.t = two_sum(h.hi, h.lo - c);
+    r.step = static_cast<std::uint32_t>(jd) & kStepMask;
+    r.t_error = jd * 0x1p-118 + 0x1p-113;
+    return r;
+}
+
+}  // namespace
+
+Reduction reduce_moderate(double ax) noexcept { return moderate_reduction(ax); }
+
+Reduction reduce_large(double ax) noexcept {
+    // ax = m 2^e; ax 512/pi = m 2^(e+8) sum b_k 2^-k over the bits b_k of
+    // 2/pi. Terms with k <= e - 2 are multiples of 1024 steps (whole
+    // periods) and are skipped: the window starts at the limb holding bit
+    // e - 1. Its product with m is an integer P with F fraction bits,
+    // F = 32 w + 248 - e in [215, 300]; the bits past the window add less than
+    // m 2^-F < 2^-161 steps.
+    const std::uint64_t bits = to_bits(ax);
+    const std::uint64_t m = (bits & kMantissaMask) | kImplicitBit;
+    const int e = static_cast<int>(bits >> 52) - kUnitExponentOffset;
+    const int first_limb = e >= 2 ? (e - 2) / 32 : 0;
+    const int fraction_bits = 32 * first_limb + 32 * kWindowLimbs - 8 - e;
+
+    // Two limbs of zeros above the product for bits_at.
+    std::uint32_t product[kProductLimbs + 2] = {};
+    const std::uint64_t m_limbs[2] = {m & 0xFFFFFFFFu, m >> 32};
+    for (int w = 0; w < kWindowLimbs; ++w) {
+        // Little-endian: window limb w is table limb first_limb + 7 - w.
+        const std::uint64_t window = mp_tables::kTwoOverPi[first_limb + kWindowLimbs - 1 - w];
+        std::uint64_t carry = 0;
+        for (int i = 0; i < 2; ++i) {
+            std::uint64_t t = window * m_limbs[i] + product[w + i] + carry;
+            product[w + i] = static_cast<std::uint32_t>(t);
+            carry = t >> 32;
+        }
+        product[w + 2] = static_cast<std::uint32_t>(carry);
+    }
+
+    // The step count modulo 1024 and the 192 bits below the point, rounded to
+    // the nearest step: a fraction of one half or more counts one step more
+    // and leaves 1 - fraction, negative; its magnitude is the two's
+    // complement, taken without branches (the sign is a coin toss).
+    const std::uint64_t whole = bits_at(product, fraction_bits);
+    std::uint64_t f[3] = {bits_at(product, fraction_bits - 64), bits_at(product, fraction_bits - 128),
+                          bits_at(product, fraction_bits - kFractionBits)};
+    const std::uint64_t negative = f[0] >> 63;
+    const std::uint64_t mask = 0 - negative;
+    std::uint64_t carry = negative;
+    for (int i = 2; i >= 0; --i) {
+        const std::uint64_t v = (f[i] ^ mask) + carry;
+        carry = v < carry ? 1 : 0;
+        f[i] = v;
+    }
+    const std::uint32_t j = static_cast<std::uint32_t>(whole + negative) & kStepMask;
+    Reduction r;
+    r.step = j;
+    // The magnitude's leading 106 bits as a double-double: 2^-(53+lz) H +
+    // 2^-(106+lz) L, within 2^-190 relative. (No double is within 2^-62 steps
+    // of a multiple of pi/512, so lz < 64; an empty fraction would only mean
+    // t = 0 with the window's error.)
+    int lz = 0;
+    while (lz < 128 && f[0] == 0) {
+        f[0] = f[1];
+        f[1] = f[2];
+        f[2] = 0;
+        lz += 64;
+    }
+    if (f[0] == 0) {
+        r.t = {0.0, 0.0};
+        r.t_error = 0x1p-160;
+        return r;
+    }
+    const int shift = leading_zeros64(f[0]);
+    lz += shift;
+    // (x >> 1) >> (63 - shift) is x >> (64 - shift), and zero for shift 0.
+    const std::uint64_t top = (f[0] << shift) | ((f[1] >> 1) >> (63 - shift));
+    const std::uint64_t next = (f[1] << shift) | ((f[2] >> 1) >> (63 - shift));
+    const std::uint64_t high53 = top >> 11;
+    const std::uint64_t low53 = ((top & 0x7FF) << 42) | (next >> 22);
+    const double sign = negative != 0 ? -1.0 : 1.0;
+    const DoubleDouble fraction = fast_two_sum(sign * static_cast<double>(high53) * power_of_two(-53 - lz),
+                                               sign * static_cast<double>(low53) * power_of_two(-106 - lz));
+    // t = fraction pi/512: the product's 2^-102, the step's 2^-106 and the
+    // fraction's truncation, all relative, and the window's 2^-161 steps
+    // (2^-168 in t): within 2^-101 |t| + 2^-160.
+    r.t = dd_mul(fraction, DoubleDouble{sin_table::kStepHi, sin_table::kStepLo});
+    r.t_error = std::fabs(r.t.hi) * 0x1p-101 + 0x1p-160;
+    return r;
+}
+
+namespace {
+
+inline Approximation evaluation(const Reduction& r) noexcept {
+    const std::uint32_t quadrant = r.step >> 8;
+    const std::uint32_t index = r.step & (kQuarterSteps - 1);
+    // sin(q pi/2 + a + t) for a = index pi/512: sin(a + t), cos(a + t),
+    // -sin(a + t), -cos(a + t); cos(a + t) = cos a cos t - sin a sin t.
+    const double* sin_a = kSin[index];
+    const double* cos_a = kSin[kQuarterSteps - index];
+    const bool odd = (quadrant & 1) != 0;
+    const double a_hi = odd ? cos_a[0] : sin_a[0];
+    const double a_lo = odd ? cos_a[1] : sin_a[1];
+    const double b_hi = odd ? -sin_a[0] : cos_a[0];
+    const double b_lo = odd ? -sin_a[1] : cos_a[1];
+
+    const double th = r.t.hi;
+    const double tl = r.t.lo;
+    const double z = th * th;
+    const double pc = z * (kCos2 + z * (kCos4 + z * kCos6));
+    const double ps = z * (kSin3 + z * (kSin5 + z * kSin7));
+
+    // A cos t + B sin t = A + B t + (A pc + B t ps), the first two in
+    // double-double: B t = Bh th exactly (Dekker) + Bh tl + Bl th. A is
+    // zero or at least sin(pi/512) > pi/1024 >= |B t|, as fast_two_sum needs.
+    const DoubleDouble bt = two_prod(b_hi, th);
+    const DoubleDouble head = fast_two_sum(a_hi, bt.hi);
+    const double small = (a_lo + head.lo) + (bt.lo + (b_hi * tl + b_lo * th));
+    const double correction = a_hi * pc + bt.hi * ps;
+    Approximation result;
+    result.value = fast_two_sum(head.hi, small + correction);
+    if (quadrant >= 2) result.value = dd_neg(result.value);
+    result.error = kEvaluationError * (std::fabs(a_hi) + std::fabs(bt.hi)) + kReductionGain * r.t_error;
+    return result;
+}
+
+}  // namespace
+
+Approximation evaluate(const Reduction& r) noexcept { return evaluation(r); }
+
+namespace {
+
+// sin(|x|) with |x| = m 2^e at a precision of `limbs` limbs (W = 32 limbs
+// bits): the approximation s and a bound on |sin |x| - s| in units of 2^-W.
+struct ExactApproximation {
+    mp::Number value;
+    std::uint64_t error_units;
+    int error_exponent;
+};
+
+ExactApproximation sin_at_precision(std::uint64_t m, int e, int limbs) noexcept {
+    const int w = mp::kLimbBits * limbs;
+    // |x| 2/pi modulo 4: the bits of 2/pi before bit e - 1 multiply |x| into
+    // multiples of 4 and are skipped. With the window of limbs + 5 limbs, the
+    // bits past it add less than m 2^(e - k0 + 1) 2^-32(limbs + 5) <=
+    // 2^(55 - W - 160) to v = k + f; the product itself is exact.
+    const int first_bit = e - 1 >= 1 ? e - 1 : 1;
+    const int window_limbs = limbs + kWindowExtraLimbs;
+    const mp::Number window = mp::two_over_pi_bits(first_bit, window_limbs);
+    const mp::Number v = mp::scale2(
+        mp::mul(mp::from_integer(static_cast<std::int64_t>(m), 2), window, window_limbs + 2), e - first_bit + 1);
+    std::uint64_t k = 0;
+    const mp::Number f = mp::split_nearest_integer(v, k);
+    // r = f pi/2, |r| <= pi/4: pi's truncation and the product's add below
+    // 2^-(W+62), the reduction's 2^-(W+104).
+    const mp::Number half_pi = mp::scale2(mp::pi(limbs + 2), -1);
+    const mp::Number r = mp::mul(f, half_pi, limbs + 2);
+
+    // sin r = r - r^3/3! + ... or cos r = 1 - r^2/2! + ...: each term is the
+    // previous times z = r^2 over d (d + 1). Every number stays below 1, so
+    // each truncation is below u = 2^-W: z within u, a term within
+    // 0.31 e(previous) + 2 u, so within 3 u, and each partial sum adds u.
+    // The alternating tail is below the first term left out (< u / 4).
+    // With N terms: within (4 N + 2) u; 8 more units cover r's error.
+    const bool cosine = (k & 1) != 0;
+    const mp::Number z = mp::mul(r, r, limbs);
+    mp::Number term = cosine ? mp::from_integer(1, limbs) : r;
+    mp::Number sum = term;
+    std::uint64_t terms = 0;
+    for (std::uint32_t d = cosine ? 1 : 2, sign = 1;; d += 2, sign ^= 1) {
+        term = mp::div_small(mp::mul(term, z, limbs), d * (d + 1), limbs);
+        if (mp::is_zero(term) || term.exponent < -w - 2) break;
+        sum = sign ? mp::sub(sum, term, limbs) : mp::add(sum, term, limbs);
+        ++terms;
+    }
+    // sin(|x|) = sin r, cos r, -sin r, -cos r for k = 0, 1, 2, 3 modulo 4.
+    if ((k & 2) != 0) sum = mp::negate(sum);
+    return {sum, 4 * terms + 10, -w};
+}
+
+}  // namespace
+
+// Ziv's loop. It ends: sin x is transcendental for every double x != 0
+// (Lindemann-Weierstrass: were sin x algebraic, so would be cos x and
+// e^(ix)), so it is never a double nor a midpoint between two (rationals),
+// and its distance to the nearest rounding boundary is positive; the error
+// bound halves with every bit added, so some precision decides. The hardest
+// double arguments known need about 2^-(53+70) relative; the first round has
+// 2^-185 absolute, and even results as small as 2^-62 (the arguments nearest
+// to multiples of pi) are decided in the second. The last round, 3,072 bits,
+// is never reached; were it, its nearest double would be returned.
+double sin_exact(double x) noexcept {
+    const std::uint64_t bits = to_bits(x);
+    const bool negative = (bits >> 63) != 0;
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    std::uint64_t m = bits & kMantissaMask;
+    int e = 1 - kUnitExponentOffset;
+    if (biased != 0) {
+        m |= kImplicitBit;
+        e = biased - kUnitExponentOffset;
+    }
+    double result = 0.0;
+    for (int limbs = kExactFirstLimbs;; limbs *= 2) {
+        ExactApproximation a = sin_at_precision(m, e, limbs);
+        if (negative) a.value = mp::negate(a.value);
+        if (mp::round_to_double(a.value, a.error_units, a.error_exponent, result)) return result;
+        if (limbs >= kExactLastLimbs) return mp::nearest_double(a.value);
+    }
+}
+
+}  // namespace sin_detail
+
+double sin(double x) {
+    const double ax = std::fabs(x);
+    // NaN stays NaN; sin(+-inf) is NaN (inf - inf).
+    if (!(ax <= 0x1.fffffffffffffp+1023)) return x - x;
+    // Also keeps -0 and the subnormals.
+    if (ax < sin_detail::kTinyLimit) return x;
+    const sin_detail::Reduction reduced =
+        ax < sin_detail::kModerateLimit ? sin_detail::moderate_reduction(ax) : sin_detail::reduce_large(ax);
+    const sin_detail::Approximation a = sin_detail::evaluation(reduced);
+    // round_nearest wants error <= 2^-60 |hi|; larger bounds (t nearly zero
+    // next to a multiple of pi, where the reduction's absolute error counts)
+    // go to the exact path anyway.
+    double result;
+    if (a.error <= 0x1p-60 * std::fabs(a.value.hi) && round_nearest(a.value.hi, a.value.lo, a.error, result)) {
+        return x < 0 ? -result : result;
+    }
+    return sin_detail::sin_exact(x);
+}
 
 }  // namespace quelmar::maths

@@ -1,0 +1,282 @@
+#pragma once
+
+// The evaluation cores shared by exp, log, log10 and pow: each returns an
+// approximation with a proved bound on its error, and the callers decide
+// the rounding with round_scaled (rounding.h). The fast paths are inline
+// here so that exp, log and pow each compile into one piece.
+#include <cmath>
+#include <cstdint>
+
+#include "maths/double_double.h"
+#include "maths/tables.h"
+
+namespace quelmar::maths::detail {
+
+// 2^exponent * value.
+struct ScaledDoubleDouble {
+  DoubleDouble value;
+  int exponent;
+};
+
+// ---------------------------------------------------------------------------
+// exp: t = (128 k + j) ln(2)/128 + r with |r| <= ln(2)/256 (1 + 2^-30) <
+// 2^-8.52, exp(t) = 2^k 2^(j/128) exp(r), 2^(j/128) from a table.
+
+struct ExpReduction {
+  double n;  // the integer 128 k + j
+  int k;
+  int j;
+};
+
+constexpr int kExpTableBits = 7;
+constexpr int kExpTableMask = (1 << kExpTableBits) - 1;
+// Adding 1.5 * 2^52 rounds a double below 2^51 to an integer, to nearest.
+constexpr double kRoundingShift = 0x1.8p52;
+
+// The nearest integer to t * 128/ln(2). |t| <= 746 gives |n| < 2^18, so that
+// n * kLn2Scaled.hi (35 significant bits) is exact, and t - n hi too: the
+// difference, below 2^-8 in magnitude, is a multiple of the smaller of
+// ulp(t) and 2^-42 (hi's last bit) that needs at most 53 bits (for |t| <
+// 2^-8.5, n is 0 or +-1 and ulp(t) >= 2^-61; larger t have a coarser grid).
+// k = floor(n / 128) by a shift of n + 2^20, which is positive.
+constexpr int kExpIndexBias = 1 << 20;
+inline ExpReduction exp_reduce(double t) noexcept {
+  double n = (t * tables::kInvLn2Scaled + kRoundingShift) - kRoundingShift;
+  int biased = static_cast<int>(n) + kExpIndexBias;
+  return {n, (biased >> kExpTableBits) - (kExpIndexBias >> kExpTableBits), biased & kExpTableMask};
+}
+
+// exp(t.hi + t.lo) for |t.hi| <= 746 and |t.lo| <= ulp(t.hi): 2^exponent *
+// value with value in [0.7, 1.5), within kExpFastError relative of the
+// exponential of t.hi + t.lo taken as exact. value.lo is not normalized:
+// |value.lo| < 2^-17.46 value.hi. kExpFastWidened is the bound as
+// round_normal takes it: 2^-67 (1 + 2^-50) + 2^-51 2^-17.46 < 1.375 2^-67.
+constexpr double kExpFastError = 0x1p-67;
+constexpr double kExpFastWidened = 0x1.6p-67;
+
+inline ScaledDoubleDouble exp_fast(DoubleDouble t) noexcept {
+  using tables::kInvFactorial;
+  ExpReduction red = exp_reduce(t.hi);
+  // r = r1 + rl: r1 exact, |r1| < 2^-8.51, rl = t.lo - n mid with
+  // |rl| < 2^-25.8, rounded (2^-79) and n lo left out (< 2^18 2^-98.4 =
+  // 2^-80.4): the argument is within 2^-78.4 absolute.
+  double r1 = t.hi - red.n * tables::kLn2Scaled.hi;
+  double rl = t.lo - red.n * tables::kLn2Scaled.mid;
+  // exp(r) - 1 = r1 + q + Rl + (r1 + q) Rl with q = exp(r1) - 1 - r1 and
+  // Rl = exp(rl) - 1 = rl + rl^2/2 (+ rl^3/6 < 2^-80). q = r1^2 w(r1), w the
+  // Taylor series from 1/2 on, degree 4 (exp's of degree 6), summed so that
+  // only its last addition rounds at the level of 1/2. Absolute errors of
+  // e_lo = q + Rl + (r1 + q) Rl, in units of 2^-72: truncation |r|^7/7!
+  // e^|r| 1.07; r1^2 rounded (< 2^-17.03, half an ulp 2^-71, times w <=
+  // 0.5005) 1.0; w rounded (2^-54 at most, its coefficients' and inner
+  // terms' errors below 2^-62, times r1^2) 1.9; the product q 1.0; Rl and
+  // the cross term 0.02; the last addition (e_lo < 2^-17.99) 2.0. Together
+  // 7.0.
+  double r2 = r1 * r1;
+  double w = kInvFactorial[2].hi +
+             (kInvFactorial[3].hi * r1 +
+              r2 * ((kInvFactorial[4].hi + kInvFactorial[5].hi * r1) + kInvFactorial[6].hi * r2));
+  double q = r2 * w;
+  double exp_rl = rl + 0.5 * (rl * rl);
+  double e_lo = q + (exp_rl + (r1 + q) * exp_rl);
+  // T (1 + r1 + e_lo) with T = 2^(j/128) = Th + Tl, Th of 27 bits: Th r1 =
+  // Th r1h (exact, r1h of 26 bits) + Th r1l (< 2^-34, rounded: 2^-87),
+  // Tl (1 + r1 + e_lo) (Tl < 2^-26.5, its own error 2^-80, products
+  // rounded below 2^-88), the small terms summed first (errors near
+  // 2^-80), Th e_lo (< 2^-17.4: 2^-71 = 2 units) added last (2 units).
+  // With the 7 units above, 11 units over a result of at least 0.997 Th:
+  // 2^-68.5 relative, bounded by kExpFastError = 2^-67.
+  const tables::Pair& tab = tables::kExp2Split[red.j];
+  DoubleDouble r1s = split(r1);
+  double p_hi = tab.hi * r1s.hi;
+  double p_lo = tab.hi * r1s.lo;
+  DoubleDouble s = fast_two_sum(tab.hi, p_hi);
+  double small = s.lo + (tab.lo + (p_lo + tab.lo * (r1 + e_lo)));
+  double lo = small + tab.hi * e_lo;
+  return {{s.hi, lo}, red.k};
+}
+
+// A quicker first try at exp(t.hi + t.lo), same domain, with a finer table
+// (256 entries: t = (256 k + j) ln(2)/256 + r, |r| < 2^-9.52) and a shorter
+// series: 2^exponent * value within kExpQuickError relative (value.lo not
+// normalized, |value.lo| < 2^-19.4 value.hi); about one argument in 200 is
+// left undecided for exp_fast. r is rounded to a double (2^-63, plus
+// exp_fast's 2^-78.4), and so is its product with the table's leading part
+// (below 2^-9.02: 2^-63); Tl r (Tl < 2^-53) is left out (2^-62.53); the
+// series' truncation |r|^6/6! e^|r| is 2^-66.66 and its roundings, as in
+// exp_fast but on values four times smaller, below 2^-71: 1.77 2^-62, and
+// 1.78 2^-62 relative to a result of at least 0.998 Th. kExpQuickWidened
+// adds the 2^-51 |value.lo| < 2^-70.4 value.hi that round_normal asks.
+constexpr double kExpQuickError = 0x1.c8p-62;
+constexpr double kExpQuickWidened = 0x1.dp-62;
+constexpr int kExpQuickBits = 8;
+constexpr int kExpQuickMask = (1 << kExpQuickBits) - 1;
+constexpr int kExpQuickShift = 52 - kExpQuickBits;
+
+// exp_quick's result: value times 2^k, with k given as k 2^52 modulo 2^64,
+// what adding to a double's bit pattern multiplies it by 2^k.
+struct QuickExp {
+  DoubleDouble value;
+  std::uint64_t scale_bits;
+};
+
+inline QuickExp exp_quick(DoubleDouble t) noexcept {
+  using tables::kInvFactorial;
+  // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
+  // of 34 bits; t - n hi exact as in exp_reduce). The shifted sum's bit
+  // pattern is that of 1.5 2^52 plus n: its low 8 bits are j = n mod 256,
+  // and the rest shifted by 44 is (n - j) 2^44 = k 2^52 modulo 2^64 (1.5
+  // 2^52's own bits vanish in the shift).
+  double shifted = t.hi * tables::kInvLn2Quick + kRoundingShift;
+  std::uint64_t bits = to_bits(shifted);
+  double n = shifted - kRoundingShift;
+  double r = (t.hi - n * tables::kLn2Quick.hi) - (n * tables::kLn2Quick.mid - t.lo);
+  double r2 = r * r;
+  double w = kInvFactorial[2].hi + (kInvFactorial[3].hi * r + r2 * (kInvFactorial[4].hi + kInvFactorial[5].hi * r));
+  double q = r2 * w;
+  // T (1 + r + q) = Th + Th r + (Tl + Th q), Tl r left out.
+  const tables::Pair& tab = tables::kExp2Quick[bits & kExpQuickMask];
+  DoubleDouble s = fast_two_sum(tab.hi, tab.hi * r);
+  double lo = s.lo + (tab.lo + tab.hi * q);
+  return {{s.hi, lo}, (bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+}
+
+// exp for the arguments exp_quick leaves (exp.cpp).
+double exp_other(double x) noexcept;
+
+// The same within kExpAccurateError (exp.cpp).
+constexpr double kExpAccurateError = 0x1p-100;
+ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
+
+// ---------------------------------------------------------------------------
+// log: x = 2^e m with m in [1 - 2^-8, 1 + 53/128) (the mantissa, halved from
+// 1 + 53/128 on), ln(x) = e ln(2) - ln(r) + ln(1 + z) with r from a table
+// of 128 reciprocals indexed by m's leading bits and z = m r - 1 computed
+// without error: r has 21 significant bits and m is cut into a 26-bit and a
+// 27-bit part, so that both products are exact, and subtracting 1 is exact
+// (Sterbenz). |z| < 2^-8.01, and next to 1, where r = 1 so that no table
+// term cancels the result, |z| < 2^-7.
+
+struct LogReduction {
+  int e;
+  const tables::LogEntry* entry;
+  DoubleDouble z;  // m r - 1, normalized, exact
+};
+
+constexpr std::uint64_t kLogMantissaBits = 0x000fffffffffffffull;
+constexpr int kLogIndexShift = 45;                           // 7 leading mantissa bits
+constexpr std::uint64_t kLogHalvedFrom = 53;                  // from 1 + 53/128 on, m is halved
+constexpr std::uint64_t kLogLowPart = (std::uint64_t{1} << 27) - 1;  // m's 27-bit low part
+constexpr int kLogExponentBias = 1023;
+constexpr int kLogSubnormalShift = 52;
+
+// For a positive finite x (subnormals included).
+inline LogReduction log_reduce(double x) noexcept {
+  std::uint64_t bits = to_bits(x);
+  int e = static_cast<int>(bits >> 52);
+  if (e == 0) {  // subnormal: scaled into the normal range, exactly
+    bits = to_bits(x * 0x1p52);
+    e = static_cast<int>(bits >> 52) - kLogSubnormalShift;
+  }
+  e -= kLogExponentBias;
+  std::uint64_t mantissa = bits & kLogMantissaBits;
+  std::uint64_t index = mantissa >> kLogIndexShift;
+  std::uint64_t halve = index >= kLogHalvedFrom ? 1 : 0;
+  e += static_cast<int>(halve);
+  double m = from_bits(mantissa | (static_cast<std::uint64_t>(kLogExponentBias - halve) << 52));
+  double m_hi = from_bits(to_bits(m) & ~kLogLowPart);
+  double m_lo = m - m_hi;
+  const tables::LogEntry* entry = &tables::kLog[index];
+  double zh = m_hi * entry->r - 1.0;
+  double zl = m_lo * entry->r;
+  return {e, entry, two_sum(zh, zl)};
+}
+
+// ln(x) within error (absolute); at worst 2^-65.5 relative (next to 1).
+struct LogApproximation {
+  DoubleDouble value;
+  double error;
+};
+
+// log_fast's error bound: kLogCubicError |a|^3 + kLogRelativeError |ln x| +
+// kLogTableError |e ln 2 - ln r| (the last zero next to 1, where e = 0 and
+// r = 1).
+// - The tail a^3 poly(a) (at most 0.3343 |a|^3) carries 4.33 roundings of
+//   2^-53 (a^2, a^3, 1/3, poly's last sum with its inner terms, the
+//   product): 2^-52.47 |a|^3; lo's last rounding 2^-54.58 |a|^3; the
+//   truncation |a|^11/11 (1 + |a|) < 2^-59.4 |a|^3 for |a| < 2^-7; b a^3
+//   left out 2^-60 |a|^3. Together 2^-52.15 |a|^3: kLogCubicError = 2^-51.5.
+// - e mid (below |e| 2^-44.05) rounded and three sums involving it, e lo
+//   left out, the table's own error: below 2^-84.9 |e| + 2^-106, against
+//   |e ln 2 - ln r| >= 0.34 |e| when e != 0 and >= 0.0058 when e = 0 and
+//   r != 1: kLogTableError = 2^-82.
+// - The other sums of small terms: 2^-100 relative; kLogRelativeError = 2^-99
+//   leaves room for the 2^-51 |lo| < 2^-104 |ln x| that round_normal asks.
+// Relative to ln(x): next to 1, ln(x) ~ a with |a| < 2^-7, 2^-65.5; elsewhere
+// |ln x| >= 2^-8.01 and |a| < 2^-8.01, below 2^-75.
+constexpr double kLogCubicError = 0x1.6a09e667f3bcdp-52;  // 2^-51.5
+constexpr double kLogTableError = 0x1p-82;
+constexpr double kLogRelativeError = 0x1p-99;
+
+// ln(x) for a positive finite x other than 1 (subnormals included).
+inline LogApproximation log_fast(double x) noexcept {
+  using tables::kInverse;
+  using tables::kLn2;
+  LogReduction red = log_reduce(x);
+  double a = red.z.hi;
+  double b = red.z.lo;
+  // ln(1 + a + b) = ln(1 + a) + b/(1 + a) - ..., the second term as
+  // b (1 - a + a^2) (what is left out, below 2^-53 |a|^4, is negligible);
+  // ln(1 + a) = a - a^2/2 + a^3 poly(a), degree 10, poly summed so that
+  // only its last addition rounds at the level of 1/3.
+  DoubleDouble sq = two_square(a);
+  double a2 = sq.hi;
+  double a4 = a2 * a2;
+  double inner = -kInverse[4].hi * a + a2 * (kInverse[5].hi - kInverse[6].hi * a) +
+                 a4 * ((kInverse[7].hi - kInverse[8].hi * a) + a2 * (kInverse[9].hi - kInverse[10].hi * a));
+  double poly = kInverse[3].hi + inner;
+  double tail = (a2 * a) * poly;
+  double correction = b * ((1.0 - a) + a2);
+  // The sum e ln(2) - ln(r) + a - a^2/2 with its rounding errors kept; the
+  // smaller terms next, and the tail last.
+  // Each fast_two_sum has its larger term first: |e ln 2| > 2 |ln r| unless
+  // e = 0; |ln r| >= 0.0058 > |a| unless r = 1 (then s1 is 0); |s2.hi| >=
+  // 2^-8.02 > a^2/2 unless s2.hi = a (next to 1).
+  DoubleDouble s1 = fast_two_sum(red.e * kLn2.hi, red.entry->neg_log_hi);
+  DoubleDouble s2 = fast_two_sum(s1.hi, a);
+  DoubleDouble s3 = fast_two_sum(s2.hi, -0.5 * a2);
+  double small = ((s1.lo + s2.lo) + s3.lo) +
+                 ((red.e * kLn2.mid + red.entry->neg_log_mid) + (correction - 0.5 * sq.lo));
+  double lo = small + tail;
+  DoubleDouble value = fast_two_sum(s3.hi, lo);
+  // Branch-free: a's and ln x's signs are coin tosses.
+  double error = kLogCubicError * (a2 * std::fabs(a)) + kLogRelativeError * std::fabs(value.hi) +
+                 kLogTableError * std::fabs(s1.hi);
+  return {value, error};
+}
+
+// The same within kLogAccurateError relative (log.cpp).
+constexpr double kLogAccurateError = 0x1p-99;
+DoubleDouble log_accurate(double x) noexcept;
+
+// ---------------------------------------------------------------------------
+// pow's paths (pow.cpp): |x|^y for a positive base and an exponent of
+// moderate size, the arguments its quick path leaves to exp_fast and
+// beyond, and the accurate path with the exact results; and every argument
+// outside the common case (pow_special.cpp: special values, negative or
+// subnormal bases, tiny or huge exponents).
+double pow_positive(double ax, double y) noexcept;
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept;
+double pow_undecided(double ax, double y) noexcept;
+double pow_other(double x, double y) noexcept;
+
+// ---------------------------------------------------------------------------
+// The correctly rounded results for the arguments that both Ziv tests leave
+// undecided, in multiprecision arithmetic (exp_log_exact.cpp). pow_exact
+// takes |x| and returns |x|^y.
+double exp_exact(double x) noexcept;
+double log_exact(double x) noexcept;
+double log10_exact(double x) noexcept;
+double pow_exact(double ax, double y) noexcept;
+
+}  // namespace quelmar::maths::detail
