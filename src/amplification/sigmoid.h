@@ -19,8 +19,8 @@ LogisticFitResult fit_sigmoid(const Vector& curve);
 Vector evaluate_sigmoid(const double* params, const Vector& x);
 
 // The cycle offset of the fitted logistic's sharpest upward bend from its
-// midpoint, ln(2 + sqrt 3). Computed by the maths library on each call (a
-// batch takes it once): a namespace-scope constant would run at load time.
+// midpoint, ln(2 + sqrt 3), by the library's own log on each call (a batch
+// takes it once): a namespace-scope constant would run at load time.
 double sigmoid_bend_offset();
 
 inline constexpr double kSigmoidCtLead = 1.5;        // cycles from the Ct to the sharpest upward bend
