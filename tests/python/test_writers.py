@@ -96,6 +96,7 @@ def test_destinations_refused(tmp_path, name, problem):
 
 
 def test_text_table_columns():
-    text = format_table([Row("A1", 20.5, ("no-ct",)), Row("A12345678", math.nan, ())], ("well", "ct", "flags"),
-                        (6, -7, 0), {"ct": 2}, {"flags": "why"})
-    assert text.splitlines() == ["well         ct  why", "A1        20.50  no-ct", "A1234~"]
+    text = format_table([Row("A1", 20.5, ("no-ct",)), Row("A12345678", math.nan, ()), Row("x" * 50, 1.0, ())],
+                        ("well", "ct", "flags"), (6, -7, 0), {"ct": 2}, {"flags": "why"})
+    assert text.splitlines() == ["well" + " " * 36 + "       ct  why", "A1" + " " * 38 + "    20.50  no-ct",
+                                 "A12345678", "x" * 39 + "~     1.00"]
