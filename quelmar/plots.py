@@ -35,8 +35,11 @@ def _style(flags, colour, keyed):
 
 
 def _flag_key(ax, counts, flagged, keyed):
-    """Legend entries for the flagged wells and each flag's count (drawn in its colour without a well key)."""
-    ax.plot([], [], label=f"flagged ({flagged} wells)", color="0.3", linestyle="--", linewidth=0.9)
+    """Legend entries for the flagged wells and each flag's count: the wells with the flag, as the
+    tables count them (a well with two flags counts under both, and is drawn in its first flag's
+    colour when there is no well key)."""
+    how = "" if keyed else ", each in the colour of its first flag"
+    ax.plot([], [], label=f"flagged ({flagged} wells{how})", color="0.3", linestyle="--", linewidth=0.9)
     for name, k in counts.items():
         if keyed:
             ax.plot([], [], " ", label=f"  {name}: {k}")
@@ -99,7 +102,9 @@ def amplify(plates, note="", log=False):
             ax.plot(ct[where], np.full(int(where.sum()), p.threshold), "o", markersize=3.5, color=colour, zorder=3)
         ax.axhline(p.threshold, color="crimson", linewidth=1.0)
         ax.plot([], [], color="crimson", label=f"threshold {p.threshold:.4g}")
-        ax.plot([], [], "o", color="black", markersize=3.5, label=f"Ct ({int(has_ct.sum())} of {len(p.wells)} wells)")
+        grey = ", grey when flagged" if (has_ct & flagged).any() else ""
+        ax.plot([], [], "o", color="black", markersize=3.5,
+                label=f"Ct ({int(has_ct.sum())} of {len(p.wells)} wells{grey})")
         _flag_key(ax, p.flag_counts(), int(flagged.sum()), keyed)
         if log and p.threshold > 0:
             top = float(np.nanmax(p.curves)) if p.curves.size else p.threshold
