@@ -147,8 +147,9 @@ def test_refusals_name_the_file(values, options, problem):
 def test_a_target_or_calibrator_without_ct_gives_an_empty_row_with_a_note():
     rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "R": {"cal": [15.0, 15.1], "s": [15.0]}})
     assert math.isnan(rows[("s", "T")].rq) and rows[("s", "T")].note == "no Ct for T"
-    rows = _run({"T": {"cal": [math.nan], "s": [20.0]}, "R": {"cal": [15.0], "s": [15.0]}})
-    assert rows[("s", "T")].note == "the calibrator has no Ct for T"
+    rows = _run({"T": {"cal": [math.nan], "s": [20.0]}, "U": {"cal": [21.0], "s": [20.0]},
+                 "R": {"cal": [15.0], "s": [15.0]}})
+    assert rows[("s", "T")].note == "the calibrator has no Ct for T" and rows[("s", "U")].rq == 2.0
 
 
 @pytest.mark.parametrize("text, parsed", [
