@@ -15,7 +15,6 @@ from quelmar import jobs
 from quelmar.cli import main
 from quelmar.jobs import Settings
 from quelmar.report import svg
-from quelmar.report.build import run_fields
 from quelmar.report.page import layout
 from synthetic import richards, write_plate, write_sheet
 
@@ -135,7 +134,7 @@ def test_a_melt_only_file_gets_its_melt_and_a_note_for_what_it_cannot_have(tmp_p
     html = _report(tmp_path, DYEMELT, "--calibrator", "x")
     assert "tm-map" in html and "ct-map" not in html
     assert "no relative quantities: the file holds no amplification data" in html
-    assert "no relative quantities: the file declares no reference gene" in _report(tmp_path, STEPONE, "--calibrator",
+    assert "no relative quantities: no reference gene: the file declares no target of type ref" in _report(tmp_path, STEPONE, "--calibrator",
                                                                                      "x", name="stepone.html")
     assert html.count('class="cell"') == len(jobs.melt(DYEMELT, Settings()).tables["wells"])
 
@@ -163,12 +162,23 @@ def test_refusals_are_one_line_and_leave_nothing_behind(tmp_path, capsys):
     _fails(capsys, ["report", STEPONE, "--out", str(out), "--plot", str(tmp_path / "p.png")], "unrecognized arguments")
     _fails(capsys, ["report", STEPONE, os.path.join(ROOT, "data", "nist_norris.csv"), "--out", str(out)],
            "not a plate")
-    _fails(capsys, ["report", BIORAD, "--calibrator", "nobody", "--out", str(out)], "calibrator 'nobody'")
     assert os.listdir(tmp_path) == []
 
 
 def test_run_fields_are_read_from_every_run():
-    runs = run_fields(os.path.join(ROOT, "data", "rdml", "BioRad_qPCR_melt.rdml"))
-    assert [r.run for r in runs] == ["Amp Step 3_FAM", "Amp Step 3_Cy5"]
-    assert all(r.instrument.startswith('Block Type "96FX"') and r.date == "" for r in runs)
-    assert runs[0].software.startswith("BioRadCFXManager.exe 3.0.1224.1015.")
+    from quelmar.rdml import read_rdml
+    runs = read_rdml(os.path.join(ROOT, "data", "rdml", "BioRad_qPCR_melt.rdml")).run_info
+    assert list(runs) == ["Amp Step 3_FAM", "Amp Step 3_Cy5"]
+    assert all(r.instrument.startswith('Block Type "96FX"') and r.date == "" for r in runs.values())
+    assert runs["Amp Step 3_FAM"].software.startswith("BioRadCFXManager.exe 3.0.1224.1015.")
+
+
+def test_a_page_of_standard_input_hashes_the_bytes_it_reads_once(tmp_path, monkeypatch):
+    import io
+    import sys
+    data = open(STEPONE, "rb").read()
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(data)))
+    html = _report(tmp_path, "-", "--calibrator", "x")
+    assert hashlib.sha256(data).hexdigest() in html and f"{len(data):,} bytes" in html
+    assert "<h2>&lt;stdin&gt;</h2>" in html and "Applied Biosystems StepOne™ Instrument" in html
+    assert html.count('class="cell"') == 24 and "no relative quantities: no reference gene" in html
