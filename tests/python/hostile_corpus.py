@@ -674,7 +674,10 @@ def read_case(case, prepared, **options):
 # -- the command ---------------------------------------------------------------------------
 
 #: The options each subcommand needs besides the file (``--out`` is added for those with a check below).
-SUBCOMMANDS = {"amplify": [], "melt": [], "standard": [], "quantify": ["--calibrator", "u1"]}
+SUBCOMMANDS = {"amplify": [], "melt": [], "standard": [], "quantify": ["--calibrator", "u1"],
+               "report": ["--calibrator", "u1"]}
+#: What each subcommand's --out is; a table (JSON) unless named.
+OUTPUTS = {"report": ".html"}
 #: The data each reads; a subcommand not named here (one added later) is held only to refusing
 #: what every reader refuses, in one line naming the file, and to never failing otherwise.
 NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification", "melt": "melting"}
@@ -700,6 +703,8 @@ def expectation(case, subcommand):
         return case.expect, case.message
     if subcommand in case.readers:
         return "read", ""
+    if subcommand == "report":  # a page of whatever a job reads; refused where each job refuses
+        return ("read", "") if case.readers else ("refuse", next(iter(case.refusals.values()), ""))
     if subcommand not in NEEDS:
         return "either", ""
     need = NEEDS[subcommand]
@@ -727,11 +732,20 @@ def command_verdict(case, subcommand, outcome, path, out=None):
         return None
     if out is None or subcommand not in CHECKS:
         return None
+    if not os.path.exists(out):
+        return "a run that succeeded wrote no output"
+    if subcommand == "report":
+        return check_report(case, page_tables(out))
     try:
         document = strict_json(out)
     except ValueError as e:
         return f"the JSON output is not strict JSON ({e})"
     return CHECKS[subcommand](case, document)
+
+
+def output(directory, k, subcommand):
+    """Where run ``k`` of a subcommand writes its --out."""
+    return os.path.join(directory, f"{k}-{subcommand}{OUTPUTS.get(subcommand, '.json')}")
 
 
 def strict_json(path):
@@ -819,7 +833,54 @@ def check_quantify(case, document):
     return None
 
 
-CHECKS = {"amplify": check_amplify, "melt": check_melt, "standard": check_standard, "quantify": check_quantify}
+#: The page's tables and the members of each job's JSON document they stand for.
+PAGE_TABLES = {"amplify": {"wells": "amplification"}, "melt": {"wells": "melting wells"},
+               "standard": {"fits": "standard curves", "wells": "standard wells"},
+               "quantify": {"quantities": "relative quantities"}}
+#: Columns of the page's tables read as numbers, and as lists of flags.
+PAGE_NUMBERS = {"ct_linear", "tm", "slope", "rq"}
+
+
+def page_tables(path):
+    """The tables a report page carries as JSON (each cell as the CSV writer writes it), by name."""
+    import re
+    with open(path, encoding="utf-8") as f:
+        html = f.read()
+    names = {name.replace(" ", "-"): name for job in PAGE_TABLES.values() for name in job.values()}
+    tables = {}
+    for key, source in re.findall(r'<div class="table" data-source="(table\d+)" data-file="([^"]*)\.csv"', html):
+        name = next((names[n] for n in names if source.endswith("-" + n)), None)
+        island = re.search(f'<script type="application/json" id="{key}">(.*?)</script>', html, re.S)
+        if name is None or island is None:
+            continue
+        table = json.loads(island.group(1))
+        tables[name] = [{c: _page_cell(c, v) for c, v in zip(table["columns"], row)} for row in table["rows"]]
+    return tables
+
+
+def _page_cell(column, value):
+    if column == "flags":
+        return value.split(",") if value else []
+    if column in PAGE_NUMBERS:
+        return float(value) if value else None
+    return value
+
+
+def check_report(case, tables):
+    """The page holds, for every job that reads the case, the tables that job gives, checked as its output."""
+    for job in case.readers:
+        document = {key: tables.get(name) for key, name in PAGE_TABLES[job].items()}
+        missing = [PAGE_TABLES[job][key] for key, rows in document.items() if rows is None]
+        if missing:
+            return f"the page has no {missing[0]} table"
+        problem = CHECKS[job](case, document)
+        if problem:
+            return f"the page's {job} tables: {problem}"
+    return None
+
+
+CHECKS = {"amplify": check_amplify, "melt": check_melt, "standard": check_standard, "quantify": check_quantify,
+          "report": check_report}
 
 
 def verdict(case, outcome):
@@ -853,7 +914,7 @@ def _subcommands(text):
         return [s.strip() for s in text.split(",") if s.strip()]
     sys.path.insert(0, str(ROOT))
     from quelmar.cli import commands
-    return list(commands())
+    return [name for name in commands() if name in SUBCOMMANDS]  # flags reads no file
 
 
 def main(argv=None):
@@ -880,7 +941,7 @@ def main(argv=None):
 
         def subcommand(name):
             def one(k):
-                out = os.path.join(outputs, f"{k}-{name}.json") if name in CHECKS else None
+                out = output(outputs, k, name) if name in CHECKS else None
                 outcome = command_case(CASES[k], prepared[k], name, out, **options)
                 why = command_verdict(CASES[k], name, outcome, prepared[k][0], out)
                 if out and os.path.exists(out):
