@@ -16,7 +16,7 @@ is no plate is refused in one line; a file that holds only melting curves gets
 a report of its melt.
 """
 import hashlib
-from dataclasses import dataclass, field, replace
+from dataclasses import dataclass, replace
 
 from .. import jobs
 from ..errors import QuelmarError
@@ -62,10 +62,10 @@ class RunReport:
     kind: str
     description: str
     runs: dict
-    amplification: list = field(default_factory=list)
-    standards: dict = field(default_factory=dict)
-    melts: list = field(default_factory=list)
-    quantities: object = None
+    amplification: list
+    standards: dict
+    melts: list
+    quantities: object
 
 
 def _digest(source):
@@ -97,17 +97,19 @@ def analyse_file(path, settings):
         plate_file = jobs.read_plate(source, "report", settings)
     path = plate_file.path
     kind = guess_kind(plate_file)
-    report = RunReport(path, sha256, size, plate_file.format, kind.name, kind.description, plate_file.run_info)
     warnings, notes = [], list(plate_file.notes)
+    amplification, standards, quantities = [], {}, None
     if kind.name in ("amplification", "both"):
-        _amplification(report, plate_file, settings, warnings, notes)
+        amplification, standards, quantities = _amplification(path, plate_file, settings, warnings, notes)
     elif settings.calibrator:
         _no_quantities(path, "the file holds no amplification data", warnings, notes)
-    if kind.name in ("melting", "both"):
-        _melt(report, plate_file, settings, warnings, notes)
-    if not (report.amplification or report.melts):
+    melts = _melt(plate_file, settings, warnings, notes, alone=not amplification) \
+        if kind.name in ("melting", "both") else []
+    if not (amplification or melts):
         raise jobs.InputError(f"{path}: no amplification or melting data"
                               f"{f' for target {settings.target!r}' if settings.target else ''}")
+    report = RunReport(path, sha256, size, plate_file.format, kind.name, kind.description, plate_file.run_info,
+                       amplification, standards, melts, quantities)
     return FileResult("report", path, [report], _tables(report), warnings, notes, dict(plate_file.geometry))
 
 
@@ -116,42 +118,43 @@ def _no_quantities(path, why, warnings, notes):
     warnings.append(f"{path}: no relative quantities: {why}")
 
 
-def _amplification(report, plate_file, settings, warnings, notes):
-    """Amplification once per plate; standard curves and relative quantities from the same plates.
+def _amplification(path, plate_file, settings, warnings, notes):
+    """The plates shown, their standard curves by label and the relative quantities (or None), from one
+    amplification of every plate.
 
     What the other jobs would refuse (a degenerate standard curve, relative
     quantities the file cannot give) leaves its section out with a note.
     """
-    path = report.file
     every = replace(settings, target=None) if settings.calibrator else settings
-    plates = jobs.amplify_plates(plate_file, every)
-    shown = plates
+    plates = shown = jobs.amplify_plates(plate_file, every)
     if settings.target and settings.calibrator:
         target = plate_file.resolve_target(settings.target)
         shown = [p for p in plates if p.target == target]
-    report.amplification = shown
     standards, more = jobs.standard_plates(shown, settings.quantities, notes)
-    report.standards = {s.label: s for s in standards}
     warnings += more
+    quantities = None
     if settings.calibrator:
         try:
-            report.quantities, more = quantify_file(path, plate_file, plates, settings)
+            quantities, more = quantify_file(path, plate_file, plates, settings)
             warnings += more
         except jobs.InputError as e:
             _no_quantities(path, str(e).removeprefix(f"{path}: "), warnings, notes)
+    return shown, {s.label: s for s in standards}, quantities
 
 
-def _melt(report, plate_file, settings, warnings, notes):
-    """The melting analysis of the job; a file where no well could be analysed keeps the rest."""
+def _melt(plate_file, settings, warnings, notes, alone):
+    """The melting analysis of the job; a file where no well could be analysed keeps the rest
+    unless the melt is all it has (``alone``)."""
     try:
-        report.melts, more, told = jobs.melt_plates(plate_file, settings)
+        melts, more, told = jobs.melt_plates(plate_file, settings)
     except QuelmarError as e:
-        if not report.amplification:
+        if alone:
             raise
         notes.append(f"no melting analysis: {e}")
-        return
+        return []
     warnings += more
     notes += told
+    return melts
 
 
 def _tables(report):
