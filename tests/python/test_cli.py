@@ -54,7 +54,8 @@ def test_amplify_tables_are_the_analysis_in_the_files_units(tmp_path, capsys):
     document = tmp_path / "ct.json"
     assert main(["amplify", STEPONE, "--scale", "1e4", "--threshold", "0.2", "--out", str(document)]) == 0
     doc = _json(document)
-    assert {r["threshold"] for r in doc["wells"]} == {0.2} and sum(r["ct_linear"] is not None for r in doc["wells"]) == 21
+    assert {r["threshold"] for r in doc["wells"]} == {0.2}
+    assert sum(r["ct_linear"] is not None for r in doc["wells"]) == 21
     assert doc["command"] == "amplify" and doc["files"] == [STEPONE] and doc["settings"]["threshold"] == 0.2
     assert main(["amplify", STEPONE, "--scale", "none", "--out", str(document)]) == 0
     assert all("low-signal" in r["flags"] and r["ct_linear"] is None for r in _json(document)["wells"])
@@ -270,7 +271,8 @@ def test_notes_plate_geometry_and_the_flags(tmp_path, capsys):
     assert main(["amplify", STEPONE, shuffled, "-q"]) == 0
     text = capsys.readouterr().out
     assert "RNase P: 24 wells, scale 10000, threshold 0.08803; 6 x 8 plate\n" in text
-    assert "note: shuffled.csv: the rows were sorted by column 'Cycle': the file lists them out of cycle order\n" in text
+    assert "note: shuffled.csv: the rows were sorted by column 'Cycle': the file lists them out of cycle " \
+           "order\n" in text
     out = tmp_path / "ct.json"
     assert main(["amplify", STEPONE, shuffled, "--out", str(out), "-q"]) == 0
     inputs = _json(out)["inputs"]

@@ -114,7 +114,8 @@ def test_outliers_and_wells_without_ct_are_left_out_and_named():
 
 def test_rows_without_a_value_or_a_confidence_interval_say_why():
     rows = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}})
-    assert rows[("s", "T")].rq == 0.5 and math.isnan(rows[("s", "T")].rq_low) and "needs 4 to 97" in rows[("s", "T")].note
+    row = rows[("s", "T")]
+    assert row.rq == 0.5 and math.isnan(row.rq_low) and "needs 4 to 97" in row.note
     sd = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}}, error="sd")[("s", "T")]
     assert (sd.rq_low, sd.rq_high, sd.note) == (0.5, 0.5, "")  # one value each: SD 0
     rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "U": {"cal": [21.0], "s": [20.0], "x": [20.0]},

@@ -164,9 +164,11 @@ def expected_cells(name):
     path, maps = os.path.join(ROOT, name), []
     kind = guess_kind(path).name
     if kind in ("amplification", "both"):
-        maps += [("ct", {w.well: _fixed(w.ct_linear, 3) for w in p.wells}) for p in jobs.amplify(path, Settings()).plates]
+        plates = jobs.amplify(path, Settings()).plates
+        maps += [("ct", {w.well: _fixed(w.ct_linear, 3) for w in p.wells}) for p in plates]
     if kind in ("melting", "both"):
-        maps += [("tm", {c.well: _fixed(c.summary.tm, 2) for c in m.curves}) for m in jobs.melt(path, Settings()).plates]
+        plates = jobs.melt(path, Settings()).plates
+        maps += [("tm", {c.well: _fixed(c.summary.tm, 2) for c in m.curves}) for m in plates]
     return maps
 
 
