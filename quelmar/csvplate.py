@@ -36,29 +36,14 @@ _NAMES_SHOWN = 4
 
 
 def read_csv(path, kind=None, *, limits=None):
-    """Read a CSV plate.
+    """Read a CSV plate: as :func:`quelmar.kinds.read_plate`, the file taken for CSV.
 
-    Parameters
-    ----------
-    path : str, path-like or quelmar.limits.Source
-        A regular file, or ``-`` for standard input.
-    kind : {None, "amplification", "melting"}
-        Whether the axis columns hold cycles (one shared axis: the first
-        column) or temperatures; None decides from the first column.
-    limits : quelmar.limits.Limits, optional
-        Default: :meth:`~quelmar.limits.Limits.from_env`.
-
-    Returns
-    -------
-    quelmar.readers.PlateRead
-
-    Raises
-    ------
-    NotAPlate
-        With ``kind=None``, when the first column is neither cycles nor temperatures.
-    ReaderError
-        On an empty file, a row of another length than the header, a value
-        that is not a finite number, a repeated cycle or temperature, or a limit passed.
+    ``kind`` says whether the axis columns hold cycles (one shared axis: the
+    first column) or temperatures; None decides from the first column and
+    raises :class:`~quelmar.errors.NotAPlate` when it is neither. Besides the
+    limits, an empty file, a row of another length than the header, a value
+    that is not a finite number and a repeated cycle or temperature raise
+    :class:`~quelmar.errors.ReaderError`.
     """
     if kind not in (None,) + KINDS:
         raise ValueError(f"kind must be None, 'amplification' or 'melting', not {kind!r}")

@@ -17,11 +17,11 @@ NEGATIVE_CONTROLS = frozenset({"ntc", "nac", "nrt", "ntp"})
 
 #: A Ct later than this many cycles before the file's last cycle is late.
 LATE_CT_CYCLES = 5.0
-#: A replicate this many cycles or more from its group's median is an outlier ...
+#: A replicate more than this many cycles from its group's median is an outlier ...
 REPLICATE_TOLERANCE = 0.5
 #: ... in groups of at least this many wells with a Ct (a median of two is their mean).
 MIN_REPLICATES = 3
-#: A well's efficiency this share or more away from its target's median is an outlier ...
+#: A well's efficiency more than this share away from its target's median is an outlier ...
 EFFICIENCY_TOLERANCE = 0.05
 #: ... when at least this many wells of the target have an efficiency.
 MIN_EFFICIENCIES = 3
@@ -170,7 +170,7 @@ def replicate_outliers(wells, ct, negative):
 
 
 def efficiency_outliers(efficiency):
-    """Indices of the wells whose efficiency is EFFICIENCY_TOLERANCE or more away from the median."""
+    """Indices of the wells whose efficiency is more than EFFICIENCY_TOLERANCE away from the median."""
     e = np.asarray(efficiency, dtype=float)
     finite = np.isfinite(e)
     if finite.sum() < MIN_EFFICIENCIES:

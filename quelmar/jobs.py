@@ -7,7 +7,6 @@ process runs; the HTML report calls the same functions. Bad input raises
 naming the file.
 """
 import math
-import os
 from dataclasses import dataclass, replace
 from typing import Optional
 
@@ -134,19 +133,19 @@ ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.9
 # -- reading -------------------------------------------------------------------
 
 def read_plate(path, command, settings=None):
-    """Read an input file for ``command`` (amplify, standard, quantify, melt).
+    """Read an input file for ``command`` (amplify, standard, quantify, melt, report).
 
     The one place the command opens an input: an RDML file or else a CSV
     plate, whose kind (cycles or temperatures) the file itself tells, read
     within ``settings.limits``. ``-`` is standard input, which only the main
     process can read (the caller sees to that); the plate is then named
-    ``<stdin>``, as every message about it is. A file of the wrong kind, or
-    no plate at all, is refused in one line that says what it looks like and
-    which subcommand reads it. Then the sample sheet's annotations are laid
-    over the file's.
+    ``<stdin>``, as every message about it is. An input already open (a
+    :class:`~quelmar.limits.Source`) is read as it is and left open. A file of
+    the wrong kind, or no plate at all, is refused in one line that says what
+    it looks like and which subcommand reads it. Then the sample sheet's
+    annotations are laid over the file's.
     """
     from .errors import NotAPlate
-    path = os.fspath(path)
     limits = settings.limits if settings is not None else None
     try:
         plate = kinds.read_plate(path, limits=limits)
@@ -157,10 +156,6 @@ def read_plate(path, command, settings=None):
     if settings is not None and settings.samples is not None:
         settings.samples.apply(plate)
     return plate
-
-
-def _name(path):
-    return os.path.basename(path)
 
 
 def _result(command, plate_file, plates, tables, warnings=(), notes=()):
@@ -212,14 +207,14 @@ def _ordered(path, group, cycles, curves, wells):
     return cycles, curves
 
 
-def amplify_plates(path, plate_file, settings):
+def amplify_plates(plate_file, settings):
     """Analyse every plate (run and target) of a read file.
 
     Returns
     -------
     list of AmplificationPlate
     """
-    plates = []
+    path, plates = plate_file.path, []
     for group in plate_file.groups(settings.target):
         cycles, curves, wells = group.amplification()
         if not wells:
@@ -257,13 +252,18 @@ def amplify_plates(path, plate_file, settings):
     return plates
 
 
+def _amplified(path, command, settings):
+    """A file read for ``command`` and every plate of it analysed; refused when it has none."""
+    plate_file = read_plate(path, command, settings)
+    plates = amplify_plates(plate_file, settings)
+    if not plates:
+        raise _nothing(plate_file.path, "amplification data", settings)
+    return plate_file, plates
+
+
 def amplify(path, settings):
     """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plate_file = read_plate(path, "amplify", settings)
-    path = plate_file.path
-    plates = amplify_plates(path, plate_file, settings)
-    if not plates:
-        raise _nothing(path, "amplification data", settings)
+    plate_file, plates = _amplified(path, "amplify", settings)
     return _result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
 
 
@@ -290,9 +290,18 @@ def _melt_curve(path, w, m):
                      m.conditioned, m.fitted, peaks, summary, m.problem)
 
 
-def melt(path, settings):
-    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.melting`)."""
-    plate_file = read_plate(path, "melt", settings)
+def melt_plates(plate_file, settings):
+    """Analyse the melting curves of every plate (run and target) of a read file.
+
+    Returns
+    -------
+    (list of MeltPlate, warnings, notes)
+
+    Raises
+    ------
+    InputError
+        When the file has no melting data (for ``settings.target``), or no well could be analysed.
+    """
     path = plate_file.path
     lo, hi = settings.melt_range
     given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
@@ -323,6 +332,14 @@ def melt(path, settings):
                          f"{failed[0].well}: {failed[0].problem}")
     if not any(c.peaks for c in curves):
         warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
+    return plates, warnings, notes
+
+
+def melt(path, settings):
+    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.melting`)."""
+    plate_file = read_plate(path, "melt", settings)
+    plates, warnings, notes = melt_plates(plate_file, settings)
+    curves = [c for p in plates for c in p.curves]
     return _result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
                                                  "wells": [c.summary for c in curves]}, warnings, notes)
 
@@ -337,7 +354,7 @@ def _assign(name, table, default):
     return default
 
 
-def fit_standard(path, plate, quantities=()):
+def fit_standard(plate, quantities=()):
     """The standard curve of one plate and the role and quantity of each well.
 
     Returns
@@ -350,7 +367,7 @@ def fit_standard(path, plate, quantities=()):
     InputError
         For a degenerate curve: fewer than two distinct quantities with a Ct, or a flat line.
     """
-    ct = plate.ct()
+    path, ct = plate.file, plate.ct()
     q = np.array([_assign(w.well, quantities, w.quantity) for w in plate.wells], dtype=float)
     negative = np.array([_flags.is_negative_control(w.sample_type) for w in plate.wells])
     standard = np.isfinite(q) & (q > 0) & ~negative
@@ -395,35 +412,47 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
     return rows
 
 
-def standard(path, settings):
-    """``standard``: the standard curve per target, and every well's quantity read off it."""
-    plate_file = read_plate(path, "standard", settings)
-    path = plate_file.path
-    plates = amplify_plates(path, plate_file, settings)
-    if not plates:
-        raise _nothing(path, "amplification data", settings)
+def standard_plates(plates, quantities=(), problems=None):
+    """The :class:`StandardPlate` of every plate with standards, and the warnings their curves give.
+
+    A degenerate curve raises :class:`InputError`, or, given a list
+    ``problems``, is told there and its plate passed over.
+    """
     results, warnings = [], []
     for p in plates:
-        fit, wells = fit_standard(path, p, settings.quantities)
-        results.append(StandardPlate(p, fit, wells))
-        if fit is not None and fit.warning:
-            warnings.append(f"{path}: {p.label}: {fit.warning}")
-    fits = [r.fit for r in results if r.fit is not None]
-    if not fits:
+        try:
+            fit, wells = fit_standard(p, quantities)
+        except InputError as e:
+            if problems is None:
+                raise
+            problems.append(f"no standard curve: {e}")
+            continue
+        if fit is not None:
+            results.append(StandardPlate(p, fit, wells))
+            if fit.warning:
+                warnings.append(f"{p.file}: {p.label}: {fit.warning}")
+    return results, warnings
+
+
+def standard(path, settings):
+    """``standard``: the standard curve per target, and every well's quantity read off it."""
+    plate_file, plates = _amplified(path, "standard", settings)
+    path = plate_file.path
+    results, warnings = standard_plates(plates, settings.quantities)
+    if not results:
         hint = "" if settings.quantities else " (give quantities with --quantity NAME=Q or a --samples sheet)"
         raise InputError(f"{path}: no wells with a quantity and a Ct{hint}")
-    return _result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells], "fits": fits},
-                   warnings)
+    fitted = {id(r.amplification) for r in results}
+    without = [p.label for p in plates if id(p) not in fitted]
+    notes = [f"no standards (wells with a quantity) in {', '.join(without)}"] if without else []
+    return _result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells],
+                                                     "fits": [r.fit for r in results]}, warnings, notes)
 
 
 def quantify(path, settings):
     """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.quantify`)."""
     from .quantify import quantify_file
-    plate_file = read_plate(path, "quantify", settings)
-    path = plate_file.path
     # Every target is analysed: --target picks the targets reported, not the reference genes.
-    plates = amplify_plates(path, plate_file, replace(settings, target=None))
-    if not plates:
-        raise _nothing(path, "amplification data", settings)
-    result, warnings = quantify_file(path, plate_file, plates, settings)
+    plate_file, plates = _amplified(path, "quantify", replace(settings, target=None))
+    result, warnings = quantify_file(plate_file.path, plate_file, plates, settings)
     return _result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)

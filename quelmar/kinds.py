@@ -35,8 +35,9 @@ def read_plate(path, kind=None, *, limits=None):
 
     Parameters
     ----------
-    path : str or path-like
-        A regular file, or ``-`` for standard input.
+    path : str, path-like or quelmar.limits.Source
+        A regular file, ``-`` for standard input, or an input already open
+        (which is left open).
     kind : {None, "amplification", "melting"}
         For CSV files: what the axis columns hold (None: decided from the file).
     limits : quelmar.limits.Limits, optional
@@ -98,14 +99,15 @@ class FileKind:
     def refusal(self, wanted):
         """Why the file does not fit ``wanted`` (one line without the file name), or None.
 
-        ``wanted`` is a subcommand ("amplify", "melt", "standard", "quantify")
-        or the data it needs ("amplification", "melting").
+        ``wanted`` is a subcommand ("amplify", "melt", "standard", "quantify",
+        or "report", which reads either kind) or the data it needs
+        ("amplification", "melting"). No subcommand reads a file that is no plate.
         """
+        if self.name == "none":
+            return f"{self.description}; no subcommand reads it"
         needed = NEEDS.get(wanted, wanted)
         if needed not in ("amplification", "melting") or self.name in (needed, "both"):
             return None
-        if self.name == "none":
-            return f"{self.description}; no subcommand reads it"
         fits = [f"`quelmar {c}`" for c in self.fits]
         others = fits[0] if len(fits) == 1 else f"{', '.join(fits[:-1])} or {fits[-1]}"
         return f"holds {self.content}, not {needed} data; {others} reads it"

@@ -13,6 +13,7 @@ and a fine melt is a few tens of MB of XML) and keep one reader call well under
 environment (``QUELMAR_LIMITS="file=512M,document=1G"``) or an option of the
 command handing the same text to :meth:`Limits.parse`.
 """
+import copy
 import io
 import os
 import stat
@@ -215,6 +216,13 @@ class Source:
     def __init__(self, name, raw, limits):
         self.name, self.limits = name, limits
         self._stream = _Bounded(raw, limits.file_bytes, name)
+        self._owner = True
+
+    def borrowed(self):
+        """The same input for a reader that must not close it: whoever opened it closes it."""
+        other = copy.copy(self)
+        other._owner = False
+        return other
 
     def stream(self):
         """The whole input from its first byte, as a seekable bounded binary stream."""
@@ -229,7 +237,8 @@ class Source:
         return data
 
     def close(self):
-        self._stream.close()
+        if self._owner:
+            self._stream.close()
 
     def __enter__(self):
         return self
@@ -252,9 +261,10 @@ def open_input(path, limits=None):
 
     Parameters
     ----------
-    path : str or path-like
+    path : str, path-like or Source
         A regular file, or ``-`` for standard input (read once, at most
-        ``limits.file_bytes``).
+        ``limits.file_bytes``); a Source already open is lent as it is
+        (closing what is returned leaves it open).
     limits : Limits, optional
         Default: :meth:`Limits.from_env`.
 
@@ -270,7 +280,7 @@ def open_input(path, limits=None):
     """
     limits = default_limits(limits)
     if isinstance(path, Source):
-        return path
+        return path.borrowed()
     if not isinstance(path, (str, os.PathLike)):
         raise TypeError(f"path must be a str or path-like, not {type(path).__name__}")
     name = os.fspath(path)

@@ -5,6 +5,7 @@ and returns the figure; :func:`quelmar.writers.save_figure` writes it (or a
 report embeds it). ``note`` is a line above the panels.
 """
 import math
+import os
 
 import matplotlib
 
@@ -35,8 +36,11 @@ def _style(flags, colour, keyed):
 
 
 def _flag_key(ax, counts, flagged, keyed):
-    """Legend entries for the flagged wells and each flag's count (drawn in its colour without a well key)."""
-    ax.plot([], [], label=f"flagged ({flagged} wells)", color="0.3", linestyle="--", linewidth=0.9)
+    """Legend entries for the flagged wells and each flag's count: the wells with the flag, as the
+    tables count them (a well with two flags counts under both, and is drawn in its first flag's
+    colour when there is no well key)."""
+    how = "" if keyed else ", each in the colour of its first flag"
+    ax.plot([], [], label=f"flagged ({flagged} wells{how})", color="0.3", linestyle="--", linewidth=0.9)
     for name, k in counts.items():
         if keyed:
             ax.plot([], [], " ", label=f"  {name}: {k}")
@@ -73,6 +77,12 @@ def _title(label):
     return label if len(label) <= MAX_TITLE else label[:MAX_TITLE - 3] + "..."
 
 
+def _titles(plates):
+    """Each plate's label, after its file's name when the plates come from several files."""
+    files = [os.path.basename(p.file) for p in plates]
+    return [_title(f"{f}: {p.label}" if len(set(files)) > 1 else p.label) for f, p in zip(files, plates)]
+
+
 def amplify(plates, note="", log=False):
     """Conditioned curves (file units) with the threshold and each linear Ct.
 
@@ -83,7 +93,7 @@ def amplify(plates, note="", log=False):
     :data:`LOG_DEPTH` times below the threshold.
     """
     fig, axes = _panels(len(plates))
-    for ax, p in zip(axes, plates):
+    for ax, p, title in zip(axes, plates, _titles(plates)):
         flagged = np.array([bool(w.flags) for w in p.wells], dtype=bool)
         ct = np.array([w.ct_linear for w in p.wells], dtype=float)
         colours = plt.cm.viridis(np.linspace(0.0, 0.9, max(len(p.wells), 1)))
@@ -99,14 +109,16 @@ def amplify(plates, note="", log=False):
             ax.plot(ct[where], np.full(int(where.sum()), p.threshold), "o", markersize=3.5, color=colour, zorder=3)
         ax.axhline(p.threshold, color="crimson", linewidth=1.0)
         ax.plot([], [], color="crimson", label=f"threshold {p.threshold:.4g}")
-        ax.plot([], [], "o", color="black", markersize=3.5, label=f"Ct ({int(has_ct.sum())} of {len(p.wells)} wells)")
+        grey = ", grey when flagged" if (has_ct & flagged).any() else ""
+        ax.plot([], [], "o", color="black", markersize=3.5,
+                label=f"Ct ({int(has_ct.sum())} of {len(p.wells)} wells{grey})")
         _flag_key(ax, p.flag_counts(), int(flagged.sum()), keyed)
         if log and p.threshold > 0:
             top = float(np.nanmax(p.curves)) if p.curves.size else p.threshold
             ax.set_yscale("log", nonpositive="mask")
             ax.set_ylim(p.threshold / LOG_DEPTH, max(top, p.threshold) * 2.0)
         ax.legend(loc="upper left", fontsize=7, ncol=2 if keyed and len(p.wells) > 6 else 1)
-        ax.set_title(f"{_title(p.label)} (scale {p.scale:g})", fontsize=9)
+        ax.set_title(f"{title} (scale {p.scale:g})", fontsize=9)
         ax.set_xlabel("cycle")
         ax.set_ylabel("conditioned fluorescence (file units" + (", log axis)" if log else ")"))
     return _finish(fig, note)
@@ -137,7 +149,7 @@ def melt(plates, note=""):
     median main Tm and its spread.
     """
     fig, axes = _panels(len(plates))
-    for ax, p in zip(axes, plates):
+    for ax, p, title in zip(axes, plates, _titles(plates)):
         curves = [c for c in p.curves if c.temperature.size]
         colours = plt.cm.tab10(np.arange(len(curves)) % 10)
         keyed = len(curves) <= MAX_KEY
@@ -167,7 +179,7 @@ def melt(plates, note=""):
         tms = [c.tm for c in curves if math.isfinite(c.tm)]
         spread = (f"\nmain Tm {np.median(tms):.2f} °C, median of {len(tms)} wells ({min(tms):.1f} to {max(tms):.1f})"
                   if tms else "\nno main peak")
-        ax.set_title(_title(p.label) + spread, fontsize=9)
+        ax.set_title(title + spread, fontsize=9)
         ax.set_xlabel("temperature (°C)")
         ax.set_ylabel("-dF/dT (file units per °C)")
     return _finish(fig, note)
@@ -190,7 +202,7 @@ def standard(plates, note=""):
     """Ct against log10 quantity with the fitted line; the unknowns placed on it."""
     plates = [p for p in plates if p.fit is not None]
     fig, axes = _panels(len(plates), 5.5, 4.2)
-    for ax, p in zip(axes, plates):
+    for ax, p, title in zip(axes, plates, _titles([p.amplification for p in plates])):
         fit = p.fit
         std = [w for w in p.wells if w.role == "standard" and math.isfinite(w.ct)]
         unknown = [w for w in p.wells if w.role == "unknown" and math.isfinite(w.quantity)]
@@ -205,7 +217,7 @@ def standard(plates, note=""):
                 label=f"Ct = {fit.slope:.3f} log10 Q + {fit.intercept:.2f}\n"
                       f"efficiency {fit.efficiency:.1f} %, R² {fit.r_squared:.4f}")
         ax.legend(fontsize=8)
-        ax.set_title(_title(p.label) + (f"\n{fit.warning}" if fit.warning else ""), fontsize=9,
+        ax.set_title(title + (f"\n{fit.warning}" if fit.warning else ""), fontsize=9,
                      color="firebrick" if fit.warning else "black")
         ax.set_xlabel("log10 quantity")
         ax.set_ylabel(f"{fit.ct_kind} Ct")
@@ -236,7 +248,7 @@ def quantify(results, note=""):
         ax.set_xticklabels(samples, rotation=30 if len(samples) > 4 else 0, ha="right" if len(samples) > 4 else
                            "center", fontsize=8)
         ax.set_ylabel(f"relative quantity (log2 axis), {q.error} error bars")
-        ax.set_title(f"{_title(q.file.rsplit('/', 1)[-1])}\n{_title(q.label)}", fontsize=9)
+        ax.set_title(f"{_title(os.path.basename(q.file))}\n{_title(q.label)}", fontsize=9)
         if targets:
             ax.legend(fontsize=8)
     return _finish(fig, note)

@@ -17,7 +17,9 @@ genes' combined mean (the mean of their geometric means), and RQ = that ratio
 over the calibrator's, with the bounds as factors.
 
 Left out, and named in the row's ``excluded``: wells without a finite Ct and
-wells flagged replicate-outlier. Negative controls and standards get no row.
+wells flagged replicate-outlier. Negative controls and standards get no row,
+nor does a sample for a target it was not measured for (some files name
+their samples per target); a file where no row gets a quantity is refused.
 With a sample sheet's group column, the samples of a group are pooled: each
 sample's replicate wells are averaged first, and the samples' means are the
 values whose statistics give the group's RQ and error bars (biological, not
@@ -79,12 +81,17 @@ def _fail(path, problem):
     return InputError(f"{path}: {problem}")
 
 
+def declared_references(plate_file):
+    """The targets a file declares as reference genes (RDML's type ref)."""
+    return [t for t, info in plate_file.targets.items() if info.get("type", "").lower() == "ref"]
+
+
 def reference_genes(path, plate_file, targets, names):
     """The reference genes: those named (exact ids or unambiguous starts), else the file's targets of type ref."""
     if names:
         genes = [plate_file.resolve_target(n) for n in names]
     else:
-        genes = [t for t, info in plate_file.targets.items() if info.get("type", "").lower() == "ref"]
+        genes = declared_references(plate_file)
         if not genes:
             raise _fail(path, "no reference gene: the file declares no target of type ref; name them with "
                               "--reference GENE[,GENE...]")
@@ -120,7 +127,7 @@ def _from_standards(path, gene, plates, warnings):
     from .jobs import EFFICIENCY_RANGE, MIN_R_SQUARED, fit_standard
     q, ct = [], []
     for p in plates:
-        _, wells = fit_standard(path, p)
+        _, wells = fit_standard(p)
         q += [w.quantity for w in wells if w.role == "standard" and math.isfinite(w.ct)]
         ct += [w.ct for w in wells if w.role == "standard" and math.isfinite(w.ct)]
     if len(set(q)) < 2:
@@ -225,10 +232,15 @@ def quantify_file(path, plate_file, plates, settings):
     method = COMPARATIVE if choice.source == "comparative" else CORRECTED
     bars = ERROR_BARS[settings.error]
     calibrator = units[settings.calibrator]
-    rows = []
-    for unit in units.values():
-        for target in of_interest:
-            rows.append(_row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings))
+    # A sample gets a row for each target it was measured for (a file may name its samples per target).
+    rows = [_row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings)
+            for unit in units.values() for target in of_interest if target in unit.values]
+    if not any(math.isfinite(r.rq) for r in rows):
+        example = next((r for r in rows if r.note), rows[0])
+        raise _fail(path, f"no relative quantity can be computed (e.g. {example.sample}, {example.target}: "
+                          f"{example.note}): a row needs Ct values of its target and of {' and '.join(refs)}, in "
+                          f"its {'group' if pooled else 'sample'} and in the calibrator; a --samples sheet can say "
+                          f"which wells belong to one sample")
     result = QuantifyResult(path, settings.calibrator, tuple(refs), method, settings.error, rows, plates,
                             {g: factor[g] for g in of_interest + refs})
     return result, warnings
@@ -242,11 +254,10 @@ def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, set
                            math.nan, math.nan, math.nan, math.nan, factor[target], tuple(refs),
                            tuple(factor[r] for r in refs), settings.calibrator, method, settings.error, excluded,
                            tuple(unit.samples) if pooled else (), "", path)
-    missing = _missing(target, refs, target_values, ref_values)
-    cal_missing = _missing(target, refs, calibrator.series(target, pooled), [calibrator.series(r, pooled)
-                                                                              for r in refs])
+    missing = _missing(unit, [target] + refs, pooled)
+    cal_missing = _missing(calibrator, [target] + refs, pooled)
     if missing or cal_missing:
-        row.note = f"no Ct for {missing}" if missing else f"the calibrator has no Ct for {cal_missing}"
+        row.note = missing or f"the calibrator has {cal_missing}"
         return row
     stats = replicate_statistics(target_values, ref_values, kind="ct")
     cal_stats = replicate_statistics(calibrator.series(target, pooled), [calibrator.series(r, pooled) for r in refs],
@@ -275,9 +286,11 @@ def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, set
     return row
 
 
-def _missing(target, refs, target_values, ref_values):
-    gaps = ([target] if not target_values else []) + [r for r, v in zip(refs, ref_values) if not v]
-    return ", ".join(gaps)
+def _missing(unit, genes, pooled):
+    """What a unit lacks of the genes: "no well of R; no Ct for T", or ""."""
+    none = [g for g in genes if g not in unit.values]
+    empty = [g for g in genes if g in unit.values and not unit.series(g, pooled)]
+    return "; ".join(f"{what} {', '.join(g)}" for what, g in (("no well of", none), ("no Ct for", empty)) if g)
 
 
 def _quantities(target_values, ref_values, e_target, e_refs):

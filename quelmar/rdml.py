@@ -45,7 +45,7 @@ from . import _xml
 from .errors import ReaderError
 from .limits import default_limits, describe_size, how_to_raise, open_input, over_problem, read_bounded
 from .plate import Well
-from .readers import Geometry, PlateRead, bad_axis, bad_reading, first_bad, sort_axis
+from .readers import Geometry, PlateRead, RunInfo, bad_axis, bad_reading, first_bad, sort_axis
 
 VERSIONS = ("1.0", "1.1", "1.2", "1.3", "1.4")
 
@@ -66,14 +66,15 @@ _KEEP = {
     "quantity": {"value"},
     "target": {"type", "dyeId"},
     "experiment": {"run"},
-    "run": {"pcrFormat", "react"},
+    "run": {"pcrFormat", "react", "instrument", "runDate", "dataCollectionSoftware"},
+    "dataCollectionSoftware": {"name", "version"},
     "pcrFormat": {"rows", "columns", "rowLabel", "columnLabel"},
     "react": {"sample", "data"},
     "data": {"tar", "cq", "adp", "mdp"},
 }
 # Elements whose text is read.
 _TEXT = {"type", "description", "value", "rows", "columns", "rowLabel", "columnLabel", "pcrFormat", "dyeId",
-         "sample", "tar", "cq"}
+         "sample", "tar", "cq", "instrument", "runDate", "name", "version"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -509,7 +510,7 @@ def read_rdml(path, *, limits=None):
     -------
     quelmar.readers.PlateRead
         One :class:`~quelmar.plate.Well` per reaction and target, in file
-        order; ``geometry`` per run and ``notes``.
+        order; ``geometry`` and ``run_info`` per run, and ``notes``.
 
     Raises
     ------
@@ -568,6 +569,7 @@ def _read_run(doc, plate, samples, experiment, run, origins):
     rid = _run_id(doc, plate, experiment, run, origins)
     where = f"run {run.get('id', '')!r}"
     plate.runs.append(rid)
+    plate.run_info[rid] = _run_info(doc, run)
     reacts = run.findall("react")
     geometry = _geometry(doc, run.find("pcrFormat"), [r.get("id", "") for r in reacts])
     plate.geometry[rid] = geometry
@@ -594,6 +596,14 @@ def _read_run(doc, plate, samples, experiment, run, origins):
             wells.append(_well(doc, plate, sample, sample_id, name, rid, target, data, here))
     _check_cycles(doc, where, wells)
     plate.wells += wells
+
+
+def _run_info(doc, run):
+    def words(element, name):
+        return " ".join(doc.text(element, name).split()) if element is not None else ""
+    software = run.find("dataCollectionSoftware")
+    return RunInfo(words(run, "instrument"), words(run, "runDate"),
+                   " ".join(filter(None, (words(software, "name"), words(software, "version")))))
 
 
 def _well(doc, plate, sample, sample_id, name, rid, target, data, here):

@@ -53,6 +53,15 @@ class Geometry:
 
 
 @dataclass
+class RunInfo:
+    """What an RDML file says of one run ("" where it says nothing)."""
+
+    instrument: str = ""
+    date: str = ""
+    software: str = ""
+
+
+@dataclass
 class PlateRead(PlateFile):
     """A :class:`~quelmar.plate.PlateFile` with what the reader inferred and noticed.
 
@@ -63,10 +72,13 @@ class PlateRead(PlateFile):
     notes : list of str
         Things the reader did that a user should know: readings sorted into
         order, a run renamed because its id repeats an earlier one.
+    run_info : dict
+        Run id -> :class:`RunInfo` (RDML only).
     """
 
     geometry: dict = field(default_factory=dict)
     notes: list = field(default_factory=list)
+    run_info: dict = field(default_factory=dict)
 
 
 def axis_noun(kind):

@@ -14,7 +14,6 @@ one spool per table that is stitched together at the end.
 """
 import contextlib
 import csv
-import io
 import json
 import os
 import stat
@@ -223,24 +222,29 @@ def save_figure(fig, path, commit=True):
     return out
 
 
+#: The widest a column of the text table grows to hold its longest value; longer values are cut.
+MAX_COLUMN = 40
+
+
 def format_table(rows, columns, widths, digits, headers=None):
     """Plain text columns: a header line and one line per row.
 
-    ``widths``: positive left-aligns, negative right-aligns, 0 leaves the last
-    column free; ``digits``: decimals per float column; ``headers``: a shorter
-    heading per column.
+    ``widths``: the least width of each column (positive left-aligns,
+    negative right-aligns, 0 leaves the last column free); a column grows to
+    hold its longest value up to :data:`MAX_COLUMN`, and a value longer still
+    is cut, ending in "~". ``digits``: decimals per float column;
+    ``headers``: a shorter heading per column.
     """
-    buf = io.StringIO()
     heads = [(headers or {}).get(c, c) for c in columns]
-    buf.write("  ".join(f"{c:<{w}}" if w >= 0 else f"{c:>{-w}}" for c, w in zip(heads, widths)).rstrip() + "\n")
-    for r in rows:
-        cells = []
-        for c, w in zip(columns, widths):
-            v = text(getattr(r, c), digits.get(c))
-            if w == 0:
-                cells.append(v)
-                continue
-            v = v if abs(w) >= len(v) else v[:abs(w) - 1] + "~"
-            cells.append(f"{v:<{w}}" if w > 0 else f"{v:>{-w}}")
-        buf.write("  ".join(cells).rstrip() + "\n")
-    return buf.getvalue()
+    cells = [[text(getattr(r, c), digits.get(c)) for c in columns] for r in rows]
+    sizes = [0 if w == 0 else max([abs(w), len(h)] + [min(len(row[k]), MAX_COLUMN) for row in cells])
+             for k, (h, w) in enumerate(zip(heads, widths))]
+
+    def line(values):
+        out = []
+        for v, w, size in zip(values, widths, sizes):
+            if size and len(v) > size:
+                v = v[:size - 1] + "~"
+            out.append(v if not size else f"{v:<{size}}" if w > 0 else f"{v:>{size}}")
+        return "  ".join(out).rstrip() + "\n"
+    return line(heads) + "".join(line(row) for row in cells)

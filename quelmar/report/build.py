@@ -16,16 +16,15 @@ is no plate is refused in one line; a file that holds only melting curves gets
 a report of its melt.
 """
 import hashlib
-import os
-import zipfile
-from xml.parsers import expat
-from dataclasses import dataclass, field, replace
+from dataclasses import dataclass, replace
 
 from .. import jobs
-from ..errors import NotAPlate, QuelmarError, ReaderError
-from ..kinds import guess_kind, read_plate
-from ..results import (AmplificationWell, FileResult, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardPlate,
-                       StandardWell, columns_of)
+from ..errors import QuelmarError
+from ..kinds import guess_kind
+from ..limits import default_limits, open_input
+from ..quantify import quantify_file
+from ..results import (AmplificationWell, FileResult, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
+                       columns_of)
 
 #: The tables of a report, in the order the page shows them, with their rows' columns.
 TABLES = {"amplification": columns_of(AmplificationWell), "standard wells": columns_of(StandardWell),
@@ -36,19 +35,8 @@ HASH_CHUNK = 1 << 20
 
 
 @dataclass
-class RunInfo:
-    """What an RDML file says of one run (empty where it says nothing)."""
-
-    run: str
-    instrument: str = ""
-    date: str = ""
-    software: str = ""
-    geometry: str = ""
-
-
-@dataclass
 class RunReport:
-    """Everything the page shows of one input file.
+    """Everything the page shows of one input file besides what every result carries (notes, geometry).
 
     Attributes
     ----------
@@ -56,18 +44,15 @@ class RunReport:
     sha256 : str
     size : int
         Bytes.
-    format, kind : str
-        As read ("RDML 1.1", "CSV") and what the file holds (see :func:`quelmar.kinds.guess_kind`).
-    runs : list of RunInfo
-    geometry : dict
-        Run id -> (rows, columns) of the plate, where the file says or the reader inferred it.
+    format, kind, description : str
+        As read ("RDML 1.1", "CSV"), what the file holds and in words (see :func:`quelmar.kinds.guess_kind`).
+    runs : dict
+        Run id -> :class:`~quelmar.readers.RunInfo`: what the instrument wrote (RDML).
     amplification : list of AmplificationPlate
     standards : dict
         Plate label -> StandardPlate, for the plates with standards.
     melts : list of MeltPlate
     quantities : QuantifyResult, optional
-    notes : list of str
-        What the reader did, and why a section is missing.
     """
 
     file: str
@@ -76,92 +61,20 @@ class RunReport:
     format: str
     kind: str
     description: str
-    runs: list
-    geometry: dict
-    amplification: list = field(default_factory=list)
-    standards: dict = field(default_factory=dict)
-    melts: list = field(default_factory=list)
-    quantities: object = None
-    notes: list = field(default_factory=list)
+    runs: dict
+    amplification: list
+    standards: dict
+    melts: list
+    quantities: object
 
 
-def sha256(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for chunk in iter(lambda: f.read(HASH_CHUNK), b""):
-            digest.update(chunk)
-    return digest.hexdigest()
-
-
-# -- what the instrument wrote ------------------------------------------------------------
-
-class _RunFields:
-    """Expat handlers keeping, of each run, its instrument, date and data collection software."""
-
-    RUN = ("rdml", "experiment", "run")
-    FIELDS = {"instrument": "instrument", "runDate": "date"}
-    SOFTWARE = ("name", "version")
-
-    def __init__(self, path):
-        self.path, self.stack, self.runs, self.buffer = path, [], [], None
-
-    def start(self, tag, attributes):
-        local = tag.rpartition("}")[2]
-        self.stack.append(local)
-        where = tuple(self.stack)
-        if where == self.RUN:
-            self.runs.append(RunInfo(attributes.get("id", "")))
-        elif where[:3] == self.RUN and (where[3:] in ((f,) for f in self.FIELDS) or
-                                        where[3:] in (("dataCollectionSoftware", f) for f in self.SOFTWARE)):
-            self.buffer = []
-
-    def end(self, _tag):
-        local = self.stack.pop()
-        if self.buffer is None:
-            return
-        value, self.buffer = " ".join("".join(self.buffer).split()), None
-        if local in self.FIELDS:
-            setattr(self.runs[-1], self.FIELDS[local], value)
-        elif value:
-            self.runs[-1].software = f"{self.runs[-1].software} {value}".strip()
-
-    def text(self, data):
-        if self.buffer is not None:
-            self.buffer.append(data)
-
-    def doctype(self, *_):
-        raise ReaderError(self.path, "has a document type declaration (<!DOCTYPE>); RDML needs none")
-
-
-def run_fields(path):
-    """The :class:`RunInfo` of every run of an RDML file, in file order.
-
-    Only called on a file the RDML reader has already read within its limits
-    (so of a bounded size, and without a document type declaration).
-    """
-    handler = _RunFields(path)
-
-    def parse(stream):
-        parser = expat.ParserCreate(namespace_separator="}")
-        parser.StartElementHandler, parser.EndElementHandler = handler.start, handler.end
-        parser.CharacterDataHandler = handler.text
-        parser.StartDoctypeDeclHandler = parser.EntityDeclHandler = handler.doctype
-        parser.buffer_text = True
-        try:
-            parser.ParseFile(stream)
-        except expat.ExpatError as e:
-            raise ReaderError(path, f"is not well-formed XML ({e})") from None
-        handler.stack = []
-    if zipfile.is_zipfile(path):
-        with zipfile.ZipFile(path) as z:
-            names = [n for n in z.namelist() if n.lower().endswith(".xml")]
-            for name in (["rdml_data.xml"] if "rdml_data.xml" in names else names):
-                with z.open(name) as member:
-                    parse(member)
-    else:
-        with open(path, "rb") as f:
-            parse(f)
-    return handler.runs
+def _digest(source):
+    """SHA-256 and size of an open input, read from its first byte."""
+    digest, size, stream = hashlib.sha256(), 0, source.stream()
+    for chunk in iter(lambda: stream.read(HASH_CHUNK), b""):
+        digest.update(chunk)
+        size += len(chunk)
+    return digest.hexdigest(), size
 
 
 # -- the analyses ------------------------------------------------------------------------------
@@ -169,95 +82,79 @@ def run_fields(path):
 def analyse_file(path, settings):
     """The report of one file: a :class:`~quelmar.results.FileResult` whose one plate is a :class:`RunReport`.
 
+    The input is opened once (standard input is read once): its bytes are
+    hashed, and the same bytes read as a plate.
+
     Raises
     ------
     ReaderError
         For a file that is no plate (one line saying what it looks like).
     InputError
-        For a file without data for ``--target``, or relative quantities asked for and impossible.
+        For a file without data for ``--target``.
     """
-    path = str(path)
-    plate_file, kind = _read(path, settings)
-    warnings, notes = [], []
-    report = RunReport(path, sha256(path), os.path.getsize(path), plate_file.format, kind.name, kind.description,
-                       [], {})
+    with open_input(path, default_limits(settings.limits)) as source:
+        sha256, size = _digest(source)
+        plate_file = jobs.read_plate(source, "report", settings)
+    path = plate_file.path
+    kind = guess_kind(plate_file)
+    warnings, notes = [], list(plate_file.notes)
+    amplification, standards, quantities = [], {}, None
     if kind.name in ("amplification", "both"):
-        _amplification(report, plate_file, settings, warnings)
+        amplification, standards, quantities = _amplification(path, plate_file, settings, warnings, notes)
     elif settings.calibrator:
-        notes.append("no relative quantities: the file holds no amplification data")
-    if kind.name in ("melting", "both"):
-        warnings += _melt(report, path, settings)
-    report.notes = list(plate_file.notes) + notes + report.notes
-    report.geometry = {run: (g.rows, g.columns) for run, g in plate_file.geometry.items() if g.rows}
-    if plate_file.format.startswith("RDML"):
-        try:
-            report.runs = run_fields(path)
-        except (ReaderError, ValueError, LookupError) as e:  # an encoding expat cannot read: the rest stands
-            report.notes.append(f"the runs' instrument and date could not be read: {e}")
-    for info in report.runs:
-        g = plate_file.geometry.get(info.run)
-        info.geometry = str(g) if g is not None else ""
-    if not (report.amplification or report.melts):
+        _no_quantities(path, "the file holds no amplification data", warnings, notes)
+    melts = _melt(plate_file, settings, warnings, notes, alone=not amplification) \
+        if kind.name in ("melting", "both") else []
+    if not (amplification or melts):
         raise jobs.InputError(f"{path}: no amplification or melting data"
                               f"{f' for target {settings.target!r}' if settings.target else ''}")
-    return FileResult("report", path, [report], _tables(report), warnings)
+    report = RunReport(path, sha256, size, plate_file.format, kind.name, kind.description, plate_file.run_info,
+                       amplification, standards, melts, quantities)
+    return FileResult("report", path, [report], _tables(report), warnings, notes, dict(plate_file.geometry))
 
 
-def _read(path, settings):
-    """The file, read once (its format and, for CSV, what its columns hold, told by content), and its kind."""
-    try:
-        plate_file = read_plate(path)
-    except NotAPlate as e:
-        raise ReaderError(path, f"{e.problem}; there is nothing to report") from None
-    if settings.samples is not None:
-        settings.samples.apply(plate_file)
-    kind = guess_kind(plate_file)
-    if kind.name == "none":
-        raise ReaderError(path, f"{kind.description}; there is nothing to report")
-    return plate_file, kind
+def _no_quantities(path, why, warnings, notes):
+    notes.append(f"no relative quantities: {why}")
+    warnings.append(f"{path}: no relative quantities: {why}")
 
 
-def _amplification(report, plate_file, settings, warnings):
-    """Amplification once per plate; standard curves and relative quantities from the same plates."""
-    path = report.file
+def _amplification(path, plate_file, settings, warnings, notes):
+    """The plates shown, their standard curves by label and the relative quantities (or None), from one
+    amplification of every plate.
+
+    What the other jobs would refuse (a degenerate standard curve, relative
+    quantities the file cannot give) leaves its section out with a note.
+    """
     every = replace(settings, target=None) if settings.calibrator else settings
-    plates = jobs.amplify_plates(path, plate_file, every)
-    shown = plates
+    plates = shown = jobs.amplify_plates(plate_file, every)
     if settings.target and settings.calibrator:
         target = plate_file.resolve_target(settings.target)
         shown = [p for p in plates if p.target == target]
-    report.amplification = shown
-    for p in shown:
+    standards, more = jobs.standard_plates(shown, settings.quantities, notes)
+    warnings += more
+    quantities = None
+    if settings.calibrator:
         try:
-            fit, wells = jobs.fit_standard(path, p, settings.quantities)
-        except jobs.InputError as e:  # a degenerate curve: the rest of the report stands
-            report.notes.append(f"no standard curve: {e}")
-            continue
-        if fit is not None:
-            report.standards[p.label] = StandardPlate(p, fit, wells)
-            if fit.warning:
-                warnings.append(f"{path}: {p.label}: {fit.warning}")
-    declared = [t for t, info in plate_file.targets.items() if info.get("type", "").lower() == "ref"]
-    if settings.calibrator and not (settings.reference or declared):
-        report.notes.append("no relative quantities: the file declares no reference gene (no target of type ref); "
-                            "name them with --reference GENE[,GENE...]")
-    elif settings.calibrator:
-        from ..quantify import quantify_file
-        report.quantities, more = quantify_file(path, plate_file, plates, settings)
-        warnings += more
+            quantities, more = quantify_file(path, plate_file, plates, settings)
+            warnings += more
+        except jobs.InputError as e:
+            _no_quantities(path, str(e).removeprefix(f"{path}: "), warnings, notes)
+    return shown, {s.label: s for s in standards}, quantities
 
 
-def _melt(report, path, settings):
-    """The melting analysis through its job; a file where no well could be analysed keeps the rest."""
+def _melt(plate_file, settings, warnings, notes, alone):
+    """The melting analysis of the job; a file where no well could be analysed keeps the rest
+    unless the melt is all it has (``alone``)."""
     try:
-        result = jobs.melt(path, settings)
+        melts, more, told = jobs.melt_plates(plate_file, settings)
     except QuelmarError as e:
-        if not report.amplification:
+        if alone:
             raise
-        report.notes.append(f"no melting analysis: {e}")
+        notes.append(f"no melting analysis: {e}")
         return []
-    report.melts = result.plates
-    return result.warnings
+    warnings += more
+    notes += told
+    return melts
 
 
 def _tables(report):
@@ -271,11 +168,7 @@ def _tables(report):
     return {name: rows for name, rows in tables.items() if rows}
 
 
-def describe_default(name):
-    """What an option left unset means in a report (for the settings table)."""
-    return DEFAULTS.get(name, "")
-
-
+#: What an option left unset means in a report (for the settings table).
 DEFAULTS = {"target": "every target", "threshold": "each plate's own", "max_ct": "the last five cycles only",
             "samples": "none: the file's annotations", "quantity": "the file's quantities",
             "range": "chosen per well from its -dF/dT", "calibrator": "none: no relative quantities",

@@ -207,19 +207,20 @@ def melting_block(plate, geometry):
 
 # -- one file ----------------------------------------------------------------------------------
 
-def run_block(report):
+def run_block(result):
     """What the file is and what the instrument wrote, and the plates with their scale factors."""
+    report = result.plates[0]
     items = [("file", escape(report.file)), ("SHA-256", f"<code>{report.sha256}</code>"),
              ("size", f"{report.size:,} bytes"), ("format", escape(report.format)),
              ("holds", escape(report.description))]
-    for info in report.runs:
-        prefix = f"run {info.run}: " if len(report.runs) > 1 else ""
+    for run, info in report.runs.items():
+        prefix = f"run {run}: " if len(report.runs) > 1 else ""
         items += [(f"{prefix}instrument", escape(info.instrument or "not in the file")),
                   (f"{prefix}run date", escape(info.date or "not in the file"))]
         if info.software:
             items.append((f"{prefix}software", escape(info.software)))
-        if info.geometry:
-            items.append((f"{prefix}plate", escape(info.geometry)))
+        if run in result.geometry:
+            items.append((f"{prefix}plate", escape(str(result.geometry[run]))))
     if not report.runs:
         items.append(("instrument, run date", "not in the file"))
     out = [_dl(items)]
@@ -230,12 +231,12 @@ def run_block(report):
                 for p in report.amplification]
         out.append(_table(["plate (run / target)", "wells", "cycles", "scale factor", "threshold (file units)",
                            "plate threshold", "Ct", "with Ct", "flagged"], rows, "plates"))
-    if report.notes:
-        out.append('<ul class="notes">' + "".join(f"<li>{escape(n)}</li>" for n in report.notes) + "</ul>")
+    if result.notes:
+        out.append('<ul class="notes">' + "".join(f"<li>{escape(n)}</li>" for n in result.notes) + "</ul>")
     return "".join(out)
 
 
-def plates_block(report):
+def plates_block(report, geometry):
     """One section per run and target: its maps and pictures, tied together by the script."""
     melts = {(m.run, m.target): m for m in report.melts}
     keys = list(dict.fromkeys([(p.run, p.target) for p in report.amplification] + list(melts)))
@@ -244,12 +245,13 @@ def plates_block(report):
     for key in keys:
         amp, melt = amps.get(key), melts.get(key)
         label = (amp or melt).label
-        geometry = report.geometry.get(key[0])
+        g = geometry.get(key[0])
+        size = (g.rows, g.columns) if g is not None and g.rows else None
         parts = []
         if amp is not None:
-            parts.append(amplification_block(amp, geometry, report.standards.get(amp.label)))
+            parts.append(amplification_block(amp, size, report.standards.get(amp.label)))
         if melt is not None:
-            parts.append(melting_block(melt, geometry))
+            parts.append(melting_block(melt, size))
         out.append(f'<section class="plate" data-scope="plate"><h3>{escape(label)}</h3>'
                    f'<div class="figures">{"".join(parts)}</div></section>')
     return "".join(out)
@@ -289,10 +291,10 @@ def file_section(result, index, tables):
     report = result.plates[0]
     stem = os.path.splitext(os.path.basename(report.file))[0]
     out = [f'<section class="file" id="file{index}"><h2>{escape(os.path.basename(report.file))}</h2>',
-           '<h3 class="part">Run</h3>', run_block(report)]
+           '<h3 class="part">Run</h3>', run_block(result)]
     if result.warnings:
         out.append('<ul class="warnings">' + "".join(f"<li>{escape(w)}</li>" for w in result.warnings) + "</ul>")
-    out.append(plates_block(report))
+    out.append(plates_block(report, result.geometry))
     if report.quantities is not None:
         out += ['<h3 class="part">Relative quantities</h3>', quantities_block(report.quantities)]
     out += ['<h3 class="part">Quality</h3>', quality_block(report, tables, stem), '<h3 class="part">Tables</h3>']

@@ -89,6 +89,11 @@ def _stim_peak(background):
         return h.melting_stim_peak(peaks, background)
 
 
+def _with_handle(call):
+    with melt_handle() as h:
+        return call(h)
+
+
 def _threshold_into(records):
     before = records.tobytes()
     try:
@@ -141,13 +146,13 @@ def _strided_plate():
 
 
 def _failure_leaves_records():
-    records = core.new_records(1)
+    records, readings = core.new_records(1), np.full((1, 8), 500.0)
     records["baseline_start"] = 3
     before = records.tobytes()
     try:
-        core.calc_threshold(records, np.full((1, 8), 500.0))
+        core.calc_threshold(records, readings)
     finally:
-        assert records.tobytes() == before
+        assert records.tobytes() == before and np.array_equal(readings, np.full((1, 8), 500.0))
 
 
 def _readonly_input():
@@ -157,28 +162,10 @@ def _readonly_input():
     assert np.array_equal(data, np.linspace(0, 1, 50)) and np.array_equal(smoothed, core.run_smooth(data.copy()))
 
 
-def _closed_set():
-    h = melt_handle()
+def _closed_set(h):
     peaks = h.local_max_value_id()
     peaks.close()
-    try:
-        h.multi_gauss(peaks)
-    finally:
-        h.close()
-
-
-def _handle_as_peaks():
-    with melt_handle() as h:
-        h.multi_gauss(h)
-
-
-def _filter_of_handle():
-    with melt_handle() as h:
-        core.coeff_filter((0.1, 5.0, 0.3), h)
-
-
-def _big_endian_records():
-    core.calc_threshold(core.new_records(WELLS).astype(core.RECORD_DTYPE.newbyteorder(">")), plate())
+    h.multi_gauss(peaks)
 
 
 #: (name, call, the exception it must raise or None).
@@ -195,7 +182,8 @@ CASES = [
     ("a failed calc_threshold leaves the records as they were", _failure_leaves_records, OutOfRangeError),
     ("run_smooth of a read-only buffer", _readonly_input, None),
     ("records of float64", lambda: core.calc_threshold(np.zeros(WELLS * 18), plate()), TypeError),
-    ("records of the other byte order", _big_endian_records, TypeError),
+    ("records of the other byte order", lambda: core.calc_threshold(
+        core.new_records(WELLS).astype(core.RECORD_DTYPE.newbyteorder(">")), plate()), TypeError),
     ("records fewer than the wells", lambda: core.calc_threshold(core.new_records(WELLS - 1), plate()), ValueError),
     ("records two-dimensional", lambda: core.calc_threshold(core.new_records(WELLS).reshape(2, -1), plate()),
      ValueError),
@@ -209,9 +197,9 @@ CASES = [
     ("x and y of different lengths", lambda: core.cubic_interpolation([1, 2, 3, 4], [1, 2, 3], [1.5]), ValueError),
     ("melting curves of different lengths", lambda: core.melting(np.arange(10.0), np.arange(9.0)), ValueError),
     ("coeff_filter with two limits", lambda: core.coeff_filter((0.1, 5.0), core.GaussCoeff()), ValueError),
-    ("a fit handle given as a peak set", _handle_as_peaks, TypeError),
-    ("coeff_filter of a fit handle", _filter_of_handle, TypeError),
-    ("a released peak set", _closed_set, ValueError),
+    ("a fit handle given as a peak set", lambda: _with_handle(lambda h: h.multi_gauss(h)), TypeError),
+    ("coeff_filter of a fit handle", lambda: _with_handle(lambda h: core.coeff_filter((0.1, 5.0, 0.3), h)), TypeError),
+    ("a released peak set", lambda: _with_handle(_closed_set), ValueError),
     ("fit handle options of four", lambda: core.MgfHandle([1.0, 2, 3], [1.0, 2, 3], options=(0, 0, 0.5, 0)),
      ValueError),
     ("statistics options of six", lambda: core.calc_sd((1, 0, 0, 0, 0, 0), [3, 20, 21, 22, 1, 2, 15, 16]),
@@ -221,6 +209,8 @@ CASES = [
     ("a summary of two values", lambda: core.calc_rq((1, 0, 1, 0, 1), [5.5, 1.2], 3.5), InvalidArgumentError),
     ("sigmoid parameters of two", lambda: core.sigmoid([1.0, 2.0], [1.0]), ValueError),
     ("a negative length", lambda: core.increasing(0.0, 1.0, -1), ValueError),
+    ("a length past memory", lambda: core.increasing(0.0, 1.0, 2 ** 60), LibraryFailure),
+    ("a negative number of records", lambda: core.new_records(-1), ValueError),
     ("a length of 2.5", lambda: core.increasing(0.0, 1.0, 2.5), TypeError),
     ("a length of zero", lambda: core.increasing(0.0, 1.0, 0), InvalidArgumentError),
     ("a negative refinement factor", lambda: core.interpolation_x([1.0, 2, 3], -1), ValueError),

@@ -1,32 +1,28 @@
-"""A corpus of hostile inputs for the readers and the command, made on the spot,
-and a runner that reads each in a fresh process under a memory cap and a time
-limit.
+"""A corpus of hostile inputs for the readers and the command, made on the spot
+(zips flagged encrypted or bombs, damaged archives, unknown encodings, huge
+tokens, billion laughs, external entities, deep nesting, readings out of range,
+shuffled, falling and repeated cycles and temperatures, FIFOs, devices,
+standard input), each read in a fresh process under a memory cap and a time
+limit:
 
     /usr/bin/python3 tests/python/hostile_corpus.py [--command] [--subcommands A,B] [--memory MB]
                                                      [--timeout S] [--workers N] [--keep DIR] [-v]
 
-prints, for the readers (and with ``--command`` for every subcommand of
-``quelmar`` on every input), the inputs tried, the clean refusals, the correct
-reads, tracebacks, hangs, signals and the peak memory of one run, then every
-run that was not clean. A clean refusal is exit status 2 with one line naming
-the file (and, for the command, no output left behind); a correct read is exit
-status 0 with the result the input was made to give: the Ct of its curves in
-the file's own cycle numbers, melting temperature 82.00, the standard curve's
-slope, the relative quantity. The exit status is 1 when any run was neither.
-
-Every input is made here from a few lines of code: zips flagged encrypted or
-with an unknown compression method, corrupt deflate data, zip bombs, damaged
-and oversized directories, XML with a byte-order mark, unknown or foreign
-encodings, huge tokens, billion laughs, external entities, deep nesting,
-readings out of range, CSV fields over the csv module's limit, repeated and
-shuffled cycles, melts shuffled, falling, uneven, repeated, without peaks or
-too long, FIFOs, devices, directories and standard input.
+prints per reader (and with ``--command`` per subcommand) the inputs tried,
+clean refusals, correct reads, tracebacks, hangs, signals and the peak memory,
+then every run that was neither a clean refusal (exit 2, one line naming the
+file, no output left behind) nor a correct read (exit 0 with the result the
+input was made to give: Ct in the file's own cycle numbers, Tm 82.00, the
+standard curve's slope, the relative quantity, and a report page holding
+them). Exit status 1 when any run was neither.
 """
 import argparse
 import codecs
 import json
 import math
 import os
+import random
+import re
 import resource
 import shutil
 import signal
@@ -62,15 +58,14 @@ except ReaderError as e:
 print(guess_kind(plate).name, len(plate.wells), *plate.notes, sep="\n")
 """
 
-
 # -- making the inputs ---------------------------------------------------------------
 
 #: Every crafted amplification curve: BACKGROUND + AMPLITUDE / (1 + exp(-STEEPNESS (k - midpoint)))
 #: at its k-th cycle, counted from 1 in ascending order whatever numbers the file gives its cycles.
 CYCLES = 40
 BACKGROUND, AMPLITUDE, STEEPNESS = 100.0, 10000.0, 0.7
-#: The midpoint of each well's curve, by well name: A2 is a tenfold dilution of A1 (log2(10) cycles
-#: later), A3 and A4 hold a reference gene. Other wells are at A1's.
+#: The midpoint of each well's curve: A2 is a tenfold dilution of A1 (log2(10) cycles later), A3 and A4
+#: a reference gene; other wells are at A1's.
 MIDPOINTS = {"A1": 20.0, "A2": 20.0 + math.log2(10.0), "A3": 18.0, "A4": 18.0}
 #: Every crafted melt: MELT_BASE + MELT_DROP / (1 + exp((T - TM) / MELT_WIDTH)), whose -dF/dT peaks at TM.
 TM, MELT_BASE, MELT_DROP, MELT_WIDTH = 82.0, 1000.0, 20000.0, 0.6
@@ -95,8 +90,8 @@ def by_rank(axis, values):
     try:
         numbers = [float(a) for a in axis]
     except ValueError:
-        numbers = []
-    if len(numbers) != len(axis) or any(math.isnan(x) for x in numbers):
+        return list(values)[:len(axis)]
+    if any(math.isnan(x) for x in numbers):
         return list(values)[:len(axis)]
     out = [0.0] * len(numbers)
     for rank, i in enumerate(sorted(range(len(numbers)), key=numbers.__getitem__)):
@@ -105,7 +100,6 @@ def by_rank(axis, values):
 
 
 def shuffled(values, seed=7):
-    import random
     values = list(values)
     random.Random(seed).shuffle(values)
     return values
@@ -113,26 +107,20 @@ def shuffled(values, seed=7):
 
 def rdml(reacts=None, head="", version="1.2", runs=None, declaration="", samples=SAMPLES, targets=TARGETS):
     """An RDML document as text: two standards, one target, reactions in one run (A1, A2, ...)."""
-    if reacts is None:
-        reacts = [react(1), react(2, sample="s2")]
-    runs = runs if runs is not None else [("e", "r", reacts)]
+    reacts = [react(1), react(2, sample="s2")] if reacts is None else reacts
     body = "".join(f'<experiment id="{e}"><run id="{r}"><pcrFormat><rows>8</rows><columns>12</columns>'
                    f'<rowLabel>ABC</rowLabel><columnLabel>123</columnLabel></pcrFormat>{"".join(rs)}</run></experiment>'
-                   for e, r, rs in runs)
-    return (f'{declaration}<rdml version="{version}" xmlns="http://www.rdml.org">{head}{samples}{targets}'
-            f'{body}</rdml>')
+                   for e, r, rs in (runs if runs is not None else [("e", "r", reacts)]))
+    return f'{declaration}<rdml version="{version}" xmlns="http://www.rdml.org">{head}{samples}{targets}{body}</rdml>'
 
 
 def react(rid, cycles=None, fluor=None, tag="adp", axis="cyc", sample="s1", target="T"):
-    """One reaction of one target with its data points: the well's amplification curve (its
-    midpoint by the well the id names, A1 for 1) or the crafted melt, unless ``fluor`` is given."""
+    """One reaction of one target: the curve of the well its id names (A1 for 1), or the crafted melt."""
     if cycles is None:
         cycles = range(1, CYCLES + 1) if tag == "adp" else TEMPERATURES
     if fluor is None:
-        if tag == "adp":
-            fluor = by_rank(cycles, amplification(MIDPOINTS.get(f"A{rid}", MIDPOINTS["A1"]), len(cycles)))
-        else:
-            fluor = melt_curve(cycles)
+        fluor = (by_rank(cycles, amplification(MIDPOINTS.get(f"A{rid}", MIDPOINTS["A1"]), len(cycles)))
+                 if tag == "adp" else melt_curve(cycles))
     points = "".join(f"<{tag}><{axis}>{c}</{axis}><fluor>{f if isinstance(f, str) else repr(f)}</fluor></{tag}>"
                      for c, f in zip(cycles, fluor))
     return f'<react id="{rid}"><sample id="{sample}"/><data><tar id="{target}"/><cq>2.5</cq>{points}</data></react>'
@@ -149,109 +137,71 @@ def zipped(members, method=zipfile.ZIP_DEFLATED):
     return data
 
 
-def patch_zip(data, flags=None, method=None, size=None):
-    """Set the flag bits, compression method or inflated size in every header."""
+def patch_zip(data, flags=None, method=None):
+    """Set the flag bits or the compression method in every header."""
     out = bytearray(data)
-    for signature, at_flags, at_method, at_size in ((b"PK\x03\x04", 6, 8, 22), (b"PK\x01\x02", 8, 10, 24)):
-        start = out.find(signature)
-        while start >= 0:
-            if flags is not None:
-                out[start + at_flags:start + at_flags + 2] = struct.pack("<H", flags)
-            if method is not None:
-                out[start + at_method:start + at_method + 2] = struct.pack("<H", method)
-            if size is not None:
-                out[start + at_size:start + at_size + 4] = struct.pack("<I", size)
-            start = out.find(signature, start + 4)
+    for signature, at_flags, at_method in ((b"PK\x03\x04", 6, 8), (b"PK\x01\x02", 8, 10)):
+        for m in re.finditer(re.escape(signature), bytes(out)):
+            for at, value in ((at_flags, flags), (at_method, method)):
+                if value is not None:
+                    out[m.start() + at:m.start() + at + 2] = struct.pack("<H", value)
     return bytes(out)
 
 
-def zeros_deflated(mebibytes):
-    """Raw deflate data of ``mebibytes`` MiB of zeros, made without inflating them all."""
-    c = zlib.compressobj(9, zlib.DEFLATED, -15)
-    block = c.compress(bytes(MiB)) + c.flush(zlib.Z_FULL_FLUSH)
-    return block * mebibytes + c.flush()
-
-
 def bomb(mebibytes, declared):
-    """A zip whose one member, rdml_data.xml, inflates to ``mebibytes`` MiB of zeros
-    and declares ``declared`` bytes."""
+    """A zip whose one member, rdml_data.xml, inflates to ``mebibytes`` MiB of zeros and declares
+    ``declared`` bytes; made without inflating them."""
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    payload = (c.compress(bytes(MiB)) + c.flush(zlib.Z_FULL_FLUSH)) * mebibytes + c.flush()
     name = b"rdml_data.xml"
-    payload = zeros_deflated(mebibytes)
-    crc = 0
-    local = struct.pack("<4s5H3I2H", b"PK\x03\x04", 20, 0, 8, 0, 0x21, crc, len(payload), declared, len(name), 0)
-    central = struct.pack("<4s6H3I5H2I", b"PK\x01\x02", 20, 20, 0, 8, 0, 0x21, crc, len(payload), declared,
+    local = struct.pack("<4s5H3I2H", b"PK\x03\x04", 20, 0, 8, 0, 0x21, 0, len(payload), declared, len(name), 0)
+    central = struct.pack("<4s6H3I5H2I", b"PK\x01\x02", 20, 20, 0, 8, 0, 0x21, 0, len(payload), declared,
                           len(name), 0, 0, 0, 0, 0, 0)
-    offset = len(local) + len(name) + len(payload)
-    directory = central + name
-    end = struct.pack("<4s4H2IH", b"PK\x05\x06", 0, 0, 1, 1, len(directory), offset, 0)
-    return local + name + payload + directory + end
+    end = struct.pack("<4s4H2IH", b"PK\x05\x06", 0, 0, 1, 1, len(central) + len(name),
+                      len(local) + len(name) + len(payload), 0)
+    return local + name + payload + central + name + end
 
 
 def sample_csv(rows=None, header="Cycle,A1,A2", cycles=None):
     """A CSV plate: the curves of A1 and A2 over ``cycles`` (1 to 40, in the order given), or ``rows``."""
     if rows is None:
         cycles = list(cycles if cycles is not None else range(1, CYCLES + 1))
-        a1, a2 = (by_rank(cycles, amplification(MIDPOINTS[w], len(cycles))) for w in ("A1", "A2"))
-        rows = zip(cycles, a1, a2)
+        rows = zip(cycles, *(by_rank(cycles, amplification(MIDPOINTS[w], len(cycles))) for w in ("A1", "A2")))
     return header + "\n" + "".join(",".join(str(v) for v in row) + "\n" for row in rows)
 
 
-def melt_csv(temperatures=TEMPERATURES, header="Temperature,A1,A2", curve=melt_curve):
-    """A CSV melt: two wells with the crafted melt (or ``curve``) read at ``temperatures``, in that order."""
-    f = curve(temperatures)
+def melt_csv(temperatures=TEMPERATURES, header="Temperature,A1,A2"):
+    """A CSV melt: two wells with the crafted melt read at ``temperatures``, in that order."""
+    f = melt_curve(temperatures)
     return sample_csv(list(zip(temperatures, f, f)), header)
 
 
 def _uneven():
-    steps, t = shuffled([0.3, 0.7] * 30, seed=3), [65.0]
-    for step in steps:
+    t = [65.0]
+    for step in shuffled([0.3, 0.7] * 30, seed=3):
         t.append(round(t[-1] + step, 6))
     return t
-
-
-def _no_peak(temperatures):
-    """Two wells without a product: a straight fall and a flat line."""
-    return [(t, MELT_BASE + 20.0 * (95.0 - t), MELT_BASE) for t in temperatures]
 
 
 def _reference_genes():
     """Two unknowns, a target and a reference gene: RQ of u2 against u1 is 2^-(log2 10), a tenth."""
     samples = '<sample id="u1"><type>unkn</type></sample><sample id="u2"><type>unkn</type></sample>'
     targets = TARGETS + '<target id="R"><type>ref</type><dyeId id="HEX"/></target>'
-    reacts = [react(1, sample="u1"), react(2, sample="u2"), react(3, sample="u1", target="R"),
-              react(4, sample="u2", target="R")]
-    return rdml(reacts, samples=samples, targets=targets)
+    return rdml([react(1, sample="u1"), react(2, sample="u2"), react(3, sample="u1", target="R"),
+                 react(4, sample="u2", target="R")], samples=samples, targets=targets)
 
 
 @dataclass
 class Case:
-    """One crafted input.
+    """One crafted input: ``make(directory, context)`` writes it and returns the path to read (or "-",
+    with ``stdin(directory)`` the bytes piped in or a path opened as standard input); ``expect`` is
+    "refuse" (with ``message`` in the line), "read" or "either"; ``limits`` the --limits.
 
-    Attributes
-    ----------
-    name : str
-    make : callable
-        make(directory, context) -> the path to read (or "-"), writing the file.
-    expect : str
-        "refuse", "read" or "either".
-    message : str
-        A text the refusal must contain.
-    stdin : callable or None
-        stdin(directory) -> bytes fed through a pipe, or a path opened as standard input.
-    limits : str
-        Settings for :meth:`quelmar.limits.Limits.parse` (the command's ``--limits``).
-    holds : str
-        What a file that is read holds: "amplification" or "melting".
-    reads : tuple of str, optional
-        The subcommands that must read it (default: amplify or melt, by what it holds); the others
-        must refuse it, with ``refusals[subcommand]`` in their line (default: "not ... data" when
-        the file holds the other kind).
-    shift : float
-        The file's first cycle less one: its Ct values are the curves' plus this.
-    tm : float
-        The main Tm of every well (NaN: no well has a peak).
-    plates : int
-        Plates (run and target) the command must find; 0: not checked.
+    A file that is read holds ``holds`` data (amplification or melting), is read by the subcommands
+    ``reads`` (default: amplify or melt, by what it holds) and refused by the others, with
+    ``refusals[subcommand]`` (default: "not ... data" for the other kind) in their line. Its Ct
+    values are the curves' plus ``shift`` (the file's first cycle less one), every main Tm is ``tm``
+    (NaN: no peak), and ``plates`` (when not 0) is the number of run and target plates.
     """
 
     name: str
@@ -260,7 +210,7 @@ class Case:
     message: str = ""
     stdin: object = None
     limits: str = ""
-    tags: tuple = field(default_factory=tuple)
+    tags: tuple = ()
     holds: str = "amplification"
     reads: tuple = None
     refusals: dict = field(default_factory=dict)
@@ -270,9 +220,7 @@ class Case:
 
     @property
     def readers(self):
-        if self.reads is not None:
-            return self.reads
-        return ("amplify",) if self.holds == "amplification" else ("melt",)
+        return self.reads if self.reads is not None else ("amplify",) if self.holds == "amplification" else ("melt",)
 
 
 def _file(name, content):
@@ -284,52 +232,39 @@ def _file(name, content):
     return make
 
 
-def _fifo(directory, _context):
-    path = Path(directory) / "fifo.rdml"
-    if not path.exists():
-        os.mkfifo(path)
-    return str(path)
-
-def _socket_file(directory, context):
-    path = Path(directory) / "socket.csv"
-    if not path.exists():
-        s = socket.socket(socket.AF_UNIX)
-        s.bind(str(path))
-        context.setdefault("keep", []).append(s)
-    return str(path)
+def _special(name, create):
+    """A path made once by ``create(path, context)`` (a FIFO, a socket, a link, a sparse file)."""
+    def make(directory, context):
+        path = Path(directory) / name
+        if not (path.exists() or path.is_symlink()):
+            create(path, context)
+        return str(path)
+    return make
 
 
-def _sparse(directory, _context):
-    path = Path(directory) / "sparse.xml"
-    with open(path, "wb") as f:
-        f.truncate(1 << 30)
-    return str(path)
+def _bind(path, context):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(str(path))
+    context.setdefault("keep", []).append(s)
 
 
-def _symlink_zero(directory, _context):
-    path = Path(directory) / "zero.rdml"
-    if not path.is_symlink():
-        path.symlink_to("/dev/zero")
-    return str(path)
+_fifo = _special("fifo.rdml", lambda path, _: os.mkfifo(path))
 
 
 def _entity_file(directory, context):
     """An external entity naming a FIFO: a parser that opened it would wait forever."""
-    fifo = _fifo(directory, context)
-    doc = (f'<?xml version="1.0"?><!DOCTYPE rdml [<!ENTITY x SYSTEM "file://{fifo}">]>'
-           + rdml(head="<id>&x;</id>"))
-    return _file("entity_file.xml", doc)(directory, context)
+    doc = f'<?xml version="1.0"?><!DOCTYPE rdml [<!ENTITY x SYSTEM "file://{_fifo(directory, context)}">]>'
+    return _file("entity_file.xml", doc + rdml(head="<id>&x;</id>"))(directory, context)
 
 
 def _entity_url(directory, context):
     """An external entity and a DTD on a local port that is listened on: nothing may connect."""
-    server = context.get("server")
-    if server is None:
+    if "server" not in context:
         server = context["server"] = socket.socket()
         server.bind(("127.0.0.1", 0))
         server.listen(8)
         server.setblocking(False)
-    port = server.getsockname()[1]
+    port = context["server"].getsockname()[1]
     doc = (f'<?xml version="1.0"?><!DOCTYPE rdml SYSTEM "http://127.0.0.1:{port}/rdml.dtd" '
            f'[<!ENTITY x SYSTEM "http://127.0.0.1:{port}/x">]>' + rdml(head="<id>&x;</id>"))
     return _file("entity_url.xml", doc)(directory, context)
@@ -353,48 +288,27 @@ def _laughs():
 
 
 def _shuffled():
-    return rdml([react(1, cycles=shuffled(range(1, CYCLES + 1))), react(2, cycles=shuffled(range(1, CYCLES + 1), 5),
-                                                                        sample="s2")])
+    return rdml([react(1, cycles=shuffled(range(1, CYCLES + 1))),
+                 react(2, cycles=shuffled(range(1, CYCLES + 1), 5), sample="s2")])
 
 
-def _two_documents():
-    return zipped({"a.xml": rdml(), "b.xml": rdml()})
+def _many_members():
+    return zipped({"rdml_data.xml": rdml(), **{f"m{i}": b"" for i in range(20_000)}}, zipfile.ZIP_STORED)
 
 
-def _big_member_count():
-    path = Path(tempfile.mkdtemp()) / "z.zip"
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
-        z.writestr("rdml_data.xml", rdml())
-        for i in range(20_000):
-            z.writestr(f"m{i}", b"")
-    data = path.read_bytes()
-    shutil.rmtree(path.parent)
-    return data
-
-
-def _damaged_directory():
-    data = bytearray(zipped({"rdml_data.xml": rdml()}))
-    at = data.find(b"PK\x01\x02")
-    data[at + 4:at + 40] = b"\xff" * 36
-    return bytes(data)
-
-
-def _corrupt_deflate():
-    data = bytearray(zipped({"rdml_data.xml": rdml() * 20}))
-    at = data.find(b"rdml_data.xml") + len("rdml_data.xml")
-    for k in range(at + 10, at + 60, 3):
-        data[k] ^= 0x5A
-    return bytes(data)
+def _damaged(data, find, at, length, value=None):
+    """``data`` with ``length`` bytes changed from ``at`` bytes after ``find``: set to 0xff, or XORed with 0x5a."""
+    out = bytearray(data)
+    start = out.find(find) + at
+    for k in range(start, start + length, 1 if value is not None else 3):
+        out[k] = value if value is not None else out[k] ^ 0x5A
+    return bytes(out)
 
 
 def _gbk():
     return rdml(declaration='<?xml version="1.0" encoding="GBK"?>').replace(
         '<sample id="s1"><type>std</type>', '<sample id="s1"><description>样品</description><type>std</type>'
     ).encode("gbk")
-
-
-def _nested(depth):
-    return "<rdml version='1.2'>" + "<a>" * depth + "</a>" * depth + "</rdml>"
 
 
 #: Subcommands that read the standards of the crafted RDML documents.
@@ -411,7 +325,9 @@ CASES = [
     Case("zip compression method 99", _file("aes.rdml", lambda: patch_zip(zipped({"rdml_data.xml": rdml()}),
                                                                               method=99)),
          "refuse", "compression method 99"),
-    Case("zip corrupt deflate", _file("corrupt.rdml", _corrupt_deflate), "refuse", "damaged zip archive"),
+    Case("zip corrupt deflate", _file("corrupt.rdml", lambda: _damaged(zipped({"rdml_data.xml": rdml() * 20}),
+                                                                       b"rdml_data.xml", 23, 50)),
+         "refuse", "damaged zip archive"),
     Case("zip bomb, honest size", _file("bomb.rdml", lambda: bomb(1024, 1 << 30)), "refuse", "inflated size",
          tags=("command",)),
     Case("zip bomb, size understated", _file("bomb_lie.rdml", lambda: bomb(1024, 4096)), "refuse",
@@ -421,14 +337,16 @@ CASES = [
     Case("zip ../ member names", _file("dotdot.rdml", lambda: zipped({"../../../tmp/rdml_data.xml": rdml(),
                                                                         "../evil.xml": "<x/>"})), "read",
          reads=STANDARD),
-    Case("zip damaged directory", _file("directory.rdml", _damaged_directory), "refuse"),
+    Case("zip damaged directory", _file("directory.rdml", lambda: _damaged(zipped({"rdml_data.xml": rdml()}),
+                                                                           b"PK\x01\x02", 4, 36, 0xFF)), "refuse"),
     Case("zip truncated", _file("truncated.rdml", lambda: zipped({"rdml_data.xml": rdml() * 5})[:300]), "refuse",
          "damaged zip archive"),
-    Case("zip 20,000 members", _file("members.rdml", _big_member_count), "refuse", "members"),
+    Case("zip 20,000 members", _file("members.rdml", _many_members), "refuse", "members"),
     Case("zip without members", _file("empty.rdml", lambda: zipped({})), "refuse", "no RDML document"),
     Case("zip member name not UTF-8", _file("badname.rdml", lambda: zipped({"rdml_\xe9.xml": rdml()}).replace(
         "\xe9".encode(), b"\xff\xfe")), "refuse", "damaged zip archive"),
-    Case("zip two documents, one run id", _file("two_docs.rdml", _two_documents), "read", reads=STANDARD, plates=2,
+    Case("zip two documents, one run id", _file("two_docs.rdml", lambda: zipped({"a.xml": rdml(), "b.xml": rdml()})),
+         "read", reads=STANDARD, plates=2,
          tags=("command",)),
     # XML documents
     Case("XML UTF-8 byte-order mark", _file("bom8.xml", codecs.BOM_UTF8 + rdml().encode()), "read", reads=STANDARD,
@@ -454,11 +372,14 @@ CASES = [
                                                   "<type>std</type>", 1)), "refuse", "has a text longer"),
     Case("XML 64 MiB text of an ignored element", _file("ignored.xml", lambda: rdml(head=f"<id>{'x' * 64 * MiB}</id>")),
          "read", reads=STANDARD),
-    Case("XML file of 1 GiB (sparse)", _sparse, "refuse", "the file", tags=("command",)),
+    Case("XML file of 1 GiB (sparse)",
+         _special("sparse.xml", lambda path, _: (path.touch(), os.truncate(path, 1 << 30))),
+         "refuse", "the file", tags=("command",)),
     Case("XML billion laughs", _file("laughs.xml", _laughs), "refuse", "DOCTYPE", tags=("command",)),
     Case("XML external entity (a FIFO)", _entity_file, "refuse", "DOCTYPE", tags=("command",)),
     Case("XML external entity and DTD (a local port)", _entity_url, "refuse", "DOCTYPE"),
-    Case("XML nesting 100,000 deep", _file("deep.xml", _nested(100_000)), "refuse", "deep"),
+    Case("XML nesting 100,000 deep", _file("deep.xml", "<rdml version='1.2'>" + "<a>" * 100_000 + "</a>" * 100_000
+                                           + "</rdml>"), "refuse", "deep"),
     Case("XML 200,000 reactions", _file("reacts.xml", lambda: rdml(
         ['<react id="{0}"><sample id="s1"/></react>'.format(i) for i in range(1, 200_001)])), "refuse", "react"),
     Case("XML not well-formed", _file("broken.xml", rdml()[:-20]), "refuse", "not well-formed"),
@@ -494,6 +415,8 @@ CASES = [
     Case("RDML melt, shuffled temperatures",
          _file("meltshuffled.xml", rdml([react(1, cycles=shuffled(TEMPERATURES), tag="mdp", axis="tmp")])),
          "read", holds="melting"),
+    Case("RDML melt, every temperature twice", _file("melttwice.xml", rdml([react(
+        1, cycles=sorted(TEMPERATURES * 2), tag="mdp", axis="tmp")])), "read", holds="melting", tags=("command",)),
     Case("RDML number of 5,000 digits", _file("digits.xml", rdml([react(1, fluor=["9" * 5000] * 4)])), "refuse"),
     Case("RDML suffix, CSV inside", _file("csv.rdml", sample_csv()), "refuse", "not an RDML file"),
     # CSV
@@ -542,7 +465,8 @@ CASES = [
     Case("CSV melt, uneven steps", _file("melteven.csv", melt_csv(_uneven())), "read", holds="melting"),
     Case("CSV melt, every temperature twice", _file("melttwice.csv", melt_csv(sorted(TEMPERATURES * 2))), "read",
          holds="melting"),
-    Case("CSV melt without a peak", _file("meltnone.csv", sample_csv(_no_peak(TEMPERATURES), "Temperature,A1,A2")),
+    Case("CSV melt without a peak", _file("meltnone.csv", sample_csv(  # a straight fall and a flat line
+        [(t, MELT_BASE + 20.0 * (95.0 - t), MELT_BASE) for t in TEMPERATURES], "Temperature,A1,A2")),
          "read", holds="melting", tm=math.nan, tags=("command",)),
     Case("CSV melt of 3 readings", _file("meltshort.csv", melt_csv(TEMPERATURES[30:33])), "read", holds="melting",
          reads=(), refusals=dict(melt="could not be analysed"), tags=("command",)),
@@ -552,9 +476,10 @@ CASES = [
     # what is not a regular file
     Case("a FIFO", _fifo, "refuse", "FIFO", tags=("command",)),
     Case("/dev/zero", lambda d, c: "/dev/zero", "refuse", "character device", tags=("command",)),
-    Case("a symbolic link to /dev/zero", _symlink_zero, "refuse", "character device"),
+    Case("a symbolic link to /dev/zero", _special("zero.rdml", lambda path, _: path.symlink_to("/dev/zero")), "refuse",
+         "character device"),
     Case("a directory", lambda d, c: str(d), "refuse", "directory"),
-    Case("a socket", _socket_file, "refuse", "socket"),
+    Case("a socket", _special("socket.csv", _bind), "refuse", "socket"),
     Case("a missing file", lambda d, c: str(Path(d) / "missing.rdml"), "refuse", "No such file"),
     Case("standard input from /dev/zero", lambda d, c: "-", "refuse", "standard input",
          stdin=lambda d: "/dev/zero", tags=("command",)),
@@ -569,18 +494,8 @@ CASES = [
 
 @dataclass
 class Outcome:
-    """How one run ended.
-
-    Attributes
-    ----------
-    kind : str
-        "read" (exit 0), "refused" (exit 2), "traceback", "signal" or "hang".
-    code : int or None
-    out, err : str
-    peak : int
-        Peak resident memory in KiB.
-    seconds : float
-    """
+    """How one run ended: ``kind`` "read" (exit 0), "refused" (exit 2), "traceback", "signal" or "hang";
+    ``peak`` the peak resident memory in KiB."""
 
     kind: str
     code: object
@@ -591,52 +506,44 @@ class Outcome:
 
 
 def run(argv, *, stdin=None, memory=MEMORY, timeout=TIMEOUT, cwd=None):
-    """Run ``argv`` under an address-space cap and a time limit.
-
-    Parameters
-    ----------
-    stdin : bytes, str or None
-        Bytes written through a pipe, or a path opened as standard input.
-    """
+    """Run ``argv`` under an address-space cap and a time limit; ``stdin`` is bytes written through a
+    pipe, or a path opened as standard input."""
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         os.setsid()
 
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        feed, pipe, source = None, None, subprocess.DEVNULL
+        feed, source = None, subprocess.DEVNULL
         if isinstance(stdin, bytes):
-            read_end, pipe = os.pipe()
-            source = read_end
+            source, pipe = os.pipe()
+            feed = threading.Thread(target=_write_all, args=(pipe, stdin), daemon=True)
         elif stdin is not None:
-            source = open(stdin, "rb")
+            source = os.open(stdin, os.O_RDONLY)
         start = time.monotonic()
         proc = subprocess.Popen(argv, stdin=source, stdout=out, stderr=err, preexec_fn=limit, cwd=cwd)
-        if isinstance(stdin, bytes):
-            os.close(read_end)
-            feed = threading.Thread(target=_write_all, args=(pipe, stdin), daemon=True)
+        if stdin is not None:
+            os.close(source)
+        if feed is not None:
             feed.start()
-        elif stdin is not None:
-            source.close()
-        status, usage, hung = _wait(proc, timeout)
+        deadline, hung = start + timeout, False
+        while True:
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() > deadline and not hung:
+                hung = True
+                os.killpg(proc.pid, signal.SIGKILL)
+            time.sleep(0.005)
         seconds = time.monotonic() - start
         if feed is not None:
             feed.join(1.0)
         out.seek(0)
         err.seek(0)
         text_out, text_err = (f.read().decode("utf-8", "replace") for f in (out, err))
-    code = os.waitstatus_to_exitcode(status)
-    proc.returncode = code
-    if hung:
-        kind = "hang"
-    elif code < 0:
-        kind = "signal"
-    elif code == 0:
-        kind = "read"
-    elif code == 2 and "Traceback" not in text_err:
-        kind = "refused"
-    else:
-        kind = "traceback"
+    code = proc.returncode = os.waitstatus_to_exitcode(status)
+    kind = ("hang" if hung else "signal" if code < 0 else "read" if code == 0 else
+            "refused" if code == 2 and "Traceback" not in text_err else "traceback")
     return Outcome(kind, None if hung else code, text_out, text_err, usage.ru_maxrss, seconds)
 
 
@@ -644,20 +551,8 @@ def _write_all(fd, data):
     try:
         with os.fdopen(fd, "wb") as f:
             f.write(data)
-    except (BrokenPipeError, OSError):
+    except OSError:  # the reader stopped early
         pass
-
-
-def _wait(proc, timeout):
-    deadline, hung = time.monotonic() + timeout, False
-    while True:
-        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-        if pid:
-            return status, usage, hung
-        if time.monotonic() > deadline and not hung:
-            hung = True
-            os.killpg(proc.pid, signal.SIGKILL)
-        time.sleep(0.005)
 
 
 def prepare(case, directory, context):
@@ -671,10 +566,35 @@ def read_case(case, prepared, **options):
     return run([sys.executable, "-c", READER, str(ROOT), path, case.limits], stdin=stdin, **options)
 
 
+def _judged(outcome, expect, message, text):
+    """Why an outcome is not what was expected ("refuse", "read" or "either"), or None."""
+    if outcome.kind in ("traceback", "signal", "hang"):
+        return outcome.kind
+    if expect == "refuse" and outcome.kind != "refused":
+        return "read a file that must be refused"
+    if expect == "read" and outcome.kind != "read":
+        return "refused a file that must be read"
+    if outcome.kind == "refused" and message and message not in text:
+        return f"refused without {message!r}"
+    return None
+
+
+def verdict(case, outcome):
+    """None when the readers' outcome is what the case allows, else why not."""
+    why = _judged(outcome, case.expect, case.message, outcome.out + outcome.err)
+    held = outcome.out.split("\n")[0]
+    if why is None and outcome.kind == "read" and case.expect == "read" and held not in (case.holds, "both"):
+        return f"read as {held!r} data, not {case.holds}"
+    return why
+
+
 # -- the command ---------------------------------------------------------------------------
 
 #: The options each subcommand needs besides the file (``--out`` is added for those with a check below).
-SUBCOMMANDS = {"amplify": [], "melt": [], "standard": [], "quantify": ["--calibrator", "u1"]}
+SUBCOMMANDS = {"amplify": [], "melt": [], "standard": [], "quantify": ["--calibrator", "u1"],
+               "report": ["--calibrator", "u1"]}
+#: What each subcommand's --out is; a table (JSON) unless named.
+OUTPUTS = {"report": ".html"}
 #: The data each reads; a subcommand not named here (one added later) is held only to refusing
 #: what every reader refuses, in one line naming the file, and to never failing otherwise.
 NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification", "melt": "melting"}
@@ -684,13 +604,16 @@ TM_TOLERANCE = 0.005
 SAME = 1e-9
 
 
+def output(directory, k, subcommand):
+    """Where run ``k`` of a subcommand writes its --out."""
+    return os.path.join(directory, f"{k}-{subcommand}{OUTPUTS.get(subcommand, '.json')}")
+
+
 def command_case(case, prepared, subcommand, out=None, **options):
-    """Run ``python3 -m quelmar SUBCOMMAND FILE`` on one prepared case in a fresh process, its
-    table written to ``out`` when given."""
+    """Run ``python3 -m quelmar SUBCOMMAND FILE`` on one prepared case in a fresh process."""
     path, stdin = prepared
     argv = [sys.executable, "-m", "quelmar", subcommand, path, "--quiet", *SUBCOMMANDS.get(subcommand, ())]
-    argv += ["--limits", case.limits] if case.limits else []
-    argv += ["--out", str(out)] if out else []
+    argv += (["--limits", case.limits] if case.limits else []) + (["--out", str(out)] if out else [])
     return run(argv, stdin=stdin, cwd=ROOT, **options)
 
 
@@ -700,6 +623,8 @@ def expectation(case, subcommand):
         return case.expect, case.message
     if subcommand in case.readers:
         return "read", ""
+    if subcommand == "report":  # a page of whatever a job reads; refused where each job refuses
+        return ("read", "") if case.readers else ("refuse", next(iter(case.refusals.values()), ""))
     if subcommand not in NEEDS:
         return "either", ""
     need = NEEDS[subcommand]
@@ -708,37 +633,30 @@ def expectation(case, subcommand):
 
 def command_verdict(case, subcommand, outcome, path, out=None):
     """None when the command's run is a clean refusal or a correct read, else why not."""
-    if outcome.kind in ("traceback", "signal", "hang"):
-        return outcome.kind
-    expect, message = expectation(case, subcommand)
-    if expect == "refuse" and outcome.kind != "refused":
-        return "read a file that must be refused"
-    if expect == "read" and outcome.kind != "read":
-        return "refused a file that must be read"
-    if outcome.kind == "refused":
-        lines = outcome.err.splitlines()
-        name = "<stdin>" if path == "-" else path
-        if outcome.out or len(lines) != 1 or not lines[0].startswith(f"quelmar: {name}: "):
-            return "the refusal is not one line naming the file"
-        if message and message not in lines[0]:
-            return f"refused without {message!r}"
-        if out is not None and os.path.exists(out):
-            return "a refused run left its output behind"
-        return None
-    if out is None or subcommand not in CHECKS:
-        return None
+    lines = outcome.err.splitlines()
+    why = _judged(outcome, *expectation(case, subcommand), lines[0] if lines else "")
+    if why or outcome.kind != "refused":
+        return why or (_checked(case, subcommand, out) if out is not None and subcommand in CHECKS else None)
+    if outcome.out or len(lines) != 1 or not lines[0].startswith(f"quelmar: {'<stdin>' if path == '-' else path}: "):
+        return "the refusal is not one line naming the file"
+    return "a refused run left its output behind" if out is not None and os.path.exists(out) else None
+
+
+def _checked(case, subcommand, out):
+    if not os.path.exists(out):
+        return "a run that succeeded wrote no output"
+    if subcommand == "report":
+        return check_report(case, page_tables(out))
     try:
-        document = strict_json(out)
+        with open(out, encoding="utf-8") as f:
+            document = json.loads(f.read(), parse_constant=lambda token: _not_json(token))
     except ValueError as e:
         return f"the JSON output is not strict JSON ({e})"
     return CHECKS[subcommand](case, document)
 
 
-def strict_json(path):
-    def refuse(token):
-        raise ValueError(f"{token} is not JSON")
-    with open(path, encoding="utf-8") as f:
-        return json.loads(f.read(), parse_constant=refuse)
+def _not_json(token):
+    raise ValueError(f"{token} is not JSON")
 
 
 _REFERENCE = {}
@@ -762,13 +680,6 @@ def _close(got, want):
     return abs(got - want) <= SAME * max(1.0, abs(want))
 
 
-def _plates(rows):
-    plates = {}
-    for row in rows:
-        plates.setdefault((row["run"], row["target"]), []).append(row)
-    return plates
-
-
 def _plate_ct(rows):
     """Each row's well -> the Ct its crafted curve gives on the plate of these rows."""
     ct = reference_ct(tuple(MIDPOINTS.get(r["well"], MIDPOINTS["A1"]) for r in rows))
@@ -776,15 +687,16 @@ def _plate_ct(rows):
 
 
 def check_amplify(case, document):
-    plates = _plates(document["wells"])
+    plates = {}
+    for row in document["wells"]:
+        plates.setdefault((row["run"], row["target"]), []).append(row)
     if case.plates and len(plates) != case.plates:
         return f"{len(plates)} plates where the file has {case.plates}"
     for rows in plates.values():
         expected = _plate_ct(rows)
         for row in rows:
-            want = expected[row["well"]] + case.shift
-            if not _close(row["ct_linear"], want):
-                return f"well {row['well']}: Ct {row['ct_linear']} where the curve gives {want}"
+            if not _close(row["ct_linear"], expected[row["well"]] + case.shift):
+                return f"well {row['well']}: Ct {row['ct_linear']} where the curve gives {expected[row['well']]}"
     return None
 
 
@@ -800,8 +712,7 @@ def check_melt(case, document):
 
 def check_standard(case, document):
     for fit in document["fits"]:
-        rows = [w for w in document["wells"] if (w["run"], w["target"]) == (fit["run"], fit["target"])]
-        ct = _plate_ct(rows)
+        ct = _plate_ct([w for w in document["wells"] if (w["run"], w["target"]) == (fit["run"], fit["target"])])
         want = (ct["A2"] - ct["A1"]) / (math.log10(QUANTITIES["s2"]) - math.log10(QUANTITIES["s1"]))
         if not abs(fit["slope"] - want) <= SAME * abs(want):
             return f"{fit['target']}: slope {fit['slope']} where the Ct give {want}"
@@ -814,52 +725,54 @@ def check_quantify(case, document):
         return "no relative quantity of u2 and T"
     target, reference = (_plate_ct([dict(well=w) for w in wells]) for wells in (("A1", "A2"), ("A3", "A4")))
     want = 2.0 ** -((target["A2"] - reference["A4"]) - (target["A1"] - reference["A3"]))
-    if not _close(row["rq"], want):
-        return f"RQ {row['rq']} where the Ct give {want}"
+    return None if _close(row["rq"], want) else f"RQ {row['rq']} where the Ct give {want}"
+
+
+#: The page's tables and the members of each job's JSON document they stand for.
+PAGE_TABLES = {"amplify": {"wells": "amplification"}, "melt": {"wells": "melting wells"},
+               "standard": {"fits": "standard curves", "wells": "standard wells"},
+               "quantify": {"quantities": "relative quantities"}}
+#: Columns of the page's tables the checks read as numbers.
+PAGE_NUMBERS = {"ct_linear", "tm", "slope", "rq"}
+
+
+def page_tables(path):
+    """The tables a report page carries as JSON (each cell as the CSV writer writes it), by name."""
+    with open(path, encoding="utf-8") as f:
+        html = f.read()
+    names = {name.replace(" ", "-"): name for job in PAGE_TABLES.values() for name in job.values()}
+    tables = {}
+    for key, source in re.findall(r'<div class="table" data-source="(table\d+)" data-file="([^"]*)\.csv"', html):
+        name = next((names[n] for n in names if source.endswith("-" + n)), None)
+        island = re.search(f'<script type="application/json" id="{key}">(.*?)</script>', html, re.S)
+        if name is not None and island is not None:
+            table = json.loads(island.group(1))
+            tables[name] = [{c: (v.split(",") if v else []) if c == "flags" else
+                             (float(v) if v else None) if c in PAGE_NUMBERS else v
+                             for c, v in zip(table["columns"], row)} for row in table["rows"]]
+    return tables
+
+
+def check_report(case, tables):
+    """The page holds, for every job that reads the case, the tables that job gives, checked as its output."""
+    for job in case.readers:
+        missing = [name for name in PAGE_TABLES[job].values() if name not in tables]
+        if missing:
+            return f"the page has no {missing[0]} table"
+        problem = CHECKS[job](case, {key: tables[name] for key, name in PAGE_TABLES[job].items()})
+        if problem:
+            return f"the page's {job} tables: {problem}"
     return None
 
 
-CHECKS = {"amplify": check_amplify, "melt": check_melt, "standard": check_standard, "quantify": check_quantify}
-
-
-def verdict(case, outcome):
-    """None when the readers' outcome is what the case allows, else why not."""
-    if outcome.kind in ("traceback", "signal", "hang"):
-        return outcome.kind
-    if case.expect == "refuse" and outcome.kind != "refused":
-        return "read a file that must be refused"
-    if case.expect == "read" and outcome.kind != "read":
-        return "refused a file that must be read"
-    if outcome.kind == "refused" and case.message and case.message not in outcome.out + outcome.err:
-        return f"refused without {case.message!r}"
-    if outcome.kind == "read" and case.expect == "read" and outcome.out.split("\n")[0] not in (case.holds, "both"):
-        return f"read as {outcome.out.split(chr(10))[0]!r} data, not {case.holds}"
-    return None
-
-
-def _summary(title, results):
-    kinds = [o.kind for _, o, _ in results]
-    clean = [o.kind for _, o, why in results if why is None]
-    peak = max((o.peak for _, o, _ in results), default=0)
-    slowest = max(results, key=lambda r: r[1].seconds)
-    print(f"{title}: {len(results)} inputs tried, {clean.count('refused')} clean refusals, {clean.count('read')} "
-          f"correct reads, {kinds.count('traceback')} tracebacks, {kinds.count('hang')} hangs, "
-          f"{kinds.count('signal')} signals, {sum(why is not None for _, _, why in results)} not clean; "
-          f"peak memory {peak / 1024:.0f} MiB; slowest {slowest[1].seconds:.1f} s ({slowest[0].name})")
-
-
-def _subcommands(text):
-    if text:
-        return [s.strip() for s in text.split(",") if s.strip()]
-    sys.path.insert(0, str(ROOT))
-    from quelmar.cli import commands
-    return list(commands())
+CHECKS = {"amplify": check_amplify, "melt": check_melt, "standard": check_standard, "quantify": check_quantify,
+          "report": check_report}
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--command", action="store_true", help="also run the subcommands of quelmar on every input")
-    p.add_argument("--subcommands", metavar="A,B", help="with --command: these (default: every one of quelmar)")
+    p.add_argument("--subcommands", metavar="A,B", help="with --command: these (default: every one that reads files)")
     p.add_argument("--memory", type=int, default=MEMORY >> 20, help="address-space cap in MiB (default 1024)")
     p.add_argument("--timeout", type=float, default=TIMEOUT, help="seconds per run (default 60)")
     p.add_argument("--workers", type=int, default=2, help="runs at a time (default 2)")
@@ -880,7 +793,7 @@ def main(argv=None):
 
         def subcommand(name):
             def one(k):
-                out = os.path.join(outputs, f"{k}-{name}.json") if name in CHECKS else None
+                out = output(outputs, k, name) if name in CHECKS else None
                 outcome = command_case(CASES[k], prepared[k], name, out, **options)
                 why = command_verdict(CASES[k], name, outcome, prepared[k][0], out)
                 if out and os.path.exists(out):
@@ -889,22 +802,32 @@ def main(argv=None):
             return one
         runs = [("readers", reader)]
         if args.command:
-            runs += [(f"quelmar {s}", subcommand(s)) for s in _subcommands(args.subcommands)]
+            if args.subcommands:
+                names = [s.strip() for s in args.subcommands.split(",") if s.strip()]
+            else:
+                sys.path.insert(0, str(ROOT))
+                from quelmar.cli import commands
+                names = [name for name in commands() if name in SUBCOMMANDS]  # flags reads no file
+            runs += [(f"quelmar {s}", subcommand(s)) for s in names]
         with ThreadPoolExecutor(max(1, args.workers)) as pool:
             for title, runner in runs:
-                results = []
-                for case, (outcome, why) in zip(CASES, pool.map(runner, range(len(CASES)))):
-                    results.append((case, outcome, why))
+                results = list(zip(CASES, pool.map(runner, range(len(CASES)))))
+                for case, (outcome, why) in results:
+                    last = ((outcome.err.strip() or outcome.out.strip()).splitlines() or [""])[-1]
                     if args.verbose:
-                        last = (outcome.err.strip() or outcome.out.strip()).splitlines()[-1:] or [""]
                         print(f"{title:>16} | {case.name:<45} | {outcome.kind:<9} {outcome.seconds:5.1f} s "
-                              f"{outcome.peak / 1024:5.0f} MiB | {last[0][:150]}", flush=True)
+                              f"{outcome.peak / 1024:5.0f} MiB | {last[:150]}", flush=True)
                     if why:
-                        last = (outcome.err.strip().splitlines() or outcome.out.strip().splitlines() or [""])[-1]
                         failures.append(f"{title}: {case.name}: {why}: {last[:200]}")
-                tables.append((title, results))
+                tables.append((title, [(c, o, w) for c, (o, w) in results]))
         for title, results in tables:
-            _summary(title, results)
+            kinds, clean = [o.kind for _, o, _ in results], [o.kind for _, o, why in results if why is None]
+            slowest = max(results, key=lambda r: r[1].seconds)
+            print(f"{title}: {len(results)} inputs tried, {clean.count('refused')} clean refusals, "
+                  f"{clean.count('read')} correct reads, {kinds.count('traceback')} tracebacks, {kinds.count('hang')} "
+                  f"hangs, {kinds.count('signal')} signals, {sum(w is not None for _, _, w in results)} not clean; "
+                  f"peak memory {max(o.peak for _, o, _ in results) / 1024:.0f} MiB; "
+                  f"slowest {slowest[1].seconds:.1f} s ({slowest[0].name})")
         made = connections(context)
         if made:
             failures.append(f"{made} connection(s) to the entity server")

@@ -10,10 +10,10 @@ import pytest
 import hostile_corpus as hc
 
 WORKERS = 2
-#: The command runs on the inputs tagged for it: amplify and melt on each, the other
+#: The command runs on the inputs tagged for it: amplify, melt and report on each, the other
 #: subcommands where the input is made for them.
 COMMAND_RUNS = [(c, s) for c in hc.CASES if "command" in c.tags for s in hc.SUBCOMMANDS
-                if s in ("amplify", "melt") or s in c.readers]
+                if s in ("amplify", "melt", "report") or s in c.readers]
 
 
 @pytest.fixture(scope="module")
@@ -40,7 +40,7 @@ def command_outcomes(corpus, tmp_path_factory):
     outputs = tmp_path_factory.mktemp("outputs")
 
     def one(run):
-        (case, subcommand), out = run, outputs / f"{hc.CASES.index(run[0])}-{run[1]}.json"
+        (case, subcommand), out = run, hc.output(outputs, hc.CASES.index(run[0]), run[1])
         outcome = hc.command_case(case, prepared[case.name], subcommand, out)
         return outcome, hc.command_verdict(case, subcommand, outcome, prepared[case.name][0], out)
     with ThreadPoolExecutor(WORKERS) as pool:

@@ -9,24 +9,22 @@ from conftest import ROOT
 
 from quelmar import core
 
-PROBE = "import quelmar; print(quelmar.LIBRARY_PATH)"
-
 
 def _run(cwd, extra_env=None):
     env = {k: v for k, v in os.environ.items() if k not in ("QUELMARALG_LIBRARY", "PYTHONPATH")}
     env.update(extra_env or {})
-    return subprocess.run([sys.executable, "-c", PROBE], cwd=cwd, env=env, capture_output=True, text=True)
+    return subprocess.run([sys.executable, "-c", "import quelmar; print(quelmar.LIBRARY_PATH)"], cwd=cwd, env=env,
+                          capture_output=True, text=True)
 
 
-def _copy_package(tmp_path):
+def _installed_copy(tmp_path, libdir):
     shutil.copytree(ROOT / "quelmar", tmp_path / "quelmar", ignore=shutil.ignore_patterns("__pycache__"))
-    return tmp_path / "quelmar"
+    (tmp_path / "quelmar" / "_installed_libdir.py").write_text(f"LIBDIR = {str(libdir)!r}\n")
 
 
 def test_an_installed_copy_uses_the_libdir_written_at_install(tmp_path):
     libdir = Path(core.LIBRARY_PATH).resolve().parent
-    package = _copy_package(tmp_path)
-    (package / "_installed_libdir.py").write_text(f"LIBDIR = {str(libdir)!r}\n")
+    _installed_copy(tmp_path, libdir)
     run = _run(tmp_path)
     assert run.returncode == 0 and run.stdout.strip() == str(libdir / "libQuelmarAlg.so.1")
 
@@ -34,15 +32,13 @@ def test_an_installed_copy_uses_the_libdir_written_at_install(tmp_path):
 def test_the_environment_variable_is_the_only_place_tried_when_set(tmp_path):
     run = _run(ROOT, {"QUELMARALG_LIBRARY": str(tmp_path / "nowhere.so")})
     assert run.returncode != 0 and "LibraryNotFoundError" in run.stderr
-    assert f"Tried: {tmp_path / 'nowhere.so'} (QUELMARALG_LIBRARY=" in run.stderr and "build" not in run.stderr.split(
-        "Tried:")[1]
-    good = _run(ROOT, {"QUELMARALG_LIBRARY": core.LIBRARY_PATH})
-    assert good.stdout.strip() == core.LIBRARY_PATH
+    tried = run.stderr.split("Tried:")[1]
+    assert f"{tmp_path / 'nowhere.so'} (QUELMARALG_LIBRARY=" in tried and "build" not in tried
+    assert _run(ROOT, {"QUELMARALG_LIBRARY": core.LIBRARY_PATH}).stdout.strip() == core.LIBRARY_PATH
 
 
 def test_one_error_names_every_place_tried(tmp_path):
-    package = _copy_package(tmp_path)
-    (package / "_installed_libdir.py").write_text(f"LIBDIR = {str(tmp_path / 'lib')!r}\n")
+    _installed_copy(tmp_path, tmp_path / "lib")
     run = _run(tmp_path, {"LD_LIBRARY_PATH": ""})
     if run.returncode == 0:  # a libQuelmarAlg.so.1 installed system-wide answers the last place
         assert run.stdout.strip() == "libQuelmarAlg.so.1"

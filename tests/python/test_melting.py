@@ -50,41 +50,31 @@ GRIDS = {
 
 # -- even grids --------------------------------------------------------------------------
 
-@pytest.mark.parametrize("t", [np.arange(60.0, 90.001, 0.5), np.round(np.arange(60.0, 90.001, 0.1), 2),
-                               np.arange(60.0, 90.001, 1.0)])
-def test_even_readings_are_used_as_read(t):
-    g = even_grid(t, melt(t, [PRODUCT]))
-    assert not g.resampled and g.note == "" and g.step == pytest.approx(t[1] - t[0])
-    assert np.array_equal(g.temperature, t) and np.array_equal(g.fluorescence, melt(t, [PRODUCT]))
+def _line(t):
+    return 1000.0 - 7.0 * np.asarray(t)  # a natural cubic spline reproduces a line
 
 
-@pytest.mark.parametrize("order, note", [
-    (lambda t: t[::-1], "falling ramp reversed"),
-    (lambda t: t[[0, 3, 1, 2] + list(range(4, t.size))], "1 reading out of order sorted"),
-    (lambda t: np.r_[t[:5], t[4], t[5:]], "1 repeated temperature merged"),
+_HALVES = np.arange(60.0, 70.001, 0.5)
+
+
+@pytest.mark.parametrize("t, resampled, note, step", [
+    (np.arange(60.0, 90.001, 0.5), False, "", 0.5),                      # even: used as read
+    (np.round(np.arange(60.0, 90.001, 0.1), 2), False, "", 0.1),         # written to two decimals
+    (np.arange(60.0, 90.001, 1.0), False, "", 1.0),
+    (_HALVES[::-1], False, "falling ramp reversed", 0.5),
+    (_HALVES[[0, 3, 1, 2] + list(range(4, _HALVES.size))], False, "1 reading out of order sorted", 0.5),
+    (np.r_[_HALVES[:5], _HALVES[4], _HALVES[5:]], False, "1 repeated temperature merged", 0.5),
+    (_uneven(), True, "resampled onto", float(np.median(np.diff(np.sort(_uneven()))))),
+    (np.arange(50.0, 95.001, 0.03), True, "resampled onto 0.1 °C", 0.1),  # steps brought within the bounds
+    (np.arange(50.0, 95.001, 2.0), True, "resampled onto 1 °C", 1.0),
 ])
-def test_readings_sorted_and_merged_without_resampling(order, note):
-    t = np.arange(60.0, 70.001, 0.5)
-    g = even_grid(order(t), order(2.0 * t))
-    assert note in g.note and not g.resampled
-    assert np.array_equal(g.temperature, t) and np.allclose(g.fluorescence, 2.0 * t)
-
-
-def test_uneven_readings_resampled_onto_an_even_grid_through_the_spline():
-    t = _uneven()
-    g = even_grid(t, 1000.0 - 7.0 * t)  # a natural cubic spline reproduces a line
-    steps = np.diff(g.temperature)
-    assert g.resampled and "resampled onto" in g.note and "out of order" in g.note
-    assert np.allclose(steps, g.step, rtol=0, atol=1e-9) and melting.MIN_STEP <= g.step <= melting.MAX_STEP
-    assert g.step == pytest.approx(np.median(np.diff(np.sort(t))), rel=1e-12)
-    assert np.allclose(g.fluorescence, 1000.0 - 7.0 * g.temperature, rtol=0, atol=1e-9)
-
-
-@pytest.mark.parametrize("step, expected", [(0.03, 0.1), (2.0, 1.0)])
-def test_steps_outside_the_bounds_are_brought_inside(step, expected):
-    t = np.arange(50.0, 95.001, step)
-    g = even_grid(t, 5.0 * t)
-    assert g.resampled and g.step == expected and np.allclose(g.fluorescence, 5.0 * g.temperature)
+def test_readings_on_an_even_grid(t, resampled, note, step):
+    g = even_grid(t, _line(t))
+    assert g.resampled == resampled and note in g.note and (note or g.note == "") and g.step == pytest.approx(step)
+    assert np.allclose(np.diff(g.temperature), g.step, rtol=0, atol=1e-9)
+    assert np.allclose(g.fluorescence, _line(g.temperature), rtol=0, atol=1e-9)
+    if not resampled:
+        assert np.array_equal(g.temperature, np.unique(t))
 
 
 @pytest.mark.parametrize("t, f, problem", [
@@ -120,15 +110,13 @@ def test_tm_recovered_whatever_the_grid(name):
     assert judge([m]) == [("extra-peak",)]
 
 
-def test_one_degree_steps_place_the_tm_within_a_quarter_degree():
-    t = np.arange(35.0, 95.001, 1.0)
-    assert analyze_well(t, melt(t, [PRODUCT])).main_tm == pytest.approx(82.0, abs=0.25)
-
-
-@pytest.mark.parametrize("tm", [63.0, 92.5])
-def test_peaks_two_degrees_from_either_end_are_found(tm):
-    t = np.arange(61.0, 94.501, 0.25)
-    assert analyze_well(t, melt(t, [(tm, 0.8, 200.0)])).main_tm == pytest.approx(tm, abs=0.05)
+@pytest.mark.parametrize("t, tm, tolerance", [
+    (np.arange(35.0, 95.001, 1.0), 82.0, 0.25),    # coarse steps: the peak is a few readings wide
+    (np.arange(61.0, 94.501, 0.25), 63.0, 0.05),   # two degrees from either end
+    (np.arange(61.0, 94.501, 0.25), 92.5, 0.05),
+])
+def test_tm_recovered_at_coarse_steps_and_near_the_ends(t, tm, tolerance):
+    assert analyze_well(t, melt(t, [(tm, 0.8, 200.0)])).main_tm == pytest.approx(tm, abs=tolerance)
 
 
 # -- the range --------------------------------------------------------------------------
@@ -244,67 +232,10 @@ def test_melt_command_peak_rows_summary_and_json(tmp_path, capsys):
     assert {"peaks", "wells"} <= set(doc) and set(melting.FLAGS) <= set(doc["flags"])
     assert {w["range"] for w in doc["wells"]} == {"given"} and min(w["range_low"] for w in doc["wells"]) == 70.0
     assert (tmp_path / "m.png").read_bytes()[:4] == b"\x89PNG" and capsys.readouterr().err == ""
-
-
-def test_melt_command_on_uneven_readings_and_the_help(tmp_path, capsys):
-    from quelmar.cli import main
-    t = _uneven()
-    with open(tmp_path / "lc.csv", "w") as f:
-        f.write("Temp,A1,A2\n" + "".join(f"{a},{b},{c}\n" for a, b, c in
-                                          zip(t, melt(t, [PRODUCT]), melt(t, [DIMER], background=900.0))))
-    assert main(["melt", str(tmp_path / "lc.csv"), "--quiet"]) == 0
-    out = capsys.readouterr().out
-    lines = {line.split()[0]: line.split() for line in out.splitlines() if line.startswith("A")}
-    assert "2 wells, 2 resampled onto even steps" in out and lines["A2"][-1] == "low-tm"
-    assert float(lines["A1"][1]) == pytest.approx(82.0, abs=0.05)
-    assert float(lines["A2"][1]) == pytest.approx(74.0, abs=0.1)
-    assert main(["flags"]) == 0 and "low-tm" in capsys.readouterr().out
     assert main(["melt", "--help"]) == 0
     assert "low-temperature background" in " ".join(capsys.readouterr().out.split())
-    assert main(["amplify", str(DATA / "rdml" / "stepone_std.rdml"), "--log", "--plot", str(tmp_path / "a.png"),
-                 "--quiet"]) == 0
 
 
 def _csv(path):
     with open(path, newline="") as f:
         return list(csv.DictReader(f))
-
-
-BUNDLED_KINDS = {"dyemelt.csv": "melting", "reps384.csv": "amplification", "dil4reps94.csv": "amplification",
-                 "nist_norris.csv": "none", "rdml/BioRad_qPCR_melt.rdml": "both", "rdml/BioRad_384.rdml":
-                 "amplification", "rdml/test_rdml.rdml": "amplification", "rdml/lc96_bACTXY.rdml": "amplification",
-                 "rdml/stepone_std.rdml": "amplification"}
-
-
-@pytest.mark.parametrize("name", BUNDLED_KINDS)
-def test_a_subcommand_refuses_a_file_of_the_wrong_kind_in_one_line(name, capsys):
-    from quelmar.cli import main
-    kind = BUNDLED_KINDS[name]
-    for command, needs, other in (("amplify", "amplification", "`quelmar melt`"),
-                                  ("melt", "melting", "`quelmar amplify`")):
-        if kind in (needs, "both"):
-            continue
-        assert main([command, str(DATA / name), "-q"]) == 2
-        err = capsys.readouterr().err
-        assert err.count("\n") == 1 and name.split("/")[-1] in err
-        assert ("no subcommand reads it" if kind == "none" else f"not {needs} data") in err
-        assert kind == "none" or other in err
-
-
-def test_repeated_temperatures_pass_the_readers_and_are_merged(tmp_path):
-    import zipfile
-    from quelmar.cli import main
-    t = np.r_[np.arange(60.0, 95.001, 0.25), 70.0, 80.0]  # two temperatures read twice
-    f = melt(t, [PRODUCT])
-    mdp = "".join(f"<mdp><tmp>{a}</tmp><fluor>{b}</fluor></mdp>" for a, b in zip(t, f))
-    doc = ('<rdml version="1.2" xmlns="http://www.rdml.org"><sample id="s"><type>unkn</type></sample>'
-           '<target id="T"><type>toi</type><dyeId id="FAM"/></target><experiment id="e"><run id="r"><react id="1">'
-           f'<sample id="s"/><data><tar id="T"/>{mdp}</data></react></run></experiment></rdml>')
-    with zipfile.ZipFile(tmp_path / "lc.rdml", "w") as z:
-        z.writestr("rdml_data.xml", doc)
-    (tmp_path / "lc.csv").write_text("Temp,A1\n" + "".join(f"{a},{b}\n" for a, b in zip(t, f)))
-    for name in ("lc.rdml", "lc.csv"):
-        out = tmp_path / f"{name}.json"
-        assert main(["melt", str(tmp_path / name), "--out", str(out), "-q"]) == 0
-        well = json.loads(out.read_text())["wells"][0]
-        assert "2 repeated temperatures merged" in well["note"] and well["tm"] == pytest.approx(82.0, abs=0.05)

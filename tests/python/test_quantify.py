@@ -17,30 +17,19 @@ from quelmar.results import AmplificationPlate, AmplificationWell
 T975 = {4: 2.776445105, 7: 2.364624252}  # two-sided 95 % Student t by degrees of freedom
 
 
-def _plates(layout, ref=("R",)):
-    """layout: {target: [(sample, ct, flags, group), ...]} -> (PlateFile, plates)."""
-    plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in ref else "toi"} for t in layout})
+def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, **options):
+    """values: {target: {sample: [ct, ...]}}; flags: {(target, sample, k): flags}; groups: {sample: group}."""
+    plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in refs else "toi"} for t in values})
     plates = []
-    for target, wells in layout.items():
-        rows = []
-        for k, (sample, ct, flags, group) in enumerate(wells):
-            rows.append(AmplificationWell(f"{target}{k + 1}", sample, "unkn", target, "r", 100.0, 1.0, ct, math.nan,
-                                          math.nan, flags, math.nan, math.nan, group, "run.rdml"))
-            plate_file.wells.append(Well(f"{target}{k + 1}", target=target, sample=sample))
+    for target, by_sample in values.items():
+        wells = [(s, ct, (flags or {}).get((target, s, k), ())) for s, cts in by_sample.items()
+                 for k, ct in enumerate(cts)]
+        rows = [AmplificationWell(f"{target}{k + 1}", s, "unkn", target, "r", 100.0, 1.0, ct, math.nan, math.nan, f,
+                                  math.nan, math.nan, (groups or {}).get(s, ""), "run.rdml")
+                for k, (s, ct, f) in enumerate(wells)]
+        plate_file.wells += [Well(r.well, target=target, sample=r.sample) for r in rows]
         plates.append(AmplificationPlate("run.rdml", "r", target, target, 1.0, 100.0, 100.0, np.arange(1.0, 41.0),
                                          np.zeros((len(rows), 40)), "linear", rows))
-    return plate_file, plates
-
-
-def _layout(values, flags=None, groups=None):
-    """values: {target: {sample: [ct, ...]}} -> layout."""
-    flags, groups = flags or {}, groups or {}
-    return {t: [(s, ct, flags.get((t, s, k), ()), groups.get(s, "")) for s, cts in by_sample.items()
-                for k, ct in enumerate(cts)] for t, by_sample in values.items()}
-
-
-def _run(values, calibrator="cal", refs=("R",), **options):
-    plate_file, plates = _plates(_layout(values, options.pop("flags", None), options.pop("groups", None)), refs)
     result, _ = quantify_file("run.rdml", plate_file, plates, Settings(calibrator=calibrator, **options).check())
     return {(r.sample, r.target): r for r in result.rows}
 
@@ -123,12 +112,20 @@ def test_outliers_and_wells_without_ct_are_left_out_and_named():
     assert row.n == 3 and row.rq == pytest.approx(_comparative(SAMPLE, CAL, ("R",), 4)[1], rel=1e-12)
 
 
-def test_too_few_values_for_a_confidence_interval_keep_the_rq_and_say_why():
+def test_rows_without_a_value_or_a_confidence_interval_say_why():
     rows = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}})
     row = rows[("s", "T")]
     assert row.rq == 0.5 and math.isnan(row.rq_low) and "needs 4 to 97" in row.note
     sd = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}}, error="sd")[("s", "T")]
     assert (sd.rq_low, sd.rq_high, sd.note) == (0.5, 0.5, "")  # one value each: SD 0
+    rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "U": {"cal": [21.0], "s": [20.0], "x": [20.0]},
+                 "R": {"cal": [15.0, 15.1], "s": [15.0]}})
+    assert math.isnan(rows[("s", "T")].rq) and rows[("s", "T")].note == "no Ct for T"
+    assert rows[("s", "U")].rq == pytest.approx(2 ** 0.95)
+    assert ("x", "T") not in rows and rows[("x", "U")].note == "no well of R"  # x was not measured for T
+    rows = _run({"T": {"cal": [math.nan], "s": [20.0]}, "U": {"cal": [21.0], "s": [20.0]},
+                 "R": {"cal": [15.0], "s": [15.0]}})
+    assert rows[("s", "T")].note == "the calibrator has no Ct for T" and rows[("s", "U")].rq == 2.0
 
 
 @pytest.mark.parametrize("values, options, problem", [
@@ -137,6 +134,9 @@ def test_too_few_values_for_a_confidence_interval_keep_the_rq_and_say_why():
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "Q=1.9"}, "--efficiency names 'Q'"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "standard"}, "target 'T' has no standard curve"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "wells"}, "no well of target 'T' has an efficiency"),
+    ({"T": {"cal": [math.nan], "s": [20.0]}, "R": {"cal": [15.0], "s": [15.0]}}, {},
+     "no relative quantity can be computed (e.g. cal, T: no Ct for T)"),
+    ({"T": {"cal": [20.0]}, "R": {"s": [15.0]}}, {}, "(e.g. cal, T: no well of R)"),
 ])
 def test_refusals_name_the_file(values, options, problem):
     with pytest.raises(QuelmarError) as caught:
@@ -144,24 +144,14 @@ def test_refusals_name_the_file(values, options, problem):
     assert str(caught.value).startswith("run.rdml: ") and problem in str(caught.value)
 
 
-def test_a_target_or_calibrator_without_ct_gives_an_empty_row_with_a_note():
-    rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "R": {"cal": [15.0, 15.1], "s": [15.0]}})
-    assert math.isnan(rows[("s", "T")].rq) and rows[("s", "T")].note == "no Ct for T"
-    rows = _run({"T": {"cal": [math.nan], "s": [20.0]}, "R": {"cal": [15.0], "s": [15.0]}})
-    assert rows[("s", "T")].note == "the calibrator has no Ct for T"
-
-
 @pytest.mark.parametrize("text, parsed", [
     ("2", ("comparative", {})), ("standard", ("standard", {})), ("wells", ("wells", {})),
     ("1.95", ("fixed", {"*": 1.95})), ("GAPDH=1.9, ACTB=2.05", ("fixed", {"GAPDH": 1.9, "ACTB": 2.05})),
     ("a=b=1.9", ("fixed", {"a=b": 1.9})),
-])
+] + [(text, None) for text in ["1", "0.9", "3.5", "nan", "inf", "x", "G=", "=1.9", "G=1.9,G=1.8", ""]])
 def test_efficiency_option(text, parsed):
-    choice = parse_efficiency(text)
-    assert (choice.source, choice.values) == parsed
-
-
-@pytest.mark.parametrize("text", ["1", "0.9", "3.5", "nan", "inf", "x", "G=", "=1.9", "G=1.9,G=1.8", ""])
-def test_efficiency_option_refusals(text):
-    with pytest.raises(ValueError, match="--efficiency"):
-        parse_efficiency(text)
+    if parsed is None:
+        with pytest.raises(ValueError, match="--efficiency"):
+            parse_efficiency(text)
+    else:
+        assert (parse_efficiency(text).source, parse_efficiency(text).values) == parsed

@@ -1,5 +1,5 @@
-"""The writers on typed rows (CSV, JSON stitched from spools, atomic files) and
-the mapping of the library's Ct onto the file's cycle numbers."""
+"""The writers on typed rows (CSV, JSON stitched from spools, atomic files,
+the text table) and the mapping of the library's Ct onto the file's cycles."""
 import json
 import math
 import os
@@ -28,41 +28,27 @@ class Row:
 ])
 def test_ct_on_the_files_cycles(cycles, ct, expected):
     assert to_file_cycles(ct, np.array(cycles, dtype=float)) == pytest.approx(expected, abs=1e-12, nan_ok=True)
-
-
-def test_unit_cycles_from_one_leave_the_library_ct_bit_for_bit():
     ct = np.array([17.348297564060103, 0.1 + 0.2])
-    assert to_file_cycles(ct, np.arange(1.0, 41.0)) is ct
+    assert to_file_cycles(ct, np.arange(1.0, 41.0)) is ct  # cycles 1, 2, ...: the library's Ct bit for bit
 
 
-def _results():
-    a = FileResult("amplify", "a.rdml", [], {"wells": [Row("A1", 20.5, ("no-ct", "late-ct")), Row("A2", math.nan, ())],
-                                             "extra": []})
-    b = FileResult("amplify", "b.rdml", [], {"wells": [Row("B1", math.inf, ())], "extra": [Row("X", 1.0, ())]})
-    return a, b
-
-
-def test_json_stitches_every_table_strictly(tmp_path):
-    path = tmp_path / "out.json"
+@pytest.mark.parametrize("suffix", [".json", ".csv"])
+def test_tables_written_whole_on_commit(tmp_path, suffix):
+    path = tmp_path / f"out{suffix}"
     w = TableWriter(str(path), "amplify", {"wells": ("well", "ct", "flags"), "extra": ("well",)}, {"v": "1"})
-    for r in _results():
-        w.add(r)
+    w.add(FileResult("amplify", "a.rdml", [], {"wells": [Row("A1", 20.5, ("no-ct", "late-ct")),
+                                                         Row("A2", math.nan, ())], "extra": []}))
+    w.add(FileResult("amplify", "b.rdml", [], {"wells": [Row("B1", math.inf, ())], "extra": [Row("X", 1.0, ())]}))
     assert not path.exists()
     w.commit()
+    if suffix == ".csv":  # the main table
+        assert path.read_text().splitlines() == ["well,ct,flags", 'A1,20.5,"no-ct,late-ct"', "A2,,", "B1,inf,"]
+        return
     doc = json.loads(path.read_text(), parse_constant=lambda t: pytest.fail(f"not JSON: {t}"))
     assert doc["files"] == ["a.rdml", "b.rdml"] and doc["v"] == "1" and doc["command"] == "amplify"
     assert doc["wells"] == [{"well": "A1", "ct": 20.5, "flags": ["no-ct", "late-ct"]},
                             {"well": "A2", "ct": None, "flags": []}, {"well": "B1", "ct": None, "flags": []}]
     assert doc["extra"] == [{"well": "X"}] and "late-ct" in doc["flags"]
-
-
-def test_csv_holds_the_main_table(tmp_path):
-    path = tmp_path / "out.csv"
-    w = TableWriter(str(path), "amplify", {"wells": ("well", "ct", "flags"), "extra": ("well",)})
-    for r in _results():
-        w.add(r)
-    w.commit()
-    assert path.read_text().splitlines() == ["well,ct,flags", 'A1,20.5,"no-ct,late-ct"', "A2,,", "B1,inf,"]
 
 
 def test_an_atomic_file_appears_whole_or_not_at_all(tmp_path):
@@ -95,7 +81,8 @@ def test_destinations_refused(tmp_path, name, problem):
     check_destination("--out", str(tmp_path / "OUT.CSV"), (".csv", ".json"), [str(tmp_path / "in.csv")])
 
 
-def test_text_table_columns():
-    text = format_table([Row("A1", 20.5, ("no-ct",)), Row("A12345678", math.nan, ())], ("well", "ct", "flags"),
-                        (6, -7, 0), {"ct": 2}, {"flags": "why"})
-    assert text.splitlines() == ["well         ct  why", "A1        20.50  no-ct", "A1234~"]
+def test_text_table_columns_grow_to_their_values():
+    text = format_table([Row("A1", 20.5, ("no-ct",)), Row("A12345678", math.nan, ()), Row("x" * 50, 1.0, ())],
+                        ("well", "ct", "flags"), (6, -7, 0), {"ct": 2}, {"flags": "why"})
+    assert text.splitlines() == ["well" + " " * 36 + "       ct  why", "A1" + " " * 38 + "    20.50  no-ct",
+                                 "A12345678", "x" * 39 + "~     1.00"]
