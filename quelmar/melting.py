@@ -494,9 +494,12 @@ def fit_peaks(temperature, derivative, level, step, *, max_fwhm=MAX_FWHM):
         return conditioned, np.zeros_like(conditioned), empty, empty, empty
     floor = MIN_HEIGHT * top
     widest = math.hypot(max_fwhm, FIT_BROADENING * step)
+    # A seed wider than the stretch itself is no peak but a slope's ripple (a straight fall of
+    # fluorescence gives seeds thousands of degrees wide), and the fit cannot start from it.
+    span = float(temperature[-1] - temperature[0])
     with core.MgfHandle(temperature, conditioned, peak_width=PEAK_WIDTH) as handle, \
             handle.local_max_value_id() as found, \
-            found.filter((floor, math.inf, 0.0)) as candidates, \
+            found.filter((floor, span, 0.0)) as candidates, \
             _tallest(candidates, MAX_CANDIDATES) as start:
         handle.solve(start)
         with start.filter((floor, widest, MIN_FWHM)) as peaks:
