@@ -2,13 +2,16 @@
 
 // Reproducible argument streams for the elementary functions: a fixed-seed
 // 64-bit generator, and per function the ranges the analyses call it on and
-// the ranges that cover every double. The MPFR test and the maths benchmark
-// draw from the same table, so that what is proved is also what is timed.
+// the ranges that cover every double. The MPFR test, the campaign and the
+// maths benchmark draw from the same table, so that what is proved is also
+// what is timed; the unit tests draw their values from the same generator.
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "maths/double_double.h"
+#include "maths/maths.h"
 
 namespace maths_test {
 
@@ -80,21 +83,19 @@ public:
 
     double sign() noexcept { return (next() >> 63) ? -1.0 : 1.0; }
 
+    // v moved by up to `ulps` doubles either way (v finite, far from 0).
+    double around(double v, std::uint64_t ulps) noexcept {
+        return quelmar::maths::from_bits(quelmar::maths::to_bits(v) + below(2 * ulps + 1) - ulps);
+    }
+
     // A random bit pattern that is a finite double, of either sign or
     // positive only.
     double finite_bits(bool positive_only) noexcept {
         for (;;) {
             std::uint64_t bits = next();
             if (positive_only) bits &= ~(1ULL << 63);
-            if (((bits >> 52) & 0x7FF) == 0x7FF) continue;
-            return from_bits(bits);
+            if (((bits >> 52) & 0x7FF) != 0x7FF) return quelmar::maths::from_bits(bits);
         }
-    }
-
-    static double from_bits(std::uint64_t bits) noexcept {
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        return d;
     }
 
 private:
@@ -114,10 +115,10 @@ private:
     // 2^exponent * 1.fraction, built from its bits; below the normal range the
     // fraction bits are shifted into a subnormal of the same binade.
     static double from_binade(int exponent, std::uint64_t fraction) noexcept {
-        if (exponent >= -1022) return from_bits(static_cast<std::uint64_t>(exponent + 1023) << 52 | fraction);
+        if (exponent >= -1022)
+            return quelmar::maths::from_bits(static_cast<std::uint64_t>(exponent + 1023) << 52 | fraction);
         if (exponent < kMinExponent) return 0.0;
-        const std::uint64_t significand = (1ULL << 52 | fraction) >> (-1022 - exponent);
-        return from_bits(significand);
+        return quelmar::maths::from_bits((1ULL << 52 | fraction) >> (-1022 - exponent));
     }
 
     std::uint64_t s_[4];
@@ -140,6 +141,24 @@ struct Args {
     double x;
     double y;  // pow's exponent; unused otherwise
 };
+
+// The library's function f at a.
+inline double library(Function f, Args a) {
+    switch (f) {
+        case Function::kExp: return quelmar::maths::exp(a.x);
+        case Function::kLog: return quelmar::maths::log(a.x);
+        case Function::kLog10: return quelmar::maths::log10(a.x);
+        case Function::kPow: return quelmar::maths::pow(a.x, a.y);
+        case Function::kSin: return quelmar::maths::sin(a.x);
+    }
+    return NAN;
+}
+
+// Bit for bit, the sign of zero included; any NaN matches any NaN.
+inline bool same(double got, double want) {
+    if (std::isnan(got) || std::isnan(want)) return std::isnan(got) && std::isnan(want);
+    return quelmar::maths::to_bits(got) == quelmar::maths::to_bits(want);
+}
 
 struct Range {
     Function function;
@@ -178,17 +197,14 @@ inline double near_one(Rng& r) {
 // The double nearest 10^k times (1 +- a few ulps), k in [-307, 308].
 inline double near_power_of_ten(Rng& r) {
     const int k = -307 + static_cast<int>(r.below(616));
-    const double p = std::pow(10.0, static_cast<double>(k));  // only the spread, not a result under test
-    std::uint64_t bits;
-    std::memcpy(&bits, &p, sizeof bits);
-    const std::uint64_t offset = r.below(17);
-    return Rng::from_bits(bits + offset - 8);
+    return r.around(std::pow(10.0, static_cast<double>(k)), 8);  // pow only spreads them, it is not under test
 }
 
-// Exponent y for base x such that x^y lands near 2^t, t in [lo, hi].
-inline double exponent_for(double x, double lo, double hi, Rng& r) {
-    const double t = r.uniform(lo, hi);
-    return t / std::log2(std::fabs(x));
+// x^y landing near 2^t, t uniform in [-1080, 1030]: every result binade,
+// subnormals and overflow included; y rounded to an integer on request.
+inline Args landing_anywhere(double x, Rng& r, bool integer) {
+    const double y = r.uniform(-1080.0, 1030.0) / std::log2(std::fabs(x));
+    return Args{x, integer ? std::nearbyint(y) : y};
 }
 
 }  // namespace draws
@@ -252,15 +268,9 @@ inline const Range kRanges[] = {
     {Function::kPow, "pow_finite_pairs", "pow(x, y), x and y random finite bit patterns",
      [](Rng& r) { return Args{r.finite_bits(false), r.finite_bits(false)}; }},
     {Function::kPow, "pow_results_in_range", "pow(x, y), x > 0 random bits, x^y in 2^-1080 .. 2^1030",
-     [](Rng& r) {
-         const double x = r.finite_bits(true);
-         return Args{x, draws::exponent_for(x, -1080.0, 1030.0, r)};
-     }},
+     [](Rng& r) { return draws::landing_anywhere(r.finite_bits(true), r, false); }},
     {Function::kPow, "pow_negative_integer", "pow(x, n), x < 0 in the binades 2^-12 .. 2^12, n integer, |x^n| in 2^-1080 .. 2^1030",
-     [](Rng& r) {
-         const double x = -r.binades(-12, 12);
-         return Args{x, std::nearbyint(draws::exponent_for(x, -1080.0, 1030.0, r))};
-     }},
+     [](Rng& r) { return draws::landing_anywhere(-r.binades(-12, 12), r, true); }},
 
     {Function::kSin, "sin_m100_100", "sin, x uniform in [-100, 100]",
      [](Rng& r) { return Args{r.uniform(-100.0, 100.0), 0}; }},
@@ -271,10 +281,7 @@ inline const Range kRanges[] = {
     {Function::kSin, "sin_near_multiples_of_pi", "sin within 32 ulps of k*pi, k integer up to 2^40",
      [](Rng& r) {
          const double k = static_cast<double>(1 + r.below(r.sign() > 0 ? 1000 : (1ULL << 40)));
-         const double p = k * 3.141592653589793;
-         std::uint64_t bits;
-         std::memcpy(&bits, &p, sizeof bits);
-         return Args{r.sign() * Rng::from_bits(bits + r.below(65) - 32), 0};
+         return Args{r.sign() * r.around(k * 3.141592653589793, 32), 0};
      }},
     {Function::kSin, "sin_tiny", "sin, |x| in the binades 2^-1074 .. 2^-8",
      [](Rng& r) { return Args{r.sign() * r.binades(-1074, -8), 0}; }},

@@ -1,21 +1,20 @@
-// The MPFR test's entry: the GoogleTest cases by default, or a campaign over
-// many more arguments (tools/maths_campaign.sh):
+// Long runs against MPFR, beyond what CI's test (tests/maths/mpfr_test.cpp)
+// can afford, with the same ranges and comparison (tests/maths):
 //
-//   maths_mpfr_test --campaign N [--seed S] [--threads T] [--function NAME] [--libm]
+//   maths_mpfr --campaign N [--seed S] [--threads T] [--function NAME] [--libm]
 //
 // checks N arguments per function, spread evenly over the function's ranges
 // (argument_ranges.h), on T threads, and prints per range and per function
 // the arguments tried, the misrounded ones (with examples) and the time.
-// --libm checks the C library's functions instead of the library's.
+// --libm checks the C library's functions instead of the library's
+// (tools/maths_campaign.sh runs it at the lowest priority).
 //
-//   maths_mpfr_test --find-hard-cases FUNCTION COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]
+//   maths_mpfr --find-hard-cases FUNCTION COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]
 //
 // prints COUNT arguments from the function's ranges (or x uniform in [A, B]
 // for exp, log, log10 and sin) whose exact result lies next to a midpoint
 // between two doubles, with MIN_BITS to MAX_BITS identical bits after the
-// round bit (as in hard_cases/*_near_midpoint.txt).
-#include <gtest/gtest.h>
-
+// round bit (as in tests/maths/hard_cases/*_near_midpoint.txt).
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -33,11 +32,21 @@
 #include <vector>
 
 #include "argument_ranges.h"
-#include "checking.h"
-#include "mpfr_reference.h"
+#include "mpfr_check.h"
 
 namespace maths_test {
 namespace {
+
+double c_library(Function f, Args a) {
+    switch (f) {
+        case Function::kExp: return std::exp(a.x);
+        case Function::kLog: return std::log(a.x);
+        case Function::kLog10: return std::log10(a.x);
+        case Function::kPow: return std::pow(a.x, a.y);
+        case Function::kSin: return std::sin(a.x);
+    }
+    return NAN;
+}
 
 // Arguments per work item; every item has its own stream, so the arguments
 // do not depend on the number of threads.
@@ -226,7 +235,7 @@ void search(Function f, const char* where, std::uint64_t wanted, int min_bits, i
 // [lo, hi] when that is given (lo < hi).
 int find_hard_cases(Function f, std::uint64_t count, int min_bits, int max_bits, std::uint64_t seed, double lo,
                     double hi) {
-    std::printf("# found by maths_mpfr_test --find-hard-cases %s %" PRIu64 " %d %d --seed 0x%" PRIx64,
+    std::printf("# found by maths_mpfr --find-hard-cases %s %" PRIu64 " %d %d --seed 0x%" PRIx64,
                 function_name(f), count, min_bits, max_bits, seed);
     std::set<std::pair<double, double>> found;
     if (lo < hi) {
@@ -267,10 +276,9 @@ bool parse_seed(const char* text, std::uint64_t& out) {
 
 int usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [gtest options]\n"
-                 "       %s --campaign N [--seed S] [--threads T] [--function exp|log|log10|pow|sin] [--libm]\n"
+                 "usage: %s --campaign N [--seed S] [--threads T] [--function exp|log|log10|pow|sin] [--libm]\n"
                  "       %s --find-hard-cases exp|log|log10|pow|sin COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]\n",
-                 program, program, program);
+                 program, program);
     return 2;
 }
 
@@ -328,6 +336,8 @@ int main(int argc, char** argv) {
             options.only = argv[++i];
         } else if (arg == "--libm") {
             options.libm = true;
+        } else {
+            return usage(argv[0]);
         }
     }
     if (search)
@@ -343,6 +353,5 @@ int main(int argc, char** argv) {
         if (!known) return usage(argv[0]);
         return run_campaign(options);
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return usage(argv[0]);
 }
