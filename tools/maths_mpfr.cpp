@@ -15,6 +15,12 @@
 // for exp, log, log10 and sin) whose exact result lies next to a midpoint
 // between two doubles, with MIN_BITS to MAX_BITS identical bits after the
 // round bit (as in tests/maths/hard_cases/*_near_midpoint.txt).
+//
+//   maths_mpfr --check-hard-cases
+//
+// checks that every case of tests/maths/hard_cases is as hard as its list
+// says (a test in CI).
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -168,6 +174,83 @@ int run_campaign(const CampaignOptions& o) {
 }
 
 // ---------------------------------------------------------------------------
+// How hard f(a) is to round: the number of identical bits after the round
+// bit of the exact value, where the 53-bit significand ends, and whether
+// the value lies next to a midpoint between two doubles (round bit 1 then
+// zeros, or 0 then ones: hard to round to nearest) or next to a double
+// (hard for the directed roundings only). A result that is a double or a
+// midpoint counts as kExactHardness. Computed at `precision` bits, which
+// bounds what can be seen, on the 53-bit significand whatever the exponent
+// (the published lists count so; below 2^-1022 a double has fewer bits);
+// 0 for zeros, infinities and NaN.
+constexpr int kExactHardness = 1 << 20;
+
+struct Hardness {
+    int bits = 0;
+    bool near_midpoint = false;
+};
+
+Hardness hardness(Function f, Args a, mpfr_prec_t precision) {
+    mpfr_t x, y, z, frac, to_midpoint;
+    mpfr_inits2(precision, x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
+    const mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
+    mpfr_set_emin(mpfr_get_emin_min());
+    mpfr_set_emax(mpfr_get_emax_max());
+    const int ternary = mpfr_value(f, a, z, x, y);
+    Hardness h;
+    if (mpfr_regular_p(z)) {
+        // |z| * 2^(53 - e) has the significand as its integer part; its
+        // fraction starts with the round bit. Its distance to 1/2 (a
+        // midpoint) or to 0 or 1 (a double) below 2^-(k + 1) means k
+        // identical bits after the round bit.
+        mpfr_abs(z, z, MPFR_RNDN);
+        mpfr_mul_2si(z, z, 53 - mpfr_get_exp(z), MPFR_RNDN);
+        mpfr_frac(frac, z, MPFR_RNDN);
+        mpfr_sub_d(to_midpoint, frac, 0.5, MPFR_RNDN);
+        mpfr_abs(to_midpoint, to_midpoint, MPFR_RNDN);
+        if (mpfr_cmp_d(frac, 0.5) > 0) mpfr_ui_sub(frac, 1, frac, MPFR_RNDN);  // now the distance to a double
+        h.near_midpoint = mpfr_cmp(to_midpoint, frac) < 0;
+        mpfr_ptr distance = h.near_midpoint ? to_midpoint : frac;
+        if (mpfr_zero_p(distance))
+            h.bits = ternary == 0 ? kExactHardness : static_cast<int>(precision) - 54;
+        else
+            h.bits = static_cast<int>(-mpfr_get_exp(distance)) - 1;
+    }
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    mpfr_clears(x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
+    return h;
+}
+
+// Every case of the lists as hard as its list says, so that a typo cannot
+// turn one into an easy case unnoticed: prints per list the easiest case's
+// bits and how many lie next to a midpoint; 1 when a case falls short.
+int check_hard_cases() {
+    int status = 0;
+    for (const CaseFile& file : kCaseFiles) {
+        std::vector<std::string> bad;
+        const std::vector<Args> cases = read_cases(file, bad);
+        for (const std::string& line : bad) std::printf("%s\n", line.c_str());
+        int easiest = kExactHardness;
+        std::size_t near_midpoint = 0;
+        for (const Args& a : cases) {
+            const Hardness h = hardness(file.function, a, 320);
+            easiest = std::min(easiest, h.bits);
+            near_midpoint += h.near_midpoint;
+            if (h.bits < file.min_identical_bits || (file.near_midpoints_only && !h.near_midpoint)) {
+                std::printf("%s: %s(%a, %a) is not as hard as the list says: %d bits%s\n", file.file,
+                            function_name(file.function), a.x, a.y, h.bits, h.near_midpoint ? "" : ", next to a double");
+                status = 1;
+            }
+        }
+        std::printf("%s: %zu hard cases, each with at least %d identical bits after the round bit, %zu of them next "
+                    "to a midpoint (hard to round to nearest)\n", file.file, cases.size(), easiest, near_midpoint);
+        if (!bad.empty() || cases.empty()) status = 1;
+    }
+    return status;
+}
+
+// ---------------------------------------------------------------------------
 // The search for arguments next to a midpoint. A long double value of the
 // function (64-bit significand on x86) shows 11 bits past a double's
 // significand, which read 10000000000 next to a midpoint, give or take the
@@ -277,8 +360,9 @@ bool parse_seed(const char* text, std::uint64_t& out) {
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s --campaign N [--seed S] [--threads T] [--function exp|log|log10|pow|sin] [--libm]\n"
-                 "       %s --find-hard-cases exp|log|log10|pow|sin COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]\n",
-                 program, program);
+                 "       %s --find-hard-cases exp|log|log10|pow|sin COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]\n"
+                 "       %s --check-hard-cases\n",
+                 program, program, program);
     return 2;
 }
 
@@ -336,6 +420,8 @@ int main(int argc, char** argv) {
             options.only = argv[++i];
         } else if (arg == "--libm") {
             options.libm = true;
+        } else if (arg == "--check-hard-cases" && argc == 2) {
+            return check_hard_cases();
         } else {
             return usage(argv[0]);
         }

@@ -1,10 +1,10 @@
 #pragma once
 
 // The library's exp, log, log10, pow and sin against MPFR's correctly
-// rounded results: the reference, how hard a value is to round, and the
-// comparison over a stream of arguments with the misses it keeps. Shared by
-// the MPFR test and tools/maths_mpfr.cpp (the campaign and the search for
-// hard cases).
+// rounded results: the reference, the comparison over a stream of arguments
+// with the misses it keeps, and the lists of hard cases. Shared by the MPFR
+// test and tools/maths_mpfr.cpp (the campaign, the search for hard cases
+// and the check that the lists hold what they say).
 
 #include <mpfr.h>
 
@@ -12,6 +12,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,54 +70,6 @@ public:
 private:
     mpfr_t x_, y_, r_;
 };
-
-// How hard f(a) is to round: the number of identical bits after the round
-// bit of the exact value, where the 53-bit significand ends, and whether
-// the value lies next to a midpoint between two doubles (round bit 1 then
-// zeros, or 0 then ones: hard to round to nearest) or next to a double
-// (hard for the directed roundings only). A result that is a double or a
-// midpoint counts as kExactHardness. Computed at `precision` bits, which
-// bounds what can be seen, on the 53-bit significand whatever the exponent
-// (the published lists count so; below 2^-1022 a double has fewer bits);
-// 0 for zeros, infinities and NaN.
-inline constexpr int kExactHardness = 1 << 20;
-
-struct Hardness {
-    int bits = 0;
-    bool near_midpoint = false;
-};
-
-inline Hardness hardness(Function f, Args a, mpfr_prec_t precision) {
-    mpfr_t x, y, z, frac, to_midpoint;
-    mpfr_inits2(precision, x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
-    const mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
-    mpfr_set_emin(mpfr_get_emin_min());
-    mpfr_set_emax(mpfr_get_emax_max());
-    const int ternary = mpfr_value(f, a, z, x, y);
-    Hardness h;
-    if (mpfr_regular_p(z)) {
-        // |z| * 2^(53 - e) has the significand as its integer part; its
-        // fraction starts with the round bit. Its distance to 1/2 (a
-        // midpoint) or to 0 or 1 (a double) below 2^-(k + 1) means k
-        // identical bits after the round bit.
-        mpfr_abs(z, z, MPFR_RNDN);
-        mpfr_mul_2si(z, z, 53 - mpfr_get_exp(z), MPFR_RNDN);
-        mpfr_frac(frac, z, MPFR_RNDN);
-        mpfr_sub_d(to_midpoint, frac, 0.5, MPFR_RNDN);
-        mpfr_abs(to_midpoint, to_midpoint, MPFR_RNDN);
-        if (mpfr_cmp_d(frac, 0.5) > 0) mpfr_ui_sub(frac, 1, frac, MPFR_RNDN);  // now the distance to a double
-        h.near_midpoint = mpfr_cmp(to_midpoint, frac) < 0;
-        mpfr_ptr distance = h.near_midpoint ? to_midpoint : frac;
-        if (mpfr_zero_p(distance))
-            h.bits = ternary == 0 ? kExactHardness : static_cast<int>(precision) - 54;
-        else
-            h.bits = static_cast<int>(-mpfr_get_exp(distance)) - 1;
-    }
-    mpfr_set_emin(emin);
-    mpfr_set_emax(emax);
-    mpfr_clears(x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
-    return h;
-}
 
 // The function under test: the library's, or in a campaign for comparison
 // the C library's.
@@ -178,6 +133,59 @@ inline void check_block(std::size_t range, std::uint64_t seed, std::uint64_t blo
     Rng rng(seed, range, block);
     const Range& r = kRanges[range];
     for (std::uint64_t i = 0; i < count; ++i) check_one(r.function, r.draw(rng), candidate, reference, tally);
+}
+
+// The hard-to-round cases (hard_cases/*.txt, sources in their heads): the
+// published lists (hard to round in every rounding mode: about half of
+// their cases lie next to a midpoint, the rest next to a double), and the
+// cases found with MPFR in the analyses' ranges (*_near_midpoint.txt),
+// which lie next to a midpoint but not so close that the second,
+// double-double step of the functions could not decide them: the published
+// ones drive the multiprecision paths, these the step before (for sin,
+// which has no such step, its multiprecision path again).
+struct CaseFile {
+    Function function;
+    const char* file;
+    int min_identical_bits;    // after the round bit, at least
+    bool near_midpoints_only;  // every case next to a midpoint, not to a double
+};
+
+inline const CaseFile kCaseFiles[] = {
+    {Function::kExp, "exp.txt", 44, false},     {Function::kExp, "exp_near_midpoint.txt", 20, true},
+    {Function::kLog, "log.txt", 46, false},     {Function::kLog, "log_near_midpoint.txt", 20, true},
+    {Function::kLog10, "log10.txt", 48, false}, {Function::kLog10, "log10_near_midpoint.txt", 16, true},
+    {Function::kSin, "sin.txt", 46, false},     {Function::kSin, "sin_near_midpoint.txt", 20, true},
+    {Function::kPow, "pow.txt", 45, false},     {Function::kPow, "pow_near_midpoint.txt", 20, true},
+};
+
+// One case per line: x, or x and y for pow, as C floating literals (hex
+// or decimal); '#' starts a comment. What cannot be read is named in `bad`.
+inline std::vector<Args> read_cases(const CaseFile& file, std::vector<std::string>& bad) {
+    const std::string path = std::string(QUELMAR_MATHS_CASES_DIR) + "/" + file.file;
+    std::ifstream in(path);
+    if (!in) bad.push_back("cannot read " + path);
+    const int wanted = file.function == Function::kPow ? 2 : 1;
+    std::vector<Args> cases;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        std::istringstream fields(line.substr(0, line.find('#')));
+        std::string text[3];
+        int read = 0;
+        while (read < 3 && fields >> text[read]) ++read;
+        if (read == 0) continue;
+        double v[2] = {0.0, 0.0};
+        bool ok = read == wanted;
+        for (int i = 0; ok && i < read; ++i) {
+            char* end = nullptr;
+            v[i] = std::strtod(text[i].c_str(), &end);
+            ok = *end == '\0';
+        }
+        if (ok)
+            cases.push_back({v[0], v[1]});
+        else
+            bad.push_back(path + ":" + std::to_string(number) + ": not " + std::to_string(wanted) + " number(s)");
+    }
+    return cases;
 }
 
 }  // namespace maths_test
