@@ -128,14 +128,8 @@ private:
 enum class Function { kExp, kLog, kLog10, kPow, kSin };
 
 inline const char* function_name(Function f) {
-    switch (f) {
-        case Function::kExp: return "exp";
-        case Function::kLog: return "log";
-        case Function::kLog10: return "log10";
-        case Function::kPow: return "pow";
-        case Function::kSin: return "sin";
-    }
-    return "?";
+    static const char* const kNames[] = {"exp", "log", "log10", "pow", "sin"};
+    return kNames[static_cast<int>(f)];
 }
 
 struct Args {

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,13 +47,10 @@ inline int mpfr_value(Function f, Args a, mpfr_ptr r, mpfr_ptr x, mpfr_ptr y) {
 // doubles.
 class Reference {
 public:
-    // 0.5 * 2^-1073 is 2^-1074, the least subnormal; (1 - 2^-53) * 2^1024 is
-    // DBL_MAX.
-    static constexpr mpfr_exp_t kEmin = -1073;
-    static constexpr mpfr_exp_t kEmax = 1024;
-
     Reference() {
-        if (mpfr_set_emin(kEmin) != 0 || mpfr_set_emax(kEmax) != 0)
+        // 0.5 * 2^-1073 is 2^-1074, the least subnormal; (1 - 2^-53) * 2^1024
+        // is DBL_MAX.
+        if (mpfr_set_emin(-1073) != 0 || mpfr_set_emax(1024) != 0)
             throw std::runtime_error("MPFR refuses the double exponent range");
         mpfr_inits2(53, x_, y_, r_, static_cast<mpfr_ptr>(nullptr));
     }
@@ -78,36 +74,26 @@ using Candidate = double (*)(Function, Args);
 struct Miss {
     Function function;
     Args args;
-    double got;
-    double want;
+    double got, want;
 };
 
 inline std::string describe(const Miss& m) {
-    const char* name = function_name(m.function);
-    char call[160];
-    if (m.function == Function::kPow)
-        std::snprintf(call, sizeof call, "pow(%a, %a) [pow(%.17g, %.17g)]", m.args.x, m.args.y, m.args.x, m.args.y);
-    else
-        std::snprintf(call, sizeof call, "%s(%a) [%s(%.17g)]", name, m.args.x, name, m.args.x);
     // Doubles between the two on the number line.
     const auto ordered = [](double d) {
         const auto b = static_cast<std::int64_t>(quelmar::maths::to_bits(std::fabs(d)));
         return std::signbit(d) ? -b : b;
     };
     char text[400];
-    if (std::isnan(m.got) || std::isnan(m.want))
-        std::snprintf(text, sizeof text, "%s = %a, correctly rounded %a", call, m.got, m.want);
-    else
-        std::snprintf(text, sizeof text, "%s = %a (%.17g), correctly rounded %a (%.17g), %+" PRId64 " ulp", call,
-                      m.got, m.got, m.want, m.want, ordered(m.got) - ordered(m.want));
+    std::snprintf(text, sizeof text, "%s(%a, %a) [(%.17g, %.17g)] = %a (%.17g), correctly rounded %a (%.17g), %+" PRId64
+                  " ulp", function_name(m.function), m.args.x, m.args.y, m.args.x, m.args.y, m.got, m.got, m.want,
+                  m.want, std::isnan(m.got) || std::isnan(m.want) ? 0 : ordered(m.got) - ordered(m.want));
     return text;
 }
 
 struct Tally {
     static constexpr std::size_t kMaxExamples = 12;
-    std::uint64_t tried = 0;
-    std::uint64_t misrounded = 0;
-    std::vector<Miss> examples;
+    std::uint64_t tried = 0, misrounded = 0;
+    std::vector<Miss> examples;  // the first misses
 
     void add(const Tally& other) {
         tried += other.tried;
@@ -164,26 +150,20 @@ inline std::vector<Args> read_cases(const CaseFile& file, std::vector<std::strin
     const std::string path = std::string(QUELMAR_MATHS_CASES_DIR) + "/" + file.file;
     std::ifstream in(path);
     if (!in) bad.push_back("cannot read " + path);
-    const int wanted = file.function == Function::kPow ? 2 : 1;
+    const bool pair = file.function == Function::kPow;
     std::vector<Args> cases;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        std::istringstream fields(line.substr(0, line.find('#')));
-        std::string text[3];
-        int read = 0;
-        while (read < 3 && fields >> text[read]) ++read;
-        if (read == 0) continue;
-        double v[2] = {0.0, 0.0};
-        bool ok = read == wanted;
-        for (int i = 0; ok && i < read; ++i) {
-            char* end = nullptr;
-            v[i] = std::strtod(text[i].c_str(), &end);
-            ok = *end == '\0';
-        }
-        if (ok)
-            cases.push_back({v[0], v[1]});
+        line = line.substr(0, line.find('#'));
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        Args a{0.0, 0.0};
+        char more = 0;
+        const int read = pair ? std::sscanf(line.c_str(), "%lf %lf %c", &a.x, &a.y, &more)
+                              : std::sscanf(line.c_str(), "%lf %c", &a.x, &more);
+        if (read == (pair ? 2 : 1))
+            cases.push_back(a);
         else
-            bad.push_back(path + ":" + std::to_string(number) + ": not " + std::to_string(wanted) + " number(s)");
+            bad.push_back(path + ":" + std::to_string(number) + ": not " + (pair ? "two numbers" : "a number"));
     }
     return cases;
 }

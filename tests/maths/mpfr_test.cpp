@@ -16,18 +16,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "argument_ranges.h"
-#include "known_values.h"
 #include "mpfr_check.h"
 
 namespace maths_test {
-
-// Test names and messages show a list by its file name.
-void PrintTo(const CaseFile& file, std::ostream* out) { *out << file.file; }
-
 namespace {
 
 constexpr std::uint64_t kDefaultCount = 1000000;
@@ -40,12 +36,11 @@ std::uint64_t env_number(const char* name, std::uint64_t fallback) {
     return text != nullptr && *text != '\0' && *end == '\0' ? value : fallback;
 }
 
-// Every miss as its own failure, then the count.
+// Every miss kept as its own failure, then the count.
 void expect_none(const Tally& tally, const std::string& what) {
     for (const Miss& m : tally.examples) ADD_FAILURE() << describe(m);
     EXPECT_EQ(tally.misrounded, 0u) << what << ": " << tally.misrounded << " of " << tally.tried
-                                    << " results differ from the correctly rounded ones"
-                                    << (tally.misrounded > tally.examples.size() ? " (the first ones shown)" : "");
+                                    << " results differ from the correctly rounded ones";
 }
 
 Tally check_all(Function f, const std::vector<Args>& args) {
@@ -101,10 +96,10 @@ INSTANTIATE_TEST_SUITE_P(Mpfr, RandomArguments, ::testing::Range<std::size_t>(0,
 // The hard-to-round cases of hard_cases/*.txt (mpfr_check.h; that each is as
 // hard as its list says is checked by maths_mpfr --check-hard-cases).
 
-class HardCases : public ::testing::TestWithParam<CaseFile> {};
+class HardCases : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(HardCases, CorrectlyRounded) {
-    const CaseFile& file = GetParam();
+    const CaseFile& file = kCaseFiles[GetParam()];
     std::vector<std::string> bad;
     const std::vector<Args> cases = read_cases(file, bad);
     for (const std::string& line : bad) ADD_FAILURE() << line;
@@ -114,9 +109,9 @@ TEST_P(HardCases, CorrectlyRounded) {
     expect_none(tally, file.file);
 }
 
-INSTANTIATE_TEST_SUITE_P(Published, HardCases, ::testing::ValuesIn(kCaseFiles),
-                         [](const ::testing::TestParamInfo<CaseFile>& info) {
-                             const std::string name = info.param.file;
+INSTANTIATE_TEST_SUITE_P(Published, HardCases, ::testing::Range<std::size_t>(0, std::size(kCaseFiles)),
+                         [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             const std::string name = kCaseFiles[info.param].file;
                              return name.substr(0, name.find('.'));
                          });
 
@@ -145,23 +140,18 @@ std::vector<Args> exact_and_midpoint_pow_cases() {
     // Odd bases to integer powers, up to the first power past 2^54, scaled
     // by a power of two that puts some results among the subnormals and
     // some near the top, and with both signs.
-    for (double b = 3; b < 4096; b += 2) {
-        const double scales[] = {1.0, 0x1p-40, std::ldexp(1.0, -static_cast<int>(rng.below(60)) - 5),
-                                 std::ldexp(1.0, static_cast<int>(rng.below(20)))};
-        for (double scale : scales) {
-            double power = b;
-            for (int n = 2; power < 0x1p55; ++n) {
+    for (double b = 3; b < 4096; b += 2)
+        for (double scale : {1.0, 0x1p-40, std::ldexp(1.0, -static_cast<int>(rng.below(60)) - 5),
+                             std::ldexp(1.0, static_cast<int>(rng.below(20)))})
+            for (double n = 2, power = b; power < 0x1p55; ++n) {
                 power *= b;
-                cases.push_back({b * scale, static_cast<double>(n)});
-                cases.push_back({-b * scale, static_cast<double>(n)});
+                cases.insert(cases.end(), {{b * scale, n}, {-b * scale, n}});
             }
-        }
-    }
     // Results in the subnormal range: (b 2^-k)^n with b^n 2^-kn near 2^-1074.
     for (double b = 3; b < 200; b += 2)
-        for (int n = 2; n <= 9; ++n) {
+        for (double n = 2; n <= 9; ++n) {
             const int k = static_cast<int>(std::ceil((1074.0 - 40.0 + n * std::log2(b)) / n));
-            for (int shift = -4; shift <= 4; ++shift) cases.push_back({std::ldexp(b, -(k + shift)), double(n)});
+            for (int shift = -4; shift <= 4; ++shift) cases.push_back({std::ldexp(b, -(k + shift)), n});
         }
     // Squares of 27-bit odd integers: 53 or 54 significant bits.
     for (int i = 0; i < 4000; ++i) {
@@ -222,8 +212,7 @@ std::vector<double> common_specials() {
                              0x1p52, 0x1p53, 0x1.0000000000001p+53, 0x1p1023, DBL_MAX, INFINITY};
     const std::size_t n = s.size();
     for (std::size_t i = 0; i < n; ++i) s.push_back(-s[i]);
-    s.push_back(NAN);
-    s.push_back(-NAN);
+    s.insert(s.end(), {NAN, -NAN});
     return s;
 }
 
@@ -243,8 +232,12 @@ TEST(SpecialValues, LogAndLog10) {
     for (int k = -1074; k <= 1023; ++k) add_around(xs, std::ldexp(1.0, k), 2);
     add_around(xs, 1.0, 64);
     add_around(xs, DBL_MAX, 0);
-    for (int k = -323; k <= 308; ++k)  // strtod rounds correctly
-        add_around(xs, std::strtod(("1e" + std::to_string(k)).c_str(), nullptr), 4);
+    // Powers of ten, and quantities as a lab writes them (strtod rounds
+    // correctly): the one rational log10 next to its irrational neighbours.
+    for (int k = -323; k <= 308; ++k) add_around(xs, std::strtod(("1e" + std::to_string(k)).c_str(), nullptr), 4);
+    for (int k = -30; k <= 30; ++k)
+        for (std::string m : {"1.5e", "2e", "2.5e", "5e"})
+            xs.push_back(std::strtod((m + std::to_string(k)).c_str(), nullptr));
     expect_none(check_all(Function::kLog, xs), "log special values");
     expect_none(check_all(Function::kLog10, xs), "log10 special values");
 }
@@ -272,25 +265,11 @@ TEST(SpecialValues, Pow) {
     std::vector<Args> pairs;
     for (double x : bases)
         for (double y : exponents) pairs.push_back({x, y});
-    const struct {
-        double base;
-        double y;
-    } edges[] = {{2.0, -1075.0}, {2.0, -1074.0}, {2.0, -1022.0}, {2.0, 1024.0}, {2.0, -1074.5}, {2.0, -1075.5},
-                 {10.0, 308.25471555991675}, {10.0, -323.3062153431158}, {10.0, -307.6526555685888}};
-    for (const auto& edge : edges)
-        for (int k = -32; k <= 32; ++k) pairs.push_back({edge.base, next_up(edge.y, k)});
+    for (const Args edge : {Args{2.0, -1075.0}, {2.0, -1074.0}, {2.0, -1022.0}, {2.0, 1024.0}, {2.0, -1074.5},
+                            {2.0, -1075.5}, {10.0, 308.25471555991675}, {10.0, -323.3062153431158},
+                            {10.0, -307.6526555685888}})
+        for (int k = -32; k <= 32; ++k) pairs.push_back({edge.x, next_up(edge.y, k)});
     expect_none(check_all(Function::kPow, pairs), "pow special values");
-}
-
-// The reference itself on values worked by hand (its exponent range, its
-// subnormal rounding, its signed zeros), which known_values_test.cpp holds
-// the library to as well.
-TEST(SpecialValues, ReferenceGivesTheKnownValues) {
-    Reference reference;
-    for (const Known& k : kKnownValues) {
-        const double want = reference(k.f, {k.x, k.y});
-        EXPECT_TRUE(same(want, k.want)) << "the reference: " << describe({k.f, {k.x, k.y}, want, k.want});
-    }
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
-// Each path of the elementary functions against what it promises, checked
-// where the comparison with MPFR cannot look: the results only show a bound
-// that is too tight when an argument falls just where it fails.
-// - exp's and log's fast and accurate approximations, and sin's reductions
-//   and evaluation, within their stated error bounds of 320-bit references
-//   computed here by other means (exp(x) = exp(x / 2^12)^(2^12) by its
-//   series, ln by Newton steps on that exp, sin by its Taylor series, the
-//   reduction from the bits of 2/pi), over every table entry and the edges
-//   of the reduced ranges;
-// - the multiprecision paths, which decide the rare hard arguments, giving
-//   the same doubles as the functions wherever the fast paths decide.
+// Each path of the elementary functions against what it promises, where the
+// comparison with MPFR cannot look (a bound too tight shows in the results
+// only where an argument falls just where it fails): exp's and log's fast
+// and accurate approximations, sin's reductions and evaluation, within their
+// stated error bounds of 320-bit references computed here by other means,
+// over every table entry and the edges of the reduced ranges; and the
+// multiprecision paths, which decide the rare hard arguments, giving the
+// same doubles as the functions wherever the fast paths decide.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -48,7 +45,8 @@ mp::Number dd_number(DoubleDouble v, int exponent = 0) {
     const mp::Number gap = mp::sub(computed, exact, kLimbs);
     const mp::Number limit = relative ? mp::mul(exact, number(bound), kLimbs) : number(bound);
     if (mp::compare_magnitude(gap, limit) <= 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "off by " << mp::nearest_double(gap) << ", bound " << mp::nearest_double(limit);
+    return ::testing::AssertionFailure() << "off by " << mp::nearest_double(gap) << ", bound "
+                                         << mp::nearest_double(limit);
 }
 
 // ---------------------------------------------------------------------------
@@ -142,27 +140,6 @@ TEST(LogPaths, WithinTheirBounds) {
 
 mp::Number step_length() { return mp::scale2(mp::pi(kLimbs), -9); }  // pi/512
 
-// x 512/pi = k + f exactly to about 2^-240, k modulo 1024 and f in [-1/2, 1/2]:
-// only the bits of 2/pi from e - 1 on matter for x = m 2^e, as in the
-// library, but here in the multiprecision arithmetic.
-struct Steps {
-    std::uint32_t k;
-    mp::Number f;
-};
-
-Steps exact_steps(double x) {
-    const std::uint64_t bits = to_bits(x);
-    const std::uint64_t m = (bits & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
-    const int e = static_cast<int>(bits >> 52) - 1075;
-    const int first = e - 1 >= 1 ? e - 1 : 1;
-    mp::Number v = mp::mul(mp::from_integer(static_cast<std::int64_t>(m), 2), mp::two_over_pi_bits(first, kLimbs),
-                           kLimbs + 2);
-    v = mp::scale2(v, e + 8 - first + 1);
-    std::uint64_t k = 0;
-    mp::Number f = mp::split_nearest_integer(v, k);
-    return {static_cast<std::uint32_t>(k & 1023), f};
-}
-
 // sin(theta) for |theta| < 8 by its Taylor series at kLimbs limbs (terms
 // below 2^8, so some 300 bits are right).
 mp::Number reference_sin(const mp::Number& theta) {
@@ -176,13 +153,24 @@ mp::Number reference_sin(const mp::Number& theta) {
     return sum;
 }
 
+// r against x 512/pi = k + f computed here exactly to about 2^-240, k
+// modulo 1024 and f in [-1/2, 1/2]: only the bits of 2/pi from e - 1 on
+// matter for x = m 2^e, as in the library, but here in the multiprecision
+// arithmetic.
 void expect_reduction_within_bound(double x, const sd::Reduction& r) {
-    const Steps exact = exact_steps(x);
+    const std::uint64_t bits = to_bits(x);
+    const std::uint64_t m = (bits & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
+    const int e = static_cast<int>(bits >> 52) - 1075;
+    const int first = e - 1 >= 1 ? e - 1 : 1;
+    const mp::Number v = mp::mul(mp::from_integer(static_cast<std::int64_t>(m), 2),
+                                 mp::two_over_pi_bits(first, kLimbs), kLimbs + 2);
+    std::uint64_t k = 0;
+    const mp::Number f = mp::split_nearest_integer(mp::scale2(v, e + 8 - first + 1), k);
     // The moderate reduction may pick a neighbouring step when x 512/pi is
     // within its product's rounding of a half.
-    const int offset = static_cast<int>((r.step - exact.k + 512) & 1023) - 512;
+    const int offset = static_cast<int>((r.step - k + 512) & 1023) - 512;
     ASSERT_LE(std::abs(offset), 1) << std::hexfloat << x;
-    const mp::Number t = mp::mul(mp::sub(exact.f, mp::from_integer(offset, 2), kLimbs), step_length(), kLimbs);
+    const mp::Number t = mp::mul(mp::sub(f, mp::from_integer(offset, 2), kLimbs), step_length(), kLimbs);
     EXPECT_TRUE(within(dd_number(r.t), t, r.t_error)) << std::hexfloat << x;
     EXPECT_LE(std::abs(r.t.lo), std::abs(r.t.hi) * 0x1p-53) << std::hexfloat << x;
     EXPECT_LE(std::abs(r.t.hi), kPiOver1024 * (1 + 0x1p-27)) << std::hexfloat << x;
