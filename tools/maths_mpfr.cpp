@@ -109,13 +109,18 @@ FunctionResult run_items(Function f, const std::vector<Item>& items, const Campa
     std::atomic<std::uint64_t> checked{0};
     std::mutex merge;
     const auto worker = [&] {
-        Reference reference;
         std::vector<Tally> mine(kRangeCount);
-        for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
-            const Item& it = items[i];
-            check_block(it.range, o.seed, it.block, it.count, candidate, reference, mine[it.range]);
-            checked += it.count;
+        {
+            Reference reference;
+            for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+                const Item& it = items[i];
+                check_block(it.range, o.seed, it.block, it.count, candidate, reference, mine[it.range]);
+                checked += it.count;
+            }
         }
+        // MPFR caches its constants per thread; they would be lost, not
+        // freed, when the thread ends.
+        mpfr_free_cache2(MPFR_FREE_LOCAL_CACHE);
         const std::lock_guard<std::mutex> lock(merge);
         for (std::size_t r = 0; r < kRangeCount; ++r) per_range[r].add(mine[r]);
     };
