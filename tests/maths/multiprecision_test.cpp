@@ -202,6 +202,10 @@ TEST(MultiprecisionRounding, MidpointsGoToEvenAndTheirNeighboursAway) {
         EXPECT_TRUE(same(mp::nearest_double(mp::sub(middle, nudge, 6)), low)) << std::hexfloat << low;
         EXPECT_TRUE(same(mp::nearest_double(mp::negate(middle)), -even)) << std::hexfloat << low;
     }
+    // One bit anywhere past the midpoint of 1 and its successor, at each
+    // place the rounding reads it from, rounds up.
+    for (int k = 54; k < 200; ++k)
+        EXPECT_EQ(mp::nearest_double(mp::add(midpoint_of(1.0, 1.0 + 0x1p-52), two_to(-k), 7)), 1.0 + 0x1p-52) << k;
     // Past the largest double: its midpoint with 2^1024 goes to infinity.
     const mp::Number top = mp::sub(two_to(1024), two_to(970), 3);
     EXPECT_EQ(mp::nearest_double(top), INFINITY);
