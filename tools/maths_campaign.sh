@@ -9,7 +9,7 @@
 #   tools/maths_campaign.sh [BUILD_DIR] [N] [extra options: --seed S, --function F, --libm]
 #
 # BUILD_DIR (default build-campaign) is configured as a Release build and
-# only the test program is built in it.
+# only the campaign program, tools/maths_mpfr.cpp, is built in it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-campaign}
@@ -18,8 +18,8 @@ shift $(( $# < 2 ? $# : 2 ))
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELMARALG_BUILD_EXAMPLES=OFF \
       -DQUELMARALG_BUILD_BENCHMARKS=OFF >/dev/null
-nice -n 19 cmake --build "$build" -j2 --target maths_mpfr_test >/dev/null
-program="$build/tests/maths/maths_mpfr_test"
+nice -n 19 cmake --build "$build" -j2 --target maths_mpfr >/dev/null
+program="$build/tools/maths_mpfr"
 if [ ! -x "$program" ]; then
   echo "maths_campaign: $program was not built (is libmpfr-dev installed?)" >&2
   exit 2

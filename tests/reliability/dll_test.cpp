@@ -4,9 +4,6 @@
 // call), which must go when the thread ends, notifications or not.
 #include <gtest/gtest.h>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #include <malloc.h>
 

@@ -1,21 +1,26 @@
-// The MPFR test's entry: the GoogleTest cases by default, or a campaign over
-// many more arguments (tools/maths_campaign.sh):
+// Long runs against MPFR, beyond what CI's test (tests/maths/mpfr_test.cpp)
+// can afford, with the same ranges and comparison (tests/maths):
 //
-//   maths_mpfr_test --campaign N [--seed S] [--threads T] [--function NAME] [--libm]
+//   maths_mpfr --campaign N [--seed S] [--threads T] [--function NAME] [--libm]
 //
 // checks N arguments per function, spread evenly over the function's ranges
 // (argument_ranges.h), on T threads, and prints per range and per function
 // the arguments tried, the misrounded ones (with examples) and the time.
-// --libm checks the C library's functions instead of the library's.
+// --libm checks the C library's functions instead of the library's
+// (tools/maths_campaign.sh runs it at the lowest priority).
 //
-//   maths_mpfr_test --find-hard-cases FUNCTION COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]
+//   maths_mpfr --find-hard-cases FUNCTION COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]
 //
 // prints COUNT arguments from the function's ranges (or x uniform in [A, B]
 // for exp, log, log10 and sin) whose exact result lies next to a midpoint
 // between two doubles, with MIN_BITS to MAX_BITS identical bits after the
-// round bit (as in hard_cases/*_near_midpoint.txt).
-#include <gtest/gtest.h>
-
+// round bit (as in tests/maths/hard_cases/*_near_midpoint.txt).
+//
+//   maths_mpfr --check-hard-cases
+//
+// checks that every case of tests/maths/hard_cases is as hard as its list
+// says (a test in CI).
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -33,11 +38,21 @@
 #include <vector>
 
 #include "argument_ranges.h"
-#include "checking.h"
-#include "mpfr_reference.h"
+#include "mpfr_check.h"
 
 namespace maths_test {
 namespace {
+
+double c_library(Function f, Args a) {
+    switch (f) {
+        case Function::kExp: return std::exp(a.x);
+        case Function::kLog: return std::log(a.x);
+        case Function::kLog10: return std::log10(a.x);
+        case Function::kPow: return std::pow(a.x, a.y);
+        case Function::kSin: return std::sin(a.x);
+    }
+    return NAN;
+}
 
 // Arguments per work item; every item has its own stream, so the arguments
 // do not depend on the number of threads.
@@ -94,13 +109,18 @@ FunctionResult run_items(Function f, const std::vector<Item>& items, const Campa
     std::atomic<std::uint64_t> checked{0};
     std::mutex merge;
     const auto worker = [&] {
-        Reference reference;
         std::vector<Tally> mine(kRangeCount);
-        for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
-            const Item& it = items[i];
-            check_block(it.range, o.seed, it.block, it.count, candidate, reference, mine[it.range]);
-            checked += it.count;
+        {
+            Reference reference;
+            for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+                const Item& it = items[i];
+                check_block(it.range, o.seed, it.block, it.count, candidate, reference, mine[it.range]);
+                checked += it.count;
+            }
         }
+        // MPFR caches its constants per thread; they would be lost, not
+        // freed, when the thread ends.
+        mpfr_free_cache2(MPFR_FREE_LOCAL_CACHE);
         const std::lock_guard<std::mutex> lock(merge);
         for (std::size_t r = 0; r < kRangeCount; ++r) per_range[r].add(mine[r]);
     };
@@ -156,6 +176,83 @@ int run_campaign(const CampaignOptions& o) {
         misrounded += r.total.misrounded;
     }
     return misrounded == 0 ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------
+// How hard f(a) is to round: the number of identical bits after the round
+// bit of the exact value, where the 53-bit significand ends, and whether
+// the value lies next to a midpoint between two doubles (round bit 1 then
+// zeros, or 0 then ones: hard to round to nearest) or next to a double
+// (hard for the directed roundings only). A result that is a double or a
+// midpoint counts as kExactHardness. Computed at `precision` bits, which
+// bounds what can be seen, on the 53-bit significand whatever the exponent
+// (the published lists count so; below 2^-1022 a double has fewer bits);
+// 0 for zeros, infinities and NaN.
+constexpr int kExactHardness = 1 << 20;
+
+struct Hardness {
+    int bits = 0;
+    bool near_midpoint = false;
+};
+
+Hardness hardness(Function f, Args a, mpfr_prec_t precision) {
+    mpfr_t x, y, z, frac, to_midpoint;
+    mpfr_inits2(precision, x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
+    const mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
+    mpfr_set_emin(mpfr_get_emin_min());
+    mpfr_set_emax(mpfr_get_emax_max());
+    const int ternary = mpfr_value(f, a, z, x, y);
+    Hardness h;
+    if (mpfr_regular_p(z)) {
+        // |z| * 2^(53 - e) has the significand as its integer part; its
+        // fraction starts with the round bit. Its distance to 1/2 (a
+        // midpoint) or to 0 or 1 (a double) below 2^-(k + 1) means k
+        // identical bits after the round bit.
+        mpfr_abs(z, z, MPFR_RNDN);
+        mpfr_mul_2si(z, z, 53 - mpfr_get_exp(z), MPFR_RNDN);
+        mpfr_frac(frac, z, MPFR_RNDN);
+        mpfr_sub_d(to_midpoint, frac, 0.5, MPFR_RNDN);
+        mpfr_abs(to_midpoint, to_midpoint, MPFR_RNDN);
+        if (mpfr_cmp_d(frac, 0.5) > 0) mpfr_ui_sub(frac, 1, frac, MPFR_RNDN);  // now the distance to a double
+        h.near_midpoint = mpfr_cmp(to_midpoint, frac) < 0;
+        mpfr_ptr distance = h.near_midpoint ? to_midpoint : frac;
+        if (mpfr_zero_p(distance))
+            h.bits = ternary == 0 ? kExactHardness : static_cast<int>(precision) - 54;
+        else
+            h.bits = static_cast<int>(-mpfr_get_exp(distance)) - 1;
+    }
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    mpfr_clears(x, y, z, frac, to_midpoint, static_cast<mpfr_ptr>(nullptr));
+    return h;
+}
+
+// Every case of the lists as hard as its list says, so that a typo cannot
+// turn one into an easy case unnoticed: prints per list the easiest case's
+// bits and how many lie next to a midpoint; 1 when a case falls short.
+int check_hard_cases() {
+    int status = 0;
+    for (const CaseFile& file : kCaseFiles) {
+        std::vector<std::string> bad;
+        const std::vector<Args> cases = read_cases(file, bad);
+        for (const std::string& line : bad) std::printf("%s\n", line.c_str());
+        int easiest = kExactHardness;
+        std::size_t near_midpoint = 0;
+        for (const Args& a : cases) {
+            const Hardness h = hardness(file.function, a, 320);
+            easiest = std::min(easiest, h.bits);
+            near_midpoint += h.near_midpoint;
+            if (h.bits < file.min_identical_bits || (file.near_midpoints_only && !h.near_midpoint)) {
+                std::printf("%s: %s(%a, %a) is not as hard as the list says: %d bits%s\n", file.file,
+                            function_name(file.function), a.x, a.y, h.bits, h.near_midpoint ? "" : ", next to a double");
+                status = 1;
+            }
+        }
+        std::printf("%s: %zu hard cases, each with at least %d identical bits after the round bit, %zu of them next "
+                    "to a midpoint (hard to round to nearest)\n", file.file, cases.size(), easiest, near_midpoint);
+        if (!bad.empty() || cases.empty()) status = 1;
+    }
+    return status;
 }
 
 // ---------------------------------------------------------------------------
@@ -226,7 +323,7 @@ void search(Function f, const char* where, std::uint64_t wanted, int min_bits, i
 // [lo, hi] when that is given (lo < hi).
 int find_hard_cases(Function f, std::uint64_t count, int min_bits, int max_bits, std::uint64_t seed, double lo,
                     double hi) {
-    std::printf("# found by maths_mpfr_test --find-hard-cases %s %" PRIu64 " %d %d --seed 0x%" PRIx64,
+    std::printf("# found by maths_mpfr --find-hard-cases %s %" PRIu64 " %d %d --seed 0x%" PRIx64,
                 function_name(f), count, min_bits, max_bits, seed);
     std::set<std::pair<double, double>> found;
     if (lo < hi) {
@@ -267,9 +364,9 @@ bool parse_seed(const char* text, std::uint64_t& out) {
 
 int usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [gtest options]\n"
-                 "       %s --campaign N [--seed S] [--threads T] [--function exp|log|log10|pow|sin] [--libm]\n"
-                 "       %s --find-hard-cases exp|log|log10|pow|sin COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]\n",
+                 "usage: %s --campaign N [--seed S] [--threads T] [--function exp|log|log10|pow|sin] [--libm]\n"
+                 "       %s --find-hard-cases exp|log|log10|pow|sin COUNT MIN_BITS MAX_BITS [--seed S] [--in A B]\n"
+                 "       %s --check-hard-cases\n",
                  program, program, program);
     return 2;
 }
@@ -328,6 +425,10 @@ int main(int argc, char** argv) {
             options.only = argv[++i];
         } else if (arg == "--libm") {
             options.libm = true;
+        } else if (arg == "--check-hard-cases" && argc == 2) {
+            return check_hard_cases();
+        } else {
+            return usage(argv[0]);
         }
     }
     if (search)
@@ -343,6 +444,5 @@ int main(int argc, char** argv) {
         if (!known) return usage(argv[0]);
         return run_campaign(options);
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return usage(argv[0]);
 }
