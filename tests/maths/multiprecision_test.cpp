@@ -71,6 +71,9 @@ TEST(MultiprecisionConversion, DoublesAndTheirProductsAreExact) {
     EXPECT_EQ(mp::from_integer(INT64_MIN, 2).exponent, 64);
     EXPECT_EQ(mp::nearest_double(mp::from_integer(INT64_MIN, 2)), -0x1p63);
     EXPECT_EQ(mp::nearest_double(mp::from_integer(-12345, 2)), -12345.0);
+    // 2^k - 1: a leading limb with every count of leading zeros to normalize away.
+    for (int k = 1; k <= 53; ++k)
+        EXPECT_EQ(mp::nearest_double(mp::from_integer((std::int64_t{1} << k) - 1, 2)), std::ldexp(1.0, k) - 1.0) << k;
     Rng rng(1);
     for (int i = 0; i < 20000; ++i) {
         const double x = rng.finite_bits(false);
@@ -232,6 +235,10 @@ TEST(MultiprecisionRounding, DecidesOnlyWhenNoBoundaryIsWithinTheError) {
     EXPECT_FALSE(mp::round_to_double(above, 1, -100, result));  // reaches the midpoint itself
     EXPECT_FALSE(mp::round_to_double(above, 1, -99, result));
     EXPECT_EQ(result, 7.0);
+    // The same from below: an error that reaches the midpoint from 1's side.
+    const mp::Number below = mp::sub(midpoint_of(1.0, 1.0 + 0x1p-52), two_to(-100), 4);
+    EXPECT_TRUE(mp::round_to_double(below, 1, -101, result) && result == 1.0);
+    EXPECT_FALSE(mp::round_to_double(below, 1, -100, result));
     // In units of the last bit: 4 limbs put it at 2^-127.
     EXPECT_TRUE(mp::round_to_double(above, (std::uint64_t{1} << 26) - 1, result));
     EXPECT_FALSE(mp::round_to_double(above, std::uint64_t{1} << 27, result));
