@@ -1,7 +1,8 @@
-// pow's arguments outside the common case: the special values of C99
-// Annex F (F.9.4.4), the exponents for which IEEE arithmetic itself rounds
-// correctly, negative and subnormal bases, tiny and huge exponents. Apart
-// from pow.cpp, so that none of this is folded into pow's common path.
+// pow's arguments outside the common case: the special values that IEEE 754
+// and the C library give pow (zeros, infinities, NaN, +-1), the exponents
+// for which IEEE arithmetic itself rounds correctly, negative and subnormal
+// bases, tiny and huge exponents. Apart from pow.cpp, so that none of this
+// is folded into pow's common path.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -32,7 +33,7 @@ Parity parity(double y) noexcept {
   return (n & 1) ? Parity::kOdd : Parity::kEven;
 }
 
-// The special cases of C99 Annex F (F.9.4.4) and the ones settled without
+// The special values of the C library's pow and the cases settled without
 // arithmetic. Returns false for finite non-zero x != +-1 and finite non-zero
 // y, with x < 0 only when y is an integer.
 bool pow_special(double x, double y, double& result) noexcept {

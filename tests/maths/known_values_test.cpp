@@ -1,5 +1,5 @@
 // Results of exp, log, log10, pow and sin known without any other maths
-// library: special values of C99 Annex F, powers whose exact result is a
+// library: the C library's special values of pow, powers whose exact result is a
 // double or lies half-way between two (worked with Python's integers), and
 // correctly rounded constants; and properties that hold for every argument.
 // They hold the library on every platform, MPFR absent or not, and would

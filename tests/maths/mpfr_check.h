@@ -24,8 +24,8 @@
 namespace maths_test {
 
 // f(a) into r, rounded to r's precision (x and y wide enough to hold a
-// double); MPFR's ternary value. mpfr_pow follows the special cases of C99
-// Annex F and IEEE 754-2008 for pow.
+// double); MPFR's ternary value. mpfr_pow follows the C library's special
+// values of pow and IEEE 754-2008's.
 inline int mpfr_value(Function f, Args a, mpfr_ptr r, mpfr_ptr x, mpfr_ptr y) {
     mpfr_set_d(x, a.x, MPFR_RNDN);
     mpfr_set_d(y, a.y, MPFR_RNDN);

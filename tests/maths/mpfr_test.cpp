@@ -252,7 +252,7 @@ TEST(SpecialValues, Sin) {
     expect_none(check_all(Function::kSin, xs), "sin special values");
 }
 
-// C99 Annex F's table for pow and IEEE 754's: every pair of the special
+// The C library's special values of pow and IEEE 754's: every pair of the special
 // bases and exponents; and where 2^y and 10^y leave the doubles and where
 // 2^y is a tie.
 TEST(SpecialValues, Pow) {
