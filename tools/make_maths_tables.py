@@ -92,6 +92,31 @@ def ln(v):
     return frac((Decimal(v.numerator) / Decimal(v.denominator)).ln())
 
 
+def exp2_fraction(j, n):
+    """2^(j/n) as a Fraction (decimal's exp and ln are correctly rounded)."""
+    return frac((Decimal(j) / n * Decimal(2).ln()).exp())
+
+
+def emit_exp2_pairs(emit, name, n):
+    """The table 2^(j/n), j = 0 .. n - 1, as (hi, lo) pairs."""
+    emit("inline constexpr Pair %s[%d] = {" % (name, n))
+    for j in range(n):
+        hi, lo = parts(exp2_fraction(j, n), 2)
+        emit("    {%s, %s}," % (hexd(hi), hexd(lo)))
+    emit("};")
+
+
+def emit_ln2_over(emit, ln2, n, bits, name, inverse_name):
+    """ln(2)/n as hi (of `bits` significant bits) + mid + lo, and n/ln(2) rounded."""
+    scaled = ln2 / n
+    hi = round_bits(scaled, bits)
+    mid, lo = parts(scaled - hi, 2)
+    emit("// ln(2)/%d = hi + mid + lo, hi with %d significant bits." % (n, bits))
+    emit("inline constexpr Triple %s = {%s, %s, %s};" % (name, hexd(nearest_double(hi)), hexd(mid), hexd(lo)))
+    emit("// %d/ln(2), rounded." % n)
+    emit("inline constexpr double %s = %s;" % (inverse_name, hexd(nearest_double(n / ln2))))
+
+
 def main():
     ln2 = frac(Decimal(2).ln())
     ln10 = frac(Decimal(10).ln())
@@ -119,43 +144,21 @@ def main():
     # exp
     n = 1 << EXP_BITS
     emit("// 2^(j/%d), j = 0 .. %d, as hi + lo." % (n, n - 1))
-    emit("inline constexpr Pair kExp2[%d] = {" % n)
-    for j in range(n):
-        v = frac((Decimal(j) / n * Decimal(2).ln()).exp())
-        hi, lo = parts(v, 2)
-        emit("    {%s, %s}," % (hexd(hi), hexd(lo)))
-    emit("};")
+    emit_exp2_pairs(emit, "kExp2", n)
     emit("// 2^(j/%d) as hi + lo with hi of %d significant bits." % (n, EXP_SPLIT_BITS))
     emit("inline constexpr Pair kExp2Split[%d] = {" % n)
     for j in range(n):
-        v = frac((Decimal(j) / n * Decimal(2).ln()).exp())
+        v = exp2_fraction(j, n)
         hi = round_bits(v, EXP_SPLIT_BITS)
         emit("    {%s, %s}," % (hexd(nearest_double(hi)), hexd(nearest_double(v - hi))))
     emit("};")
     emit("")
-    ln2_scaled = ln2 / n
-    hi = round_bits(ln2_scaled, LN2_SCALED_BITS)
-    mid, lo = parts(ln2_scaled - hi, 2)
-    emit("// ln(2)/%d = hi + mid + lo, hi with %d significant bits." % (n, LN2_SCALED_BITS))
-    emit("inline constexpr Triple kLn2Scaled = {%s, %s, %s};" % (hexd(nearest_double(hi)), hexd(mid), hexd(lo)))
-    emit("// %d/ln(2), rounded." % n)
-    emit("inline constexpr double kInvLn2Scaled = %s;" % hexd(nearest_double(n / ln2)))
+    emit_ln2_over(emit, ln2, n, LN2_SCALED_BITS, "kLn2Scaled", "kInvLn2Scaled")
     emit("")
     q = 1 << QUICK_BITS
     emit("// exp's quick first try: 2^(j/%d), j = 0 .. %d, as hi + lo." % (q, q - 1))
-    emit("inline constexpr Pair kExp2Quick[%d] = {" % q)
-    for j in range(q):
-        v = frac((Decimal(j) / q * Decimal(2).ln()).exp())
-        hi, lo = parts(v, 2)
-        emit("    {%s, %s}," % (hexd(hi), hexd(lo)))
-    emit("};")
-    ln2_quick = ln2 / q
-    hi = round_bits(ln2_quick, LN2_QUICK_BITS)
-    mid, lo = parts(ln2_quick - hi, 2)
-    emit("// ln(2)/%d = hi + mid + lo, hi with %d significant bits." % (q, LN2_QUICK_BITS))
-    emit("inline constexpr Triple kLn2Quick = {%s, %s, %s};" % (hexd(nearest_double(hi)), hexd(mid), hexd(lo)))
-    emit("// %d/ln(2), rounded." % q)
-    emit("inline constexpr double kInvLn2Quick = %s;" % hexd(nearest_double(q / ln2)))
+    emit_exp2_pairs(emit, "kExp2Quick", q)
+    emit_ln2_over(emit, ln2, q, LN2_QUICK_BITS, "kLn2Quick", "kInvLn2Quick")
     emit("")
 
     # log

@@ -15,7 +15,7 @@ constexpr int kFirstSmoothingHalfWindow = 3;  // cycles on either side
 }  // namespace
 
 Plate::Plate(const Vector& data, std::size_t well_count, std::size_t cycle_count)
-    : data_(data), well_count_(well_count), cycle_count_(cycle_count) {
+    : data_(data), cycle_count_(cycle_count) {
     if (data.size() != checked_product(well_count, cycle_count)) fail_invalid_argument(msg::kPlateDataLength);
     kernel_ = amplification_kernel();
 }

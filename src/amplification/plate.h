@@ -16,20 +16,16 @@ public:
     // outlive the plate.
     Plate(const Vector& data, std::size_t well_count, std::size_t cycle_count);
 
-    std::size_t wells() const noexcept { return well_count_; }
-    std::size_t cycles() const noexcept { return cycle_count_; }
-
-    // Well w's readings into curve, reusing its storage.
-    void read_well(std::size_t w, Vector& curve) const;
-
     // Well w's curve, conditioned: read from the plate, smoothed by a moving
     // average over +-3 cycles, baseline-corrected (correct_baseline, which
     // fills the record) and filtered by the amplification kernel.
     void condition_well(std::size_t w, WellRecord& record, Vector& curve) const;
 
 private:
+    // Well w's readings into curve, reusing its storage.
+    void read_well(std::size_t w, Vector& curve) const;
+
     const Vector& data_;
-    std::size_t well_count_;
     std::size_t cycle_count_;
     Vector kernel_;  // the amplification kernel, made once per plate
 };
