@@ -199,7 +199,6 @@ def main():
     emit("};")
     emit("// |m r - 1| < %s outside the two intervals next to 1 (%s there)." %
          (hexd(nearest_double(widest) * (1 + 2.0**-40)), hexd(nearest_double(widest_near_one))))
-    emit("inline constexpr double kLogReducedBound = %s;" % hexd(nearest_double(widest) * (1 + 2.0**-40)))
     hi = round_bits(ln2, LN2_BITS)
     mid, lo = parts(ln2 - hi, 2)
     emit("// ln(2) = hi + mid + lo, hi with %d significant bits." % LN2_BITS)

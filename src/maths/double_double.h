@@ -13,6 +13,7 @@
 // products: the callers work on values scaled near 1.
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace quelmar::maths {
 
@@ -20,6 +21,16 @@ struct DoubleDouble {
   double hi;
   double lo;
 };
+
+// The layout of a double's bits.
+constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
+constexpr std::uint64_t kExponentBits = 0x7ff0000000000000ull;
+constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffull;
+constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
+constexpr int kExponentBias = 1023;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Adding and subtracting 1.5 * 2^52 rounds a double below 2^51 to an integer.
+constexpr double kRoundingShift = 0x1.8p52;
 
 // The bits of a double and back (memcpy is the portable type pun; compilers
 // turn it into one register move).
@@ -83,14 +94,6 @@ constexpr DoubleDouble two_square(double a) noexcept {
   DoubleDouble as = split(a);
   double err = ((as.hi * as.hi - p) + 2.0 * (as.hi * as.lo)) + as.lo * as.lo;
   return {p, err};
-}
-
-// a + b for a double-double a and a double b, normalized; relative error at
-// most 2u^2 (JMP Algorithm 4).
-constexpr DoubleDouble dd_add(DoubleDouble a, double b) noexcept {
-  DoubleDouble s = two_sum(a.hi, b);
-  double v = a.lo + s.lo;
-  return fast_two_sum(s.hi, v);
 }
 
 // a + b for double-doubles, normalized; relative error at most

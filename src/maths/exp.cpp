@@ -57,19 +57,12 @@ ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept {
 
 namespace {
 
-// exp(x) overflows from ln(2^1024 - 2^970) = 709.7827128933840 on and
-// rounds to zero below ln(2^-1075) = -745.1332191019412; past these bounds
-// the answer is known without evaluating anything.
-constexpr double kOverflowBound = 710.0;
-constexpr double kUnderflowBound = -746.0;
 // |x| < 2^-54 gives exp(x) within (1 - 2^-54, 1 + 2^-54): 1 is nearest.
 constexpr std::uint64_t kTinyBits = 0x3c90000000000000ull;  // 2^-54
 // Arguments with 2^-54 <= |x| < 708 (bit patterns of |x| from kTinyBits on,
 // kQuickSpan of them) have a normal result, e^-708 > 2^-1021 and e^708 <
 // 2^1022, and go straight to exp_quick.
 constexpr std::uint64_t kQuickSpan = 0x4086200000000000ull - kTinyBits;  // up to 708
-constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // The arguments the fast path leaves undecided: the accurate path, then
 // the multiprecision one.

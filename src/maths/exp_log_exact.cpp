@@ -30,7 +30,6 @@ constexpr int kLastLimbs = mp::kMaxLimbs - 2 * kGuardLimbs;  // pow adds guard l
 // result squared as often: the series then gains at least 9 bits a term.
 constexpr int kSquarings = 8;
 constexpr double kInvLn2 = 0x1.71547652b82fep+0;
-constexpr double kRoundingShift = 0x1.8p52;
 
 int bits_of(int limbs) { return mp::kLimbBits * limbs; }
 
@@ -92,9 +91,9 @@ Number log1p_small(const Number& d, int limbs) {
 // within 2^(-W+64.1) absolute; the series adds 2^(-W-60) |d|; the final sum
 // is truncated within 2^(1-W) |L|. So |error| < 2^(-W+64.2) + 2^(1-W) |L|
 // <= 2^(-W+65) max(1, |L|).
-Number log_number(double x, int limbs, int& error_exponent) {
+// y0 is log_accurate(x), which the caller works out once for every round.
+Number log_number(double x, DoubleDouble y0, int limbs, int& error_exponent) {
   const int w = limbs + kGuardLimbs;
-  DoubleDouble y0 = log_accurate(x);
   Number y = mp::add(mp::from_double(y0.hi, w), mp::from_double(y0.lo, w), w);
   Number e = exp_number(mp::negate(y), w - kGuardLimbs);
   Number d = mp::sub(mp::mul(mp::from_double(x, w), e, w), mp::from_integer(1, w), w);
@@ -113,9 +112,8 @@ double ziv_loop(Evaluate evaluate) {
     int error_exponent = 0;
     Number approximation = evaluate(limbs, error_exponent);
     double result;
-    if (mp::round_to_double(approximation, 1, error_exponent, result) || limbs == kLastLimbs) {
-      return limbs == kLastLimbs ? mp::nearest_double(approximation) : result;
-    }
+    if (mp::round_to_double(approximation, 1, error_exponent, result)) return result;
+    if (limbs == kLastLimbs) return mp::nearest_double(approximation);
   }
 }
 
@@ -131,14 +129,16 @@ double exp_exact(double x) noexcept {
 }
 
 double log_exact(double x) noexcept {
-  return ziv_loop([x](int limbs, int& error_exponent) { return log_number(x, limbs, error_exponent); });
+  const DoubleDouble y0 = log_accurate(x);
+  return ziv_loop([x, y0](int limbs, int& error_exponent) { return log_number(x, y0, limbs, error_exponent); });
 }
 
 double log10_exact(double x) noexcept {
-  return ziv_loop([x](int limbs, int& error_exponent) {
+  const DoubleDouble y0 = log_accurate(x);
+  return ziv_loop([x, y0](int limbs, int& error_exponent) {
     const int w = limbs + kGuardLimbs;
     int log_error = 0;
-    Number ln = log_number(x, limbs, log_error);
+    Number ln = log_number(x, y0, limbs, log_error);
     // ln(x) / ln(10): ln 10 truncated (2^(2-W) relative), the quotient
     // truncated (2^(1-W)), and ln's error divided by ln 10 > 2: within
     // 2^(log_error - 1) + 2^(3-W) |result| < 2^(log_error + 1) since
@@ -150,10 +150,11 @@ double log10_exact(double x) noexcept {
 }
 
 double pow_exact(double ax, double y) noexcept {
-  return ziv_loop([ax, y](int limbs, int& error_exponent) {
+  const DoubleDouble y0 = log_accurate(ax);
+  return ziv_loop([ax, y, y0](int limbs, int& error_exponent) {
     const int w = limbs + kGuardLimbs;
     int log_error = 0;
-    Number ln = log_number(ax, limbs + 2, log_error);
+    Number ln = log_number(ax, y0, limbs + kGuardLimbs, log_error);
     // t = y ln|x|: ln's error times |y| < 2^(ey), plus the product's
     // truncation 2^(1-W) |t|. The caller keeps |t| < 1000.
     Number t = mp::mul(mp::from_double(y, w), ln, w);

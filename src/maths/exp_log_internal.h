@@ -12,6 +12,13 @@
 
 namespace quelmar::maths::detail {
 
+// exp(x) overflows from ln(2^1024 - 2^970) = 709.7827128933840 on and
+// rounds to zero below ln(2^-1075) = -745.1332191019412; past these bounds
+// (with the argument's error, in pow, far below their margins) the answer is
+// known without evaluating anything.
+constexpr double kOverflowBound = 710.0;
+constexpr double kUnderflowBound = -746.0;
+
 // 2^exponent * value.
 struct ScaledDoubleDouble {
   DoubleDouble value;
@@ -30,8 +37,6 @@ struct ExpReduction {
 
 constexpr int kExpTableBits = 7;
 constexpr int kExpTableMask = (1 << kExpTableBits) - 1;
-// Adding 1.5 * 2^52 rounds a double below 2^51 to an integer, to nearest.
-constexpr double kRoundingShift = 0x1.8p52;
 
 // The nearest integer to t * 128/ln(2). |t| <= 746 gives |n| < 2^18, so that
 // n * kLn2Scaled.hi (35 significant bits) is exact, and t - n hi too: the
@@ -163,11 +168,9 @@ struct LogReduction {
   DoubleDouble z;  // m r - 1, normalized, exact
 };
 
-constexpr std::uint64_t kLogMantissaBits = 0x000fffffffffffffull;
 constexpr int kLogIndexShift = 45;                           // 7 leading mantissa bits
 constexpr std::uint64_t kLogHalvedFrom = 53;                  // from 1 + 53/128 on, m is halved
 constexpr std::uint64_t kLogLowPart = (std::uint64_t{1} << 27) - 1;  // m's 27-bit low part
-constexpr int kLogExponentBias = 1023;
 constexpr int kLogSubnormalShift = 52;
 
 // For a positive finite x (subnormals included).
@@ -178,12 +181,12 @@ inline LogReduction log_reduce(double x) noexcept {
     bits = to_bits(x * 0x1p52);
     e = static_cast<int>(bits >> 52) - kLogSubnormalShift;
   }
-  e -= kLogExponentBias;
-  std::uint64_t mantissa = bits & kLogMantissaBits;
+  e -= kExponentBias;
+  std::uint64_t mantissa = bits & kMantissaBits;
   std::uint64_t index = mantissa >> kLogIndexShift;
   std::uint64_t halve = index >= kLogHalvedFrom ? 1 : 0;
   e += static_cast<int>(halve);
-  double m = from_bits(mantissa | (static_cast<std::uint64_t>(kLogExponentBias - halve) << 52));
+  double m = from_bits(mantissa | (static_cast<std::uint64_t>(kExponentBias - halve) << 52));
   double m_hi = from_bits(to_bits(m) & ~kLogLowPart);
   double m_lo = m - m_hi;
   const tables::LogEntry* entry = &tables::kLog[index];

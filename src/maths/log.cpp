@@ -57,7 +57,6 @@ DoubleDouble log_accurate(double x) noexcept {
 
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // log's and log10's results for x <= 0, infinities and NaN; false otherwise.
 inline bool log_special(double x, double& result) noexcept {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "maths/double_double.h"
 #include "maths/multiprecision_tables.h"
 
 namespace quelmar::maths::mp {
@@ -16,12 +17,9 @@ constexpr int kWideLimbs = 2 * kMaxLimbs + 4;
 constexpr int kDoubleMantissaBits = 53;
 constexpr int kSubnormalExponent = -1074;  // weight of the last bit of a subnormal
 constexpr int kMinNormalExponent = -1022;
-constexpr int kExponentBias = 1023;
 constexpr int kMaxBiasedExponent = 2047;
-constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
 constexpr std::uint64_t kInfinityBits = 0x7FF0000000000000ull;
 constexpr std::uint64_t kLargestFiniteBits = 0x7FEFFFFFFFFFFFFFull;
-constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
 
 int clamp_limbs(int limbs) noexcept { return limbs < 1 ? 1 : (limbs > kMaxLimbs ? kMaxLimbs : limbs); }
 
@@ -224,12 +222,7 @@ Number midpoint_above(std::uint64_t low) noexcept {
         // (2^53 - 1) 2^971 and 2^1024 average to (2^54 - 1) 2^970.
         return from_magnitude((std::uint64_t{1} << 54) - 1, 970, false, 3);
     }
-    double a;
-    double b;
-    std::uint64_t high = low + 1;
-    std::memcpy(&a, &low, sizeof a);
-    std::memcpy(&b, &high, sizeof b);
-    return scale2(add(from_double(a, 3), from_double(b, 3), 3), -1);
+    return scale2(add(from_double(from_bits(low), 3), from_double(from_bits(low + 1), 3), 3), -1);
 }
 
 }  // namespace
@@ -241,8 +234,7 @@ Number zero(int limbs) noexcept {
 
 Number from_double(double x, int limbs) noexcept {
     limbs = clamp_limbs(limbs < 2 ? 2 : limbs);
-    std::uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
+    const std::uint64_t bits = to_bits(x);
     const bool negative = (bits & kSignBit) != 0;
     const int biased = static_cast<int>((bits >> 52) & 0x7FF);
     std::uint64_t mantissa = bits & (kImplicitBit - 1);
@@ -438,7 +430,6 @@ Number split_nearest_integer(const Number& a, std::uint64_t& integer_bits) noexc
 
 double nearest_double(const Number& a) noexcept {
     const std::uint64_t sign = a.negative ? kSignBit : 0;
-    double result;
     std::uint64_t bits;
     const int e = a.exponent;  // |a| in [2^(e-1), 2^e)
     if (is_zero(a) || e < kSubnormalExponent) {
@@ -473,8 +464,7 @@ double nearest_double(const Number& a) noexcept {
             }
         }
     }
-    std::memcpy(&result, &bits, sizeof result);
-    return result;
+    return from_bits(bits);
 }
 
 bool round_to_double(const Number& a, std::uint64_t error, int error_exponent, double& result) noexcept {
@@ -491,9 +481,7 @@ bool round_to_double(const Number& a, std::uint64_t error, int error_exponent, d
     Number magnitude = a;
     magnitude.negative = false;
     const Number bound = scale2(from_magnitude(error, 0, false, 2), error_exponent);
-    std::uint64_t d;
-    std::memcpy(&d, &nearest, sizeof d);
-    d &= ~kSignBit;
+    const std::uint64_t d = to_bits(nearest) & ~kSignBit;
     const int limbs = clamp_limbs(a.limbs + 2);
     // Differences truncated toward zero are never above the true ones, so the
     // strict comparisons below only err on the side of refusing.

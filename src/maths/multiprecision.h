@@ -42,13 +42,6 @@ struct Number {
     bool negative;
 };
 
-// The number of limbs that holds at least `bits` bits (clamped to 1 ..
-// kMaxLimbs).
-constexpr int limbs_for_bits(int bits) noexcept {
-    int n = (bits + kLimbBits - 1) / kLimbBits;
-    return n < 1 ? 1 : (n > kMaxLimbs ? kMaxLimbs : n);
-}
-
 inline bool is_zero(const Number& a) noexcept { return a.limb[0] == 0; }
 
 // The exponent of a's last bit: ulp(a) = 2^ulp_exponent(a).

@@ -24,15 +24,6 @@ namespace quelmar::maths {
 
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
-constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffull;
-constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
-constexpr int kExponentBias = 1023;
-// exp(t) overflows for t > 709.79 and rounds to zero for t < -745.14; past
-// these bounds (with t's error far below their margins) nothing is computed.
-constexpr double kOverflowBound = 710.0;
-constexpr double kUnderflowBound = -746.0;
 constexpr double kTinyArgument = 0x1p-60;
 // exp_fast's 2^k (value), value in [0.7, 1.5), is a normal double for
 // |k| < 1000; exp_quick's result too for |t| < 690 (|k| <= 996).

@@ -14,8 +14,6 @@ namespace quelmar::maths {
 
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
 // From 2^53 on every double is an even integer.
 constexpr double kAllEven = 0x1p53;
 // |y| above 2^64 with |x| != 1: |ln|x|| >= 2^-53 makes |y ln|x|| > 2^11,

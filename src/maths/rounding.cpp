@@ -25,8 +25,7 @@ bool round_uniform(DoubleDouble s, double err, int e, std::uint64_t& magnitude_b
   if (shift == 0) {
     // The grid is hi's own: hi is decided when lo and err keep clear of
     // the midpoints hi -+ ulp / 2 (ties are resolved already by fl(hi + lo)).
-    double gap = 0.5 * ulp - std::fabs(s.lo);
-    if (err != 0.0 && !(err * kErrorMargin < gap)) return false;
+    if (!clear_of_midpoint(0.5 * ulp, s.lo, err)) return false;
     magnitude_bits = mantissa;
     return true;
   }
@@ -67,10 +66,7 @@ bool round_scaled_edge(DoubleDouble s, double err, int e, std::uint64_t sign, do
   // Overflow: s.hi 2^e >= 2^1024 once the rounding on hi's grid, decided as
   // in round_scaled, keeps s.hi (a power of two with lo < 0 might round
   // down to the largest double).
-  double half_ulp = from_bits(bits & kExponentBits) * 0x1p-53;
-  if ((bits & kMantissaBits) == 0 && s.lo <= 0.0) half_ulp *= 0.5;
-  double gap = half_ulp - std::fabs(s.lo);
-  if (err != 0.0 && !(err * kErrorMargin < gap)) return false;
+  if (!clear_of_midpoint(half_ulp_toward(bits, s.lo), s.lo, err)) return false;
   result = from_bits(kExponentBits | sign);
   return true;
 }

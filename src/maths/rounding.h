@@ -15,11 +15,6 @@ namespace quelmar::maths {
 
 namespace rounding_detail {
 
-constexpr std::uint64_t kSignBit = 0x8000000000000000ull;
-constexpr std::uint64_t kExponentBits = 0x7ff0000000000000ull;
-constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffull;
-constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
-constexpr int kExponentBias = 1023;
 // Smallest exponent of a double whose predecessor is normal too: from 2^-1021
 // up, rounding on the grid of hi's binade and then shifting the exponent is
 // exact; below it the subnormal grid (spacing 2^-1074) takes over.
@@ -29,6 +24,25 @@ constexpr int kOverflowExponent = 1024;
 // distance to the boundary, to cover the one rounding (relative 2^-53) in
 // computing that distance and the rounding of err itself.
 constexpr double kErrorMargin = 1.0 + 0x1p-50;
+
+// Half the spacing of the doubles next to a positive double with bit pattern
+// `bits`, on the side lo points to: below a power of two the grid is twice as
+// fine, so the midpoint under it is a quarter ulp away.
+inline double half_ulp_toward(std::uint64_t bits, double lo) noexcept {
+  double half_ulp = from_bits(bits & kExponentBits) * 0x1p-53;
+  // (The rare power of two tested first: lo's sign is a coin toss.)
+  if ((bits & kMantissaBits) == 0 && lo <= 0.0) half_ulp *= 0.5;
+  return half_ulp;
+}
+
+// Whether lo -+ err stays on the same side of the midpoint half_ulp away;
+// err == 0 declares hi + lo exact (ties are resolved already by fl(hi + lo)).
+// gap is exact when |lo| >= half_ulp / 2 (Sterbenz) and otherwise rounded
+// once, relative 2^-53: kErrorMargin covers it.
+inline bool clear_of_midpoint(double half_ulp, double lo, double err) noexcept {
+  double gap = half_ulp - std::fabs(lo);
+  return err == 0.0 || err * kErrorMargin < gap;
+}
 
 // round_scaled for results outside the normal range: below 2^-1021,
 // rounded on the uniform grid of spacing 2^-1074 (subnormal), and from
@@ -61,15 +75,8 @@ inline bool round_scaled(double hi, double lo, double err, int e, double& result
   }
   // s.hi = fl(hi + lo) is the nearest double on hi's grid (ties to even
   // included); it is v's rounding when lo + err and lo - err stay on the
-  // same side of the nearest midpoint. Below a power of two the grid is
-  // twice as fine, so the midpoint under it is a quarter ulp away.
-  double half_ulp = from_bits(bits & kExponentBits) * 0x1p-53;
-  // (The rare power of two tested first: lo's sign is a coin toss.)
-  if ((bits & kMantissaBits) == 0 && s.lo <= 0.0) half_ulp *= 0.5;
-  // gap is exact when |lo| >= half_ulp / 2 (Sterbenz) and otherwise rounded
-  // once, relative 2^-53: kErrorMargin covers it.
-  double gap = half_ulp - std::fabs(s.lo);
-  if (err != 0.0 && !(err * kErrorMargin < gap)) return false;
+  // same side of the nearest midpoint.
+  if (!clear_of_midpoint(half_ulp_toward(bits, s.lo), s.lo, err)) return false;
   // Shifting the exponent field is the exact product by 2^e.
   result = from_bits((bits + (static_cast<std::uint64_t>(static_cast<std::int64_t>(e)) << 52)) | sign);
   return true;

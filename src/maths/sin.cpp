@@ -32,13 +32,9 @@ namespace {
 
 using sin_table::kSin;
 
-constexpr std::uint64_t kMantissaMask = 0x000FFFFFFFFFFFFFull;
-constexpr std::uint64_t kImplicitBit = 0x0010000000000000ull;
 constexpr int kUnitExponentOffset = 1075;  // |x| = m 2^(biased - 1075)
 constexpr int kQuarterSteps = 256;         // steps of pi/512 per quadrant
 constexpr std::uint32_t kStepMask = 1023;  // steps per period, less one
-// Adding and subtracting 1.5 * 2^52 rounds a double below 2^51 to an integer.
-constexpr double kRoundingShifter = 0x1.8p52;
 
 // Below 2^-26, sin x = x (1 - x^2/6 + ...) lies within x^3/6 < 2^-54 |x| of x
 // towards zero, less than half the gap to x's lower neighbour (2^-54 |x| at
@@ -122,7 +118,7 @@ inline Reduction moderate_reduction(double ax) noexcept {
     // and the difference below 2^-8 <= 2^53 ulp(ax) (for j >= 1, ax >= 2^-9).
     // j may miss the nearest integer to ax 512/pi by the product's rounding,
     // 2^-28 at most: |t| <= pi/1024 (1 + 2^-27).
-    const double jd = (ax * kInverseStep + kRoundingShifter) - kRoundingShifter;
+    const double jd = (ax * kInverseStep + kRoundingShift) - kRoundingShift;
     const double r1 = ax - jd * kStep1;
     const DoubleDouble h = two_sum(r1, -(jd * kStep2));
     const double c = jd * kStep3;
@@ -148,7 +144,7 @@ Reduction reduce_large(double ax) noexcept {
     // F = 32 w + 248 - e in [215, 300]; the bits past the window add less than
     // m 2^-F < 2^-161 steps.
     const std::uint64_t bits = to_bits(ax);
-    const std::uint64_t m = (bits & kMantissaMask) | kImplicitBit;
+    const std::uint64_t m = (bits & kMantissaBits) | kImplicitBit;
     const int e = static_cast<int>(bits >> 52) - kUnitExponentOffset;
     const int first_limb = e >= 2 ? (e - 2) / 32 : 0;
     const int fraction_bits = 32 * first_limb + 32 * kWindowLimbs - 8 - e;
@@ -324,7 +320,7 @@ double sin_exact(double x) noexcept {
     const std::uint64_t bits = to_bits(x);
     const bool negative = (bits >> 63) != 0;
     const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-    std::uint64_t m = bits & kMantissaMask;
+    std::uint64_t m = bits & kMantissaBits;
     int e = 1 - kUnitExponentOffset;
     if (biased != 0) {
         m |= kImplicitBit;

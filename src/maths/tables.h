@@ -688,7 +688,6 @@ inline constexpr LogEntry kLog[128] = {
     {0x1.0000000000000p+0, 0x0.0p+0, 0x0.0p+0, 0x0.0p+0},
 };
 // |m r - 1| < 0x1.fa1c800001fa2p-9 outside the two intervals next to 1 (0x1.0000000000000p-7 there).
-inline constexpr double kLogReducedBound = 0x1.fa1c800001fa2p-9;
 // ln(2) = hi + mid + lo, hi with 42 significant bits.
 inline constexpr Triple kLn2 = {0x1.62e42fefa3800p-1, 0x1.ef35793c76730p-45, 0x1.f97b57a079a19p-103};
 // 1/ln(10) = hi + lo.
