@@ -44,12 +44,12 @@ ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept {
   DoubleDouble p = {tail, 0.0};
   for (int k = 5; k >= 0; --k) {
     p = dd_mul(p, r);
-    p = dd_add(p, DoubleDouble{kInvFactorial[k].hi, kInvFactorial[k].lo});
+    p = dd_add(p, kInvFactorial[k]);
   }
   // Times T (table error 2^-107, product 2^-102.2): in all under 2^-101.6,
   // bounded by kExpAccurateError = 2^-100.
   const tables::Pair& tab = tables::kExp2[red.j];
-  DoubleDouble v = dd_mul(p, DoubleDouble{tab.hi, tab.lo});
+  DoubleDouble v = dd_mul(p, tab);
   return {v, red.k};
 }
 

@@ -36,7 +36,7 @@ DoubleDouble log_accurate(double x) noexcept {
                             a * (kInverse[13].hi - a * (kInverse[14].hi - a * kInverse[15].hi)))));
   DoubleDouble p = {high, 0.0};
   for (int k = 8; k >= 0; --k) {
-    DoubleDouble c = {kInverse[k + 1].hi, kInverse[k + 1].lo};
+    DoubleDouble c = kInverse[k + 1];
     p = dd_add(dd_mul(p, z), k % 2 == 0 ? c : dd_neg(c));
   }
   DoubleDouble log1p = dd_mul(p, z);
@@ -98,13 +98,12 @@ double log_undecided(double x) noexcept {
 // 1/ln(10)'s (2^-107) and the product's (2^-102.2) add below 2^-100
 // relative; the bounds below are widened for round_normal (0.435 covers
 // 1 + 2^-50 of ln's, 2^-99 the 2^-104 of the normalized product's lo).
-constexpr DoubleDouble kInvLn10 = {tables::kInvLn10.hi, tables::kInvLn10.lo};
 constexpr double kInvLn10Bound = 0.435;
 constexpr double kProductError = 0x1p-99;
 
 double log10_undecided(double x) noexcept {
   double result;
-  DoubleDouble accurate = dd_mul(detail::log_accurate(x), kInvLn10);
+  DoubleDouble accurate = dd_mul(detail::log_accurate(x), tables::kInvLn10);
   if (round_nearest(accurate.hi, accurate.lo, accurate.hi * (detail::kLogAccurateError + kProductError), result))
     return result;
   return detail::log10_exact(x);
@@ -144,7 +143,7 @@ double log10(double x) noexcept {
   if (!ordinary(x) && log_special(x, result)) return result;
   if (power_of_ten(x, result)) return result;
   detail::LogApproximation ln = detail::log_fast(x);
-  DoubleDouble fast = dd_mul(ln.value, kInvLn10);
+  DoubleDouble fast = dd_mul(ln.value, tables::kInvLn10);
   double fast_error = ln.error * kInvLn10Bound + std::fabs(fast.hi) * kProductError;
   if (round_normal(fast.hi, fast.lo, fast_error, 0, result)) return result;
   return log10_undecided(x);

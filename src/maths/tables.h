@@ -3,12 +3,12 @@
 // (Python decimal at 120 digits, split into nearest doubles with fractions).
 #pragma once
 
+#include "maths/double_double.h"
+
 namespace quelmar::maths::tables {
 
-struct Pair {
-  double hi;
-  double lo;
-};
+// hi + lo, hi the nearest double to the value.
+using Pair = DoubleDouble;
 
 struct Triple {
   double hi;
