@@ -326,15 +326,9 @@ def commands():
 
 def _limits_text():
     """The default limits as --limits spells them: "file 256M, ..., members 10000"."""
-    from .limits import Limits
+    from .limits import Limits, format_size
     default = Limits()
-
-    def size(n):
-        for suffix, unit in (("G", 1 << 30), ("M", 1 << 20), ("K", 1 << 10)):
-            if n % unit == 0:
-                return f"{n // unit}{suffix}"
-        return str(n)
-    return ", ".join(f"{name} {size(getattr(default, key))}" for name, key in Limits.NAMES.items())
+    return ", ".join(f"{name} {format_size(getattr(default, key))}" for name, key in Limits.NAMES.items())
 
 
 def _parser():

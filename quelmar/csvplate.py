@@ -42,8 +42,9 @@ def read_csv(path, kind=None, *, limits=None):
     first column) or temperatures; None decides from the first column and
     raises :class:`~quelmar.errors.NotAPlate` when it is neither. Besides the
     limits, an empty file, a row of another length than the header, a value
-    that is not a finite number and a repeated cycle or temperature raise
-    :class:`~quelmar.errors.ReaderError`.
+    that is not a finite number and a repeated cycle raise
+    :class:`~quelmar.errors.ReaderError` (a temperature read twice is kept for
+    the melt analysis to merge).
     """
     if kind not in (None,) + KINDS:
         raise ValueError(f"kind must be None, 'amplification' or 'melting', not {kind!r}")
@@ -181,12 +182,9 @@ def _axis_group(plate, header, values, j, stop, kind):
     """The wells of columns j+1 .. stop-1 on the axis in column j, sorted by it."""
     axis = values[:, j]
     order, repeated = sort_axis(axis)
-    if repeated is not None:
-        if kind != "melting":
-            raise ReaderError(plate.path, f"column {header[j]!r} repeats a {axis_noun(kind)} ({repeated:g})")
-        # An instrument that reads twice at one temperature: the melt analysis merges them.
-        order = np.argsort(axis, kind="stable")
-        order = None if np.array_equal(order, np.arange(axis.size)) else order
+    # An instrument that reads twice at one temperature is kept: the melt analysis merges them.
+    if repeated is not None and kind != "melting":
+        raise ReaderError(plate.path, f"column {header[j]!r} repeats a {axis_noun(kind)} ({repeated:g})")
     if order is not None:
         plate.notes.append(f"the rows were sorted by column {header[j]!r}: the file lists them out of "
                            f"{axis_noun(kind)} order")

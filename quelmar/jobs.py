@@ -133,6 +133,11 @@ ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.9
 # -- reading -------------------------------------------------------------------
 
 def read_plate(path, command, settings=None):
+    """:func:`read_checked`'s plate alone."""
+    return read_checked(path, command, settings)[0]
+
+
+def read_checked(path, command, settings=None):
     """Read an input file for ``command`` (amplify, standard, quantify, melt, report).
 
     The one place the command opens an input: an RDML file or else a CSV
@@ -143,7 +148,8 @@ def read_plate(path, command, settings=None):
     :class:`~quelmar.limits.Source`) is read as it is and left open. A file of
     the wrong kind, or no plate at all, is refused in one line that says what
     it looks like and which subcommand reads it. Then the sample sheet's
-    annotations are laid over the file's.
+    annotations are laid over the file's. Returns the plate and its
+    :class:`~quelmar.kinds.FileKind`.
     """
     from .errors import NotAPlate
     limits = settings.limits if settings is not None else None
@@ -152,13 +158,14 @@ def read_plate(path, command, settings=None):
     except NotAPlate as e:
         kinds.FileKind(e.path, "none", e.problem).require(command)
         raise
-    kinds.guess_kind(plate).require(command)
+    kind = kinds.guess_kind(plate)
+    kind.require(command)
     if settings is not None and settings.samples is not None:
         settings.samples.apply(plate)
-    return plate
+    return plate, kind
 
 
-def _result(command, plate_file, plates, tables, warnings=(), notes=()):
+def file_result(command, plate_file, plates, tables, warnings=(), notes=()):
     """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry."""
     return FileResult(command, plate_file.path, plates, tables, list(warnings),
                       notes=list(getattr(plate_file, "notes", ())) + list(notes),
@@ -264,7 +271,7 @@ def _amplified(path, command, settings):
 def amplify(path, settings):
     """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
     plate_file, plates = _amplified(path, "amplify", settings)
-    return _result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
+    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
 
 
 # -- melting -----------------------------------------------------------------------
@@ -284,9 +291,8 @@ def _melt_curve(path, w, m):
     lo, hi = m.range
     summary = MeltWell(w.name, w.sample, w.sample_type, w.target, w.run, m.main_tm, m.main_height, len(peaks),
                        m.flags, float(lo), float(hi), "chosen" if m.range_chosen else "given", round(float(m.step), 6),
-                       "resampled" in m.note, "; ".join(n for n in (m.note, m.problem) if n), path)
-    inside = m.in_range if m.temperature.size else np.zeros(0, dtype=bool)
-    return MeltCurve(w.name, w.sample, w.target, m.temperature, m.derivative, m.temperature[inside],
+                       m.resampled, "; ".join(n for n in (m.note, m.problem) if n), path)
+    return MeltCurve(w.name, w.sample, w.target, m.temperature, m.derivative, m.temperature[m.in_range],
                      m.conditioned, m.fitted, peaks, summary, m.problem)
 
 
@@ -340,7 +346,7 @@ def melt(path, settings):
     plate_file = read_plate(path, "melt", settings)
     plates, warnings, notes = melt_plates(plate_file, settings)
     curves = [c for p in plates for c in p.curves]
-    return _result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
+    return file_result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
                                                  "wells": [c.summary for c in curves]}, warnings, notes)
 
 
@@ -445,7 +451,7 @@ def standard(path, settings):
     fitted = {id(r.amplification) for r in results}
     without = [p.label for p in plates if id(p) not in fitted]
     notes = [f"no standards (wells with a quantity) in {', '.join(without)}"] if without else []
-    return _result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells],
+    return file_result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells],
                                                      "fits": [r.fit for r in results]}, warnings, notes)
 
 
@@ -455,4 +461,4 @@ def quantify(path, settings):
     # Every target is analysed: --target picks the targets reported, not the reference genes.
     plate_file, plates = _amplified(path, "quantify", replace(settings, target=None))
     result, warnings = quantify_file(plate_file.path, plate_file, plates, settings)
-    return _result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)
+    return file_result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)

@@ -125,6 +125,14 @@ def parse_size(text, name="size"):
     return int(number) * _SUFFIXES[unit]
 
 
+def format_size(n):
+    """A size as parse_size reads it back, in the largest unit that divides it: 256M."""
+    for suffix, unit in (("G", GiB), ("M", MiB), ("K", KiB)):
+        if n % unit == 0:
+            return f"{n // unit}{suffix}"
+    return str(n)
+
+
 def describe_size(n):
     """Bytes as people say them: 1 KiB, 256 MiB, 1.5 GiB."""
     for unit, size in (("GiB", GiB), ("MiB", MiB), ("KiB", KiB)):

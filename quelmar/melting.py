@@ -430,6 +430,8 @@ class WellMelt:
         The grid step of the readings, degrees.
     note : str
         How the readings were made even ("" when they were used as read).
+    resampled : bool
+        Whether the readings were interpolated onto new temperatures.
     problem : str
         Why the curve could not be analysed ("" when it was).
     flags : tuple of str
@@ -448,6 +450,7 @@ class WellMelt:
     main: int
     step: float
     note: str
+    resampled: bool = False
     problem: str = ""
     flags: tuple = ()
 
@@ -462,10 +465,6 @@ class WellMelt:
     @property
     def main_height(self):
         return float(self.height[self.main]) if self.main >= 0 else math.nan
-
-    @property
-    def fwhm(self):
-        return self.width * FWHM_PER_SIGMA
 
 
 def fit_peaks(temperature, derivative, level, step, *, max_fwhm=MAX_FWHM):
@@ -553,20 +552,22 @@ def analyze_well(temperature, fluorescence, settings=None):
     lo, hi = default_range(t, d, grid.step, level) if chosen else settings.range
     lo, hi = max(lo, float(t[0])), min(hi, float(t[-1]))
     inside = (t >= lo) & (t <= hi)
-    empty = np.empty(0)
-    if hi - lo < MIN_RANGE or inside.sum() < 4:
-        flat = np.zeros(int(inside.sum()))
+
+    def unanalysed(problem):
+        flat, empty = np.zeros(int(inside.sum())), np.empty(0)
         return WellMelt(t, d, (lo, hi), chosen, flat, flat, empty, empty, empty, -1, grid.step, grid.note,
-                        problem=f"the range {lo:.1f} to {hi:.1f} °C is too narrow to seek peaks in")
+                        grid.resampled, problem)
+
+    if hi - lo < MIN_RANGE or inside.sum() < 4:
+        return unanalysed(f"the range {lo:.1f} to {hi:.1f} °C is too narrow to seek peaks in")
     try:
         conditioned, fitted, tm, height, width = fit_peaks(t[inside], d[inside], level[inside], grid.step,
                                                            max_fwhm=settings.max_fwhm)
     except QuelmarError as e:
-        flat = np.zeros(int(inside.sum()))
-        return WellMelt(t, d, (lo, hi), chosen, flat, flat, empty, empty, empty, -1, grid.step, grid.note,
-                        problem=f"the peak fit failed ({e.english})")
+        return unanalysed(f"the peak fit failed ({e.english})")
     main = int(np.argmax(height)) if height.size else -1
-    return WellMelt(t, d, (lo, hi), chosen, conditioned, fitted, tm, height, width, main, grid.step, grid.note)
+    return WellMelt(t, d, (lo, hi), chosen, conditioned, fitted, tm, height, width, main, grid.step, grid.note,
+                    grid.resampled)
 
 
 # -- judgement ---------------------------------------------------------------------------------

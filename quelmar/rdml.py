@@ -244,12 +244,9 @@ class _Builder:
                 if i is not None:
                     self.doc.fail(f"{self.where()}, {tag} {i + 1}", f"<{key}> {float(values[i])!r} {why}")
             order, repeated = sort_axis(axis)
-            if repeated is not None:
-                if tag != "mdp":
-                    self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
-                # Two readings at one temperature: the melt analysis merges them.
-                order = np.argsort(axis, kind="stable")
-                order = None if np.array_equal(order, np.arange(axis.size)) else order
+            # Two readings at one temperature are kept: the melt analysis merges them.
+            if repeated is not None and tag != "mdp":
+                self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
             if order is not None:
                 axis, reading = axis[order], reading[order]
                 self.doc.resorted[tag] += 1

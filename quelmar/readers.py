@@ -86,8 +86,9 @@ def axis_noun(kind):
 
 
 def sort_axis(axis):
-    """The order that sorts ``axis`` ascending (None when it already is), or the
-    first repeated value as ``(None, value)``.
+    """The stable order that sorts ``axis`` ascending (None when it already
+    is), and its first repeated value (None when none repeats): the caller
+    decides whether a repeat is refused.
 
     Returns
     -------
@@ -96,9 +97,8 @@ def sort_axis(axis):
     order = np.argsort(axis, kind="stable")
     ordered = axis[order]
     same = np.flatnonzero(np.diff(ordered) == 0)
-    if same.size:
-        return None, float(ordered[same[0]])
-    return (None if np.array_equal(order, np.arange(axis.size)) else order), None
+    repeated = float(ordered[same[0]]) if same.size else None
+    return (None if np.array_equal(order, np.arange(axis.size)) else order), repeated
 
 
 def bad_reading(value):

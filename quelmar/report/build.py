@@ -20,10 +20,9 @@ from dataclasses import dataclass, replace
 
 from .. import jobs
 from ..errors import QuelmarError
-from ..kinds import guess_kind
 from ..limits import default_limits, open_input
 from ..quantify import quantify_file
-from ..results import (AmplificationWell, FileResult, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
+from ..results import (AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
                        columns_of)
 
 #: The tables of a report, in the order the page shows them, with their rows' columns.
@@ -94,10 +93,9 @@ def analyse_file(path, settings):
     """
     with open_input(path, default_limits(settings.limits)) as source:
         sha256, size = _digest(source)
-        plate_file = jobs.read_plate(source, "report", settings)
+        plate_file, kind = jobs.read_checked(source, "report", settings)
     path = plate_file.path
-    kind = guess_kind(plate_file)
-    warnings, notes = [], list(plate_file.notes)
+    warnings, notes = [], []
     amplification, standards, quantities = [], {}, None
     if kind.name in ("amplification", "both"):
         amplification, standards, quantities = _amplification(path, plate_file, settings, warnings, notes)
@@ -110,7 +108,7 @@ def analyse_file(path, settings):
                               f"{f' for target {settings.target!r}' if settings.target else ''}")
     report = RunReport(path, sha256, size, plate_file.format, kind.name, kind.description, plate_file.run_info,
                        amplification, standards, melts, quantities)
-    return FileResult("report", path, [report], _tables(report), warnings, notes, dict(plate_file.geometry))
+    return jobs.file_result("report", plate_file, [report], _tables(report), warnings, notes)
 
 
 def _no_quantities(path, why, warnings, notes):

@@ -124,9 +124,8 @@ class Tables:
                 f'<script type="application/json" id="{key}">{island}</script>')
 
 
-def _ct_cells(plate, positions, colours):
+def _ct_cells(plate, chosen, positions, colours):
     cells = []
-    chosen = plate.ct()
     for k, (w, (r, c)) in enumerate(zip(plate.wells, positions)):
         data = dict(data_well=w.well, data_target=w.target, data_ct=svg.number(chosen[k]), data_sample=w.sample,
                     data_type=w.sample_type, data_ct_linear=svg.number(w.ct_linear),
@@ -166,7 +165,7 @@ def amplification_block(plate, geometry, standard):
     scale = svg.ColourScale(ct)
     colours = [scale(v) for v in ct]
     legend = svg.map_key(scale, f"{plate.ct_kind} Ct", "no Ct")
-    picture = svg.plate_map(_ct_cells(plate, positions, colours), rows, columns, labelled, legend,
+    picture = svg.plate_map(_ct_cells(plate, ct, positions, colours), rows, columns, labelled, legend,
                             f"plate map of {plate.label} by Ct")
     with_ct = int(sum(1 for v in ct if math.isfinite(v)))
     flagged = sum(1 for w in plate.wells if w.flags)
@@ -310,8 +309,7 @@ def file_section(result, index, tables):
 
 def header_block(header, files):
     """The command that made the page and every setting it used."""
-    settings = dict(header.get("settings", {}))
-    given = dict(settings)
+    given = dict(header.get("settings", {}))
     rows = []
     for name in sorted(set(given) | set(DEFAULTS)):
         value = given.get(name)
