@@ -12,6 +12,6 @@ double exp(double x) noexcept;
 double log(double x) noexcept;
 double log10(double x) noexcept;
 double pow(double x, double y) noexcept;
-double sin(double x);
+double sin(double x) noexcept;
 
 }  // namespace quelmar::maths

@@ -337,7 +337,7 @@ double sin_exact(double x) noexcept {
 
 }  // namespace sin_detail
 
-double sin(double x) {
+double sin(double x) noexcept {
     const double ax = std::fabs(x);
     // NaN stays NaN; sin(+-inf) is NaN (inf - inf).
     if (!(ax <= 0x1.fffffffffffffp+1023)) return x - x;
