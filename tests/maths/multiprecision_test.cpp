@@ -71,6 +71,11 @@ TEST(MultiprecisionConversion, DoublesAndTheirProductsAreExact) {
     EXPECT_EQ(mp::from_integer(INT64_MIN, 2).exponent, 64);
     EXPECT_EQ(mp::nearest_double(mp::from_integer(INT64_MIN, 2)), -0x1p63);
     EXPECT_EQ(mp::nearest_double(mp::from_integer(-12345, 2)), -12345.0);
+    EXPECT_TRUE(same(mp::nearest_double(mp::from_integer(0, 2)), 0.0));  // +0, not -0
+    // Zero against either sign, both ways round.
+    const mp::Number zero = mp::from_integer(0, 2), one = mp::from_integer(1, 2), minus_one = mp::from_integer(-1, 2);
+    EXPECT_TRUE(mp::compare(zero, one) < 0 && mp::compare(one, zero) > 0 && mp::compare(minus_one, zero) < 0 &&
+                mp::compare(zero, minus_one) > 0 && mp::compare(zero, mp::zero(3)) == 0);
     // 2^k - 1: a leading limb with every count of leading zeros to normalize away.
     for (int k = 1; k <= 53; ++k)
         EXPECT_EQ(mp::nearest_double(mp::from_integer((std::int64_t{1} << k) - 1, 2)), std::ldexp(1.0, k) - 1.0) << k;
