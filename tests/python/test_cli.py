@@ -15,9 +15,9 @@ import pytest
 from conftest import DATA, ROOT
 from synthetic import CYCLES, richards, write_plate
 
-from quelmar.analysis import analyze_amplification
-from quelmar.cli import main
-from quelmar.rdml import read_rdml
+from quelmar.analysis.amplification import analyze_amplification
+from quelmar.command.cli import main
+from quelmar.reading.rdml import read_rdml
 
 STEPONE = str(DATA / "rdml" / "stepone_std.rdml")
 BIORAD384 = str(DATA / "rdml" / "BioRad_384.rdml")
@@ -205,11 +205,11 @@ def test_an_output_equal_to_an_input_is_refused(tmp_path, capsys, monkeypatch, o
 
 
 def test_a_failed_write_names_the_output_and_leaves_nothing(tmp_path, capsys, monkeypatch):
-    import quelmar.writers
+    import quelmar.writing.writers
 
     def full(fd):
         raise OSError(28, "No space left on device")
-    monkeypatch.setattr(quelmar.writers.os, "fsync", full)
+    monkeypatch.setattr(quelmar.writing.writers.os, "fsync", full)
     out = tmp_path / "ct.json"
     _fails(["amplify", STEPONE, "--out", str(out), "-q"], capsys, f"{out}: No space left on device")
     assert os.listdir(tmp_path) == []
@@ -232,13 +232,13 @@ def test_many_files_in_parallel_and_from_standard_input_give_one_table(tmp_path,
 def _die_on_second(path, settings):
     if path.endswith("second.rdml"):
         os._exit(9)  # as a worker killed for its memory would
-    from quelmar.jobs import amplify
+    from quelmar.command.jobs import amplify
     return amplify(path, settings)
 
 
 def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monkeypatch):
     import dataclasses
-    from quelmar import cli
+    from quelmar.command import cli
     table = dict(cli.commands())
     monkeypatch.setattr(cli, "_COMMANDS", {**table, "amplify": dataclasses.replace(table["amplify"],
                                                                                    run=_die_on_second)})
