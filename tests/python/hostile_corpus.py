@@ -48,8 +48,8 @@ READER = r"""
 import sys
 sys.path.insert(0, sys.argv[1])
 from quelmar.common.errors import ReaderError
-from quelmar.reading.kinds import guess_kind, read_plate
 from quelmar.common.limits import Limits
+from quelmar.reading.kinds import guess_kind, read_plate
 try:
     plate = read_plate(sys.argv[2], limits=Limits().parse(sys.argv[3]))
 except ReaderError as e:

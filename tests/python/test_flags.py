@@ -8,13 +8,13 @@ import pytest
 from synthetic import richards, write_plate, write_sheet
 
 from quelmar.analysis import judgement
-from quelmar.common import flags
-from quelmar.writing import plots
-from quelmar.command.cli import main
+from quelmar.analysis.amplification import analyze_amplification
 from quelmar.analysis.efficiency import baselines, well_efficiencies
 from quelmar.analysis.settings import AnalysisSettings
+from quelmar.command.cli import main
 from quelmar.command.jobs import amplify
-from quelmar.analysis.amplification import analyze_amplification
+from quelmar.common import flags
+from quelmar.writing import plots
 
 # well: (sample, type, curve midpoint or None for no amplification)
 PLATE = {

@@ -9,10 +9,10 @@ import numpy as np
 import pytest
 from conftest import DATA
 
-from quelmar.common import flags
-from quelmar.reading.csvplate import read_csv
 from quelmar.analysis.judgement import melt_flags
 from quelmar.analysis.melting import MeltSettings, analyze_well, even_grid, melt_derivative
+from quelmar.common import flags
+from quelmar.reading.csvplate import read_csv
 from quelmar.reading.rdml import read_rdml
 
 _erfc = np.vectorize(math.erfc)

@@ -8,11 +8,10 @@ import statistics as st
 import numpy as np
 import pytest
 
-from quelmar.common.errors import QuelmarError
-from quelmar.analysis.settings import AnalysisSettings
-from quelmar.reading.plate import PlateFile, Well
 from quelmar.analysis.quantify import quantify_file
-from quelmar.analysis.settings import parse_efficiency
+from quelmar.analysis.settings import AnalysisSettings, parse_efficiency
+from quelmar.common.errors import QuelmarError
+from quelmar.reading.plate import PlateFile, Well
 from quelmar.results import AmplificationPlate, AmplificationWell
 
 T975 = {4: 2.776445105, 7: 2.364624252}  # two-sided 95 % Student t by degrees of freedom

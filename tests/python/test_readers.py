@@ -11,10 +11,10 @@ import pytest
 from conftest import DATA
 
 from quelmar.command.jobs import refusal
-from quelmar.reading.csvplate import read_csv
 from quelmar.common.errors import NotAPlate, ReaderError
-from quelmar.reading.kinds import guess_kind, read_plate
 from quelmar.common.limits import Limits, Source, parse_size
+from quelmar.reading.csvplate import read_csv
+from quelmar.reading.kinds import guess_kind, read_plate
 from quelmar.reading.rdml import read_rdml
 from quelmar.reading.readers import classify_axis
 

@@ -13,9 +13,9 @@ from html.parser import HTMLParser
 
 import pytest
 
+from quelmar.analysis.settings import AnalysisSettings
 from quelmar.command import jobs
 from quelmar.command.cli import main
-from quelmar.analysis.settings import AnalysisSettings
 from quelmar.report import svg
 from quelmar.report.page import layout
 from synthetic import richards, write_plate, write_sheet

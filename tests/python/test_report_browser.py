@@ -20,9 +20,9 @@ import time
 
 import pytest
 
+from quelmar.analysis.settings import AnalysisSettings
 from quelmar.command import jobs
 from quelmar.command.cli import main
-from quelmar.analysis.settings import AnalysisSettings
 from quelmar.reading.kinds import guess_kind
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
