@@ -29,7 +29,11 @@ NAN = math.nan
 
 @dataclass(kw_only=True)
 class AmplificationWell:
-    """One row of ``amplify``: one reaction and target."""
+    """One row of ``amplify``: one reaction and target.
+
+    ``excluded`` is "" for a well that standard curves and relative
+    quantities use, else its reasons (:func:`quelmar.common.exclusion.describe`).
+    """
 
     well: str
     sample: str
@@ -42,10 +46,15 @@ class AmplificationWell:
     ct_sigmoid: float
     efficiency: float
     flags: tuple
+    excluded: str
     file_cq: float
     quantity: float
     group: str
     file: str
+
+    @property
+    def included(self):
+        return not self.excluded
 
 
 @dataclass(kw_only=True)
@@ -66,6 +75,10 @@ class AmplificationPlate:
         The conditioned curves, in file units.
     ct_kind : str
         Which Ct the flags judged: "linear" or "sigmoid".
+    given : list of tuple of Reason
+        Per well, the reasons to exclude it that do not come from its flags
+        (the file's, the sample sheet's, the user's); ``excluded`` of each
+        row adds those of its flags.
     """
 
     file: str
@@ -79,6 +92,7 @@ class AmplificationPlate:
     curves: np.ndarray
     ct_kind: str
     wells: list
+    given: list = field(default_factory=list)
 
     def ct(self, kind=None):
         """The Ct of every well (the plate's kind unless given), as an array."""
@@ -117,6 +131,8 @@ class MeltWell:
         The main peak's (NaN without one).
     peaks : int
         Peaks fitted in the range.
+    excluded : str
+        Why the well is left out of standard curves and relative quantities ("" when it is not).
     range_low, range_high : float
         Where peaks were sought; ``range`` says "chosen" (from the curve) or "given".
     step : float
@@ -135,6 +151,7 @@ class MeltWell:
     height: float
     peaks: int
     flags: tuple
+    excluded: str
     range_low: float
     range_high: float
     range: str
@@ -198,7 +215,10 @@ class MeltPlate:
 
 @dataclass(kw_only=True)
 class StandardFit:
-    """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept."""
+    """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept.
+
+    ``excluded`` names every standard left out of the fit, as "well (why)".
+    """
 
     target: str
     run: str
@@ -212,6 +232,7 @@ class StandardFit:
     scale: float
     threshold: float
     warning: str
+    excluded: tuple
     file: str
 
 
@@ -220,7 +241,9 @@ class StandardWell:
     """One row of ``standard``: a well with its quantity, given (standards) or read off the curve.
 
     ``role`` is "standard", "unknown" or "control"; ``note`` says when an
-    unknown lies outside the standards' range.
+    unknown lies outside the standards' range. An excluded well (``excluded``
+    says why) is left out of the curve, and an excluded unknown is given no
+    quantity.
     """
 
     well: str
@@ -232,8 +255,13 @@ class StandardWell:
     quantity: float
     role: str
     flags: tuple
+    excluded: str
     note: str
     file: str
+
+    @property
+    def included(self):
+        return not self.excluded
 
 
 @dataclass(kw_only=True)

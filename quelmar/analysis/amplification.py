@@ -16,6 +16,7 @@ import numpy as np
 from ..binding import core
 from ..common.errors import InputError, Named, OptionError
 from ..results import AmplificationPlate, AmplificationWell
+from . import exclusion
 from .efficiency import baselines, well_efficiencies
 from .judgement import amplification_flags
 from .units import plate_scale
@@ -145,13 +146,15 @@ def amplify_plates(plate_file, settings):
     ----------
     plate_file : quelmar.reading.plate.PlateFile
     settings : quelmar.analysis.settings.AnalysisSettings
-        Read: target, scale, threshold, ct, max_ct.
+        Read: target, scale, threshold, ct, max_ct, exclude, keep.
 
     Returns
     -------
     list of AmplificationPlate
+        Each well with its flags and whether it is excluded (see :mod:`.exclusion`).
     """
     path, plates = plate_file.path, []
+    requested = exclusion.requested(plate_file, settings.exclude)
     for group in plate_file.groups(settings.target):
         cycles, curves, wells = group.amplification()
         if not wells:
@@ -178,16 +181,19 @@ def amplify_plates(plate_file, settings):
         base = baselines(working, r.records["baseline_start"], r.records["baseline_end"])
         efficiency = well_efficiencies(working, base, usable)
         chosen = ct_linear if settings.ct == "linear" else ct_sigmoid
+        given = [exclusion.given(w, requested) for w in wells]
         flags = amplification_flags(wells, chosen, float(cycles[-1]), low_signal=r.low_signal,
-                                    no_growth=r.no_growth, efficiency=efficiency, max_ct=settings.max_ct)
+                                    no_growth=r.no_growth, efficiency=efficiency, max_ct=settings.max_ct,
+                                    excluded=[bool(g) for g in given])
         threshold_file = r.threshold / scale
         rows = [AmplificationWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target,
                                   run=w.run, threshold=threshold_file, scale=scale, ct_linear=float(ct_linear[i]),
                                   ct_sigmoid=float(ct_sigmoid[i]), efficiency=float(efficiency[i]), flags=flags[i],
+                                  excluded=exclusion.excluded(given[i], flags[i], settings.keep),
                                   file_cq=float(w.cq), quantity=float(w.quantity), group=w.group, file=path)
                 for i, w in enumerate(wells)]
         plates.append(AmplificationPlate(file=path, run=group.run, target=group.target, label=group.label,
                                          scale=scale, threshold=threshold_file,
                                          auto_threshold=r.auto_threshold / scale, cycles=cycles,
-                                         curves=r.curves / scale, ct_kind=settings.ct, wells=rows))
+                                         curves=r.curves / scale, ct_kind=settings.ct, wells=rows, given=given))
     return plates

@@ -12,7 +12,8 @@ from ..common.flags import (EFFICIENCY_OUTLIER, EFFICIENCY_TOLERANCE, EXTRA_PEAK
                             REPLICATE_TOLERANCE, TM_OUTLIER, TM_OUTLIER_FLAG, TM_OUTLIER_WELLS)
 
 
-def amplification_flags(wells, ct, last_cycle, *, low_signal, no_growth, efficiency=None, max_ct=None):
+def amplification_flags(wells, ct, last_cycle, *, low_signal, no_growth, efficiency=None, max_ct=None,
+                        excluded=None):
     """The flags of every well of one plate (one run and one target).
 
     Parameters
@@ -29,6 +30,9 @@ def amplification_flags(wells, ct, last_cycle, *, low_signal, no_growth, efficie
         Per-well PCR efficiency (NaN: none).
     max_ct : float, optional
         A Ct past this is late as well.
+    excluded : sequence of bool, optional
+        Wells already left out (by the file, a sample sheet or the user): no
+        one's replicate.
 
     Returns
     -------
@@ -52,7 +56,8 @@ def amplification_flags(wells, ct, last_cycle, *, low_signal, no_growth, efficie
             found[i].append(NO_CT)
         if has_ct and ct[i] > late_after:
             found[i].append(LATE_CT)
-    for i in replicate_outliers(wells, ct, negative):
+    out = negative if excluded is None else [a or b for a, b in zip(negative, excluded)]
+    for i in replicate_outliers(wells, ct, out):
         found[i].append(REPLICATE_OUTLIER)
     if efficiency is not None:
         for i in efficiency_outliers(efficiency):
@@ -60,15 +65,16 @@ def amplification_flags(wells, ct, last_cycle, *, low_signal, no_growth, efficie
     return [tuple(f) for f in found]
 
 
-def replicate_outliers(wells, ct, negative):
+def replicate_outliers(wells, ct, left_out):
     """Indices of the wells more than REPLICATE_TOLERANCE cycles from their replicates' median.
 
     Replicates are the wells of one sample (named: a well without a sample has
-    no replicates) that are not negative controls and have a Ct.
+    no replicates) that have a Ct and are not ``left_out`` (negative controls,
+    excluded wells).
     """
     groups = {}
     for i, w in enumerate(wells):
-        if w.sample and not negative[i] and math.isfinite(ct[i]):
+        if w.sample and not left_out[i] and math.isfinite(ct[i]):
             groups.setdefault(w.sample, []).append(i)
     out = []
     for members in groups.values():

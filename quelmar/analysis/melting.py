@@ -35,6 +35,7 @@ import numpy as np
 from ..binding import core
 from ..common.errors import InputError, QuelmarError
 from ..results import MeltCurve, MeltPeak, MeltPlate, MeltWell
+from . import exclusion
 from .judgement import melt_flags
 
 # -- even grids ---------------------------------------------------------------------
@@ -558,14 +559,15 @@ def _melt_readings(path, well):
     return t, f
 
 
-def _melt_curve(path, w, m):
+def _melt_curve(path, w, m, excluded=""):
     """The rows and the drawn curves of one well's :class:`WellMelt`."""
     peaks = [MeltPeak(well=w.name, sample=w.sample, target=w.target, run=w.run, peak=k + 1, tm=float(m.tm[k]),
                       height=float(m.height[k]), width=float(m.width[k]), main=k == m.main, file=path)
              for k in range(m.tm.size)]
     lo, hi = m.range
     summary = MeltWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target, run=w.run,
-                       tm=m.main_tm, height=m.main_height, peaks=len(peaks), flags=m.flags, range_low=float(lo),
+                       tm=m.main_tm, height=m.main_height, peaks=len(peaks), flags=m.flags, excluded=excluded,
+                       range_low=float(lo),
                        range_high=float(hi), range="chosen" if m.range_chosen else "given",
                        step=round(float(m.step), 6), resampled=m.resampled,
                        note="; ".join(n for n in (m.note, m.problem) if n), file=path)
@@ -581,7 +583,7 @@ def melt_plates(plate_file, settings):
     ----------
     plate_file : quelmar.reading.plate.PlateFile
     settings : quelmar.analysis.settings.AnalysisSettings
-        Read: target, melt_range, max_fwhm.
+        Read: target, melt_range, max_fwhm, exclude, keep.
 
     Returns
     -------
@@ -597,13 +599,15 @@ def melt_plates(plate_file, settings):
     given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
     options = MeltSettings(range=given, max_fwhm=settings.max_fwhm)
     plates, warnings, notes = [], [], []
+    requested = exclusion.requested(plate_file, settings.exclude)
     for group in plate_file.groups(settings.target):
         wells = [w for w in group.wells if w.melt_fluor is not None]
         if not wells:
             continue
         melts = [analyze_well(*_melt_readings(path, w), options) for w in wells]
         melt_flags(melts, [w.sample_type for w in wells], [w.target for w in wells])
-        curves = [_melt_curve(path, w, m) for w, m in zip(wells, melts)]
+        curves = [_melt_curve(path, w, m, exclusion.excluded(exclusion.given(w, requested), m.flags, settings.keep))
+                  for w, m in zip(wells, melts)]
         plates.append(MeltPlate(file=path, run=group.run, target=group.target, label=group.label, curves=curves))
         resampled = [c for c in curves if c.summary.resampled]
         if resampled:

@@ -16,8 +16,8 @@ statistics give the ratio of the target's geometric mean to the reference
 genes' combined mean (the mean of their geometric means), and RQ = that ratio
 over the calibrator's, with the bounds as factors.
 
-Left out, and named in the row's ``excluded``: wells without a finite Ct and
-wells flagged replicate-outlier. Negative controls and standards get no row,
+Left out, and named in the row's ``excluded``: excluded wells, with their
+reasons (see :mod:`quelmar.common.exclusion`), and wells without a finite Ct. Negative controls and standards get no row,
 nor does a sample for a target it was not measured for (some files name
 their samples per target); a file where no row gets a quantity is refused.
 With a sample sheet's group column, the samples of a group are pooled: each
@@ -92,8 +92,9 @@ def _from_standards(path, gene, plates, warnings):
     q, ct = [], []
     for p in plates:
         _, wells = fit_standard(p)
-        q += [w.quantity for w in wells if w.role == "standard" and math.isfinite(w.ct)]
-        ct += [w.ct for w in wells if w.role == "standard" and math.isfinite(w.ct)]
+        used = [w for w in wells if w.role == "standard" and math.isfinite(w.ct) and w.included]
+        q += [w.quantity for w in used]
+        ct += [w.ct for w in used]
     if len(set(q)) < 2:
         raise _fail(path, Named("efficiency"), f" standard: target {gene!r} has no standard curve (standards of at "
                                                f"least two quantities with a Ct)")
@@ -111,7 +112,7 @@ def _from_standards(path, gene, plates, warnings):
 
 def _from_wells(path, gene, plates):
     e = [w.efficiency for p in plates for w in p.wells
-         if math.isfinite(w.efficiency) and _flags.EFFICIENCY_OUTLIER not in w.flags]
+         if math.isfinite(w.efficiency) and _flags.EFFICIENCY_OUTLIER not in w.flags and w.included]
     if not e:
         raise _fail(path, Named("efficiency"), f" wells: no well of target {gene!r} has an efficiency")
     return float(np.mean(e))
@@ -148,8 +149,7 @@ def _collect(plates, genes, ct_kind):
         if w.sample not in unit.samples:
             unit.samples.append(w.sample)
         ct = getattr(w, f"ct_{ct_kind}")
-        why = "no Ct" if not math.isfinite(ct) else (_flags.REPLICATE_OUTLIER if _flags.REPLICATE_OUTLIER in w.flags
-                                                      else "")
+        why = w.excluded or ("no Ct" if not math.isfinite(ct) else "")
         per_sample = unit.values.setdefault(w.target, {}).setdefault(w.sample, [])
         if why:
             unit.excluded.setdefault(w.target, []).append(f"{w.well} {w.target} ({why})")

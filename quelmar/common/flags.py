@@ -46,11 +46,15 @@ class Flag:
         One sentence for a lab user.
     analysis : str
         "amplification" or "melting": the analysis that sets it.
+    excludes : bool
+        Whether the flag leaves the well out of standard curves and relative
+        quantities (see :mod:`quelmar.common.exclusion`), unless the user keeps it.
     """
 
     name: str
     explanation: str
     analysis: str
+    excludes: bool = False
 
 
 def _vocabulary(*flags):
@@ -79,7 +83,7 @@ VOCABULARY = _vocabulary(
                   f"the end to quantify reliably.", _AMPLIFICATION),
     Flag(REPLICATE_OUTLIER, f"The Ct lies more than {REPLICATE_TOLERANCE:g} cycles from the median of its "
                             f"replicates (same sample and target, at least {MIN_REPLICATES} wells with a Ct); left "
-                            f"out of relative quantities.", _AMPLIFICATION),
+                            f"out of standard curves and relative quantities.", _AMPLIFICATION, excludes=True),
     Flag(EFFICIENCY_OUTLIER, f"The well's PCR efficiency differs by more than {EFFICIENCY_TOLERANCE:.0%} from the "
                              f"median of its target's wells; left out of the target's mean efficiency.",
          _AMPLIFICATION),
@@ -89,11 +93,14 @@ VOCABULARY = _vocabulary(
     Flag(EXTRA_PEAK, f"A second melting peak is at least {EXTRA_PEAK_SHARE:.0%} as tall as the main one, both "
                      f"measured with the background removed: a non-specific product or primer dimer.", _MELTING),
     Flag(TM_OUTLIER_FLAG, f"The main Tm lies more than {TM_OUTLIER:g} °C from the median of its target's wells "
-                          f"(at least {TM_OUTLIER_WELLS} with a peak, negative controls left out).", _MELTING),
+                          f"(at least {TM_OUTLIER_WELLS} with a peak, negative controls left out): another product; "
+                          f"left out of standard curves and relative quantities.", _MELTING, excludes=True),
     Flag(LOW_TM_FLAG, f"The main Tm lies below {LOW_TM:g} °C, typical of primer dimers.", _MELTING),
 )
 #: The melt flags in the order tables list them.
 MELT_FLAGS = tuple(name for name, f in VOCABULARY.items() if f.analysis == _MELTING)
+#: The flags that exclude a well (see :mod:`quelmar.common.exclusion`).
+EXCLUDING = tuple(name for name, f in VOCABULARY.items() if f.excludes)
 
 
 def explain(name):

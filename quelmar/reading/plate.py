@@ -7,6 +7,7 @@ from typing import Optional
 import numpy as np
 
 from ..common.errors import ReaderError
+from ..common.exclusion import Reason
 
 
 @dataclass
@@ -29,6 +30,9 @@ class Well:
         Melting data points.
     group : str
         The biological group the sample belongs to (from a sample sheet), empty where none.
+    exclusion : Reason, optional
+        Why the file (RDML ``<excl>``) or a sample sheet leaves the well out;
+        None when neither does (see :mod:`quelmar.common.exclusion`).
     """
 
     name: str
@@ -44,6 +48,7 @@ class Well:
     melt_temperature: Optional[np.ndarray] = None
     melt_fluor: Optional[np.ndarray] = None
     group: str = ""
+    exclusion: Optional[Reason] = None
 
 
 @dataclass

@@ -270,7 +270,25 @@ def quality_block(report, tables, stem):
         out.append(tables.block("Flagged wells", columns, flagged, f"{stem}-flagged-wells.csv"))
     else:
         out.append('<p class="ok">No well is flagged.</p>')
+    out.append(excluded_block(report, tables, stem))
     return "".join(out)
+
+
+def excluded_block(report, tables, stem):
+    """The wells left out of standard curves and relative quantities, each with its reasons."""
+    seen, rows = set(), []
+    wells = [w for p in report.amplification for w in p.wells] + [c.summary for m in report.melts for c in m.curves]
+    for w in wells:
+        key = (w.run, w.target, w.well)
+        if w.excluded and key not in seen:
+            seen.add(key)
+            rows.append(dict(well=w.well, run=w.run, target=w.target, sample=w.sample, sample_type=w.sample_type,
+                             excluded=w.excluded))
+    if not rows:
+        return '<p class="ok">No well is excluded.</p>'
+    columns = ("well", "run", "target", "sample", "sample_type", "excluded")
+    return tables.block("Excluded wells: left out of standard curves and relative quantities", columns, rows,
+                        f"{stem}-excluded-wells.csv")
 
 
 def file_section(result, index, tables):

@@ -8,6 +8,7 @@ import statistics as st
 import numpy as np
 import pytest
 
+from quelmar.analysis.exclusion import excluded
 from quelmar.analysis.quantify import quantify_file
 from quelmar.analysis.settings import AnalysisSettings, parse_efficiency
 from quelmar.common.errors import QuelmarError
@@ -26,7 +27,7 @@ def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, **optio
                  for k, ct in enumerate(cts)]
         rows = [AmplificationWell(well=f"{target}{k + 1}", sample=s, sample_type="unkn", target=target, run="r",
                                   threshold=100.0, scale=1.0, ct_linear=ct, ct_sigmoid=math.nan, efficiency=math.nan,
-                                  flags=f, file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
+                                  flags=f, excluded=excluded((), f), file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
                                   file="run.rdml")
                 for k, (s, ct, f) in enumerate(wells)]
         plate_file.wells += [Well(r.well, target=target, sample=r.sample) for r in rows]
@@ -111,7 +112,7 @@ def test_outliers_and_wells_without_ct_are_left_out_and_named():
     values = {"T": {"cal": CAL["T"], "s": SAMPLE["T"] + [26.0, math.nan]}, "R": {"cal": CAL["R"], "s": SAMPLE["R"]}}
     rows = _run(values, flags={("T", "s", 3): ("replicate-outlier",)})
     row = rows[("s", "T")]
-    assert row.excluded == ("T7 T (replicate-outlier)", "T8 T (no Ct)")
+    assert row.excluded == ("T7 T (flag: replicate-outlier)", "T8 T (no Ct)")
     assert row.n == 3 and row.rq == pytest.approx(_comparative(SAMPLE, CAL, ("R",), 4)[1], rel=1e-12)
 
 
