@@ -79,6 +79,13 @@ class AmplificationPlate:
         Per well, the reasons to exclude it that do not come from its flags
         (the file's, the sample sheet's, the user's); ``excluded`` of each
         row adds those of its flags.
+    dye : str
+        The wells' dye ("" where the file does not say).
+    measures : :class:`quelmar.analysis.judgement.CurveMeasures`, optional
+        What the flags read of each curve besides its Ct.
+    contaminated : tuple of str
+        The negative controls of the plate that amplified or melted like a
+        product: every result from the plate carries ntc-in-run.
     """
 
     file: str
@@ -93,6 +100,9 @@ class AmplificationPlate:
     ct_kind: str
     wells: list
     given: list = field(default_factory=list)
+    dye: str = ""
+    measures: object = None
+    contaminated: tuple = ()
 
     def ct(self, kind=None):
         """The Ct of every well (the plate's kind unless given), as an array."""
@@ -199,13 +209,15 @@ class MeltCurve:
 
 @dataclass(kw_only=True)
 class MeltPlate:
-    """The melting curves of one run and target."""
+    """The melting curves of one run and target; ``given`` holds per well the reasons to exclude it that
+    no flag gives (as :class:`AmplificationPlate`'s)."""
 
     file: str
     run: str
     target: str
     label: str
     curves: list
+    given: list = field(default_factory=list)
 
     def flag_counts(self):
         return _flags.count(c.flags for c in self.curves)
@@ -217,7 +229,8 @@ class MeltPlate:
 class StandardFit:
     """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept.
 
-    ``excluded`` names every standard left out of the fit, as "well (why)".
+    ``excluded`` names every standard left out of the fit, as "well (why)";
+    ``flags`` holds ntc-in-run when a negative control of the plate amplified.
     """
 
     target: str
@@ -232,6 +245,7 @@ class StandardFit:
     scale: float
     threshold: float
     warning: str
+    flags: tuple
     excluded: tuple
     file: str
 
@@ -298,6 +312,9 @@ class RelativeQuantity:
         The target's amplification factor (2: doubling per cycle).
     reference_efficiency : tuple of float
         Each reference gene's.
+    flags : tuple of str
+        The result's flags (:mod:`quelmar.common.flags`: single-well,
+        replicate-spread, ntc-in-run).
     excluded : tuple of str
         Every well left out, as "well target (why)".
     pooled : tuple of str
@@ -321,6 +338,7 @@ class RelativeQuantity:
     calibrator: str
     method: str
     error: str
+    flags: tuple
     excluded: tuple
     pooled: tuple
     note: str

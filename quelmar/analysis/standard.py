@@ -66,7 +66,8 @@ def fit_standard(plate, quantities=()):
     result = StandardFit(target=plate.target, run=plate.run, ct_kind=plate.ct_kind, slope=fit.slope,
                          intercept=fit.intercept, efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n,
                          quantities=int(distinct.size), scale=plate.scale, threshold=plate.threshold,
-                         warning="; ".join(warning), excluded=left_out, file=path)
+                         warning="; ".join(warning),
+                         flags=(_flags.NTC_IN_RUN,) if plate.contaminated else (), excluded=left_out, file=path)
     return result, _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
 
 

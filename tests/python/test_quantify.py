@@ -120,8 +120,14 @@ def test_rows_without_a_value_or_a_confidence_interval_say_why():
     rows = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}})
     row = rows[("s", "T")]
     assert row.rq == 0.5 and math.isnan(row.rq_low) and "needs 4 to 97" in row.note
+    assert row.flags == ("single-well",) and "one well of T, R: no interval" in row.note
     sd = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}}, error="sd")[("s", "T")]
-    assert (sd.rq_low, sd.rq_high, sd.note) == (0.5, 0.5, "")  # one value each: SD 0
+    # One value each has no scatter: no interval rather than one of zero width.
+    assert sd.rq == 0.5 and math.isnan(sd.rq_low) and math.isnan(sd.rq_high) and sd.flags == ("single-well",)
+    # The sample on one well, the calibrator on three: still one well, still no interval.
+    one = _run({"T": {"cal": [20.0, 20.1, 19.9], "s": [21.0]}, "R": {"cal": [15.0] * 3, "s": [15.0, 15.1]}},
+               error="sd")[("s", "T")]
+    assert math.isnan(one.rq_low) and one.flags == ("single-well",) and "one well of T" in one.note
     rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "U": {"cal": [21.0], "s": [20.0], "x": [20.0]},
                  "R": {"cal": [15.0, 15.1], "s": [15.0]}})
     assert math.isnan(rows[("s", "T")].rq) and rows[("s", "T")].note == "no Ct for T"
