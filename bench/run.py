@@ -114,17 +114,22 @@ def resolve(spec):
     commit = commit_of(spec)
     if commit is None:
         raise BenchError("%s is neither a library, a build folder holding %s, nor a git revision" % (spec, LIBRARY))
-    subject = run(["git", "-C", ROOT, "log", "-1", "--format=%h %s", commit]).strip()
-    return build_revision(commit), "%s (%s)" % (spec, subject[:70])
+    return build_revision(commit), "%s (%s)" % (spec, summary_of(commit))
+
+
+def summary_of(revision):
+    """The abbreviated commit and the start of its subject."""
+    line = run(["git", "-C", ROOT, "log", "-1", "--format=%h %s", revision]).strip()
+    return line if len(line) <= 60 else line[:57].rstrip() + "..."
 
 
 def describe_tree():
     try:
-        head = run(["git", "-C", ROOT, "log", "-1", "--format=%h %s"]).strip()
+        head = summary_of("HEAD")
         dirty = run(["git", "-C", ROOT, "status", "--porcelain", "--untracked-files=no"]).strip()
     except BenchError:
         return "this tree"
-    return "this tree at %s%s" % (head[:70], " with uncommitted changes" if dirty else "")
+    return "this tree at %s%s" % (head, ", with uncommitted changes" if dirty else "")
 
 
 def header(title):

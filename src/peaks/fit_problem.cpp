@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/allocator.h"
 #include "base/failures.h"
 #include "base/messages.h"
 #include "maths/maths.h"
@@ -34,7 +35,8 @@ void PeakFitProblem::evaluate_shapes(const Vector& p) {
     if (have_shapes_ && same_bits(evaluated_, p)) return;
     have_shapes_ = false;
     const std::size_t n = p.size() / kPeakParameters;
-    shapes_.assign_fill(0.0, curve_.y.size() * n);
+    // A product past the address space saturates, and its allocation fails.
+    shapes_.assign_fill(0.0, checked_product(curve_.y.size(), n));
     for (std::size_t k = 0; k < n; ++k)
         shape(p[kPeakParameters * k + kCenterOffset], p[kPeakParameters * k + kSigmaOffset], shapes_, k, n);
     evaluated_.copy_from(p);
@@ -97,7 +99,7 @@ void PeakFitProblem::linearise(Vector& p, Matrix& jacobian, Vector& r) {
     require_matching_curve(n);
     evaluate_shapes(p);
     peaks_ = n;
-    terms_.assign_fill(0.0, m * n);
+    terms_.assign_fill(0.0, checked_product(m, n));
     for (std::size_t i = 0; i < m; ++i)
         for (std::size_t k = 0; k < n; ++k) terms_[i * n + k] = shapes_[i * n + k] * p[kPeakParameters * k];
     jacobian.assign_fill(0.0, m, p.size());
