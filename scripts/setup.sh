@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever this machine lacks to build the
 # library, run its tests and use the quelmar command, then builds the library
-# into build/. Safe to run again.
+# into build/. Safe to run again. (SciPy serves the benchmarks alone: the melt
+# road's peer, bench/melting_scipy.py.)
 set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-# MPFR: the reference of the maths functions' tests. SciPy: the melt road's
-# peer in the benchmarks (bench/melting_scipy.py), nothing else. The Windows build
+# MPFR: the reference of the maths functions' tests. The Windows build
 # (scripts/build_windows.sh): MinGW-w64's compilers with GCC's win32 thread
 # model, GoogleTest's sources to build for them, and Wine (64-bit) to run what
 # they build.
