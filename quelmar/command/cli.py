@@ -237,8 +237,8 @@ def _show_quantify(result, out, full):
     for q in result.plates:
         out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
-                                        "rq_high", "efficiency", "excluded", "note"),
-                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
+                                        "rq_high", "efficiency", "flags", "excluded", "note"),
+                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 5, 8, 0),
                                dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
 
 

@@ -7,7 +7,6 @@ from typing import Optional
 import numpy as np
 
 from ..common.errors import ReaderError
-from ..common.exclusion import Reason
 
 
 @dataclass
@@ -30,9 +29,6 @@ class Well:
         Melting data points.
     group : str
         The biological group the sample belongs to (from a sample sheet), empty where none.
-    exclusion : Reason, optional
-        Why the file (RDML ``<excl>``) or a sample sheet leaves the well out;
-        None when neither does (see :mod:`quelmar.common.exclusion`).
     """
 
     name: str
@@ -48,7 +44,6 @@ class Well:
     melt_temperature: Optional[np.ndarray] = None
     melt_fluor: Optional[np.ndarray] = None
     group: str = ""
-    exclusion: Optional[Reason] = None
 
 
 @dataclass

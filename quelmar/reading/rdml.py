@@ -20,9 +20,6 @@ when the file lists them in another order (a note says so); a repeated cycle
 is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
 read before (in another experiment or document) is renamed, with a note.
 
-A reaction's ``<excl>`` (the file leaves it out, with its text) becomes the
-well's ``exclusion``.
-
 The file's own Cq is NaN where the file has none, where it is negative (the
 schema's "not available" is -1) and where it lies past the last cycle of the
 curve, which instruments write for "undetermined" (the LightCycler 96 writes
@@ -46,7 +43,6 @@ import numpy as np
 
 from . import _xml
 from ..common.errors import ReaderError
-from ..common.exclusion import from_file
 from ..common.limits import default_limits, describe_size, how_to_raise, open_input, over_problem, read_bounded
 from ..common.positions import STANDARD_PLATES, position, row_index, row_label, smallest_plate
 from .plate import Well
@@ -72,11 +68,11 @@ _KEEP = {
     "dataCollectionSoftware": {"name", "version"},
     "pcrFormat": {"rows", "columns", "rowLabel", "columnLabel"},
     "react": {"sample", "data"},
-    "data": {"tar", "cq", "excl", "adp", "mdp"},
+    "data": {"tar", "cq", "adp", "mdp"},
 }
 # Elements whose text is read.
 _TEXT = {"type", "description", "value", "rows", "columns", "rowLabel", "columnLabel", "pcrFormat", "dyeId",
-         "sample", "tar", "cq", "excl", "instrument", "runDate", "name", "version"}
+         "sample", "tar", "cq", "instrument", "runDate", "name", "version"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -598,8 +594,6 @@ def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
     cq = doc.number(data, "cq", here)
     last = well.cycles[-1] if well.cycles is not None else math.inf
     well.cq = cq if 0 < cq < last else math.nan
-    if data.find("excl") is not None:  # the file leaves the well out, saying why (or not)
-        well.exclusion = from_file(doc.text(data, "excl"))
     return well
 
 
