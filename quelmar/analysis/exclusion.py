@@ -50,8 +50,13 @@ def requested(plate_file, exclude):
 
 
 def given(well, requested_ids):
-    """The reasons of one well that no flag gives: the file's or the sheet's, and the user's."""
-    reasons = [well.exclusion] if well.exclusion is not None else []
+    """The reasons of one well that no flag gives: the sheet's, or else the file's (RDML ``<excl>``), and the
+    user's."""
+    sheet = well.sheet_exclusion
+    if sheet is None:
+        reasons = list(_exclusion.from_file(well.file_exclusion))
+    else:
+        reasons = [sheet] if sheet else []
     if id(well) in requested_ids:
         reasons.append(_exclusion.Reason(_exclusion.USER))
     return tuple(reasons)

@@ -78,13 +78,9 @@ def from_sheet(cell):
     return Reason(SHEET, "" if text.lower() in SHEET_YES else text)
 
 
-#: A file's exclusion that says the well is not excluded (RDML asks writers to leave the element out instead).
-FILE_NOT_EXCLUDED = frozenset({"false", "0"})
-
-
-def from_file(text):
-    """The reason of a file's own exclusion (its text, whitespace collapsed), or None for no exclusion."""
-    if text is None:
-        return None
-    text = " ".join(text.split())
-    return None if text.lower() in FILE_NOT_EXCLUDED else Reason(FILE, text)
+def from_file(reasons):
+    """The reasons of a file's own exclusion (the reader's tuple of its texts, empty when it gives none), or
+    () for a well the file does not exclude (None)."""
+    if reasons is None:
+        return ()
+    return tuple(Reason(FILE, " ".join(r.split())) for r in reasons) or (Reason(FILE),)

@@ -23,6 +23,10 @@ class Well:
         The sample's quantity for this target, NaN where there is none.
     cq : float
         The file's own Cq, NaN where there is none.
+    sheet_exclusion : Reason or False, optional
+        What a sample sheet's exclude column says of the well, over the
+        file's own (:mod:`quelmar.common.exclusion`): its reason, False when
+        it keeps the well in, None when it says nothing.
     cycles, fluor : ndarray or None
         Amplification data points.
     melt_temperature, melt_fluor : ndarray or None
@@ -43,6 +47,7 @@ class Well:
     sample_type: str = ""
     quantity: float = math.nan
     cq: float = math.nan
+    sheet_exclusion: object = None
     cycles: Optional[np.ndarray] = None
     fluor: Optional[np.ndarray] = None
     melt_temperature: Optional[np.ndarray] = None

@@ -99,7 +99,7 @@ def _override(well, row):
     if row.group:
         well.group = row.group
     if row.exclude is not None:
-        well.exclusion = row.exclude or None
+        well.sheet_exclusion = row.exclude
 
 
 def read_sample_sheet(path, *, limits=None):

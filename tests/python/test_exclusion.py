@@ -56,12 +56,12 @@ def test_sheet_cells(cell, expected):
     assert exclusion.from_sheet(cell) == expected
 
 
-@pytest.mark.parametrize("text, expected", [
-    (None, None), ("", Reason("file")), ("outlier", Reason("file", "outlier")),
-    ("false", None),  # RDML asks for the element to be left out instead; some write false
+@pytest.mark.parametrize("reasons, expected", [
+    (None, ()), ((), (Reason("file"),)), (("outlier",), (Reason("file", "outlier"),)),
+    (("bubble", "  late  well "), (Reason("file", "bubble"), Reason("file", "late well"))),
 ])
-def test_file_exclusions(text, expected):
-    assert exclusion.from_file(text) == expected
+def test_file_exclusions(reasons, expected):
+    assert exclusion.from_file(reasons) == expected
 
 
 def test_reasons_are_listed_in_source_order_once_and_never_joined_by_a_comma():
@@ -76,18 +76,19 @@ def test_reasons_are_listed_in_source_order_once_and_never_joined_by_a_comma():
 # -- the file's own exclusions ------------------------------------------------------------------
 
 def test_the_files_excl_leaves_standards_out_of_the_curve(tmp_path):
-    path = with_excl(tmp_path / "excl.rdml", {"B2": "bubble", "C6": ""})
+    path = with_excl(tmp_path / "excl.rdml", {"B2": "bubble", "C6": "", "B4": "smear;late", "B5": "false"})
     wells = {w.name: w for w in read_rdml(path).wells}
-    assert wells["B2"].exclusion == Reason("file", "bubble") and wells["C6"].exclusion == Reason("file")
-    assert wells["B3"].exclusion is None
+    assert wells["B2"].file_exclusion == ("bubble",) and wells["C6"].file_exclusion == ()
+    assert wells["B3"].file_exclusion is None
     document = _json(tmp_path, "standard", path)
     rows = {r["well"]: r for r in document["wells"]}
     assert rows["B2"]["excluded"] == "file: bubble" and rows["C6"]["excluded"] == "file"
+    assert rows["B4"]["excluded"] == "file: smear; file: late" and rows["B5"]["excluded"] == ""  # "false": kept
     fit = document["fits"][0]
     used = [(r["quantity"], r["ct"]) for r in document["wells"] if r["role"] == "standard" and not r["excluded"]]
-    assert fit["n"] == len(used) == 13
+    assert fit["n"] == len(used) == 12
     assert np.allclose([fit["slope"], fit["intercept"]], _fit(used), rtol=1e-9)
-    assert fit["excluded"] == ["B2 (file: bubble)", "C6 (file)"]
+    assert fit["excluded"] == ["B2 (file: bubble)", "B4 (file: smear; file: late)", "C6 (file)"]
 
 
 def test_a_sheet_overrides_the_file_both_ways_and_an_excluded_unknown_gets_no_quantity(tmp_path):
