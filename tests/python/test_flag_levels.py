@@ -148,3 +148,16 @@ def test_a_control_that_amplified_marks_its_targets_results(tmp_path):
     rows = {r.sample: r for r in jobs.quantify(csv, settings).tables["quantities"]}
     assert rows["s"].flags == ("ntc-in-run",) and rows["s"].rq == pytest.approx(0.25, rel=0.05)
     assert not math.isnan(rows["s"].rq_low)  # marked, not removed
+
+
+def test_a_control_that_amplified_marks_the_standard_curve(tmp_path):
+    columns = {f"A{k + 1}": richards(20.0 + 3.32 * k) for k in range(4)}
+    columns.update({"B1": richards(31.0), "B2": richards(None)})
+    sheet = [(f"A{k + 1}", f"std{k}", "T", "std", 10.0 ** (6 - k)) for k in range(4)]
+    csv = write_plate(tmp_path / "p.csv", columns)
+    for control, marked in (("ntc", True), ("unkn", False)):
+        rows = sheet + [("B1", "water", "T", control, ""), ("B2", "water", "T", "ntc", "")]
+        settings = AnalysisSettings(samples=read_sample_sheet(write_sheet(tmp_path / "s.csv", rows,
+                                                                          "well,sample,target,type,quantity")))
+        fit, = jobs.standard(csv, settings).tables["fits"]
+        assert fit.flags == (("ntc-in-run",) if marked else ()) and fit.n == 4
