@@ -29,6 +29,9 @@ constexpr std::size_t kMinWindowReadings = 3;
 // of the mean; a robust SD is this many median absolute deviations.
 constexpr double kOutlierRobustSds = 3.0;
 constexpr double kMadPerSd = 1.4826;
+// Nor is a well an outlier within this much of the median: a window of three
+// to six readings tells efficiencies no finer apart.
+constexpr double kOutlierFloor = 0.01;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -200,13 +203,13 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
     const double mid = median(found);
     Vector deviation(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) deviation[i] = std::fabs(found[i] - mid);
-    const double limit = kOutlierRobustSds * kMadPerSd * median(deviation);
+    const double limit = std::fmax(kOutlierRobustSds * kMadPerSd * median(deviation), kOutlierFloor);
     Vector kept(found.size());
     std::size_t n = 0;
     for (std::size_t k = 0; k < count; ++k) {
         WellReading& r = readings[k];
         if (curves[k]->reason != WellReason::kOk) continue;
-        r.in_mean = !(std::fabs(r.efficiency - mid) > limit) || !(limit > 0.0);
+        r.in_mean = !(std::fabs(r.efficiency - mid) > limit);
         if (r.in_mean) kept[n++] = r.efficiency;
     }
     const Spread s = spread_of(kept.slice(0, n));

@@ -13,6 +13,10 @@ namespace {
 // The first readings of a run settle (lamp, block temperature, dye): the
 // ground phase starts at the fourth.
 constexpr std::size_t kFirstGroundIndex = 3;
+// The ground line is fitted to at most this many readings, the last of the
+// ground phase: the baseline matters where the rise starts, and the first
+// readings of a long ground phase still settle.
+constexpr std::size_t kGroundSpan = 12;
 // A line needs this many ground readings for a noise estimate worth the name.
 constexpr std::size_t kMinGroundReadings = 5;
 // The first guess of the ground's end lies this many cycles before the
@@ -22,9 +26,17 @@ constexpr std::size_t kInitialRiseGap = 8;
 // A reading further above the ground line than this many noise SDs belongs
 // to the rise.
 constexpr double kRiseNoiseFactor = 3.0;
+// Noise-free readings have no noise to rise above: there the rise starts
+// where the signal passes this share of the plateau (a fifth of the
+// window's lower limit).
+constexpr double kRiseFloorShare = 0.002;
 // The ground phase ends this many readings before the first one that
-// belongs to the rise, so that a rise hidden in the noise stays out.
-constexpr std::size_t kGroundMargin = 1;
+// belongs to the rise, so that a rise hidden in the noise stays out (at an
+// efficiency near 2 its signal there is a quarter of the noise limit).
+constexpr std::size_t kGroundMargin = 2;
+// The readings at the end of a run whose steps tell the noise of a well
+// that rose before its ground phase could be read.
+constexpr std::size_t kTailReadings = 10;
 // Refits of the ground line until its end stays put.
 constexpr int kGroundPassLimit = 5;
 // A plateau below this many noise SDs is no amplification.
@@ -81,17 +93,21 @@ bool find_ground(const double* y, std::size_t count, WellCurve& w) {
     if (end >= count) end = count - 1;
     bool enough = true;
     for (w.ground_passes = 1;; ++w.ground_passes) {
-        const Line line = ground_line(y, kFirstGroundIndex, end);
+        const std::size_t first = end + 1 > kFirstGroundIndex + kGroundSpan ? end + 1 - kGroundSpan : kFirstGroundIndex;
+        const Line line = ground_line(y, first, end);
+        w.ground_first = first;
         w.level = line.level, w.slope = line.slope, w.noise = line.noise;
+        double top = 0.0;
+        for (std::size_t i = w.steepest + 1; i < count; ++i) top = std::fmax(top, above(y, i, line.level, line.slope));
+        const double rise = std::fmax(kRiseNoiseFactor * line.noise, kRiseFloorShare * top);
         std::size_t k = w.steepest;
-        while (k > kFirstGroundIndex && above(y, k, line.level, line.slope) > kRiseNoiseFactor * line.noise) --k;
+        while (k > kFirstGroundIndex && above(y, k, line.level, line.slope) > rise) --k;
         std::size_t next = k >= kFirstGroundIndex + kGroundMargin ? k - kGroundMargin : kFirstGroundIndex;
         enough = next >= least_end;
         if (!enough) next = least_end;
         if (next == end || w.ground_passes == kGroundPassLimit) break;
         end = next;
     }
-    w.ground_first = kFirstGroundIndex;
     w.ground_last = end;
     return enough;
 }
@@ -190,6 +206,17 @@ void fill_signal(const double* y, std::size_t count, WellCurve& w) {
         if (w.signal[i] > w.plateau) w.plateau = w.signal[i];
 }
 
+// A rise before the ground phase could be read: the steepest step lies
+// within the shortest ground and stands far out of the noise of the run's
+// last steps (their SD about their mean).
+bool rose_before_ground(const double* y, std::size_t count, std::size_t steepest, double steepest_rise) {
+    if (steepest >= kFirstGroundIndex + kMinGroundReadings || count < kTailReadings + 1) return false;
+    Vector steps(kTailReadings);
+    for (std::size_t i = 0; i < kTailReadings; ++i) steps[i] = y[count - kTailReadings + i] - y[count - kTailReadings + i - 1];
+    const double sd = std::sqrt(sum_sq_dev(steps) / static_cast<double>(kTailReadings - 1));
+    return steepest_rise > kMinRiseOverNoise * sd;
+}
+
 }  // namespace
 
 WellCurve read_well(const double* y, std::size_t count) {
@@ -206,6 +233,13 @@ WellCurve read_well(const double* y, std::size_t count) {
     for (std::size_t i = kFirstGroundIndex + 1; i + 1 < count; ++i) {
         if (y[i + 1] - y[i] > steepest_rise) steepest_rise = y[i + 1] - y[i], w.steepest = i;
     }
+    if (rose_before_ground(y, count, w.steepest, steepest_rise)) {
+        w.reason = WellReason::kNoGround;
+        const Line line = ground_line(y, count - kTailReadings, count - 1);
+        w.level = line.level, w.slope = line.slope, w.noise = line.noise;
+        fill_signal(y, count, w);
+        return w;
+    }
     const bool ground = find_ground(y, count, w);
     fill_signal(y, count, w);
     if (!(steepest_rise > 0.0) || !(w.plateau > 0.0) || w.plateau < kMinRiseOverNoise * w.noise) {
@@ -218,7 +252,9 @@ WellCurve read_well(const double* y, std::size_t count) {
     }
     straighten(y, w);
     fill_signal(y, count, w);
-    w.still_rising = y[count - 1] - y[count - 2] > kStillRisingShare * steepest_rise;
+    // Steps of the signal, the drift taken out.
+    const Vector& s = w.signal;
+    w.still_rising = s[count - 1] - s[count - 2] > kStillRisingShare * (s[w.steepest + 1] - s[w.steepest]);
     return w;
 }
 
