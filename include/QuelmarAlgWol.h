@@ -21,12 +21,13 @@
  *     readings' drift;
  *  3. the plateau: the largest reading above the baseline from the steepest
  *     rise on. The well's signal is read as a fraction of it, which takes out
- *     the well's optical gain (a well still rising at its last reading is
- *     read against the target's median plateau instead);
+ *     the well's optical gain;
  * and per target:
  *  4. the window of linearity: one decade of the signal, its top at most a
  *     tenth of the plateau, placed where the efficiencies of the target's
- *     wells agree best (smallest coefficient of variation);
+ *     wells agree best (smallest coefficient of variation), or higher up as
+ *     long as their agreement is as good within the uncertainty of a
+ *     coefficient of variation from that many wells, 1/sqrt(2(n - 1)) of it;
  *  5. each well's efficiency E = 10^slope of log10(signal) over its readings
  *     in the window (at least three consecutive ones); the target's mean
  *     efficiency over its wells, leaving out those further than three robust
@@ -87,6 +88,8 @@ extern "C" {
 #define WOL_WELL_NO_GROUND 3         /* the rise starts before five ground readings */
 #define WOL_WELL_EARLY_PLATEAU 4     /* the plateau is under a quarter of the target's median */
 #define WOL_WELL_OUTSIDE_WINDOW 5    /* fewer than three consecutive readings in the window */
+#define WOL_WELL_NO_PLATEAU 6        /* still rising at the last reading and under half the target's
+                                        median plateau: the run ended before its plateau */
 
 /* How a search ended (WolWell.baseline_stop, WolTarget.window_stop). */
 #define WOL_STOP_CONVERGED 0     /* the search narrowed to its tolerance */
@@ -105,7 +108,8 @@ extern "C" {
 typedef struct WolWell {
     double cq;              /*  0 cycle where the signal crosses the target's threshold; NaN unless reason is OK */
     double efficiency;      /*  8 the well's own E (2 = doubling) in the window; NaN unless OK */
-    double n0;              /* 16 threshold / E^cq with the target's mean E, in fluorescence at cycle 0; NaN unless OK */
+    double n0;              /* 16 threshold * plateau_median / E^cq with the target's mean E: the fluorescence of a
+                                  typical well of the target at cycle 0; NaN unless OK */
     double baseline_level;  /* 24 baseline at cycle 0 (fluorescence); NaN for bad readings */
     double baseline_slope;  /* 32 baseline change per cycle; NaN for bad readings */
     double plateau;         /* 40 the signal's largest value from the steepest rise on; NaN for bad readings */
@@ -116,8 +120,8 @@ typedef struct WolWell {
     int32_t window_last;    /* 68 */
     int32_t reason;         /* 72 WOL_WELL_* */
     int32_t in_mean;        /* 76 1 when the well's efficiency enters the target's mean, else 0 */
-    int32_t plateau_own;    /* 80 1 when the signal is read against the well's own plateau, 0 when
-                                  against the target's median (the well still rises at its end) */
+    int32_t still_rising;   /* 80 1 when the last step is still 30 % of the steepest or more (the well
+                                  may not have reached its plateau), else 0 */
     int32_t baseline_stop;  /* 84 WOL_STOP_*: how the baseline's search over the efficiency ended */
     int32_t baseline_steps; /* 88 its narrowing steps */
     int32_t ground_passes;  /* 92 line fits until the ground phase stayed the same (at most 5) */
@@ -131,12 +135,12 @@ typedef struct WolTarget {
     double window_low;      /*  0 the window's lower limit (fraction of the plateau); NaN without wells */
     double window_high;     /*  8 its upper limit, = the threshold */
     double threshold;       /* 16 the Cq threshold (fraction of the plateau) */
-    double plateau_median;  /* 24 median plateau of the amplified wells (fluorescence) */
+    double plateau_median;  /* 24 median plateau of the analysed wells that reached theirs (fluorescence) */
     double mean_efficiency; /* 32 mean E of the wells in the mean; NaN when none */
     double efficiency_sd;   /* 40 their standard deviation (n - 1); NaN for fewer than two */
     double window_cv;       /* 48 coefficient of variation of the efficiencies at the chosen position */
     int32_t wells;          /* 56 wells of the target */
-    int32_t amplified;      /* 60 wells that amplified (every reason but the first three) */
+    int32_t amplified;      /* 60 wells that amplified (OK, EARLY_PLATEAU, OUTSIDE_WINDOW, NO_PLATEAU) */
     int32_t in_window;      /* 64 wells with an efficiency in the window */
     int32_t in_mean;        /* 68 wells whose efficiency enters the mean */
     int32_t window_stop;    /* 72 WOL_STOP_*: how the search for the window's position ended */

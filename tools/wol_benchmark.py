@@ -30,7 +30,7 @@ class Well(ctypes.Structure):
     _fields_ = [(n, ctypes.c_double) for n in
                 ("cq", "efficiency", "n0", "level", "slope", "plateau", "noise")] + \
                [(n, ctypes.c_int32) for n in ("ground_first", "ground_last", "window_first", "window_last", "reason",
-                                              "in_mean", "plateau_own", "baseline_stop", "baseline_steps",
+                                              "in_mean", "still_rising", "baseline_stop", "baseline_steps",
                                               "ground_passes")]
 
 

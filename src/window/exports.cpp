@@ -50,7 +50,7 @@ WolWell well_record(const WellCurve& w, const WellReading& r) {
     out.window_last = ok ? cycle_number(r.window_last) : 0;
     out.reason = static_cast<int32_t>(w.reason);
     out.in_mean = ok && r.in_mean ? 1 : 0;
-    out.plateau_own = r.plateau_own ? 1 : 0;
+    out.still_rising = w.still_rising ? 1 : 0;
     out.baseline_stop = static_cast<int32_t>(w.baseline.stop);
     out.baseline_steps = w.baseline.steps;
     out.ground_passes = w.ground_passes;

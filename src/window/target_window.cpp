@@ -13,6 +13,10 @@ namespace {
 
 // A plateau under this share of the target's median is an early plateau.
 constexpr double kEarlyPlateauShare = 0.25;
+// A well still rising at its last reading whose largest signal is under this
+// share of the target's median plateau was cut off by the end of the run:
+// its own plateau, which its signal is read against, is unknown.
+constexpr double kCutOffShare = 0.5;
 // The window spans one decade of the signal; its top lies at most at a tenth
 // of the plateau (log10 0.1 = -1, where the efficiency still holds), and is
 // searched downwards in steps of a fiftieth of a decade over one decade.
@@ -20,8 +24,8 @@ constexpr double kWindowDecades = 1.0;
 constexpr double kWindowTopDecades = -1.0;
 constexpr double kWindowStepDecades = 0.02;
 constexpr int kWindowPositions = 51;
-// A position counts when at least this share of the target's amplified
-// wells have an efficiency in it.
+// A position counts when at least this share of the wells whose signal
+// reaches its top have an efficiency in it.
 constexpr double kMinWindowShare = 0.8;
 // A regression line needs three readings to say anything about its noise.
 constexpr std::size_t kMinWindowReadings = 3;
@@ -40,6 +44,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 struct LogSignal {
     Vector values;
     std::size_t after_ground;  // first index past the ground phase
+    double peak;               // the largest value from there on
 };
 
 double median(Vector v) {
@@ -103,28 +108,51 @@ Vector efficiencies_at(const BlockArray<LogSignal>& logs, const BlockArray<bool>
     return e;
 }
 
-// The window's position: the one where the efficiencies agree best, among
-// those that hold enough of the wells.
-int place_window(const BlockArray<LogSignal>& logs, const BlockArray<bool>& candidate, int candidates,
-                 TargetWindow& t) {
+// How many candidate wells reach a level (log10 share of the plateau).
+std::size_t reaching(const BlockArray<LogSignal>& logs, const BlockArray<bool>& candidate, double level) {
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < logs.size(); ++k)
+        if (candidate[k] && logs[k].peak > level) ++n;
+    return n;
+}
+
+// The window's position: where the efficiencies of the target's wells agree
+// best (smallest coefficient of variation), among the positions that hold
+// enough of the wells reaching them. A CV from n wells is itself uncertain
+// by about 1/sqrt(2(n - 1)) of its value, so the highest position whose CV
+// lies within that of the smallest is taken: further down the readings are
+// closer to the noise and the baseline weighs more, for no agreement that
+// the wells could tell apart.
+int place_window(const BlockArray<LogSignal>& logs, const BlockArray<bool>& candidate, TargetWindow& t) {
+    double cv[kWindowPositions];
     int best = -1, fullest = 0;
-    std::size_t most = 0;
-    double best_cv = std::numeric_limits<double>::infinity();
+    std::size_t most = 0, best_count = 0;
     for (int p = 0; p < kWindowPositions; ++p) {
-        const Vector e = efficiencies_at(logs, candidate, window_top(p));
+        cv[p] = std::numeric_limits<double>::infinity();
+        const double top = window_top(p);
+        const Vector e = efficiencies_at(logs, candidate, top);
         if (e.size() > most) most = e.size(), fullest = p;
-        if (static_cast<double>(e.size()) < kMinWindowShare * static_cast<double>(candidates) || e.empty()) continue;
+        const double reach = static_cast<double>(reaching(logs, candidate, top));
+        if (e.empty() || static_cast<double>(e.size()) < kMinWindowShare * reach) continue;
         const Spread s = spread_of(e);
-        const double cv = e.size() > 1 ? s.sd / s.mean : 0.0;
-        if (cv < best_cv) best_cv = cv, best = p;
+        cv[p] = e.size() > 1 ? s.sd / s.mean : 0.0;
+        if (best < 0 || cv[p] < cv[best]) best = p, best_count = e.size();
     }
     t.search.steps = kWindowPositions;
     if (best < 0) {
         t.search.stop = SearchStop::kTooFewWells;
         return fullest;
     }
-    t.search.stop = best == kWindowPositions - 1 ? SearchStop::kEdge : SearchStop::kConverged;
-    return best;
+    const double within = best_count > 1 ? cv[best] * (1.0 + 1.0 / std::sqrt(2.0 * static_cast<double>(best_count - 1)))
+                                         : cv[best];
+    int chosen = best;
+    for (int p = 0; p < best; ++p)
+        if (cv[p] <= within) {
+            chosen = p;
+            break;
+        }
+    t.search.stop = chosen == kWindowPositions - 1 ? SearchStop::kEdge : SearchStop::kConverged;
+    return chosen;
 }
 
 // The plateau the wells are read against: the median of those that reached
@@ -148,11 +176,11 @@ double median_plateau(WellCurve* const* curves, std::size_t count) {
 
 TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std::size_t count) {
     TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, {}};
-    for (std::size_t k = 0; k < count; ++k)
-        readings[k] = {kNaN, kNaN, kNaN, 0, 0, false, !curves[k]->still_rising};
+    for (std::size_t k = 0; k < count; ++k) readings[k] = {kNaN, kNaN, kNaN, 0, 0, false};
     t.plateau_median = median_plateau(curves, count);
 
-    // Each well's signal against its plateau, on the log scale.
+    // Each well's signal against its own plateau, on the log scale: the
+    // plateau carries the well's optical gain, which the share takes out.
     BlockArray<LogSignal> logs(count);
     BlockArray<bool> candidate(count);
     int candidates = 0;
@@ -160,21 +188,26 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
         WellCurve& w = *curves[k];
         if (w.reason == WellReason::kOk && !w.still_rising && w.plateau < kEarlyPlateauShare * t.plateau_median)
             w.reason = WellReason::kEarlyPlateau;
-        if (w.reason == WellReason::kOk || w.reason == WellReason::kEarlyPlateau) ++t.amplified;
+        if (w.reason == WellReason::kOk && w.still_rising && w.plateau < kCutOffShare * t.plateau_median)
+            w.reason = WellReason::kNoPlateau;
+        if (w.reason == WellReason::kOk || w.reason == WellReason::kEarlyPlateau || w.reason == WellReason::kNoPlateau)
+            ++t.amplified;
         if (w.reason != WellReason::kOk) continue;
-        const double against = w.still_rising ? t.plateau_median : w.plateau;
-        logs[k].values = Vector(w.signal.size());
+        LogSignal& log = logs[k];
+        log.values = Vector(w.signal.size());
+        log.after_ground = w.ground_last + 1;
+        log.peak = -std::numeric_limits<double>::infinity();
         for (std::size_t i = 0; i < w.signal.size(); ++i) {
-            const double share = w.signal[i] / against;
-            logs[k].values[i] = share > 0.0 ? maths::log10(share) : -std::numeric_limits<double>::infinity();
+            const double share = w.signal[i] / w.plateau;
+            log.values[i] = share > 0.0 ? maths::log10(share) : -std::numeric_limits<double>::infinity();
+            if (i >= log.after_ground && log.values[i] > log.peak) log.peak = log.values[i];
         }
-        logs[k].after_ground = w.ground_last + 1;
         candidate[k] = true;
         ++candidates;
     }
     if (candidates == 0) return t;
 
-    const double top = window_top(place_window(logs, candidate, candidates, t));
+    const double top = window_top(place_window(logs, candidate, t));
     t.high = maths::pow(10.0, top);
     t.low = maths::pow(10.0, top - kWindowDecades);
     t.threshold = t.high;
@@ -219,6 +252,8 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
     const Spread at = spread_of(found);
     t.cv = found.size() > 1 ? at.sd / at.mean : 0.0;
 
+    // N0 in the fluorescence of a typical well: the threshold's share of the
+    // target's median plateau.
     const double level = t.threshold * t.plateau_median;
     for (std::size_t k = 0; k < count; ++k)
         if (curves[k]->reason == WellReason::kOk) readings[k].n0 = level / maths::pow(t.mean_efficiency, readings[k].cq);

@@ -11,7 +11,7 @@ namespace quelmar::wol {
 struct WellReading {
     double cq, efficiency, n0;
     std::size_t window_first, window_last;  // reading indices (valid when the reason is kOk)
-    bool in_mean, plateau_own;
+    bool in_mean;
 };
 
 struct TargetWindow {
@@ -23,7 +23,7 @@ struct TargetWindow {
 };
 
 // Analyses the wells of one target: curves[k] is the k-th well's reading
-// (its reason may be changed to kEarlyPlateau or kOutsideWindow) and
+// (its reason may be changed to kEarlyPlateau, kNoPlateau or kOutsideWindow) and
 // readings[k] receives its result.
 TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std::size_t count);
 

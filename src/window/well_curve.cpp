@@ -56,8 +56,11 @@ constexpr int kGoldenStepLimit = 100;
 // The share of a golden-section bracket kept at each step, (sqrt 5 - 1) / 2.
 constexpr double kGoldenShare = 0.6180339887498949;
 // A well whose last step is still this share of its steepest one has not
-// reached its plateau.
-constexpr double kStillRisingShare = 0.1;
+// reached its plateau: on a logistic curve the step falls to it about two
+// cycles past the steepest rise, at three quarters of the plateau. (A
+// smaller share would take the slow creep of many plateaus, a percent or
+// two of the plateau per cycle, for a rise.)
+constexpr double kStillRisingShare = 0.3;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 

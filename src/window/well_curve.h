@@ -17,6 +17,7 @@ enum class WellReason {
     kNoGround = 3,
     kEarlyPlateau = 4,
     kOutsideWindow = 5,
+    kNoPlateau = 6,
 };
 
 // How a search ended; the values are the header's WOL_STOP_* codes.
@@ -42,7 +43,7 @@ struct WellCurve {
     std::size_t ground_first = 0, ground_last = 0;  // reading indices
     std::size_t steepest = 0;                       // the largest rise is from reading steepest to the next
     int ground_passes = 0;
-    bool still_rising = false;  // the last step is a sizeable share of the steepest
+    bool still_rising = false;  // the last step is still a large share of the steepest
     SearchSummary baseline;
     Vector signal;  // readings less the baseline
 };

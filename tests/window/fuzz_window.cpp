@@ -24,7 +24,7 @@ bool untouched(const std::vector<T>& v, std::size_t from) {
 }
 
 void check_well(const WolWell& w, std::size_t cycles) {
-    FUZZ_REQUIRE(w.reason >= WOL_WELL_OK && w.reason <= WOL_WELL_OUTSIDE_WINDOW);
+    FUZZ_REQUIRE(w.reason >= WOL_WELL_OK && w.reason <= WOL_WELL_NO_PLATEAU);
     const bool number = std::isfinite(w.cq) && std::isfinite(w.efficiency) && !std::isnan(w.n0);
     FUZZ_REQUIRE(number == (w.reason == WOL_WELL_OK));
     if (w.reason != WOL_WELL_OK) {

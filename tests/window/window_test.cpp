@@ -112,6 +112,10 @@ const Recovery kRecoveries[] = {
     {"noise", {5e-3, 1.95, 5000, 5000, 7.6, 0, 5}, 0.02, 0.15},
     {"noise and curved drift", {5e-5, 1.95, 5000, 5000, 18.8, -150, 5}, 0.03, 0.3},
     {"low efficiency", {5e-2, 1.75, 5000, 5000, 7.6, 0, 0}, 1e-4, 0.005},
+    // Exports whose instrument removed the baseline: the ground sits at zero
+    // and half its readings are negative.
+    {"baseline already removed", {5e-3, 1.95, 5000, 0, 0, 0, 5}, 0.02, 0.15},
+    {"baseline removed, readings scaled to a plateau of 2", {2e-6, 1.95, 2, 0, 0, 0, 0.002}, 0.02, 0.15},
 };
 
 TEST(WolRecovery, KnownEfficiencyAndN0) {
@@ -176,19 +180,27 @@ TEST(WolReasons, WellsWithoutANumberSayWhy) {
     V bad = curve(good, noise);
     bad[20] = NAN;
     p.add(bad, 0);
+    Synthetic cut = good;
+    cut.n0 = 8e-11;  // still doubling at the last reading, at a fifth of the plateau
+    p.add(curve(cut, noise), 0);
     p.analyse(1);
     ASSERT_EQ(p.code, WOL_OK);
-    const int want[] = {WOL_WELL_NO_AMPLIFICATION, WOL_WELL_EARLY_PLATEAU, WOL_WELL_NO_GROUND, WOL_WELL_BAD_READINGS};
-    for (int k = 0; k < 4; ++k) {
+    const int want[] = {WOL_WELL_NO_AMPLIFICATION, WOL_WELL_EARLY_PLATEAU, WOL_WELL_NO_GROUND, WOL_WELL_BAD_READINGS,
+                        WOL_WELL_NO_PLATEAU};
+    for (int k = 0; k < 5; ++k) {
         const WolWell& w = p.wells[12 + k];
         EXPECT_EQ(w.reason, want[k]) << "well " << 12 + k;
         EXPECT_TRUE(std::isnan(w.cq) && std::isnan(w.efficiency) && std::isnan(w.n0));
         EXPECT_EQ(w.in_mean, 0);
     }
     EXPECT_TRUE(std::isnan(p.wells[15].baseline_level));
-    for (int k = 0; k < 12; ++k) EXPECT_EQ(p.wells[k].reason, WOL_WELL_OK);
-    EXPECT_EQ(p.results[0].wells, 16);
-    EXPECT_EQ(p.results[0].amplified, 13);
+    EXPECT_EQ(p.wells[16].still_rising, 1);
+    for (int k = 0; k < 12; ++k) {
+        EXPECT_EQ(p.wells[k].reason, WOL_WELL_OK);
+        EXPECT_EQ(p.wells[k].still_rising, 0);
+    }
+    EXPECT_EQ(p.results[0].wells, 17);
+    EXPECT_EQ(p.results[0].amplified, 14);
     EXPECT_EQ(p.results[0].in_window, 12);
 }
 

@@ -7,7 +7,7 @@
 //   ntargets  the target count
 // and the outputs "wells" (17 values a well: cq efficiency n0 level slope
 // plateau noise ground_first ground_last window_first window_last reason
-// in_mean plateau_own baseline_stop baseline_steps ground_passes) and
+// in_mean still_rising baseline_stop baseline_steps ground_passes) and
 // "targets" (13 a target: low high threshold plateau_median mean_efficiency
 // efficiency_sd window_cv wells amplified in_window in_mean window_stop
 // window_steps). With QUELMAR_PRINT_OUTPUTS set the program prints the
@@ -83,7 +83,7 @@ Outcome run(const Case& k) {
     for (const WolWell& w : wells) {
         const V v = {w.cq, w.efficiency, w.n0, w.baseline_level, w.baseline_slope, w.plateau, w.noise,
                      double(w.ground_first), double(w.ground_last), double(w.window_first), double(w.window_last),
-                     double(w.reason), double(w.in_mean), double(w.plateau_own), double(w.baseline_stop),
+                     double(w.reason), double(w.in_mean), double(w.still_rising), double(w.baseline_stop),
                      double(w.baseline_steps), double(w.ground_passes)};
         o.out["wells"].insert(o.out["wells"].end(), v.begin(), v.end());
     }
