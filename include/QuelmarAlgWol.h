@@ -21,7 +21,9 @@
  *     readings' drift;
  *  3. the plateau: the largest reading above the baseline from the steepest
  *     rise on. The well's signal is read as a fraction of it, which takes out
- *     the well's optical gain;
+ *     the well's optical gain; but where at least half of a target's wells
+ *     still rise at their last reading (the run ended before the plateaus),
+ *     every well of it is read against the target's median plateau;
  * and per target:
  *  4. the window of linearity: one decade of the signal, its top at most a
  *     tenth of the plateau, placed where the efficiencies of the target's
@@ -129,7 +131,8 @@ typedef struct WolWell {
 
 /*
  * The result of one target: 96 bytes. Levels are fractions of each well's
- * plateau (multiply by plateau_median for the fluorescence of a typical well).
+ * plateau, or of plateau_median when common_plateau is 1 (multiply by
+ * plateau_median for the fluorescence of a typical well).
  */
 typedef struct WolTarget {
     double window_low;      /*  0 the window's lower limit (fraction of the plateau); NaN without wells */
@@ -145,7 +148,9 @@ typedef struct WolTarget {
     int32_t in_mean;        /* 68 wells whose efficiency enters the mean */
     int32_t window_stop;    /* 72 WOL_STOP_*: how the search for the window's position ended */
     int32_t window_steps;   /* 76 positions tried */
-    int32_t reserved[4];    /* 80 written as 0 */
+    int32_t common_plateau; /* 80 1 when at least half the analysed wells still rise at their last reading:
+                                  then every well is read against plateau_median, else against its own */
+    int32_t reserved[3];    /* 84 written as 0 */
 } WolTarget;
 
 typedef char quelmarwol_check_well_size[sizeof(WolWell) == 96 ? 1 : -1];

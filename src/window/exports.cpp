@@ -72,6 +72,7 @@ WolTarget target_record(const TargetWindow& t) {
     out.in_mean = t.in_mean;
     out.window_stop = static_cast<int32_t>(t.search.stop);
     out.window_steps = t.search.steps;
+    out.common_plateau = t.common_plateau ? 1 : 0;
     return out;
 }
 

@@ -15,7 +15,8 @@ namespace {
 constexpr double kEarlyPlateauShare = 0.25;
 // A well still rising at its last reading whose largest signal is under this
 // share of the target's median plateau was cut off by the end of the run:
-// its own plateau, which its signal is read against, is unknown.
+// its own plateau, which its signal is read against, is unknown. (Where
+// most wells still rise, all are read against the median instead.)
 constexpr double kCutOffShare = 0.5;
 // The window spans one decade of the signal; its top lies at most at a tenth
 // of the plateau (log10 0.1 = -1, where the efficiency still holds), and is
@@ -175,12 +176,24 @@ double median_plateau(WellCurve* const* curves, std::size_t count) {
 }  // namespace
 
 TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std::size_t count) {
-    TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, {}};
+    TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, false, {}};
     for (std::size_t k = 0; k < count; ++k) readings[k] = {kNaN, kNaN, kNaN, 0, 0, false};
     t.plateau_median = median_plateau(curves, count);
 
     // Each well's signal against its own plateau, on the log scale: the
     // plateau carries the well's optical gain, which the share takes out.
+    // When most of the target's wells still rise at the last reading, the run
+    // ended before their plateaus (a probe's signal often never levels off),
+    // and the largest reading says how many cycles were left rather than the
+    // gain: then every well is read against the target's median plateau, one
+    // threshold in fluorescence for all.
+    int analysed = 0, rising = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (curves[k]->reason != WellReason::kOk) continue;
+        ++analysed;
+        if (curves[k]->still_rising) ++rising;
+    }
+    t.common_plateau = analysed > 0 && 2 * rising >= analysed;
     BlockArray<LogSignal> logs(count);
     BlockArray<bool> candidate(count);
     int candidates = 0;
@@ -188,17 +201,19 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
         WellCurve& w = *curves[k];
         if (w.reason == WellReason::kOk && !w.still_rising && w.plateau < kEarlyPlateauShare * t.plateau_median)
             w.reason = WellReason::kEarlyPlateau;
-        if (w.reason == WellReason::kOk && w.still_rising && w.plateau < kCutOffShare * t.plateau_median)
+        if (w.reason == WellReason::kOk && !t.common_plateau && w.still_rising &&
+            w.plateau < kCutOffShare * t.plateau_median)
             w.reason = WellReason::kNoPlateau;
         if (w.reason == WellReason::kOk || w.reason == WellReason::kEarlyPlateau || w.reason == WellReason::kNoPlateau)
             ++t.amplified;
         if (w.reason != WellReason::kOk) continue;
+        const double against = t.common_plateau ? t.plateau_median : w.plateau;
         LogSignal& log = logs[k];
         log.values = Vector(w.signal.size());
         log.after_ground = w.ground_last + 1;
         log.peak = -std::numeric_limits<double>::infinity();
         for (std::size_t i = 0; i < w.signal.size(); ++i) {
-            const double share = w.signal[i] / w.plateau;
+            const double share = w.signal[i] / against;
             log.values[i] = share > 0.0 ? maths::log10(share) : -std::numeric_limits<double>::infinity();
             if (i >= log.after_ground && log.values[i] > log.peak) log.peak = log.values[i];
         }

@@ -19,6 +19,7 @@ struct TargetWindow {
     double plateau_median;
     double mean_efficiency, efficiency_sd, cv;
     int wells, amplified, in_window, in_mean;
+    bool common_plateau;  // every well read against the median plateau
     SearchSummary search;
 };
 

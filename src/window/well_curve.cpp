@@ -1,5 +1,6 @@
 #include "window/well_curve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -23,6 +24,10 @@ constexpr std::size_t kMinGroundReadings = 5;
 // steepest rise: at an efficiency near 2 the signal there is about 1/500 of
 // the plateau, within the noise of a typical run.
 constexpr std::size_t kInitialRiseGap = 8;
+// Or before the first reading half way up from the first ground readings
+// (their median) to the largest, when that comes first: a probe's signal
+// that never levels off rises fastest at its last reading.
+constexpr double kHalfRise = 0.5;
 // A reading further above the ground line than this many noise SDs belongs
 // to the rise.
 constexpr double kRiseNoiseFactor = 3.0;
@@ -90,9 +95,24 @@ double above(const double* y, std::size_t i, double level, double slope) {
 // The ground phase: refits the line until the first reading of the rise,
 // walked down from the steepest rise, stays the same. Returns false when the
 // rise starts before enough ground readings.
+// The first reading half way up from the first ground readings to the
+// largest one.
+std::size_t half_rise(const double* y, std::size_t count) {
+    double first[kMinGroundReadings];
+    for (std::size_t i = 0; i < kMinGroundReadings; ++i) first[i] = y[kFirstGroundIndex + i];
+    std::sort(first, first + kMinGroundReadings);
+    const double low = first[kMinGroundReadings / 2];
+    double high = y[kFirstGroundIndex];
+    for (std::size_t i = kFirstGroundIndex; i < count; ++i) high = std::fmax(high, y[i]);
+    std::size_t i = kFirstGroundIndex;
+    while (i + 1 < count && !(y[i] >= low + kHalfRise * (high - low))) ++i;
+    return i;
+}
+
 bool find_ground(const double* y, std::size_t count, WellCurve& w) {
     const std::size_t least_end = kFirstGroundIndex + kMinGroundReadings - 1;
-    std::size_t end = w.steepest > least_end + kInitialRiseGap ? w.steepest - kInitialRiseGap : least_end;
+    const std::size_t anchor = std::min(w.steepest, half_rise(y, count));
+    std::size_t end = anchor > least_end + kInitialRiseGap ? anchor - kInitialRiseGap : least_end;
     if (end >= count) end = count - 1;
     bool enough = true;
     for (w.ground_passes = 1;; ++w.ground_passes) {

@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const WolTarget& r = out_targets[t];
         FUZZ_REQUIRE(r.wells == members[t] && r.in_window == numbered[t]);
         FUZZ_REQUIRE(r.in_mean <= r.in_window && r.in_window <= r.amplified && r.amplified <= r.wells);
-        FUZZ_REQUIRE(r.reserved[0] == 0 && r.reserved[1] == 0 && r.reserved[2] == 0 && r.reserved[3] == 0);
+        FUZZ_REQUIRE(r.reserved[0] == 0 && r.reserved[1] == 0 && r.reserved[2] == 0);
+        FUZZ_REQUIRE(r.common_plateau == 0 || r.common_plateau == 1);
         if (r.in_window > 0) FUZZ_REQUIRE(r.window_low < r.window_high && r.threshold == r.window_high);
     }
     return 0;

@@ -217,7 +217,38 @@ TEST(WolTargets, EachTargetItsOwnWindow) {
     EXPECT_NEAR(p.results[2].mean_efficiency, 1.80, 0.01);
     EXPECT_EQ(p.results[1].wells, 0);
     EXPECT_TRUE(std::isnan(p.results[1].mean_efficiency) && std::isnan(p.results[1].threshold));
-    EXPECT_EQ(p.results[0].reserved[0] | p.results[0].reserved[3], 0);
+    EXPECT_EQ(p.results[0].reserved[0] | p.results[0].reserved[2], 0);
+    EXPECT_EQ(p.results[0].common_plateau, 0);
+}
+
+// Curves cut off by the end of the run, all of them still growing
+// exponentially at the last reading (a run stopped early): the largest
+// reading says how many cycles were left, not the gain, so every well is
+// read against one plateau. A dilution series keeps its spacing: the Cq
+// step per twofold dilution is log 2 / log E, as a standard curve needs
+// (reading each well against its own largest reading would put every Cq
+// the same number of cycles before the run's end).
+TEST(WolTargets, CurvesCutOffByTheRunShareOnePlateau) {
+    constexpr double kEfficiency = 1.9;
+    Plate p;
+    Noise noise(13);
+    for (int dilution = 0; dilution < 4; ++dilution) {
+        for (int replicate = 0; replicate < 3; ++replicate) {
+            Synthetic s{2e-6 * std::pow(2.0, -dilution), kEfficiency, 1e9, 600, 1.5, 0, 0.5};
+            p.add(curve(s, noise), 0);
+        }
+    }
+    p.analyse(1);
+    ASSERT_EQ(p.code, WOL_OK);
+    EXPECT_EQ(p.results[0].common_plateau, 1);
+    EXPECT_EQ(p.results[0].in_window, 12);
+    EXPECT_NEAR(p.results[0].mean_efficiency, kEfficiency, 0.01);
+    for (int dilution = 1; dilution < 4; ++dilution) {
+        for (int replicate = 0; replicate < 3; ++replicate) {
+            const double step = p.wells[3 * dilution + replicate].cq - p.wells[3 * (dilution - 1) + replicate].cq;
+            EXPECT_NEAR(step, std::log(2.0) / std::log(kEfficiency), 0.01);
+        }
+    }
 }
 
 // Refusals leave every caller array as it was, and the message is this
