@@ -43,7 +43,7 @@ os.environ.setdefault("QUELMARALG_LIBRARY", os.path.join(BUILD, "libQuelmarAlg.s
 sys.path.insert(0, ROOT)
 
 import quelmar  # noqa: E402  (after the library path is set)
-from quelmar.units import plate_scale  # noqa: E402
+from quelmar.analysis.units import plate_scale  # noqa: E402
 
 T_4DF = 2.776  # Student t, 4 degrees of freedom, two-sided 0.05
 NEGATIVE = {"ntc", "nac", "ntp", "nrt"}
