@@ -26,7 +26,6 @@ same sample names stand in rows A, D and H for three amounts the file does
 not name (their instrument Cq lie 10 to 20 cycles apart), so there a
 replicate group is also one row. Not a timed test.
 """
-import ctypes
 import csv
 import math
 import os
@@ -44,28 +43,11 @@ sys.path.insert(0, ROOT)
 
 import quelmar  # noqa: E402  (after the library path is set)
 from quelmar.analysis.units import plate_scale  # noqa: E402
+from quelmar.binding import wol as wol_binding  # noqa: E402  (QuelmarAlgWol, found beside QuelmarAlg)
 
 T_4DF = 2.776  # Student t, 4 degrees of freedom, two-sided 0.05
 NEGATIVE = {"ntc", "nac", "ntp", "nrt"}
 ROW_REPLICATES = {"BioRad_qPCR_melt.rdml"}
-
-
-class Well(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_double) for n in
-                ("cq", "efficiency", "n0", "level", "slope", "plateau", "noise")] + \
-               [(n, ctypes.c_int32) for n in ("ground_first", "ground_last", "window_first", "window_last", "reason",
-                                              "in_mean", "still_rising", "baseline_stop", "baseline_steps",
-                                              "ground_passes")]
-
-
-class Target(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_double) for n in
-                ("low", "high", "threshold", "plateau_median", "mean_efficiency", "efficiency_sd", "cv")] + \
-               [(n, ctypes.c_int32) for n in ("wells", "amplified", "in_window", "in_mean", "stop", "steps",
-                                              "common_plateau", "r0", "r1", "r2")]
-
-
-WOL = ctypes.CDLL(os.path.join(BUILD, "libQuelmarAlgWol.so"))
 
 
 def read_csv(name):
@@ -81,13 +63,9 @@ def core_cts(plate):
 
 
 def wol(plate):
-    plate = np.ascontiguousarray(plate, dtype=np.float64)
-    wells, cycles = plate.shape
-    targets = np.zeros(wells, dtype=np.int32)
-    out, target = (Well * wells)(), (Target * 1)()
-    assert WOL.wol_analyse(plate.ctypes.data_as(ctypes.c_void_p), ctypes.c_size_t(wells), ctypes.c_size_t(cycles),
-                           targets.ctypes.data_as(ctypes.c_void_p), ctypes.c_size_t(1), out, target) == 0
-    return list(out), target[0]
+    """QuelmarAlgWol's records of a plate of one target: the wells' and the target's."""
+    wells, targets = wol_binding.analyse(plate)
+    return wells, targets[0]
 
 
 def line(x, y):
@@ -126,15 +104,15 @@ def plates():
     groups = [15000, 1500, 150, 15]
     linear, sigmoid = core_cts(plate)
     wells, target = wol(plate)
-    cq = np.array([w.cq for w in wells])
+    cq = wells["cq"]
     print("## dil4reps94: 4 tenfold dilutions, 94 replicates each")
     for name, ct in (("linear Ct, standard curve", linear), ("sigmoid Ct, standard curve", sigmoid),
                      ("window-of-linearity Cq, standard curve", cq)):
         ok = ~np.isnan(ct)
         slope, intercept, _ = line(np.log10(copies[ok]), ct[ok])
         dilution_table(name, ct, 10 ** ((ct - intercept) / slope), groups, copies, 10 ** (-1 / slope))
-    dilution_table("window-of-linearity Cq, N0 with the target's mean efficiency", cq,
-                   np.array([w.n0 for w in wells]), groups, copies, target.mean_efficiency)
+    dilution_table("window-of-linearity Cq, N0 with the target's mean efficiency", cq, wells["n0"], groups, copies,
+                   target["mean_efficiency"])
 
     names, plate = read_csv("reps384.csv")
     linear, sigmoid = core_cts(plate)
@@ -144,8 +122,7 @@ def plates():
     print("|---|---|---|---|---|---|---|")
     for name, ct, n0, e in (("linear Ct", linear, 2.0 ** -linear, float("nan")),
                             ("sigmoid Ct", sigmoid, 2.0 ** -sigmoid, float("nan")),
-                            ("window-of-linearity Cq", np.array([w.cq for w in wells]),
-                             np.array([w.n0 for w in wells]), target.mean_efficiency)):
+                            ("window-of-linearity Cq", wells["cq"], wells["n0"], target["mean_efficiency"])):
         ok = ~np.isnan(ct) & ~np.isnan(n0)
         sd_log = np.std(np.log10(n0[ok]), ddof=1)
         print(f"| {name} | {ok.sum()} | {(~ok).sum()} | {np.std(ct[ok], ddof=1):.3f} | "
@@ -210,7 +187,7 @@ def rdml_files():
             if not wells:
                 continue
             results, target = wol(curves)
-            new = np.array([w.cq for w in results])
+            new = results["cq"]
             lin, sig = core_cts(curves)
             own = np.array([w.cq for w in wells])
             all_wells += wells
@@ -222,7 +199,7 @@ def rdml_files():
             if both.sum() >= 2:
                 within_new += list(new[both] - new[both].mean())
                 within_ins += list(own[both] - own[both].mean())
-            if target.in_window > 0:
+            if target["in_window"] > 0:
                 efficiencies.append((name, group.label, target, stored.get(group.target)))
         cq, linear, sigmoid, ins = (np.array(v) for v in (cq, linear, sigmoid, ins))
         if not np.isfinite(ins).any():
@@ -240,7 +217,8 @@ def rdml_files():
     print("| file | target | mean efficiency | SD | wells | stored |")
     print("|---|---|---|---|---|---|")
     for name, label, t, e in efficiencies:
-        print(f"| {name} | {label} | {t.mean_efficiency:.4f} | {t.efficiency_sd:.4f} | {t.in_mean} / {t.in_window} | "
+        print(f"| {name} | {label} | {t['mean_efficiency']:.4f} | {t['efficiency_sd']:.4f} | {t['in_mean']} / "
+              f"{t['in_window']} | "
               f"{'' if e is None else f'{e:.4f}'} |")
 
 
