@@ -173,20 +173,14 @@ double median_plateau(WellCurve* const* curves, std::size_t count) {
     return median(p);
 }
 
-}  // namespace
-
-TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std::size_t count) {
-    TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, false, {}};
-    for (std::size_t k = 0; k < count; ++k) readings[k] = {kNaN, kNaN, kNaN, 0, 0, false};
-    t.plateau_median = median_plateau(curves, count);
-
-    // Each well's signal against its own plateau, on the log scale: the
-    // plateau carries the well's optical gain, which the share takes out.
-    // When most of the target's wells still rise at the last reading, the run
-    // ended before their plateaus (a probe's signal often never levels off),
-    // and the largest reading says how many cycles were left rather than the
-    // gain: then every well is read against the target's median plateau, one
-    // threshold in fluorescence for all.
+// Judges each analysed well's plateau against the target's (early plateau,
+// cut off by the run's end) and counts the wells that amplified. When most
+// of the target's wells still rise at the last reading, the run ended before
+// their plateaus (a probe's signal often never levels off), and the largest
+// reading says how many cycles were left rather than the gain: then every
+// well is read against the target's median plateau, one threshold in
+// fluorescence for all.
+void judge_plateaus(WellCurve* const* curves, std::size_t count, TargetWindow& t) {
     int analysed = 0, rising = 0;
     for (std::size_t k = 0; k < count; ++k) {
         if (curves[k]->reason != WellReason::kOk) continue;
@@ -194,9 +188,6 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
         if (curves[k]->still_rising) ++rising;
     }
     t.common_plateau = analysed > 0 && 2 * rising >= analysed;
-    BlockArray<LogSignal> logs(count);
-    BlockArray<bool> candidate(count);
-    int candidates = 0;
     for (std::size_t k = 0; k < count; ++k) {
         WellCurve& w = *curves[k];
         if (w.reason == WellReason::kOk && !w.still_rising && w.plateau < kEarlyPlateauShare * t.plateau_median)
@@ -206,6 +197,18 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
             w.reason = WellReason::kNoPlateau;
         if (w.reason == WellReason::kOk || w.reason == WellReason::kEarlyPlateau || w.reason == WellReason::kNoPlateau)
             ++t.amplified;
+    }
+}
+
+// Each analysed well's signal as log10 of its share of its own plateau (the
+// plateau carries the well's optical gain, which the share takes out), or of
+// the median plateau when the target's wells share one. Returns how many
+// wells are candidates for the window.
+int read_logs(WellCurve* const* curves, std::size_t count, const TargetWindow& t, BlockArray<LogSignal>& logs,
+              BlockArray<bool>& candidate) {
+    int candidates = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const WellCurve& w = *curves[k];
         if (w.reason != WellReason::kOk) continue;
         const double against = t.common_plateau ? t.plateau_median : w.plateau;
         LogSignal& log = logs[k];
@@ -220,14 +223,14 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
         candidate[k] = true;
         ++candidates;
     }
-    if (candidates == 0) return t;
+    return candidates;
+}
 
-    const double top = window_top(place_window(logs, candidate, t));
-    t.high = maths::pow(10.0, top);
-    t.low = maths::pow(10.0, top - kWindowDecades);
-    t.threshold = t.high;
-
-    // Each well's efficiency and Cq at that position.
+// Each candidate's efficiency and Cq in the window whose top is `top`; a
+// candidate without three readings in it is outside the window. Returns the
+// efficiencies found, in well order.
+Vector read_window(WellCurve* const* curves, WellReading* readings, std::size_t count,
+                   const BlockArray<LogSignal>& logs, const BlockArray<bool>& candidate, double top, TargetWindow& t) {
     Vector e(count);
     for (std::size_t k = 0; k < count; ++k) {
         if (!candidate[k]) continue;
@@ -244,10 +247,13 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
         r.window_last = run.last;
         e[t.in_window++] = r.efficiency;
     }
-    if (t.in_window == 0) return t;
+    return e.slice(0, static_cast<std::size_t>(t.in_window));
+}
 
-    // The mean over the wells near the median.
-    const Vector found = e.slice(0, static_cast<std::size_t>(t.in_window));
+// The target's mean efficiency over the wells near the median of `found`,
+// their spread, and the spread of all of them.
+void mean_efficiency(WellCurve* const* curves, WellReading* readings, std::size_t count, const Vector& found,
+                     TargetWindow& t) {
     const double mid = median(found);
     Vector deviation(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) deviation[i] = std::fabs(found[i] - mid);
@@ -266,6 +272,27 @@ TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std
     t.in_mean = s.count;
     const Spread at = spread_of(found);
     t.cv = found.size() > 1 ? at.sd / at.mean : 0.0;
+}
+
+}  // namespace
+
+TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std::size_t count) {
+    TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, false, {}};
+    for (std::size_t k = 0; k < count; ++k) readings[k] = {kNaN, kNaN, kNaN, 0, 0, false};
+    t.plateau_median = median_plateau(curves, count);
+    judge_plateaus(curves, count, t);
+
+    BlockArray<LogSignal> logs(count);
+    BlockArray<bool> candidate(count);
+    if (read_logs(curves, count, t, logs, candidate) == 0) return t;
+
+    const double top = window_top(place_window(logs, candidate, t));
+    t.high = maths::pow(10.0, top);
+    t.low = maths::pow(10.0, top - kWindowDecades);
+    t.threshold = t.high;
+    const Vector found = read_window(curves, readings, count, logs, candidate, top, t);
+    if (found.empty()) return t;
+    mean_efficiency(curves, readings, count, found, t);
 
     // N0 in the fluorescence of a typical well: the threshold's share of the
     // target's median plateau.
