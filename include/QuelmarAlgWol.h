@@ -13,7 +13,9 @@
  *  1. the ground phase: the readings from the fourth up to the last one
  *     before the rise, the rise being where the readings leave a straight
  *     line through the ground by more than three times its noise (refitted
- *     until the ground phase stays the same); it never reaches into the rise;
+ *     until the ground phase stays the same, from a first guess eight cycles
+ *     before the steepest rise or the reading half way up, whichever comes
+ *     first); it never reaches into the rise;
  *  2. the baseline: a straight line, level and slope, fitted together with
  *     an exact exponential to the ground phase and the lower part of the
  *     rise (up to a tenth of the plateau), so that the log-linear phase above
@@ -100,8 +102,8 @@ extern "C" {
 #define WOL_STOP_SKIPPED 3       /* nothing to search: too few readings above the ground
                                     (baseline: the ground line is kept), or no well to place
                                     the window on */
-#define WOL_STOP_TOO_FEW_WELLS 4 /* window: no position holds four fifths of the wells; the
-                                    position holding the most is taken */
+#define WOL_STOP_TOO_FEW_WELLS 4 /* window: no position holds four fifths of the wells whose
+                                    signal reaches its top; the position holding the most is taken */
 
 /*
  * The result of one well: 96 bytes, natural alignment. Fluorescence is in
