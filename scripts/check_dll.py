@@ -10,7 +10,9 @@
 - With --no-tls, it has no TLS directory, so that the loader grants its
   DisableThreadLibraryCalls.
 
-Usage: check_dll.py --objdump OBJDUMP --header QuelmarAlg.h [--no-tls] DLL
+Usage: check_dll.py --objdump OBJDUMP --header QuelmarAlg.h [--macro QUELMARALG_API] [--no-tls] DLL
+(QuelmarAlgWol.dll: --header QuelmarAlgWol.h --macro QUELMARWOL_API; the DLL's
+own name is the file's.)
 Prints what it found; exits 1 on the first rule broken.
 """
 import argparse
@@ -24,12 +26,12 @@ TLS_ENTRY = 9
 DELAY_IMPORT_ENTRY = 0xD
 
 
-def header_names(path):
-    """The functions the header declares for export, in header order."""
+def header_names(path, macro):
+    """The functions the header declares for export with `macro`, in header order."""
     with open(path, encoding="utf-8") as header:
         text = header.read()
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
-    return re.findall(r"^\s*QUELMARALG_API\s[^;{(]*?\b(\w+)\s*\(", text, flags=re.M)
+    return re.findall(r"^\s*" + macro + r"\s[^;{(]*?\b(\w+)\s*\(", text, flags=re.M)
 
 
 def pe_tables(objdump, dll):
@@ -55,17 +57,19 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--header", required=True)
+    parser.add_argument("--macro", default="QUELMARALG_API")
     parser.add_argument("--no-tls", action="store_true")
     parser.add_argument("dll")
     args = parser.parse_args()
 
-    declared = header_names(args.header)
+    declared = header_names(args.header, args.macro)
+    own_name = os.path.basename(args.dll)
     dll_name, exported, addresses, imports, entries = pe_tables(args.objdump, args.dll)
     failures = []
 
     print(f"{os.path.basename(args.dll)}: {len(exported)} exports, {len(declared)} declared by the header")
-    if dll_name != "QuelmarAlg.dll":
-        failures.append(f"the DLL calls itself {dll_name}, not QuelmarAlg.dll")
+    if dll_name != own_name:
+        failures.append(f"the DLL calls itself {dll_name}, not {own_name}")
     missing = sorted(set(declared) - set(exported))
     extra = sorted(set(exported) - set(declared))
     if missing:

@@ -29,5 +29,5 @@ fi
 # The library itself, where the quelmar command looks for it first.
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j2 --target QuelmarAlg >/dev/null
-echo "setup: built build/libQuelmarAlg.so" >&2
+cmake --build build -j2 --target QuelmarAlg QuelmarAlgWol >/dev/null
+echo "setup: built build/libQuelmarAlg.so and build/libQuelmarAlgWol.so" >&2

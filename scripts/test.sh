@@ -61,7 +61,8 @@ ctest --test-dir build --output-on-failure -j2
 echo "== identity: glibc without its FMA code paths =="
 # As on a processor without FMA: glibc's maths functions take their other paths.
 log=build/cases-no-fma.log
-if GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/cases/cases_test --gtest_brief=1 >"$log" 2>&1; then
+if GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/cases/cases_test --gtest_brief=1 >"$log" 2>&1 &&
+   GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/window/wol_cases_test --gtest_brief=1 >>"$log" 2>&1; then
   echo "glibc without FMA: every value as in the case files"
 else
   bash scripts/count_case_failures.sh "$log" "glibc without FMA"
