@@ -13,7 +13,8 @@ if(MINGW)
   # also catch the runtime's own operator new and recurse. No symbol of those
   # archives is exported: only the header's 32 names are.
   set_target_properties(QuelmarAlg PROPERTIES IMPORT_SUFFIX ".lib")
-  target_link_options(QuelmarAlg PRIVATE -static -Wl,--exclude-libs,ALL
+  # No link time in the PE header: the same sources give the same DLL.
+  target_link_options(QuelmarAlg PRIVATE -static -Wl,--exclude-libs,ALL -Wl,--no-insert-timestamp
                       -Wl,--output-def,${CMAKE_BINARY_DIR}/QuelmarAlg.def)
 
   # With GCC's win32 thread model nothing in the DLL needs a static TLS
@@ -33,5 +34,5 @@ if(MINGW)
                      "(the win32 thread model avoids it)")
     endif()
   endif()
-  install(FILES ${CMAKE_BINARY_DIR}/QuelmarAlg.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${CMAKE_BINARY_DIR}/QuelmarAlg.def DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
 endif()

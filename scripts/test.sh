@@ -85,3 +85,6 @@ echo "== python =="
 
 echo "== install =="
 bash scripts/check_install.sh build
+
+echo "== packages =="
+bash scripts/check_packages.sh build build-windows

@@ -8,11 +8,13 @@ the first that loads is used:
 1. the path in the environment variable ``QUELMARALG_LIBRARY`` -- when it is
    set, it is the only place tried, so that a typo never silently falls back
    to another build;
-2. the checkout's build folder, ``<repo>/build/libQuelmarAlg.so``, found
+2. the library inside the package, ``quelmar/libQuelmarAlg.so.1``, where a
+   wheel carries it;
+3. the checkout's build folder, ``<repo>/build/libQuelmarAlg.so``, found
    relative to this package;
-3. the library directory recorded by ``cmake --install`` in
+4. the library directory recorded by ``cmake --install`` in
    ``quelmar/_installed_libdir.py``;
-4. the system loader, by soname ``libQuelmarAlg.so.1``.
+5. the system loader, by soname ``libQuelmarAlg.so.1``.
 
 When none loads, one :class:`~quelmar.common.errors.LibraryNotFoundError`
 names every place tried, and the next use tries again.
@@ -81,7 +83,10 @@ def _candidates():
     env = os.environ.get(ENV_VAR)
     if env:
         return [(f"{ENV_VAR}={env}", env)]
-    places = [("the checkout's build folder", str(PACKAGE.parent / "build" / "libQuelmarAlg.so"))]
+    places = []
+    if (PACKAGE / SONAME).exists():
+        places.append(("the library inside the package", str(PACKAGE / SONAME)))
+    places.append(("the checkout's build folder", str(PACKAGE.parent / "build" / "libQuelmarAlg.so")))
     try:
         from .._installed_libdir import LIBDIR
     except ImportError:
