@@ -14,9 +14,10 @@
 #  4. Windows: the same examples built with MinGW-w64 against the unpacked
 #     DLL's import library, run under Wine in a fresh prefix, the same bits;
 #  5. the wheel installed with pip, offline, into a fresh virtual
-#     environment (Debian's numpy and matplotlib visible to it), whose
-#     `quelmar amplify` runs on a bundled RDML file with the library from
-#     inside the package.
+#     environment (Debian's numpy and matplotlib visible to it): every module
+#     and report asset of the checkout's package in it, the library loaded
+#     from inside the package, `quelmar amplify` and `quelmar report` run on
+#     a bundled RDML file.
 set -euo pipefail
 if [ $# -ne 2 ]; then
   echo "usage: $0 LINUX_BUILD WINDOWS_BUILD" >&2
@@ -108,7 +109,20 @@ case "$loaded" in
   "$work/venv/"*/quelmar/libQuelmarAlg.so.1) echo "the package loads its own library: ${loaded#"$work/"}" ;;
   *) echo "check_packages: the installed package loaded $loaded" >&2; exit 1 ;;
 esac
+# Every module of every layer and the report's assets went in, wherever the
+# package's layout puts them.
+installed=$("$work/venv/bin/python" -c 'import os, quelmar; print(os.path.dirname(quelmar.__file__))')
+missing=$(comm -23 <(cd quelmar && find . -type f \( -name '*.py' -o -name '*.css' -o -name '*.js' -o -name '*.html' \) \
+                     -not -path '*/__pycache__/*' -not -name _installed_libdir.py | sort) \
+                   <(cd "$installed" && find . -type f -not -path '*/__pycache__/*' | sort))
+if [ -n "$missing" ]; then
+  echo "check_packages: not in the wheel: $missing" >&2
+  exit 1
+fi
 (cd / && env -i PATH=/usr/bin:/bin "$work/venv/bin/quelmar" amplify "$data/rdml/stepone_std.rdml" --quiet \
    --out "$work/ct.csv")
 echo "quelmar amplify from the virtual environment: $(($(wc -l <"$work/ct.csv") - 1)) wells"
+(cd / && env -i PATH=/usr/bin:/bin "$work/venv/bin/quelmar" report "$data/rdml/stepone_std.rdml" --quiet \
+   --out "$work/report.html")
+echo "quelmar report from the virtual environment: $(grep -o 'class="cell"' "$work/report.html" | wc -l) plate cells"
 echo "packages checked: $(elapsed)"
