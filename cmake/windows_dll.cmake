@@ -33,11 +33,12 @@ function(quelmar_windows_dll library)
     # recurse. No symbol of those archives is exported: only the library's
     # own header's names are.
     set_target_properties(${library} PROPERTIES IMPORT_SUFFIX ".lib")
-    target_link_options(${library} PRIVATE -static -Wl,--exclude-libs,ALL
+    # No link time in the PE header: the same sources give the same DLL.
+    target_link_options(${library} PRIVATE -static -Wl,--exclude-libs,ALL -Wl,--no-insert-timestamp
                         -Wl,--output-def,${CMAKE_BINARY_DIR}/${library}.def)
     if(QUELMARALG_DLL_WITHOUT_TLS)
       target_compile_definitions(${library} PRIVATE QUELMARALG_DLL_WITHOUT_TLS)
     endif()
-    install(FILES ${CMAKE_BINARY_DIR}/${library}.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(FILES ${CMAKE_BINARY_DIR}/${library}.def DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
   endif()
 endfunction()

@@ -6,7 +6,8 @@
 #     tests (GoogleTest built from Debian's sources) and the examples, with
 #     cmake/mingw-w64-x86_64.cmake;
 #  2. checks the DLLs' tables (the tests dll_interface, dll_interface_wol):
-#     exactly their headers' exports, system imports only, no TLS directory;
+#     exactly their headers' exports (QuelmarAlg.dll: every function of the
+#     ABI baseline in abi/ among them), system imports only, no TLS directory;
 #  3. in a fresh Wine prefix, runs ctest twice, with the x87 control word the
 #     programs start with (MinGW-w64: 0x37F) and with Microsoft's x64
 #     convention (0x27F, set by tests/support/x87_control_word.cpp), and the
@@ -47,8 +48,10 @@ cmake --build "$build" -j2
 echo "cross build: $(elapsed)"
 
 echo "== windows: DLL tables =="
+major=$(sed -n 's/^project(QuelmarAlg VERSION \([0-9]*\)\..*/\1/p' "$root/CMakeLists.txt")
 /usr/bin/python3 "$root/scripts/check_dll.py" --objdump x86_64-w64-mingw32-objdump \
-  --header "$root/include/QuelmarAlg.h" --no-tls "$build/bin/QuelmarAlg.dll"
+  --header "$root/include/QuelmarAlg.h" --no-tls --abi-baseline "$root/abi/libQuelmarAlg.so.$major.abi" \
+  "$build/bin/QuelmarAlg.dll"
 /usr/bin/python3 "$root/scripts/check_dll.py" --objdump x86_64-w64-mingw32-objdump \
   --header "$root/include/QuelmarAlgWol.h" --macro QUELMARWOL_API --no-tls "$build/bin/QuelmarAlgWol.dll"
 

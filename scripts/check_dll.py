@@ -9,8 +9,12 @@
   delays no import.
 - With --no-tls, it has no TLS directory, so that the loader grants its
   DisableThreadLibraryCalls.
+- With --abi-baseline (abi/libQuelmarAlg.so.N.abi, scripts/check_abi.py), it
+  still exports every function of the ABI that hosts are built against: a
+  name gone fails, a name added is reported (the header then names it too).
 
-Usage: check_dll.py --objdump OBJDUMP --header QuelmarAlg.h [--macro QUELMARALG_API] [--no-tls] DLL
+Usage: check_dll.py --objdump OBJDUMP --header QuelmarAlg.h [--macro QUELMARALG_API] [--no-tls]
+                    [--abi-baseline BASELINE] DLL
 (QuelmarAlgWol.dll: --header QuelmarAlgWol.h --macro QUELMARWOL_API; the DLL's
 own name is the file's.)
 Prints what it found; exits 1 on the first rule broken.
@@ -32,6 +36,14 @@ def header_names(path, macro):
         text = header.read()
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
     return re.findall(r"^\s*" + macro + r"\s[^;{(]*?\b(\w+)\s*\(", text, flags=re.M)
+
+
+def baseline_names(path):
+    """The exported functions an ABI baseline (abidw's XML) records."""
+    with open(path, encoding="utf-8") as xml:
+        text = xml.read()
+    functions = text.split("<elf-function-symbols>", 1)[-1].split("</elf-function-symbols>", 1)[0]
+    return re.findall(r"<elf-symbol name='(\w+)'", functions)
 
 
 def pe_tables(objdump, dll):
@@ -59,6 +71,7 @@ def main():
     parser.add_argument("--header", required=True)
     parser.add_argument("--macro", default="QUELMARALG_API")
     parser.add_argument("--no-tls", action="store_true")
+    parser.add_argument("--abi-baseline")
     parser.add_argument("dll")
     args = parser.parse_args()
 
@@ -80,6 +93,17 @@ def main():
         failures.append("the header declares a name twice")
     if addresses != len(exported):
         failures.append(f"{addresses} export addresses for {len(exported)} names (entries by ordinal only)")
+
+    if args.abi_baseline:
+        promised = baseline_names(args.abi_baseline)
+        gone = sorted(set(promised) - set(exported))
+        added = sorted(set(exported) - set(promised))
+        print(f"ABI baseline {os.path.basename(args.abi_baseline)}: {len(promised)} functions"
+              + (f"; added since (compatible): {' '.join(added)}" if added else ""))
+        if not promised:
+            failures.append(f"{args.abi_baseline} records no function")
+        if gone:
+            failures.append("functions of the ABI baseline not exported (incompatible): " + " ".join(gone))
 
     print("imports: " + " ".join(imports))
     foreign = [dll for dll in imports if not any(re.fullmatch(rule, dll, flags=re.I) for rule in ALLOWED_IMPORTS)]

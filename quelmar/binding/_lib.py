@@ -9,11 +9,13 @@ is looked up in this order, and the first that loads is used:
 1. the path in the environment variable ``QUELMARALG_LIBRARY`` -- when it is
    set, it is the only place tried, so that a typo never silently falls back
    to another build;
-2. the checkout's build folder, ``<repo>/build/libQuelmarAlg.so``, found
+2. the library inside the package, ``quelmar/libQuelmarAlg.so.1``, where a
+   wheel carries it;
+3. the checkout's build folder, ``<repo>/build/libQuelmarAlg.so``, found
    relative to this package;
-3. the library directory recorded by ``cmake --install`` in
+4. the library directory recorded by ``cmake --install`` in
    ``quelmar/_installed_libdir.py``;
-4. the system loader, by soname ``libQuelmarAlg.so.1``.
+5. the system loader, by soname ``libQuelmarAlg.so.1``.
 
 libQuelmarAlgWol the same way under its own names
 (``QUELMARALG_WOL_LIBRARY``, ``libQuelmarAlgWol.so``,
@@ -113,7 +115,10 @@ def _wol_candidates():
 
 
 def _places(filename, soname):
-    places = [("the checkout's build folder", str(PACKAGE.parent / "build" / filename))]
+    places = []
+    if (PACKAGE / soname).exists():
+        places.append(("the library inside the package", str(PACKAGE / soname)))
+    places.append(("the checkout's build folder", str(PACKAGE.parent / "build" / filename)))
     try:
         from .._installed_libdir import LIBDIR
     except ImportError:
