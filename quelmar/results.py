@@ -31,8 +31,24 @@ NAN = math.nan
 class AmplificationWell:
     """One row of ``amplify``: one reaction and target.
 
-    ``excluded`` is "" for a well that standard curves and relative
-    quantities use, else its reasons (:func:`quelmar.common.exclusion.describe`).
+    Attributes
+    ----------
+    ct_linear, ct_sigmoid : float
+        The library's Ct by threshold crossing and from the fitted logistic.
+    ct_window : float
+        The window-of-linearity Cq (libQuelmarAlgWol), NaN where ``window_note`` says why not.
+    efficiency : float
+        The well's efficiency from its own steepest log-linear stretch.
+    efficiency_window : float
+        The well's own efficiency in its target's window of linearity.
+    n0 : float
+        threshold / E^Cq with the target's mean window efficiency E: fluorescence at
+        cycle 0, in the file's units.
+    target_efficiency, target_efficiency_sd : float
+        The target's mean window efficiency (over the wells in its mean) and their SD.
+    excluded : str
+        "" for a well that standard curves and relative quantities use, else
+        its reasons (:func:`quelmar.common.exclusion.describe`).
     """
 
     well: str
@@ -44,7 +60,13 @@ class AmplificationWell:
     scale: float
     ct_linear: float
     ct_sigmoid: float
+    ct_window: float = NAN
     efficiency: float
+    efficiency_window: float = NAN
+    n0: float = NAN
+    target_efficiency: float = NAN
+    target_efficiency_sd: float = NAN
+    window_note: str = ""
     flags: tuple
     excluded: str
     file_cq: float
@@ -74,7 +96,7 @@ class AmplificationPlate:
     curves : ndarray, wells x cycles
         The conditioned curves, in file units.
     ct_kind : str
-        Which Ct the flags judged: "linear" or "sigmoid".
+        Which Ct the flags judged: "linear", "sigmoid" or "window".
     given : list of tuple of Reason
         Per well, the reasons to exclude it that do not come from its flags
         (the file's, the sample sheet's, the user's); ``excluded`` of each
@@ -86,6 +108,12 @@ class AmplificationPlate:
     contaminated : tuple of str
         The negative controls of the plate that amplified or melted like a
         product: every result from the plate carries ntc-in-run.
+    window_threshold : float
+        The window-of-linearity Cq threshold, in file units.
+    window_efficiency, window_efficiency_sd : float
+        The target's mean window efficiency and the SD of the wells in it.
+    window_wells : int
+        Wells in that mean.
     """
 
     file: str
@@ -103,6 +131,10 @@ class AmplificationPlate:
     dye: str = ""
     measures: object = None
     contaminated: tuple = ()
+    window_threshold: float = NAN
+    window_efficiency: float = NAN
+    window_efficiency_sd: float = NAN
+    window_wells: int = 0
 
     def ct(self, kind=None):
         """The Ct of every well (the plate's kind unless given), as an array."""
@@ -465,12 +497,15 @@ def cell(value):
 
 
 def text(value, digits=None):
-    """A value as a CSV or table cell: NaN empty, tuples joined by commas, floats in full (or to digits)."""
+    """A value as a CSV or table cell: NaN empty, tuples joined by commas, floats in full, or to
+    ``digits`` decimals, or by a format spec such as ".3g" (for values of any size)."""
     if isinstance(value, (float, np.floating)):
         value = float(value)
         if not math.isfinite(value):
             return "" if math.isnan(value) else ("inf" if value > 0 else "-inf")
-        return repr(value) if digits is None else f"{value:.{digits}f}"
+        if digits is None:
+            return repr(value)
+        return format(value, digits) if isinstance(digits, str) else f"{value:.{digits}f}"
     if isinstance(value, (tuple, list)):
         return ",".join(text(v, digits) for v in value)
     return str(value)

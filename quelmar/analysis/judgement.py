@@ -163,9 +163,11 @@ def _plate_flags(plate, references, max_ct):
     reference = references.get((plate.run, plate.dye), references.get((plate.run, plate.dye, plate.target), math.nan))
     negative = [_flags.is_negative_control(w.sample_type) for w in plate.wells]
     has_ct = np.isfinite(ct)
+    # The threshold crossing as well: a curve it crosses rose before the run's end, whatever the Ct in use says.
+    crossed = has_ct | np.isfinite(plate.ct("linear"))
     amplified = has_ct & ~np.asarray(negative) & ~m.no_growth & ~m.low_signal
     after = late_after(plate.cycles, m.to_midpoint[amplified], max_ct)
-    late_rise = ~has_ct & m.rising & (m.late_excess > LATE_RISE_NOISE * m.late_noise)
+    late_rise = ~crossed & m.rising & (m.late_excess > LATE_RISE_NOISE * m.late_noise)
     if math.isfinite(reference):
         late_rise &= m.late_excess >= LATE_RISE_SHARE * reference
         product = m.rise >= PRODUCT_RISE_SHARE * reference
@@ -175,7 +177,7 @@ def _plate_flags(plate, references, max_ct):
     for i in range(len(plate.wells)):
         on = set()
         if negative[i]:
-            if (has_ct[i] and product[i]) or late_rise[i]:
+            if (crossed[i] and product[i]) or late_rise[i]:
                 on.add(NTC_AMPLIFIED)
         else:
             if m.low_signal[i]:

@@ -132,13 +132,15 @@ VOCABULARY = _vocabulary(
                      "fluorescence to read a curve. Not set on negative controls.", _AMPLIFICATION),
     Flag(NO_GROWTH, "The curve rises by less than 4 % over the four cycles before its steepest point: no "
                     "amplification. Not set on negative controls, which should not grow.", _AMPLIFICATION),
-    Flag(NTC_AMPLIFIED, f"A negative control (ntc, nac, nrt, ntp) amplified: a Ct with a rise of at least "
+    Flag(NTC_AMPLIFIED, f"A negative control (ntc, nac, nrt, ntp) amplified: a Ct (or a threshold crossing) with a "
+                        f"rise of at least "
                         f"{PRODUCT_RISE_SHARE:.0%} of the run's amplified wells of its dye, or a late rise; "
                         f"contamination, carry-over or primer dimer. Marks its target's results in the run.",
          _AMPLIFICATION),
-    Flag(NO_CT, "A sample or standard well has no Ct: the curve never crossed the threshold, nor rose late.",
-         _AMPLIFICATION),
-    Flag(LATE_RISE, f"No Ct, but the curve rises in its last {LATE_RISE_CYCLES} cycles, by at least "
+    Flag(NO_CT, "A sample or standard well has no Ct of the kind in use (the window of linearity's says why in "
+                "window_note), nor rises late.", _AMPLIFICATION),
+    Flag(LATE_RISE, f"No Ct and no threshold crossing, but the curve rises in its last {LATE_RISE_CYCLES} cycles, by at "
+                    f"least "
                     f"{LATE_RISE_SHARE:.0%} of the run's amplified wells' rise and {LATE_RISE_NOISE:g} times its "
                     f"own noise: amplification too late to cross the threshold.", _AMPLIFICATION),
     Flag(LATE_CT, f"The Ct lies in the last {LATE_CT_SHARE:.0%} of the run's cycles (at least the last "

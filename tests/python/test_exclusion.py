@@ -131,7 +131,8 @@ def outlier_plate(tmp_path):
 
 def test_a_replicate_outlier_is_excluded_unless_kept(outlier_plate, tmp_path):
     csv, sheet = outlier_plate
-    base = ["quantify", csv, "--samples", sheet, "--calibrator", "cal", "--reference", "R"]
+    base = ["quantify", csv, "--samples", sheet, "--calibrator", "cal", "--reference", "R", "--ct", "linear",
+            "--efficiency", "2"]
     out = _json(tmp_path, *base)
     row = next(r for r in out["quantities"] if r["sample"] == "S1")
     assert row["n"] == 2 and row["excluded"] == ["A6 T (flag: replicate-outlier)"]
@@ -140,5 +141,5 @@ def test_a_replicate_outlier_is_excluded_unless_kept(outlier_plate, tmp_path):
     assert kept["n"] == 3 and kept["excluded"] == []
     assert kept["delta_delta_ct"] > row["delta_delta_ct"] + 0.5
     # An excluded well is nobody's replicate: with A6 out by hand, its group has no outlier left to find.
-    by_hand = _json(tmp_path, "amplify", csv, "--samples", sheet, "--exclude", "A6")["wells"]
+    by_hand = _json(tmp_path, "amplify", csv, "--samples", sheet, "--exclude", "A6", "--ct", "linear")["wells"]
     assert [(r["well"], r["excluded"]) for r in by_hand if r["excluded"]] == [("A6", "user")]

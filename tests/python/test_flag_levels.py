@@ -1,4 +1,5 @@
-"""Each calibrated flag on constructed runs, on both sides of its level: a
+"""Each calibrated flag on constructed runs, on both sides of its level (on
+the threshold-crossing Ct, whose place on these curves is plain): a
 negative control's rise against the run's products, a late rise the
 threshold misses, a late Ct against the run's length and the target, a melt
 peak against the target's products, a Tm against the target's spread, and
@@ -28,7 +29,7 @@ def _amplify(tmp_path, extra, types=None, names=None, threshold=None):
     csv = write_plate(tmp_path / "plate.csv", columns)
     rows = [(w, (names or {}).get(w, f"s{w}"), "T", (types or {}).get(w, "unkn")) for w in columns]
     sheet = write_sheet(tmp_path / "sheet.csv", rows)
-    result = jobs.amplify(csv, AnalysisSettings(samples=read_sample_sheet(sheet), threshold=threshold))
+    result = jobs.amplify(csv, AnalysisSettings(samples=read_sample_sheet(sheet), threshold=threshold, ct="linear"))
     return {r.well: r for r in result.tables["wells"]}
 
 
@@ -144,7 +145,7 @@ def test_a_control_that_amplified_marks_its_targets_results(tmp_path):
     sheet += [("C1", "water", "T", "ntc"), ("C2", "water", "R", "ntc")]
     csv = write_plate(tmp_path / "p.csv", columns)
     settings = AnalysisSettings(samples=read_sample_sheet(write_sheet(tmp_path / "s.csv", sheet)),
-                                calibrator="cal", reference=("R",))
+                                calibrator="cal", reference=("R",), ct="linear", efficiency="2")
     rows = {r.sample: r for r in jobs.quantify(csv, settings).tables["quantities"]}
     assert rows["s"].flags == ("ntc-in-run",) and rows["s"].rq == pytest.approx(0.25, rel=0.05)
     assert not math.isnan(rows["s"].rq_low)  # marked, not removed
@@ -158,6 +159,7 @@ def test_a_control_that_amplified_marks_the_standard_curve(tmp_path):
     for control, marked in (("ntc", True), ("unkn", False)):
         rows = sheet + [("B1", "water", "T", control, ""), ("B2", "water", "T", "ntc", "")]
         settings = AnalysisSettings(samples=read_sample_sheet(write_sheet(tmp_path / "s.csv", rows,
-                                                                          "well,sample,target,type,quantity")))
+                                                                          "well,sample,target,type,quantity")),
+                                    ct="linear")
         fit, = jobs.standard(csv, settings).tables["fits"]
         assert fit.flags == (("ntc-in-run",) if marked else ()) and fit.n == 4

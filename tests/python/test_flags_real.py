@@ -25,10 +25,6 @@ HEALTHY = {
     "data/reps384.csv": ("",),
 }
 MOST = 0.15
-#: Known exceptions, each a real finding rather than a misfire: wells of the linear Ct that lie 1.2 to
-#: 1.3 cycles from replicates that agree (the instrument's Cq of the same wells agree: see
-#: test_the_replicate_rule_on_the_instruments_cq), at most this many per target.
-LINEAR_CT_OUTLIERS = {(RDML + "BioRad_384.rdml", "Kidney"): 2}
 
 
 def _wells(path, settings=None):
@@ -50,8 +46,7 @@ def test_no_flag_fires_on_more_than_15_percent_of_a_healthy_targets_wells(path):
     for target in HEALTHY[path]:
         n, counts = shares[target]
         for flag, k in counts.items():
-            allowed = LINEAR_CT_OUTLIERS.get((path, target), 0) if flag == "replicate-outlier" else 0
-            assert k <= max(MOST * n, allowed), (target, flag, k, n)
+            assert k <= MOST * n, (target, flag, k, n)
 
 
 @pytest.mark.parametrize("path, prefix", [("data/dil4reps94.csv", "F"), ("data/reps384.csv", "")])
@@ -110,12 +105,12 @@ def test_lc96_empty_wells_are_not_controls_that_amplified():
     rows = _wells(RDML + "lc96_bACTXY.rdml")
     empty = [r for r in rows if "@" in r.target and len(r.target.split("@")[1]) > 20]
     assert len(empty) == 320 and not any(r.flags for r in empty)
-    assert sum(1 for r in rows if r.flags) <= 12
+    assert sum(1 for r in rows if r.flags) <= 16
 
 
 def test_flags_before_and_after_on_the_bundled_runs():
     # The figures of the recalibration: wells flagged per file, an upper bound each.
-    bounds = {"BioRad_384.rdml": 6, "stepone_std.rdml": 0, "test_rdml.rdml": 2, "lc96_bACTXY.rdml": 12}
+    bounds = {"BioRad_384.rdml": 6, "stepone_std.rdml": 0, "test_rdml.rdml": 2, "lc96_bACTXY.rdml": 16}
     for name, most in bounds.items():
         rows = _wells(RDML + name)
         assert sum(1 for r in rows if r.flags) <= most, name

@@ -165,7 +165,7 @@ def expected_cells(name):
     kind = guess_kind(path).name
     if kind in ("amplification", "both"):
         plates = jobs.amplify(path, AnalysisSettings()).plates
-        maps += [("ct", {w.well: _fixed(w.ct_linear, 3) for w in p.wells}) for p in plates]
+        maps += [("ct", {w.well: _fixed(c, 3) for w, c in zip(p.wells, p.ct())}) for p in plates]
     if kind in ("melting", "both"):
         plates = jobs.melt(path, AnalysisSettings()).plates
         maps += [("tm", {c.well: _fixed(c.summary.tm, 2) for c in m.curves}) for m in plates]
@@ -295,11 +295,14 @@ IDENTITY_JS = """(() => { const map = document.querySelector('figure.ct-map');
 def test_cells_say_what_each_well_is_and_the_keyboard_reads_an_exclusion(reports, browser):
     browser.open(reports["data/rdml/BioRad_qPCR_melt.rdml"][1])
     seen = browser.js(IDENTITY_JS)
-    assert seen["a1"] == ["Alm12", "27.7"] and seen["a9"] == ["NTC"] and seen["a9role"] == "control"
-    assert seen["h9"] == ["NTC", "36.9"]  # a control that amplified shows its Ct, outside the colour scale
+    wells = {w.well: w for w in jobs.amplify(os.path.join(ROOT, "data/rdml/BioRad_qPCR_melt.rdml"),
+                                              AnalysisSettings(target="EvaGreen")).tables["wells"]}
+    shown = lambda w: [_fixed(wells[w].ct_window, 1)] if math.isfinite(wells[w].ct_window) else []  # noqa: E731
+    assert seen["a1"] == ["Alm12"] + shown("A1") and seen["a9"] == ["NTC"] and seen["a9role"] == "control"
+    assert seen["h9"] == ["NTC"] + shown("H9")  # a control shows its Ct, if any, outside the colour scale
     assert seen["a7marks"] == 1 and seen["a7"] == "flag: replicate-outlier"
     assert seen["curves"] == seen["views"] * 30 and seen["fits"] > 0  # drawn by the script from stored data
-    assert "negative controls" in seen["note"]
+    assert "negative control" in seen["note"] and "out-of-line" in seen["note"]
     # Tab from A6 to A7: the tooltip names the well in full, and why it is excluded.
     browser.js("document.querySelector(\".ct-map .cell[data-well='A6']\").focus()")
     browser.call("Input.dispatchKeyEvent", type="keyDown", key="Tab", code="Tab", windowsVirtualKeyCode=9)
