@@ -8,7 +8,7 @@ quelmar/common/flags.py): no flag should fire on more than 15 % of a healthy
 target's wells. Run from the project root, or from another checkout to
 compare:
 
-    /usr/bin/python3 tools/flag_census.py [FILE...]
+    /usr/bin/python3 tools/flag_census.py [--ct linear|sigmoid|window] [FILE...]
     PYTHONPATH=../other /usr/bin/python3 tools/flag_census.py
 """
 import collections
@@ -61,22 +61,23 @@ def census(rows, label):
             print(f"    {target[:28]:<28} {len(wells):>4} wells, most: {name} {n} ({n / len(wells):.0%})")
 
 
-def main(files):
+def main(files, ct=None):
+    base = AnalysisSettings() if ct is None else dataclasses.replace(AnalysisSettings(), ct=ct)
     for path in files:
         kind = guess_kind(read_plate(path)).name
         print(path)
         excluded = {}
         if kind in ("amplification", "both"):
-            rows = jobs.amplify(path, AnalysisSettings()).tables["wells"]
+            rows = jobs.amplify(path, base).tables["wells"]
             census(rows, "amplification")
             with tempfile.TemporaryDirectory() as folder:
                 sheet = sheet_for(path, folder)
                 if sheet is not None:
-                    settings = dataclasses.replace(AnalysisSettings(), samples=sheet)
+                    settings = dataclasses.replace(base, samples=sheet)
                     census(jobs.amplify(path, settings).tables["wells"], "replicates named")
             excluded.update({(r.run, r.target, r.well): r.excluded for r in rows if getattr(r, "excluded", "")})
         if kind in ("melting", "both"):
-            rows = jobs.melt(path, AnalysisSettings()).tables["wells"]
+            rows = jobs.melt(path, base).tables["wells"]
             census(rows, "melting")
             excluded.update({(r.run, r.target, r.well): r.excluded for r in rows if getattr(r, "excluded", "")})
         for (run, target, well), why in excluded.items():
@@ -84,4 +85,8 @@ def main(files):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:] or FILES)
+    arguments = sys.argv[1:]
+    kind = None
+    if arguments[:1] == ["--ct"]:
+        kind, arguments = arguments[1], arguments[2:]
+    main(arguments or FILES, kind)
