@@ -12,6 +12,9 @@ type      the sample type: unkn, std, ntc, nac, nrt, ntp, pos or opt (empty: unk
 quantity  optional: the known quantity of a standard
 group     optional: the biological group the sample belongs to; relative
           quantities are then pooled per group
+exclude   optional: leave the well out of standard curves and relative
+          quantities: yes (or x, 1) or the reason in words; no keeps in a well
+          the file excludes (see :mod:`quelmar.common.exclusion`)
 ========  ========================================================================
 
 Column names are case-insensitive; other columns are refused (a misspelt
@@ -24,12 +27,13 @@ import io
 import math
 from dataclasses import dataclass
 
+from ..common import exclusion
 from ..common.errors import ReaderError
 from ..common.limits import default_limits, open_input
 from ..common.positions import well_key
 
 REQUIRED = ("well", "sample", "target", "type")
-OPTIONAL = ("quantity", "group")
+OPTIONAL = ("quantity", "group", "exclude")
 TYPES = ("unkn", "std", "ntc", "nac", "nrt", "ntp", "pos", "opt")
 
 
@@ -42,6 +46,7 @@ class SheetRow:
     type: str
     quantity: float
     group: str
+    exclude: object = None  # None: the file's word stands; False: kept in; else the exclusion's Reason
 
 
 @dataclass(frozen=True)
@@ -93,6 +98,8 @@ def _override(well, row):
         well.quantity = row.quantity
     if row.group:
         well.group = row.group
+    if row.exclude is not None:
+        well.sheet_exclusion = row.exclude
 
 
 def read_sample_sheet(path, *, limits=None):
@@ -123,7 +130,7 @@ def read_sample_sheet(path, *, limits=None):
     missing = [c for c in REQUIRED if c not in header]
     if missing:
         raise ReaderError(path, f"has no column {', '.join(missing)} (columns: well, sample, target, type, "
-                                f"optional quantity, group)")
+                                f"optional quantity, group, exclude)")
     unknown = [h for h in header if h not in REQUIRED + OPTIONAL]
     if unknown:
         raise ReaderError(path, f"has an unknown column {unknown[0]!r} (known: {', '.join(REQUIRED + OPTIONAL)})")
@@ -167,4 +174,5 @@ def _row(path, number, cells):
             quantity = math.nan
         if not (math.isfinite(quantity) and quantity > 0):
             raise ReaderError(path, f"line {number}: quantity {text!r} is not a positive number")
-    return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""))
+    return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""),
+                    exclusion.from_sheet(cells.get("exclude", "")))
