@@ -29,6 +29,10 @@ class Well:
         Melting data points.
     group : str
         The biological group the sample belongs to (from a sample sheet), empty where none.
+    file_exclusion : tuple of str or None
+        The file's exclusion of this well (RDML's ``<excl>``): None where the
+        file does not exclude it, else the reasons it gives (several are
+        separated by ``;`` in the file), an empty tuple where it gives none.
     """
 
     name: str
@@ -44,6 +48,7 @@ class Well:
     melt_temperature: Optional[np.ndarray] = None
     melt_fluor: Optional[np.ndarray] = None
     group: str = ""
+    file_exclusion: Optional[tuple] = None
 
 
 @dataclass
