@@ -27,7 +27,7 @@ CT_KINDS = ("linear", "sigmoid")
 
 @dataclass(frozen=True)
 class EfficiencyChoice:
-    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard" or "wells";
+    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard", "wells" or "file";
     ``values`` the fixed factors by target ("*" for every target)."""
 
     source: str
@@ -35,7 +35,7 @@ class EfficiencyChoice:
 
 
 def parse_efficiency(text):
-    """Parse the efficiency setting: 2, standard, wells, E, or TARGET=E[,TARGET=E...].
+    """Parse the efficiency setting: 2, standard, wells, file, E, or TARGET=E[,TARGET=E...].
 
     Raises
     ------
@@ -45,7 +45,7 @@ def parse_efficiency(text):
     text = text.strip()
     if text in ("2", "2.0"):
         return EfficiencyChoice("comparative")
-    if text in ("standard", "wells"):
+    if text in ("standard", "wells", "file"):
         return EfficiencyChoice(text)
     values = {}
     for item in text.split(","):
@@ -57,7 +57,7 @@ def parse_efficiency(text):
             e = math.nan
         if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]) or not name:
             raise OptionError(Named("efficiency"),
-                              f" {text!r}: expected 2, standard, wells, a factor E, or TARGET=E,... with each E "
+                              f" {text!r}: expected 2, standard, wells, file, a factor E, or TARGET=E,... with each E "
                               f"above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
                               f"amplification factor: 2 is a perfect doubling)")
         if name in values:
@@ -96,7 +96,7 @@ class AnalysisSettings:
     reference : tuple of str
         Reference genes (default: the file's targets of type ref).
     efficiency : str
-        "2", "standard", "wells", a number, or "TARGET=E,..." (see :func:`parse_efficiency`).
+        "2", "standard", "wells", "file", a number, or "TARGET=E,..." (see :func:`parse_efficiency`).
     error : str
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
     limits : Limits, optional

@@ -159,9 +159,10 @@ def _quantification_options(p, required):
                         ("" if required else " (default: none, and no relative quantities)"))
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
-    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
+    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|file|E|TARGET=E,...",
                    help="2 (default): the comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency "
                         "from its standard curve in the same file; wells: each target's mean per-well efficiency; "
+                        "file: the efficiency the RDML file states for each target; "
                         "E: one amplification factor for every target; TARGET=E,...: per target (others 2). "
                         "Any but 2 gives efficiency-corrected ratios of E^-Ct")
     p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),

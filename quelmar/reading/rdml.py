@@ -20,6 +20,16 @@ when the file lists them in another order (a note says so); a repeated cycle
 is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
 read before (in another experiment or document) is renamed, with a note.
 
+Sample annotations (RDML 1.2 on: property and value) are kept per sample; the
+first property of the file that names a biological group (``condition``,
+``group``, ...; see GROUP_PROPERTIES) gives each well its ``group``, and one
+that names a biological replicate its ``biological_replicate``. A quantity
+keeps its unit; a dilution (unit ``dil``) becomes the relative quantity
+1/dilution. A target's stated amplification efficiency is read as a factor
+per cycle (``targets[id]["efficiency"]``, NaN where none; the number as
+written is ``stated_efficiency``), from a percentage where an instrument
+writes one.
+
 A data element's ``<excl>`` excludes its well: ``Well.file_exclusion`` holds
 the reasons it gives (none for an empty element, or "true"); the "false", "no"
 or "0" that some writers put there is read as included, with a note.
@@ -64,9 +74,10 @@ NAMES_SHOWN = 10
 # The elements read, by parent; everything else is skipped unread.
 _KEEP = {
     "rdml": {"dye", "sample", "target", "experiment"},
-    "sample": {"type", "quantity", "description"},
-    "quantity": {"value"},
-    "target": {"type", "dyeId"},
+    "sample": {"type", "quantity", "description", "annotation"},
+    "annotation": {"property", "value"},
+    "quantity": {"value", "unit"},
+    "target": {"type", "dyeId", "amplificationEfficiency"},
     "experiment": {"run"},
     "run": {"pcrFormat", "react", "instrument", "runDate", "dataCollectionSoftware"},
     "dataCollectionSoftware": {"name", "version"},
@@ -75,8 +86,9 @@ _KEEP = {
     "data": {"tar", "cq", "excl", "adp", "mdp"},
 }
 # Elements whose text is read.
-_TEXT = {"type", "description", "value", "rows", "columns", "rowLabel", "columnLabel", "pcrFormat", "dyeId",
-         "sample", "tar", "cq", "excl", "instrument", "runDate", "name", "version"}
+_TEXT = {"type", "description", "value", "unit", "property", "rows", "columns", "rowLabel", "columnLabel",
+         "pcrFormat", "dyeId", "amplificationEfficiency", "sample", "tar", "cq", "excl", "instrument", "runDate",
+         "name", "version"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -84,6 +96,20 @@ _COUNTED = {("rdml", "dye"), ("rdml", "sample"), ("rdml", "target"), ("rdml", "e
             ("run", "react"), ("react", "data")}
 # Kept elements other than points, per limits.wells.
 _NODES_PER_WELL = 8
+
+#: Sample annotations read as the sample's biological group, then as its
+#: biological replicate: the first of these properties that a sample of the
+#: file uses (compared without case, spaces, dots, hyphens and underscores).
+GROUP_PROPERTIES = ("group", "condition", "biologicalgroup", "experimentalgroup", "treatment", "samplegroup")
+REPLICATE_PROPERTIES = ("biologicalreplicate", "bioreplicate", "biorep", "replicate")
+#: A target's amplificationEfficiency is the factor per cycle (1.95 for 95 %)
+#: up to this; from PERCENT_RANGE's low end to its high end it is read as a
+#: percentage, as some instruments write it (93.9 for 1.939); anything else,
+#: and 0 (which instruments write for "not determined"), gives none.
+FOLD_MAX = 3.0
+PERCENT_RANGE = (50.0, 200.0)
+#: The quantity unit of a dilution: 10 is a 1:10 dilution, relative quantity 0.1.
+DILUTION = "dil"
 
 #: What some writers put into ``<excl>`` to say "not excluded", although the
 #: element's presence alone excludes; read as included, with a note.
@@ -267,7 +293,7 @@ class _Doc:
 
     def __init__(self, path, member, limits):
         self.path, self.member, self.limits = path, member, limits
-        self.resorted, self.included = Counter(), 0
+        self.resorted, self.included, self.dilutions = Counter(), 0, 0
 
     def text(self, element, name, default=""):
         child = element.find(name)
@@ -499,11 +525,12 @@ def read_rdml(path, *, limits=None):
     """
     with open_input(path, default_limits(limits)) as source:
         plate = PlateRead(source.name, "RDML")
-        resorted, origins, included = Counter(), {}, 0
+        resorted, origins, included, dilutions = Counter(), {}, 0, 0
         for doc, root in _documents(source, source.limits):
             _read_document(doc, root, plate, origins)
             resorted += doc.resorted
             included += doc.included
+            dilutions += doc.dilutions
     for tag, count in sorted(resorted.items()):
         noun = "cycle" if tag == "adp" else "temperature"
         plate.notes.append(f"{count} data element{'s' if count > 1 else ''} listed {tag} readings out of {noun} "
@@ -511,6 +538,9 @@ def read_rdml(path, *, limits=None):
     if included:
         plate.notes.append(f"{included} data element{'s' if included > 1 else ''} hold <excl> with a text that means "
                            f"\"not excluded\" ({', '.join(sorted(_INCLUDED))}); read as included")
+    if dilutions:
+        plate.notes.append(f"{dilutions} well{'s' if dilutions > 1 else ''} give their quantity as a dilution (unit "
+                           f"{DILUTION}: 10 is 1:10); read as the relative quantity 1/dilution")
     return plate
 
 
@@ -522,12 +552,64 @@ def _read_document(doc, root, plate, origins):
     plate.dyes += [d.get("id", "") for d in root.findall("dye")]
     samples = {s.get("id"): s for s in root.findall("sample")}
     for t in root.findall("target"):
-        plate.targets[t.get("id")] = {"type": doc.text(t, "type"), "dye": doc.ref(t, "dyeId")}
+        tid = t.get("id")
+        stated = doc.number(t, "amplificationEfficiency", f"target {tid!r}")
+        plate.targets[tid] = {"type": doc.text(t, "type"), "dye": doc.ref(t, "dyeId"),
+                              "efficiency": stated_efficiency(stated), "stated_efficiency": stated}
     for sid, s in samples.items():
-        plate.samples[sid] = {"type": doc.text(s, "type", "unkn"), "description": doc.text(s, "description")}
+        plate.samples[sid] = {"type": doc.text(s, "type", "unkn"), "description": doc.text(s, "description"),
+                              "annotations": _annotations(doc, plate, sid, s)}
+    _annotated(plate, samples)
     for experiment in root.findall("experiment"):
         for run in experiment.findall("run"):
             _read_run(doc, plate, samples, experiment.get("id", ""), run, origins)
+
+
+def stated_efficiency(value):
+    """The amplification factor per cycle that a target's amplificationEfficiency states, or NaN."""
+    if 1.0 < value <= FOLD_MAX:
+        return value
+    if PERCENT_RANGE[0] <= value <= PERCENT_RANGE[1]:
+        return 1.0 + value / 100.0
+    return math.nan
+
+
+def _annotations(doc, plate, sid, sample):
+    """The sample's annotations, property -> value, in file order; a repeated property keeps its first value."""
+    out = {}
+    for a in sample.findall("annotation"):
+        prop, value = doc.text(a, "property"), doc.text(a, "value")
+        if not prop:
+            continue
+        if prop in out:
+            plate.notes.append(f"sample {sid!r} annotates {prop!r} twice; its first value {out[prop]!r} is kept")
+            continue
+        out[prop] = value
+    return out
+
+
+def _normal_property(name):
+    return re.sub(r"[\s._-]+", "", name.lower())
+
+
+def _annotated(plate, samples):
+    """Each sample's biological group and replicate, from the first annotation property of the file that names them."""
+    for key, properties in (("group", GROUP_PROPERTIES), ("biological_replicate", REPLICATE_PROPERTIES)):
+        used = {}
+        for sid in samples:
+            for prop in plate.samples[sid]["annotations"]:
+                used.setdefault(_normal_property(prop), prop)
+        chosen = next((used[p] for p in properties if p in used), None)
+        found = 0
+        for sid in samples:
+            value = next((v for p, v in plate.samples[sid]["annotations"].items()
+                          if chosen is not None and _normal_property(p) == _normal_property(chosen)), "")
+            plate.samples[sid][key] = value
+            found += bool(value)
+        if found:
+            noun = "group" if key == "group" else "biological replicate"
+            plate.notes.append(f"the samples' {noun} is read from their annotation {chosen!r} ({found} of "
+                               f"{len(samples)} samples)")
 
 
 def _run_id(doc, plate, experiment, run, origins):
@@ -591,15 +673,14 @@ def _run_info(doc, run):
 
 
 def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
-    well = Well(name, run=rid, target=target, dye=plate.targets[target]["dye"], sample=sample_id)
+    about = plate.samples[sample_id]
+    well = Well(name, run=rid, target=target, dye=plate.targets[target]["dye"], sample=sample_id,
+                group=about["group"], biological_replicate=about["biological_replicate"])
     kind = _per_target(doc, sample, "type", target)
     well.sample_type = "unkn" if kind is None or not kind.text else kind.text.strip()
     quantity = _per_target(doc, sample, "quantity", target)  # not data/quantity: that is a result
     if quantity is not None:
-        well.quantity = doc.number(quantity, "value", f"{here}, quantity")
-        if math.isinf(well.quantity):
-            plate.notes.append(f"sample {sample_id!r}: the quantity {well.quantity:g} was read as none")
-            well.quantity = math.nan
+        _quantity(doc, plate, well, quantity, f"{here}, quantity")
     well.file_exclusion = _exclusion(doc, data)
     points = data.points or {}
     if "adp" in points:
@@ -610,6 +691,19 @@ def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
     last = well.cycles[-1] if well.cycles is not None else math.inf
     well.cq = cq if 0 < cq < last else math.nan
     return well
+
+
+def _quantity(doc, plate, well, quantity, where):
+    """The well's quantity and unit; a dilution becomes its relative quantity."""
+    value = doc.number(quantity, "value", where)
+    well.quantity_unit = doc.text(quantity, "unit")
+    if math.isinf(value):
+        plate.notes.append(f"sample {well.sample!r}: the quantity {value:g} was read as none")
+        value = math.nan
+    if well.quantity_unit == DILUTION and math.isfinite(value):
+        doc.dilutions += 1
+        value = 1.0 / value if value > 0.0 else math.nan
+    well.quantity = value
 
 
 def _exclusion(doc, data):

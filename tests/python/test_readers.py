@@ -109,6 +109,49 @@ def test_exclusions_are_read_per_well_with_their_reasons(tmp_path):
     assert all(w.file_exclusion is None for w in read_rdml(RDML / "BioRad_384.rdml").wells)
 
 
+def test_sample_annotations_give_groups_and_biological_replicates(tmp_path):
+    def sample(sid, *annotations):
+        return (f'<sample id="{sid}">' + "".join(f"<annotation><property>{p}</property><value>{v}</value></annotation>"
+                                                for p, v in annotations) + "<type>unkn</type></sample>")
+    head = (sample("c1", ("Sex", "F"), ("Condition", "control"), ("Biological replicate", "1"))
+            + sample("t1", ("condition", "treated"), ("Treatment", "drug"), ("condition", "placebo"))
+            + sample("x"))
+    reacts = [_react(k + 1).replace('<sample id="s"/>', f'<sample id="{s}"/>') for k, s in enumerate(("c1", "t1", "x"))]
+    plate = read_rdml(_write(tmp_path, _rdml("1.3", reacts=reacts, head=head)))
+    assert [(w.group, w.biological_replicate) for w in plate.wells] == [("control", "1"), ("treated", ""), ("", "")]
+    assert plate.samples["c1"]["annotations"] == {"Sex": "F", "Condition": "control", "Biological replicate": "1"}
+    assert plate.notes == ["sample 't1' annotates 'condition' twice; its first value 'treated' is kept",
+                           "the samples' group is read from their annotation 'Condition' (2 of 4 samples)",
+                           "the samples' biological replicate is read from their annotation 'Biological "
+                           "replicate' (1 of 4 samples)"]
+
+
+@pytest.mark.parametrize("stated, efficiency", [
+    ("1.95", 1.95), ("2.025608", 2.025608), ("3", 3.0), ("93.9", 1.939), ("50", 1.5), ("200", 3.0), ("0", np.nan),
+    ("-1", np.nan), ("1", np.nan), ("0.95", np.nan), ("3.01", np.nan), ("250", np.nan), (None, np.nan),
+])
+def test_target_efficiencies_as_factors_per_cycle(tmp_path, stated, efficiency):
+    doc = _rdml()
+    if stated is not None:
+        doc = doc.replace("<type>toi</type>", f"<type>toi</type><amplificationEfficiency>{stated}"
+                                              f"</amplificationEfficiency>")
+    plate = read_rdml(_write(tmp_path, doc))
+    assert np.isclose(plate.targets["T"]["efficiency"], efficiency, rtol=1e-15, equal_nan=True)
+    assert np.array_equal(plate.targets["T"]["stated_efficiency"], float(stated or "nan"), equal_nan=True)
+
+
+def test_quantities_keep_their_unit_and_dilutions_become_relative_quantities(tmp_path):
+    head = "".join(f'<sample id="{s}"><type>std</type><quantity><value>{v}</value><unit>{u}</unit></quantity>'
+                   f'</sample>' for s, v, u in (("d10", 10, "dil"), ("d100", 100, "dil"), ("c", 5000, "cop")))
+    reacts = [_react(k + 1).replace('<sample id="s"/>', f'<sample id="{s}"/>') for k, s in enumerate(("d10", "d100",
+                                                                                                      "c"))]
+    plate = read_rdml(_write(tmp_path, _rdml(reacts=reacts, head=head)))
+    assert [(w.quantity, w.quantity_unit) for w in plate.wells] == [(0.1, "dil"), (0.01, "dil"), (5000, "cop")]
+    assert plate.notes == ["2 wells give their quantity as a dilution (unit dil: 10 is 1:10); read as the relative "
+                           "quantity 1/dilution"]
+    assert read_rdml(RDML / "stepone_std.rdml").targets["RNase P"]["efficiency"] == 1.9391181
+
+
 @pytest.mark.parametrize("content, problem", [
     ({"other.xml": "<foo/>"}, "no RDML document in the archive (members: other.xml)"),
     (_rdml("2.0"), "<rdml> has unknown version '2.0'"),
