@@ -9,10 +9,11 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # MPFR: the reference of the maths functions' tests. The Windows build
 # (scripts/build_windows.sh): MinGW-w64's compilers with GCC's win32 thread
 # model, GoogleTest's sources to build for them, and Wine (64-bit) to run what
-# they build.
+# they build. xmllint: the RDML output's tests check it against the schema.
 for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
            clang libclang-rt-dev \
            python3 python3-numpy python3-matplotlib python3-pytest \
+           libxml2-utils \
            g++-mingw-w64-x86-64-win32 googletest wine wine64 \
            chromium; do  # chromium: the report's test opens the pages headless
   have_pkg "$pkg" || need+=("$pkg")

@@ -101,6 +101,9 @@ class AnalysisSettings:
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
     limits : Limits, optional
         What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
+    keep_source : bool
+        Return each file as read beside its results, for an output that writes
+        the input back with them (RDML).
     """
 
     target: Optional[str] = None
@@ -117,6 +120,7 @@ class AnalysisSettings:
     efficiency: str = "2"
     error: str = "ci95"
     limits: Optional[Limits] = None
+    keep_source: bool = False
 
     def check(self):
         """Refuse values out of range (:class:`OptionError` naming the setting); returns the settings."""

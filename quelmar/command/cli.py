@@ -17,7 +17,7 @@ import textwrap
 import time
 import warnings
 from collections import deque
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Callable, Optional
 
 from ..analysis.melting import EDGE, MAX_FWHM
@@ -30,6 +30,7 @@ from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, Rel
                        StandardWell, columns_of)
 from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
                                save_figure)
+from ..writing import rdml as rdml_output
 from . import jobs
 from .options import command_words, settings_from, settings_record, settings_table
 
@@ -265,6 +266,8 @@ class Subcommand:
     writer : callable, optional
         (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
         --out is then required and ends in one of ``outputs``.
+    rdml : bool
+        --out may also be an RDML file: the input written back with the job's results.
     """
 
     name: str
@@ -276,6 +279,7 @@ class Subcommand:
     show: Callable
     writer: Optional[Callable] = None
     outputs: tuple = ()
+    rdml: bool = False
 
 
 class _LazyPlots:
@@ -297,11 +301,13 @@ def _table():
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
         Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
-                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
+                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify,
+                   rdml=True),
         Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
                            "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
                            "spaced readings are first put on an even grid (the summary says how).",
-                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
+                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt,
+                   rdml=True),
         Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
                                "every unknown read off it.",
                    _standard_arguments, jobs.standard, cols(wells=StandardWell, fits=StandardFit), plots.standard,
@@ -352,7 +358,8 @@ def _parser():
             s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
         else:
             s.add_argument("--out", metavar="PATH",
-                           help="write the table as .csv or .json (every table) instead of stdout")
+                           help="write the table as .csv or .json (every table) instead of stdout"
+                                + ("; .rdml: the input file (one) as RDML 1.3 with the results" if c.rdml else ""))
         if c.plot:
             s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
         else:
@@ -500,14 +507,19 @@ def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
-    outputs = command.outputs or TABLE_SUFFIXES
+    outputs = command.outputs or TABLE_SUFFIXES + ((rdml_output.SUFFIX,) if command.rdml else ())
     if inputs.count(STDIN) > 1:
         raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
     settings = settings_from(args)
+    as_rdml = bool(args.out) and args.out.lower().endswith(rdml_output.SUFFIX)
     if args.out:
         check_destination("--out", args.out, outputs, inputs)
     elif command.writer:
         raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
+    if as_rdml:
+        if len(args.files) != 1:
+            raise ValueError(f"--out {args.out}: an RDML output holds one input file's runs, not {len(args.files)}")
+        settings = replace(settings, keep_source=True)
     if args.plot:
         check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
@@ -520,7 +532,8 @@ def run(args, progress):
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
-    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
+    writer_type = command.writer or (rdml_output.RdmlWriter if as_rdml else TableWriter)
+    writer = writer_type(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
@@ -543,6 +556,7 @@ def run(args, progress):
             pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
         if writer:
             writer.commit()
+            warnings += [f"{args.out}: {note}" for note in getattr(writer, "notes", ())]
             writer = None
         for f in pending:
             f.commit()

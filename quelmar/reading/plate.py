@@ -37,6 +37,13 @@ class Well:
     biological_replicate : str
         Which biological replicate of its group the sample is (from the
         file's sample annotations), empty where none.
+    react : str
+        The file's id of the reaction (RDML), empty where none.
+    file_efficiency, file_tm : float
+        The amplification efficiency and melting temperature the file gives
+        the well (RDML 1.3's ``ampEff`` and ``meltTemp``), NaN where none.
+    file_note : str
+        The file's note on the well (RDML 1.3's ``note``).
     file_exclusion : tuple of str or None
         The file's exclusion of this well (RDML's ``<excl>``): None where the
         file does not exclude it, else the reasons it gives (several are
@@ -58,6 +65,10 @@ class Well:
     quantity_unit: str = ""
     group: str = ""
     biological_replicate: str = ""
+    react: str = ""
+    file_efficiency: float = math.nan
+    file_tm: float = math.nan
+    file_note: str = ""
     file_exclusion: Optional[tuple] = None
 
 

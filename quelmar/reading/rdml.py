@@ -83,12 +83,12 @@ _KEEP = {
     "dataCollectionSoftware": {"name", "version"},
     "pcrFormat": {"rows", "columns", "rowLabel", "columnLabel"},
     "react": {"sample", "data"},
-    "data": {"tar", "cq", "excl", "adp", "mdp"},
+    "data": {"tar", "cq", "ampEff", "meltTemp", "excl", "note", "adp", "mdp"},
 }
 # Elements whose text is read.
 _TEXT = {"type", "description", "value", "unit", "property", "rows", "columns", "rowLabel", "columnLabel",
-         "pcrFormat", "dyeId", "amplificationEfficiency", "sample", "tar", "cq", "excl", "instrument", "runDate",
-         "name", "version"}
+         "pcrFormat", "dyeId", "amplificationEfficiency", "sample", "tar", "cq", "ampEff", "meltTemp", "excl",
+         "note", "instrument", "runDate", "name", "version"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -558,7 +558,8 @@ def _read_document(doc, root, plate, origins):
                               "efficiency": stated_efficiency(stated), "stated_efficiency": stated}
     for sid, s in samples.items():
         plate.samples[sid] = {"type": doc.text(s, "type", "unkn"), "description": doc.text(s, "description"),
-                              "annotations": _annotations(doc, plate, sid, s)}
+                              "annotations": _annotations(doc, plate, sid, s),
+                              "quantities": _quantities(doc, sid, s)}
     _annotated(plate, samples)
     for experiment in root.findall("experiment"):
         for run in experiment.findall("run"):
@@ -588,6 +589,14 @@ def _annotations(doc, plate, sid, sample):
     return out
 
 
+def _quantities(doc, sid, sample):
+    """The sample's quantities as written, target id (None for every target) -> (value, unit)."""
+    out = {}
+    for q in sample.findall("quantity"):
+        out.setdefault(q.get("targetId"), (doc.number(q, "value", f"sample {sid!r}, quantity"), doc.text(q, "unit")))
+    return out
+
+
 def _normal_property(name):
     return re.sub(r"[\s._-]+", "", name.lower())
 
@@ -605,6 +614,7 @@ def _annotated(plate, samples):
             value = next((v for p, v in plate.samples[sid]["annotations"].items()
                           if chosen is not None and _normal_property(p) == _normal_property(chosen)), "")
             plate.samples[sid][key] = value
+            plate.samples[sid][f"{key}_property"] = chosen or ""
             found += bool(value)
         if found:
             noun = "group" if key == "group" else "biological replicate"
@@ -635,7 +645,7 @@ def _read_run(doc, plate, samples, experiment, run, origins):
     rid = _run_id(doc, plate, experiment, run, origins)
     where = f"run {run.get('id', '')!r}"
     plate.runs.append(rid)
-    plate.run_info[rid] = _run_info(doc, run)
+    plate.run_info[rid] = _run_info(doc, experiment, run)
     reacts = run.findall("react")
     geometry = _geometry(doc, run.find("pcrFormat"), [r.get("id", "") for r in reacts])
     plate.geometry[rid] = geometry
@@ -660,16 +670,19 @@ def _read_run(doc, plate, samples, experiment, run, origins):
                 doc.fail(here, "appears twice")
             targets.add(target)
             wells.append(_well(doc, plate, sample, sample_id, name, rid, target, data, here))
+            wells[-1].react = react_id
     _check_cycles(doc, where, wells)
     plate.wells += wells
 
 
-def _run_info(doc, run):
+def _run_info(doc, experiment, run):
     def words(element, name):
         return " ".join(doc.text(element, name).split()) if element is not None else ""
-    software = run.find("dataCollectionSoftware")
-    return RunInfo(words(run, "instrument"), words(run, "runDate"),
-                   " ".join(filter(None, (words(software, "name"), words(software, "version")))))
+    software, fmt = run.find("dataCollectionSoftware"), run.find("pcrFormat")
+    name, version = words(software, "name"), words(software, "version")
+    return RunInfo(words(run, "instrument"), words(run, "runDate"), " ".join(filter(None, (name, version))),
+                   experiment=experiment, id=run.get("id", ""), row_label=words(fmt, "rowLabel"),
+                   column_label=words(fmt, "columnLabel"), software_name=name, software_version=version)
 
 
 def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
@@ -690,6 +703,9 @@ def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
     cq = doc.number(data, "cq", here)
     last = well.cycles[-1] if well.cycles is not None else math.inf
     well.cq = cq if 0 < cq < last else math.nan
+    well.file_efficiency = doc.number(data, "ampEff", here)
+    well.file_tm = doc.number(data, "meltTemp", here)
+    well.file_note = doc.text(data, "note")
     return well
 
 
