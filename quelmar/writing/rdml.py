@@ -31,7 +31,6 @@ import math
 import re
 import zipfile
 from dataclasses import dataclass, field
-from xml.sax.saxutils import escape, quoteattr
 
 import numpy as np
 
@@ -60,6 +59,10 @@ EXPERIMENT, RUN, TARGET, DYE = "experiment", "run", "target", "dye"
 #: The dye of a target whose file names none.
 #: Characters XML 1.0 cannot hold in any form; each becomes U+FFFD.
 _NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
+#: What text and attribute values escape; an attribute's white space too, which parsers would fold.
+_TEXT_ESCAPES = str.maketrans({"&": "&amp;", "<": "&lt;", ">": "&gt;", "\r": "&#13;"})
+_ATTRIBUTE_ESCAPES = str.maketrans({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "\t": "&#9;",
+                                    "\n": "&#10;", "\r": "&#13;"})
 _DATETIME = re.compile(r"^-?\d{4,}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d:\d\d)?$")
 
 
@@ -96,11 +99,14 @@ class _Text:
         return cleaned
 
     def attr(self, value):
-        return quoteattr(self.clean(value))
+        return '"' + self.clean(value).translate(_ATTRIBUTE_ESCAPES) + '"'
+
+    def text(self, value):
+        return self.clean(value).translate(_TEXT_ESCAPES)
 
     def element(self, tag, value, indent, **attributes):
         attrs = "".join(f" {k}={self.attr(v)}" for k, v in attributes.items() if v is not None)
-        self.parts.append(f"{' ' * indent}<{tag}{attrs}>{escape(self.clean(value))}</{tag}>\n")
+        self.parts.append(f"{' ' * indent}<{tag}{attrs}>{self.text(value)}</{tag}>\n")
 
     def empty(self, tag, indent, **attributes):
         attrs = "".join(f" {k}={self.attr(v)}" for k, v in attributes.items() if v is not None)

@@ -124,11 +124,11 @@ def test_what_the_bundled_files_lack_survives_the_round_trip(tmp_path, capsys):
                          for p, v in (("Condition", "treated"), ("Biological replicate", "2"), ("sex", "F")))
     samples = (_sample("a\x01b", f"<description>mouse &amp; rat</description>{annotation}<type>unkn</type>")
                + _sample("d10", "<type>std</type><quantity><value>10</value><unit>dil</unit></quantity>")
-               + _sample("d3", "<type>std</type><quantity><value>3</value><unit>dil</unit></quantity>")
+               + _sample("d&#9;3 &quot;&lt;&#13;", "<type>std</type><quantity><value>3</value><unit>dil</unit></quantity>")
                + _sample("odd", "<type>weird</type>"))
     melt = [(t, 5.0 - 0.01 * t) for t in (60.0, 60.5, 60.5, 61.0, 61.5)]
     reacts = (_react(1, "a\x01b", "<excl>bubble; pipetting</excl><note>checked</note>", melt=melt)
-              + _react(2, "d10", "<excl/>") + _react(14, "d3") + _react(96, "odd"))
+              + _react(2, "d10", "<excl/>") + _react(14, "d&#9;3 &quot;&lt;&#13;") + _react(96, "odd"))
     source = _write(tmp_path / "in.rdml", _document(samples=samples, reacts=reacts,
                                                     run_extra="<runDate>yesterday</runDate>").replace("\x01", "&#1;"))
     out = tmp_path / "out.rdml"
@@ -142,7 +142,7 @@ def test_what_the_bundled_files_lack_survives_the_round_trip(tmp_path, capsys):
     before, after = read_rdml(source), read_rdml(out)
     same_wells(before, after, unlike=("A1", "H12"))  # readings at one temperature, an unknown sample type
     assert [w.file_exclusion for w in after.wells] == [("bubble", "pipetting"), (), None, None]
-    assert [w.name for w in after.wells] == ["A1", "A2", "B2", "H12"]
+    assert [w.name for w in after.wells] == ["A1", "A2", "B2", "H12"] and after.wells[2].sample == 'd\t3 "<\r'
     assert after.samples["a\u0301b"]["annotations"] == {"Condition": "treated", "Biological replicate": "2",
                                                          "sex": "F"}
     assert [(w.quantity, w.quantity_unit) for w in after.wells[1:3]] == [(0.1, "dil"), (1 / 3, "dil")]
