@@ -13,7 +13,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # they build. xmllint: the RDML output's tests check it against the schema.
 for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
            clang libclang-rt-dev \
-           python3 python3-numpy python3-matplotlib python3-pytest python3-scipy \
+           python3 python3-numpy python3-matplotlib python3-lxml python3-pytest python3-scipy \
            libxml2-utils \
            g++-mingw-w64-x86-64-win32 googletest wine wine64 \
            chromium; do  # chromium: the report's test opens the pages headless

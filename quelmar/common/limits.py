@@ -48,8 +48,9 @@ class Limits:
     wells : int
         Wells, reactions, samples or targets of one file, each counted apart.
     token_bytes : int
-        Bytes of one XML tag, comment or processing instruction, and of the
-        text of one element the reader keeps.
+        Characters of one XML comment or processing instruction, and of the
+        text or an attribute of one element the reader keeps (the XML parser
+        itself reads none of more than 10,000,000).
     depth : int
         Nesting depth of XML elements.
     line_bytes : int

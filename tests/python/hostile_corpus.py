@@ -371,6 +371,8 @@ CASES = [
          _file("text.xml", lambda: rdml().replace("<type>std</type>", f"<description>{'x' * 8 * MiB}</description>"
                                                   "<type>std</type>", 1)), "refuse", "has a text longer"),
     Case("XML 64 MiB text of an ignored element", _file("ignored.xml", lambda: rdml(head=f"<id>{'x' * 64 * MiB}</id>")),
+         "refuse", "has a text longer than 10,000,000 characters"),
+    Case("XML 8 MiB text of an ignored element", _file("ignored8.xml", lambda: rdml(head=f"<id>{'x' * 8 * MiB}</id>")),
          "read", reads=STANDARD),
     Case("XML file of 1 GiB (sparse)",
          _special("sparse.xml", lambda path, _: (path.touch(), os.truncate(path, 1 << 30))),

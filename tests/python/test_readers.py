@@ -257,6 +257,79 @@ def test_readings_sorted_with_their_cycles_and_the_file_cycles_kept(tmp_path):
     assert well.melt_temperature.tolist() == [60, 61, 62] and well.melt_fluor.tolist() == [0, 1, 2]
 
 
+@pytest.mark.parametrize("name", ["BioRad_qPCR_melt", "lc96_bACTXY", "BioRad_384"])
+def test_every_reading_is_the_one_a_whole_document_parse_gives(name):
+    """The streamed parse, cut after every chunk, against the standard library's parse of the whole document."""
+    import xml.etree.ElementTree as ET
+    with zipfile.ZipFile(RDML / f"{name}.rdml") as z:
+        member = next(n for n in z.namelist() if n in ("rdml_data.xml", "bio_rad_384.xml", "BioRad_qPCR_melt.xml"))
+        root = ET.fromstring(z.read(member))
+    ns = {"r": "http://www.rdml.org"}
+    expected = []
+    for data in root.iterfind("r:experiment/r:run/r:react/r:data", ns):
+        for tag, axis in (("adp", "cyc"), ("mdp", "tmp")):
+            pairs = sorted((float(p.find(f"r:{axis}", ns).text), float(p.find("r:fluor", ns).text))
+                           for p in data.iterfind(f"r:{tag}", ns))
+            expected.append(pairs)
+    plate = read_rdml(RDML / f"{name}.rdml")
+    got = []
+    for w in plate.wells:
+        for axis, reading in ((w.cycles, w.fluor), (w.melt_temperature, w.melt_fluor)):
+            got.append([] if axis is None else list(zip(axis.tolist(), reading.tolist())))
+    assert got == expected
+
+
+def _long_data(points, value=lambda k: f"{k * 1.5!r}"):
+    adp = "".join(f"<adp><cyc>{k}</cyc><fluor>{value(k)}</fluor></adp>" for k in range(1, points + 1))
+    return _rdml(reacts=[f'<react id="1"><sample id="s"/><data><tar id="T"/>{adp}</data></react>'])
+
+
+@pytest.mark.parametrize("value, reading", [
+    (lambda k: f"{k * 1.5!r}", lambda k: k * 1.5),
+    (lambda k: f" {k}<!-- a comment -->5 ", lambda k: float(f"{k}5")),  # text around markup is one value
+    (lambda k: f"<![CDATA[{k}]]>.25", lambda k: k + 0.25),
+    (lambda k: f"&#{ord(str(k)[0])};{str(k)[1:]}", lambda k: float(k)),
+    (lambda k: f"{k}<x/>.5<!---->", lambda k: k + 0.5),  # an element inside is passed over, its text read
+], ids=["plain", "comment", "CDATA", "character reference", "element"])
+def test_points_across_many_chunks_keep_every_value(tmp_path, value, reading):
+    """6000 points in one data element span many of the parser's chunks; every cut falls somewhere inside it."""
+    plate = read_rdml(_write(tmp_path, _long_data(6000, value)))
+    assert plate.wells[0].cycles.tolist() == list(range(1, 6001))
+    assert plate.wells[0].fluor.tolist() == [reading(k) for k in range(1, 6001)]
+
+
+def test_a_kept_text_cut_by_the_chunks_is_read_whole(tmp_path):
+    words = "".join(f"word{k} <!-- {k} --> " for k in range(20000))
+    doc = _rdml().replace('<sample id="s"><type>unkn</type>', f'<sample id="s"><description>{words}</description>'
+                                                                f'<type>unkn</type>')
+    plate = read_rdml(_write(tmp_path, doc), limits=Limits(token_bytes=1 << 20))
+    assert plate.samples["s"]["description"] == "".join(f"word{k}  " for k in range(20000)).strip()
+
+
+@pytest.mark.parametrize("doc, limits, problem", [
+    # The bundled files nest 7 deep (rdml, experiment, run, react, data, adp, cyc).
+    (RDML / "stepone_std.rdml", Limits(depth=6), "nests elements more than 6 deep"),
+    (RDML / "stepone_std.rdml", Limits(depth=1), "nests elements more than 1 deep"),
+    ("<rdml version='1.2'>" + "<a>" * 70 + "</a>" * 70 + "</rdml>", Limits(), "nests elements more than 64 deep"),
+    (_rdml(head="<!--" + "x" * 5000 + "-->"), Limits(token_bytes=4096), "comment or processing instruction longer"),
+    (_rdml(head="<?pi " + "x" * 5000 + "?>"), Limits(token_bytes=4096), "comment or processing instruction longer"),
+    (_rdml().replace('<sample id="s">', f'<sample id="{"s" * 5000}">'), Limits(token_bytes=4096),
+     "<sample> has an attribute longer than the limit of 4 KiB"),
+    (_long_data(3).replace("<cyc>2</cyc>", "<cyc>2</cyc>" + "<v/>" * 40000), Limits(),
+     "has a data point of more than 1024 nodes"),
+    (_rdml(head="<!---->" * 900), Limits(wells=100), "the number of elements read is over the limit of 800"),
+    (_long_data(3).replace("<cyc>2</cyc>", ""), Limits(), "react 1, data 'T', adp 2 has no <cyc>"),
+    (_long_data(3).replace("<fluor>3.0</fluor>", "<fluor>3<x/>a</fluor>"), Limits(), "adp 2 <fluor> '3a' is not"),
+], ids=lambda v: v.split(" (")[0][:40] if isinstance(v, str) else None)
+def test_the_parse_keeps_its_limits(tmp_path, doc, limits, problem):
+    path = doc if isinstance(doc, type(RDML)) else _write(tmp_path, doc)
+    with pytest.raises(ReaderError) as caught:
+        read_rdml(path, limits=limits)
+    assert problem in str(caught.value)
+    if isinstance(doc, type(RDML)):
+        assert len(read_rdml(path, limits=Limits(depth=7)).wells) == 24
+
+
 def test_limits_are_named_in_the_refusal(tmp_path, monkeypatch):
     assert Limits().parse("file=512M, document=1g,readings=1000") == Limits(
         file_bytes=512 << 20, document_bytes=1 << 30, readings=1000)
