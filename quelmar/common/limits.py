@@ -270,10 +270,11 @@ def open_input(path, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or Source
-        A regular file, or ``-`` for standard input (read once, at most
-        ``limits.file_bytes``); a Source already open is lent as it is
-        (closing what is returned leaves it open).
+    path : str, bytes, path-like or Source
+        A regular file (a name that is not UTF-8 is read as the system
+        gives it; messages show its odd bytes escaped), or ``-`` for standard
+        input (read once, at most ``limits.file_bytes``); a Source already
+        open is lent as it is (closing what is returned leaves it open).
     limits : Limits, optional
         Default: :meth:`Limits.from_env`.
 
@@ -290,8 +291,8 @@ def open_input(path, limits=None):
     limits = default_limits(limits)
     if isinstance(path, Source):
         return path.borrowed()
-    if not isinstance(path, (str, os.PathLike)):
-        raise TypeError(f"path must be a str or path-like, not {type(path).__name__}")
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"path must be a str, bytes or path-like, not {type(path).__name__}")
     name = os.fspath(path)
     if isinstance(name, bytes):
         name = os.fsdecode(name)

@@ -18,7 +18,9 @@ run, and how it was found, is in ``PlateRead.geometry``.
 Readings keep the file's own cycle numbers and temperatures, sorted ascending
 when the file lists them in another order (a note says so); a repeated cycle
 is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
-read before (in another experiment or document) is renamed, with a note.
+read before (in another experiment or document) is renamed, with a note. Two
+reactions of one run that name one well (ids "A1" and "1", or "01" and "1")
+are refused: which of them holds the well cannot be told.
 
 Sample annotations (RDML 1.2 on: property and value) are kept per sample; the
 first property of the file that names a biological group (``condition``,
@@ -661,7 +663,7 @@ def read_rdml(path, *, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or quelmar.common.limits.Source
+    path : str, bytes, path-like or quelmar.common.limits.Source
         A regular file, or ``-`` for standard input.
     limits : quelmar.common.limits.Limits, optional
         Default: :meth:`~quelmar.common.limits.Limits.from_env`.
@@ -804,7 +806,7 @@ def _read_run(doc, plate, samples, experiment, run, origins):
     geometry = _geometry(doc, run.find("pcrFormat"), [r.get("id", "") for r in reacts])
     plate.geometry[rid] = geometry
     namer = _well_namer(doc, run, geometry, where)
-    seen, wells = set(), []
+    seen, named, wells = set(), {}, []
     for react in reacts:
         react_id = react.get("id", "")
         at = f"{where}, react {react_id}"
@@ -815,6 +817,10 @@ def _read_run(doc, plate, samples, experiment, run, origins):
         if sample_id not in samples:
             doc.fail(at, f"refers to sample {sample_id!r}, which the file does not define")
         sample, name, targets = samples[sample_id], namer(react_id), set()
+        # Two ids for one well ("A1" and "1", or "01" and "1"): which of them holds the well cannot be told.
+        other = named.setdefault(name, react_id)
+        if other != react_id:
+            doc.fail(at, f"is well {name}, as react {other} is")
         for data in react.findall("data"):
             target = doc.ref(data, "tar")
             here = f"{at}, data {target!r}"

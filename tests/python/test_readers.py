@@ -3,6 +3,7 @@ itself) and on malformed files; geometry, what the instrument wrote of its runs,
 file kinds, axes, sorted readings and the reading limits. Encodings, byte-order
 marks, standard input and runs sharing an id are the hostile corpus's."""
 import io
+import os
 import re
 import zipfile
 
@@ -328,6 +329,38 @@ def test_the_parse_keeps_its_limits(tmp_path, doc, limits, problem):
     assert problem in str(caught.value)
     if isinstance(doc, type(RDML)):
         assert len(read_rdml(path, limits=Limits(depth=7)).wells) == 24
+
+
+@pytest.mark.parametrize("ids, problem", [
+    (("A1", "1"), "react 1 is well A1, as react A1 is"),
+    (("01", "1"), "react 1 is well A1, as react 01 is"),
+    (("B1", "13"), "react 13 is well B1, as react B1 is"),
+])
+def test_two_reactions_naming_one_well_are_refused(tmp_path, ids, problem):
+    with pytest.raises(ReaderError, match=problem):
+        read_rdml(_write(tmp_path, _rdml(reacts=[_react(i) for i in ids])))
+
+
+def test_a_csv_line_past_the_limit_is_refused_wherever_it_lies(tmp_path):
+    path = tmp_path / "plate.csv"
+    rows = "".join(f"{c},{c * 10}\n" for c in range(1, 41))
+    path.write_text(f"Cycle,A1\n{rows}" + "41," + "0" * 995 + "\n")
+    assert len(read_csv(path, limits=Limits(line_bytes=1000)).wells) == 1  # 999 characters
+    path.write_text(f"Cycle,A1\n{rows[:40]}" + "x" * 2000 + f"\n{rows[40:]}")
+    with pytest.raises(ReaderError, match="line 10 is over the limit of 1,000 characters"):
+        read_csv(path, limits=Limits(line_bytes=1000))
+
+
+def test_a_file_named_in_bytes_that_are_not_utf8_is_read_and_named(tmp_path):
+    path = bytes(tmp_path) + b"/plate\xff.csv"
+    with open(path, "wb") as f:
+        f.write(b"Cycle,A1\n" + b"".join(b"%d,%d\n" % (c, 100 + c) for c in range(1, 41)))
+    assert len(read_plate(path).wells) == 1 and read_plate(os.fsdecode(path)).path == os.fsdecode(path)
+    with open(path, "ab") as f:
+        f.write(b"41,x\n")
+    with pytest.raises(ReaderError) as caught:
+        read_plate(path)
+    assert str(caught.value) == f"{tmp_path}/plate\\udcff.csv: line 42, column 'A1': 'x' is not a number"
 
 
 def test_limits_are_named_in_the_refusal(tmp_path, monkeypatch):
