@@ -54,9 +54,8 @@ EFFICIENCY_METHOD = "window of linearity"
 #: RDML's names of the ways a Cq is found, by the analysis' Ct kind.
 CQ_METHODS = {"linear": "automated threshold and baseline settings",
               "manual": "manual threshold and baseline settings", "sigmoid": "other"}
-#: Names given where a CSV plate has none.
+#: Names given where the input has none (a CSV plate: its experiment, run, target and dye).
 EXPERIMENT, RUN, TARGET, DYE = "experiment", "run", "target", "dye"
-#: The dye of a target whose file names none.
 #: Characters XML 1.0 cannot hold in any form; each becomes U+FFFD.
 _NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
 #: What text and attribute values escape; an attribute's white space too, which parsers would fold.
