@@ -28,9 +28,8 @@ from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
 from ..report.page import HtmlReport
 from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
                        StandardWell, columns_of)
-from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
-                               save_figure)
-from ..writing import rdml as rdml_output
+from ..writing.writers import (PLOT_SUFFIXES, RDML_SUFFIX, TABLE_SUFFIXES, Stdout, TableWriter, check_destination,
+                               format_table, save_figure)
 from . import jobs
 from .options import command_words, settings_from, settings_record, settings_table
 
@@ -507,11 +506,11 @@ def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
-    outputs = command.outputs or TABLE_SUFFIXES + ((rdml_output.SUFFIX,) if command.rdml else ())
+    outputs = command.outputs or TABLE_SUFFIXES + ((RDML_SUFFIX,) if command.rdml else ())
     if inputs.count(STDIN) > 1:
         raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
     settings = settings_from(args)
-    as_rdml = bool(args.out) and args.out.lower().endswith(rdml_output.SUFFIX)
+    as_rdml = bool(args.out) and args.out.lower().endswith(RDML_SUFFIX)
     if args.out:
         check_destination("--out", args.out, outputs, inputs)
     elif command.writer:
@@ -532,7 +531,9 @@ def run(args, progress):
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
-    writer_type = command.writer or (rdml_output.RdmlWriter if as_rdml else TableWriter)
+    if as_rdml:
+        from ..writing.rdml import RdmlWriter  # only a run that writes RDML waits for it
+    writer_type = command.writer or (RdmlWriter if as_rdml else TableWriter)
     writer = writer_type(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:

@@ -25,9 +25,9 @@ What this guards against, and how:
   refused by name. Byte-order marks (UTF-8, UTF-16) are read by libxml2.
 """
 import codecs
+import functools
+import importlib
 import re
-
-from lxml import etree
 
 from ..common.limits import describe_size, how_to_raise
 
@@ -121,22 +121,36 @@ def _stream(chunks, fail):
     return _transcoded(all_chunks(), encoding, fail), "UTF-8"
 
 
-class _NoFetch(etree.Resolver):
-    """Stands behind libxml2's own refusal to load anything: an entity or DTD asked for is empty, and noted."""
+def etree():
+    """lxml's etree, imported on first use: a command that reads no RDML (or none yet) does not wait for it."""
+    return importlib.import_module("lxml.etree")
 
-    def __init__(self):
-        super().__init__()
-        self.asked = []
 
-    def resolve(self, url, public_id, context):
-        self.asked.append(url or public_id or "")
-        return self.resolve_string("", context)
+@functools.lru_cache(maxsize=None)
+def _no_fetch_type():
+    class NoFetch(etree().Resolver):
+        """Stands behind libxml2's own refusal to load anything: an entity or DTD asked for is empty, and noted."""
+
+        def __init__(self):
+            super().__init__()
+            self.asked = []
+
+        def resolve(self, url, public_id, context):
+            self.asked.append(url or public_id or "")
+            return self.resolve_string("", context)
+    return NoFetch
+
+
+@functools.lru_cache(maxsize=None)
+def xpath(expression, **options):
+    """A compiled XPath, once per expression."""
+    return etree().XPath(expression, **options)
 
 
 def _parser(events, tag, encoding, no_fetch, keep=True):
     """A push parser; ``keep`` False drops comments and processing instructions (nobody reads them)."""
     options = dict(_OPTIONS, remove_comments=not keep, remove_pis=not keep)
-    parser = etree.XMLPullParser(events=events, tag=tag, encoding=encoding, **options)
+    parser = etree().XMLPullParser(events=events, tag=tag, encoding=encoding, **options)
     parser.resolvers.add(no_fetch)
     return parser
 
@@ -157,7 +171,6 @@ class Tree:
 
     def __init__(self, root, builder, limits, fail):
         self.root, self.builder, self.limits, self.fail = root, builder, limits, fail
-        self._checks = {}
 
     def path(self):
         path = [self.root]
@@ -188,17 +201,12 @@ class Tree:
             if len(element) > 1:
                 del element[:-1]
 
-    _POINT_SIZE = etree.XPath(f"boolean(descendant::node()[{POINT_NODES_MAX + 1}])")
-
     def _point_too_big(self, point):
-        return self._POINT_SIZE(point)
+        return xpath(f"boolean(descendant::node()[{POINT_NODES_MAX + 1}])")(point)
 
     def _check(self, element, depth, every):
         """Refuse a finished child of ``element`` that nests too deep or holds too long an attribute or name."""
-        steps = self.limits.depth - depth
-        deep = self._checks.get(steps)
-        if deep is None:
-            deep = self._checks[steps] = etree.XPath("boolean(*[position() < last() + $every]" + "/*" * steps + ")")
+        deep = xpath("boolean(*[position() < last() + $every]" + "/*" * (self.limits.depth - depth) + ")")
         if deep(element, every=int(every)):
             self.fail(f"nests elements more than {self.limits.depth} deep")
 
@@ -233,7 +241,8 @@ def parse(chunks, builder, limits, fail, root="rdml"):
     """
     stream, encoding = _stream(chunks, fail)
     stream = _prolog_checked(stream, encoding, fail)
-    no_fetch = _NoFetch()
+    no_fetch = _no_fetch_type()()
+    syntax_error = etree().XMLSyntaxError
     main = _parser(("start", "comment", "pi"), "{*}" + root, encoding, no_fetch)
     sniff = _parser(("start",), None, encoding, no_fetch, keep=False)  # the root, whatever its name, then dropped
     tree = None
@@ -258,7 +267,7 @@ def parse(chunks, builder, limits, fail, root="rdml"):
                 return local_name(first.tag)
         main.close()
         tree = _events(main, tree, builder, limits, fail)
-    except etree.XMLSyntaxError as e:
+    except syntax_error as e:
         fail(_syntax_problem(e, limits))
     if no_fetch.asked:
         fail(f"refers to {no_fetch.asked[0]!r}, which is not read")

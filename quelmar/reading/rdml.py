@@ -58,7 +58,6 @@ from collections import Counter
 from dataclasses import dataclass
 
 import numpy as np
-from lxml import etree
 
 from . import _xml
 from ..common.errors import ReaderError
@@ -207,7 +206,7 @@ def _queries(uri):
     p, spaces = ("r:", {"r": uri}) if uri else ("", None)
 
     def xpath(expression):
-        return etree.XPath(expression, namespaces=spaces, smart_strings=False)
+        return _xml.etree().XPath(expression, namespaces=spaces, smart_strings=False)
     finished = "*[position() < last() + $every]"
     out = {}
     for kind in _KEEP:

@@ -36,12 +36,11 @@ import numpy as np
 
 from ..common.errors import OutputError
 from ..common.positions import position, row_label, smallest_plate
-from .writers import AtomicFile, naming
+from .writers import RDML_SUFFIX as SUFFIX, AtomicFile, naming
 
 VERSION = "1.3"
 NAMESPACE = "http://www.rdml.org"
 MEMBER = "rdml_data.xml"
-SUFFIX = ".rdml"
 #: What RDML 1.3 accepts as a sample type, a target type, a quantity unit and a plate label.
 SAMPLE_TYPES = ("unkn", "ntc", "nac", "std", "ntp", "nrt", "pos", "opt")
 TARGET_TYPES = ("ref", "toi")
