@@ -10,15 +10,18 @@ runs of complete elements at once, through XPath.
 What this guards against, and how:
 
 - Document type declarations, and with them every entity (billion laughs,
-  external files or URLs), are refused once the root element is reached;
+  external files or URLs), are refused: before libxml2 sees the document
+  when one is in its first chunk, else when the root element is reached;
   libxml2 is told never to load a DTD, resolve an entity or touch the network,
   and a resolver that hands out nothing stands behind it, so a parser that
   asked for something would be refused too. RDML documents have no DOCTYPE.
 - A huge token: a comment or processing instruction past ``limits.token_bytes``
-  is refused as libxml2 reports it, an attribute value or a name past it with
-  the part of the tree it is in; libxml2 itself reads no token, text or
+  is refused as libxml2 reports it (the builder bounds the text and the
+  attributes of what it keeps); libxml2 itself reads no token, text or
   attribute past 10,000,000 characters (its bound without XML_PARSE_HUGE).
-- Deep nesting past ``limits.depth`` (libxml2's own bound is 256 levels).
+- Deep nesting past ``limits.depth`` (libxml2's own bound is 256 levels),
+  and a data point still being read of more than POINT_NODES_MAX nodes: it
+  is the one part of the tree held whole across chunks.
 - The size of the document is bounded by whoever hands in the chunks.
 - Encodings libxml2 does not read itself (GBK, windows-1252, UTF-32 ...) are
   decoded by Python's codec and fed as UTF-8; an encoding nobody knows is
@@ -33,9 +36,8 @@ from ..common.limits import describe_size, how_to_raise
 
 #: The encodings libxml2 is left to decode (names compared without case).
 NATIVE = {"utf-8", "utf-16", "utf-16le", "utf-16be", "iso-8859-1", "us-ascii"}
-#: libxml2's bound on one text, attribute value or token (XML_MAX_TEXT_LENGTH) and on a name.
+#: libxml2's bound on one text, attribute value or token (XML_MAX_TEXT_LENGTH).
 PARSER_TEXT_MAX = 10_000_000
-PARSER_NAME_MAX = 50_000
 #: Nodes one data point may hold while it is read (its two or three values, their text, a comment):
 #: a point is kept whole until it ends, so it is bounded apart.
 POINT_NODES_MAX = 1024
@@ -163,8 +165,8 @@ class Tree:
     one of the elements on the path from the root to the last element started
     (the ones still open); the children of a path element are finished but
     its last, which is the next on the path. After each chunk the finished
-    children of every path element are checked (depth, attribute values and
-    names), handed to the builder and cut from the tree. The last node of an
+    children of every path element are checked for depth, handed to the
+    builder and cut from the tree. The last node of an
     element is never cut, so that the parser, which appends text to it, never
     holds a node that is gone.
     """
@@ -205,7 +207,7 @@ class Tree:
         return xpath(f"boolean(descendant::node()[{POINT_NODES_MAX + 1}])")(point)
 
     def _check(self, element, depth, every):
-        """Refuse a finished child of ``element`` that nests too deep or holds too long an attribute or name."""
+        """Refuse a finished child of ``element`` that nests too deep."""
         deep = xpath("boolean(*[position() < last() + $every]" + "/*" * (self.limits.depth - depth) + ")")
         if deep(element, every=int(every)):
             self.fail(f"nests elements more than {self.limits.depth} deep")
