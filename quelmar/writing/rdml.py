@@ -9,8 +9,9 @@ CSV plate). What it holds, per data element (one reaction and target):
 - ``cq``: the Ct the analysis judged (the plate's kind, linear or sigmoid),
   -1 where it found none ("not available"); a well the analysis did not
   read (another target than ``--target``) keeps the input's Cq;
-- ``ampEffMet`` and ``ampEff``: the well's efficiency from the window of
-  linearity, where it has one; ``meltTemp``: its main melting temperature;
+- ``N0``, ``ampEffMet`` and ``ampEff``: the well's starting fluorescence
+  (where the window of linearity gives one) and efficiency, where it has
+  them; ``meltTemp``: its main melting temperature;
 - ``excl``: the reasons the well is left out, where it is;
 - ``note``: the well's quality flags, and the input's own Cq and note
   where it had them (the input's Cq is replaced, not lost);
@@ -48,11 +49,14 @@ UNITS = ("cop", "fold", "dil", "nMol", "ng", "other")
 LABELS = ("ABC", "123")
 #: The schema's "not available" for a Cq.
 CQ_NONE = -1.0
-#: How the efficiency of each well was found (RDML's free text ampEffMet).
-EFFICIENCY_METHOD = "window of linearity"
-#: RDML's names of the ways a Cq is found, by the analysis' Ct kind.
+#: How the efficiency written beside each kind of Cq was found (RDML's free text ampEffMet): the window Cq's is
+#: the well's own in its target's window of linearity, the others' the well's own steepest log-linear stretch.
+_STRETCH = "the well's steepest log-linear stretch"
+EFFICIENCY_METHODS = {"window": "the well's efficiency in its target's window of linearity", "linear": _STRETCH,
+                      "sigmoid": _STRETCH}
+#: RDML's names of the ways a Cq is found, by the analysis' Ct kind (and a threshold the user set).
 CQ_METHODS = {"linear": "automated threshold and baseline settings",
-              "manual": "manual threshold and baseline settings", "sigmoid": "other"}
+              "manual": "manual threshold and baseline settings", "sigmoid": "other", "window": "other"}
 #: Names given where the input has none (a CSV plate: its experiment, run, target and dye).
 EXPERIMENT, RUN, TARGET, DYE = "experiment", "run", "target", "dye"
 #: Characters XML 1.0 cannot hold in any form; each becomes U+FFFD.
@@ -76,6 +80,8 @@ class Analysed:
 
     cq: object = None
     efficiency: float = math.nan
+    efficiency_method: str = ""
+    n0: float = math.nan
     tm: float = math.nan
     excluded: object = None
     flags: tuple = ()
@@ -363,8 +369,10 @@ def _data(out, well, found):
             note.append(f"input Cq {number(well.cq)}")
     elif math.isfinite(well.cq):
         out.element("cq", number(well.cq), 5)
+    if found is not None and math.isfinite(found.n0):
+        out.element("N0", number(found.n0), 5)
     if found is not None and math.isfinite(found.efficiency):
-        out.element("ampEffMet", EFFICIENCY_METHOD, 5)
+        out.element("ampEffMet", found.efficiency_method, 5)
         out.element("ampEff", number(found.efficiency), 5)
     if found is not None and math.isfinite(found.tm):
         out.element("meltTemp", number(found.tm), 5)
@@ -465,18 +473,25 @@ def analysed_wells(result):
     found = {}
     if result.command == "amplify":
         for plate in result.plates:
+            kind = plate.ct_kind
+            manual = kind == "linear" and plate.threshold != plate.auto_threshold
             for row in plate.wells:
-                kind = plate.ct_kind
-                method = "sigmoid" if kind == "sigmoid" else "manual" if plate.threshold != plate.auto_threshold \
-                    else "linear"
+                efficiency = written_efficiency(row, kind)
                 found[(row.run, row.well, row.target)] = Analysed(
-                    cq=getattr(row, f"ct_{kind}"), efficiency=row.efficiency, flags=tuple(row.flags),
-                    excluded=_row_excluded(row), cq_method=CQ_METHODS[method])
+                    cq=getattr(row, f"ct_{kind}"), efficiency=efficiency, n0=getattr(row, "n0", math.nan),
+                    efficiency_method=EFFICIENCY_METHODS.get(kind, ""), flags=tuple(row.flags),
+                    excluded=_row_excluded(row), cq_method=CQ_METHODS["manual" if manual else kind])
     elif result.command == "melt":
         for row in result.tables.get("wells", ()):
             found[(row.run, row.well, row.target)] = Analysed(tm=row.tm, flags=tuple(row.flags),
                                                               excluded=_row_excluded(row))
     return found
+
+
+def written_efficiency(row, kind):
+    """The efficiency written beside a well's Cq of ``kind``: its own in its target's window of linearity for
+    the window Cq, its steepest log-linear stretch's for the others."""
+    return getattr(row, "efficiency_window", math.nan) if kind == "window" else row.efficiency
 
 
 def _row_excluded(row):

@@ -18,6 +18,7 @@ from quelmar.command.jobs import amplify, melt
 from quelmar.analysis.settings import AnalysisSettings
 from quelmar.reading.kinds import read_plate
 from quelmar.reading.rdml import read_rdml
+from quelmar.writing.rdml import written_efficiency
 
 RDML = DATA / "rdml"
 SCHEMA = RDML / "schema" / "RDML_v1_3_REC.xsd"
@@ -67,17 +68,19 @@ def test_amplify_written_as_rdml_is_valid_and_reads_back_to_the_same_numbers(tmp
         {s: a["annotations"] for s, a in before.samples.items()}
     assert [r.experiment for r in after.run_info.values()] == [r.experiment for r in before.run_info.values()]
     result = amplify(str(RDML / name), AnalysisSettings())
+    kind = {p.ct_kind for p in result.plates}.pop()
     rows = {(r.run, r.well, r.target): r for r in result.tables["wells"]}
     for w in after.wells:
         row = rows[w.run, w.name, w.target]
-        ct = row.ct_linear if 0 < row.ct_linear < w.cycles[-1] else math.nan
-        assert np.array_equal(w.cq, ct, equal_nan=True) and np.array_equal(w.file_efficiency, row.efficiency,
-                                                                         equal_nan=True)
+        ct = getattr(row, f"ct_{kind}")
+        assert np.array_equal(w.cq, ct if 0 < ct < w.cycles[-1] else math.nan, equal_nan=True)
+        assert np.array_equal(w.file_efficiency, written_efficiency(row, kind), equal_nan=True)
         assert all(f in w.file_note for f in row.flags)
     # Analysed again, the written file gives the same Ct: its readings are the input's.
     again = amplify(str(out), AnalysisSettings())
-    assert np.array_equal([r.ct_linear for r in again.tables["wells"]], [r.ct_linear for r in result.tables["wells"]],
-                          equal_nan=True)
+    for k in ("linear", "sigmoid", kind):
+        assert np.array_equal([getattr(r, f"ct_{k}") for r in again.tables["wells"]],
+                              [getattr(r, f"ct_{k}") for r in result.tables["wells"]], equal_nan=True)
 
 
 def test_melt_written_as_rdml_keeps_the_cq_and_adds_the_melting_temperature(tmp_path):
@@ -94,7 +97,8 @@ def test_melt_written_as_rdml_keeps_the_cq_and_adds_the_melting_temperature(tmp_
 
 
 def _document(version="1.3", samples="", reacts="", run_extra="", pcr_format=None, targets=None):
-    pcr_format = pcr_format or "<rows>8</rows><columns>12</columns><rowLabel>ABC</rowLabel><columnLabel>123</columnLabel>"
+    pcr_format = pcr_format or ("<rows>8</rows><columns>12</columns><rowLabel>ABC</rowLabel>"
+                                "<columnLabel>123</columnLabel>")
     targets = targets or '<target id="T"><type>toi</type><dyeId id="FAM"/></target>'
     return (f'<rdml version="{version}" xmlns="http://www.rdml.org"><dye id="FAM"/>{samples}{targets}'
             f'<experiment id="e"><run id="r">{run_extra}<pcrFormat>{pcr_format}</pcrFormat>{reacts}</run>'
@@ -124,7 +128,8 @@ def test_what_the_bundled_files_lack_survives_the_round_trip(tmp_path, capsys):
                          for p, v in (("Condition", "treated"), ("Biological replicate", "2"), ("sex", "F")))
     samples = (_sample("a\x01b", f"<description>mouse &amp; rat</description>{annotation}<type>unkn</type>")
                + _sample("d10", "<type>std</type><quantity><value>10</value><unit>dil</unit></quantity>")
-               + _sample("d&#9;3 &quot;&lt;&#13;", "<type>std</type><quantity><value>3</value><unit>dil</unit></quantity>")
+               + _sample("d&#9;3 &quot;&lt;&#13;",
+                         "<type>std</type><quantity><value>3</value><unit>dil</unit></quantity>")
                + _sample("odd", "<type>weird</type>"))
     melt = [(t, 5.0 - 0.01 * t) for t in (60.0, 60.5, 60.5, 61.0, 61.5)]
     reacts = (_react(1, "a\x01b", "<excl>bubble; pipetting</excl><note>checked</note>", melt=melt)
