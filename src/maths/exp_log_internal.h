@@ -154,6 +154,105 @@ constexpr double kExpAccurateError = 0x1p-100;
 ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
 
 // ---------------------------------------------------------------------------
+// log's quick first try, shared with log10 and pow: ln(x) = e ln(2) - ln(r)
+// + ln(1 + z), z = m r - 1, with x = 2^e m, m within 2^-9 of a multiple of
+// 1/256 (so m is in [1 - 2^-10, 2 - 2^-10)), r from a table of 256
+// (tables::kQuickLog). r is a multiple of 2^-15 with |z| <= 2^-8.99; r = 1
+// on the interval around 1, where ln(x) = ln(1 + z). Every bound quoted from
+// the table was checked when it was generated.
+//
+// z is carried exactly as zh + zl, and so is most of the sum, with no
+// double-double product:
+// - m_hi, m rounded to a multiple of 2^-19 (2^-20 below 1), and m_lo = m -
+//   m_hi, |m_lo| <= 2^-20: zh = m_hi r - 1 and zl = m_lo r are exact (35 and
+//   48 bits, and m_hi r is within a factor 2 of 1). |zh| < 2^-8 on the grid
+//   of 2^-34, at most 26 bits, so zh^2 is exact; |zl| <= 2^-20.
+// - T = e hi(ln 2) + hi(-ln r), hi(ln 2) of 42 bits and hi(-ln r) on the
+//   grid of 2^-42: exact for |e| < 2^11, and so is S = T + zh (grid 2^-42,
+//   below 2^10).
+// - v = zl - zh^2/2 is exact (grid 2^-69, |v| < 2^-16.8), and so is
+//   fast_two_sum(S, v): with |S + v| < 2^-16 the sum is exact, and from
+//   there |S| > |v|.
+// Then ln(1 + z) = zh + v - zl (zh + zl/2) + z^3 Q(z), Q(z) = 1/3 - z/4 +
+// z^2/5 - ..., of which kQuickLogTerms terms are summed in double with a =
+// fl(zh + zl) for z.
+//
+// Absolute errors (u = 2^-53, |z| <= Z = 2^-8.99, Z^3/3 < 2^-28.55):
+// - the tail a^3 q: a's rounding moves z^3 Q by 3u of itself (its
+//   derivative is z^2/(1 + z)); a^2 and a^3 rounded (2u); q within 3.02u
+//   relative (1/3 rounded, and the two additions at the level of 1/3, u/3
+//   each over Q >= 0.332; the higher terms' errors below 2^-17 u); the
+//   product (u): 9.03u Z^3/3 (1 + Z) < 2^-78.36;
+// - zl (zh + zl/2), below 2^-20 2^-8.98, rounded twice: 2^-80.97;
+// - e lo(ln 2) + lo(-ln r): two roundings below 2^-87 each (|e| <= 1100:
+//   below 2^-33.9), ln 2's and the table's remainders 2^-91.9 and 2^-97:
+//   2^-85.9;
+// - the three sums of the low part, each below 2^-27.7: 3 2^-81;
+// - the series left out: with 5 terms, |z|^8/8 (1 + Z) < 2^-74.95; with 6,
+//   |z|^9/9 (1 + Z) < 2^-84.1.
+// In all, kQuickLogAbsoluteError: 2^-74.74 with 5 terms, 2^-77.58 with 6.
+// The low part is below 2^-27.6 in magnitude (with |s.lo| <= 2^-43).
+//
+// Relative error, for log's rounding test (5 terms): outside the interval
+// around 1, |ln x| >= 2^-10 and z^8 <= 2^-62.95 |ln x|, so the error is at
+// most 2^-65.95 + 2^-77.52/2^-10 |ln x| < 2^-65.7 |ln x|. Around 1, e = 0,
+// r = 1, the table terms vanish and every error is relative to z: with
+// |ln(1 + z)| >= |z| (1 - |z|/2), the series left out 2^-66 (|z|^7/8 with
+// |z| <= 2^-9); zh = 0 when |z| is below the grid's half, and otherwise
+// |zh| <= 2|z|, so zl (zh + zl/2)'s roundings and the low part's sums are
+// below 2^-70 each; the tail's 2^-70.4: in all 2^-65.8. kQuickLogRelative
+// Error = 2^-65.5 covers both and round_normal's widening, 2^-51 |lo|
+// (|lo| <= 2^-27.6 <= 2^-17.6 |ln x| outside, 2^-18 |ln x| around 1).
+constexpr int kQuickLogTerms = 5;      // log and log10
+constexpr int kQuickLogPowTerms = 6;   // pow
+constexpr double kQuickLogRelativeError = 0x1.6a09e667f3bcdp-66;  // 2^-65.5
+constexpr double kQuickLogPowAbsoluteError = 0x1.6a09e667f3bcdp-78;  // 2^-77.5
+
+constexpr int kQuickLogIndexShift = 44;                                // 8 leading mantissa bits
+constexpr std::uint64_t kQuickLogHalfInterval = std::uint64_t{1} << 43;  // centres the intervals
+constexpr std::uint64_t kQuickLogIndexMask = 255;
+constexpr std::uint64_t kQuickLogSplitHalf = std::uint64_t{1} << 32;     // rounds m to 2^-19
+constexpr std::uint64_t kQuickLogSplitMask = ~((std::uint64_t{1} << 33) - 1);
+
+// ln(2^exponent_offset x) = hi + lo within the bounds above, for the bit
+// pattern of a positive normal x and exponent_offset = 0 or -64 (a
+// subnormal scaled by 2^64). lo is not normalized: |lo| <= 2^-27.6.
+template <int kTerms>
+inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) noexcept {
+  static_assert(kTerms == 5 || kTerms == 6, "the error bounds above cover 5 or 6 terms");
+  using tables::kInverse;
+  using tables::kLn2;
+  // The interval's index and e from the bits of x moved up by half an
+  // interval; m = x / 2^e by subtracting e from the exponent field.
+  std::uint64_t centred = bits + kQuickLogHalfInterval;
+  std::int64_t e = static_cast<std::int64_t>(centred >> 52) - kExponentBias;
+  const tables::QuickLogEntry& entry = tables::kQuickLog[(centred >> kQuickLogIndexShift) & kQuickLogIndexMask];
+  std::uint64_t m_bits = bits - (static_cast<std::uint64_t>(e) << 52);
+  double m = from_bits(m_bits);
+  double m_hi = from_bits((m_bits + kQuickLogSplitHalf) & kQuickLogSplitMask);
+  double m_lo = m - m_hi;
+  double zh = m_hi * entry.r - 1.0;
+  double zl = m_lo * entry.r;
+  double ed = static_cast<double>(e + exponent_offset);
+  double s_exact = (ed * kLn2.hi + entry.neg_log_hi) + zh;
+  double v = zl - 0.5 * (zh * zh);
+  DoubleDouble s = fast_two_sum(s_exact, v);
+  double a = zh + zl;
+  double a2 = a * a;
+  double q;
+  if constexpr (kTerms == 5) {
+    q = (kInverse[3].hi - kInverse[4].hi * a) + a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * kInverse[7].hi);
+  } else {
+    q = (kInverse[3].hi - kInverse[4].hi * a) +
+        a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * (kInverse[7].hi - kInverse[8].hi * a));
+  }
+  double tail = (a2 * a) * q;
+  double cross = zl * (zh + 0.5 * zl);
+  double lo = s.lo + ((ed * kLn2.mid + entry.neg_log_lo) + (tail - cross));
+  return {s.hi, lo};
+}
+
+// ---------------------------------------------------------------------------
 // log: x = 2^e m with m in [1 - 2^-8, 1 + 53/128) (the mantissa, halved from
 // 1 + 53/128 on), ln(x) = e ln(2) - ln(r) + ln(1 + z) with r from a table
 // of 128 reciprocals indexed by m's leading bits and z = m r - 1 computed

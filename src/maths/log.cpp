@@ -1,11 +1,12 @@
 // log and log10, correctly rounded.
 //
 // ln(x) = e ln(2) - ln(r) + ln(1 + z) with r from a table and z = m r - 1
-// exact, |z| < 2^-7 (exp_log_internal.h). ln(1 + z) is its Taylor series,
-// of degree 10 in the fast path, whose error bound is worked out per call,
-// and of degree 15 in double-double in the accurate path (2^-99). log10
-// multiplies by 1/ln(10) in double-double; its exact results,
-// log10(10^k) = k, are caught first.
+// exact (exp_log_internal.h). The quick tier (256 reciprocals, |z| <=
+// 2^-8.99, ln(1 + z) to degree 7, relative error below 2^-65.5) decides
+// all but about one argument in 2000; the fast path (128 reciprocals,
+// degree 10, an error bound worked out per call, 2^-75 away from 1) nearly
+// all the others; then the accurate path (degree 15 in double-double,
+// 2^-99) and the multiprecision one. log10 multiplies by 1/ln(10).
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -80,8 +81,8 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int kLargestExactPower = 22;
 
-// Positive normal doubles other than 1 take the direct route; the check
-// is one unsigned comparison on the bit pattern (1 is handled after it).
+// Positive normal doubles take the direct route; the check is one unsigned
+// comparison on the bit pattern.
 constexpr std::uint64_t kSmallestNormalBits = 0x0010000000000000ull;
 constexpr std::uint64_t kNormalSpan = 0x7ff0000000000000ull - kSmallestNormalBits;
 
@@ -126,27 +127,89 @@ inline bool power_of_ten(double x, double& result) noexcept {
   return false;
 }
 
-}  // namespace
+// The quick tier's ln(x) times 1/ln(10) = c_hi + c_lo, c_hi of 27 bits:
+// with ln's hi cut into H, its leading 26 bits, and the rest, H c_hi is
+// exact, and the rest of the product is below 2^-17.5 of it. Relative
+// errors beyond ln's 2^-65.7 (kQuickLogRelativeError's analysis before its
+// widening): the rest of ln (below 2^-17.5 |ln x|) rounded, times c_hi
+// rounded, and the final sum rounded, 2^-70.5 each; (hi + lo) c_lo
+// (c_lo < 2^-28.5 c) below 2^-80; with round_normal's widening (2^-51 of
+// the low part) in all below 2^-65.4: kQuickLog10Error.
+constexpr double kQuickLog10Error = 0x1p-65;
+constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
 
-double log(double x) noexcept {
+inline DoubleDouble times_inv_ln10(DoubleDouble ln) noexcept {
+  double high = from_bits(to_bits(ln.hi) & kHigh26Bits);
+  double product = high * tables::kInvLn10Split.hi;
+  double rest = ((ln.hi - high) + ln.lo) * tables::kInvLn10Split.hi + (ln.hi + ln.lo) * tables::kInvLn10Split.lo;
+  return {product, rest};
+}
+
+// Subnormal arguments scaled by 2^64 into the normal range, for the quick
+// tier (exact).
+constexpr double kSubnormalScale = 0x1p64;
+constexpr std::int64_t kSubnormalExponent = -64;
+
+// Everything log's quick tier leaves: the special values, subnormal
+// arguments, and the undecided (log_fast, then the accurate and the exact
+// paths). Out of line, so that the quick tier needs no stack frame.
+double log_other(double x) noexcept {
   double result;
-  if (!ordinary(x) && log_special(x, result)) return result;
-  if (x == 1.0) return 0.0;  // the only double with a rational logarithm
+  if (log_special(x, result)) return result;
+  if (!ordinary(x)) {  // subnormal
+    DoubleDouble ln = detail::log_quick<detail::kQuickLogTerms>(to_bits(x * kSubnormalScale), kSubnormalExponent);
+    if (round_normal(ln.hi, ln.lo, std::fabs(ln.hi) * detail::kQuickLogRelativeError, 0, result)) return result;
+  }
   detail::LogApproximation fast = detail::log_fast(x);
-  // |ln x| >= 2^-53 for x != 1: a normal result.
+  // |ln x| >= 2^-53 for x != 1 (and ln 1 = 0 is decided above): a normal
+  // result.
   if (round_normal(fast.value.hi, fast.value.lo, fast.error, 0, result)) return result;
   return log_undecided(x);
 }
 
-double log10(double x) noexcept {
+double log10_other(double x) noexcept {
   double result;
-  if (!ordinary(x) && log_special(x, result)) return result;
+  if (log_special(x, result)) return result;
+  if (!ordinary(x)) {  // subnormal
+    DoubleDouble fast = times_inv_ln10(
+        detail::log_quick<detail::kQuickLogTerms>(to_bits(x * kSubnormalScale), kSubnormalExponent));
+    if (round_normal(fast.hi, fast.lo, std::fabs(fast.hi) * kQuickLog10Error, 0, result)) return result;
+  }
+  // The exact results, which the multiprecision path would decide just as
+  // well, but slowly.
   if (power_of_ten(x, result)) return result;
   detail::LogApproximation ln = detail::log_fast(x);
   DoubleDouble fast = dd_mul(ln.value, tables::kInvLn10);
   double fast_error = ln.error * kInvLn10Bound + std::fabs(fast.hi) * kProductError;
   if (round_normal(fast.hi, fast.lo, fast_error, 0, result)) return result;
   return log10_undecided(x);
+}
+
+}  // namespace
+
+// ln(1) = 0 exactly from the quick tier (every term vanishes, and so does
+// the error bound), and the exact results of log10, its integers, pass its
+// rounding test as any other result far from a rounding boundary: no
+// argument needs to be set aside first.
+double log(double x) noexcept {
+  std::uint64_t bits = to_bits(x);
+  if (bits - kSmallestNormalBits < kNormalSpan) {
+    DoubleDouble ln = detail::log_quick<detail::kQuickLogTerms>(bits, 0);
+    // |ln x| >= 2^-53 for x != 1: a normal result.
+    double result;
+    if (round_normal(ln.hi, ln.lo, std::fabs(ln.hi) * detail::kQuickLogRelativeError, 0, result)) return result;
+  }
+  return log_other(x);
+}
+
+double log10(double x) noexcept {
+  std::uint64_t bits = to_bits(x);
+  if (bits - kSmallestNormalBits < kNormalSpan) {
+    DoubleDouble fast = times_inv_ln10(detail::log_quick<detail::kQuickLogTerms>(bits, 0));
+    double result;
+    if (round_normal(fast.hi, fast.lo, std::fabs(fast.hi) * kQuickLog10Error, 0, result)) return result;
+  }
+  return log10_other(x);
 }
 
 }  // namespace quelmar::maths
