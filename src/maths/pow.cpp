@@ -193,23 +193,64 @@ double pow_positive(double ax, double y) noexcept {
 
 namespace {
 
-// Positive normal x other than 1, and 2^-64 <= |y| <= 2^64 other than the
-// exponents pow_special settles: one unsigned comparison each, on the bit
-// patterns.
+// The quick tier: t = y ln|x| from log_quick (6 terms) and exp(t) from
+// exp_quick.
+//
+// t: ln|x| = hi + lo within kQuickLogPowAbsoluteError (2^-77.5, absolute;
+// |lo| <= 2^-27.6, and below 2^-17.6 |hi|). hi is cut into h, its leading 26
+// bits, and hi - h (exact, below 2^-25 |hi|), y into two halves of 26 bits
+// (Veltkamp), the lower below 2^-26 |y|. y_hi h and y_lo h are exact; y (hi
+// - h) rounded 2^-78 |y hi|, the sum of these two 2^-77.4 |y hi|, y lo
+// rounded 2^-80.6 |y|, the last sum 2^-77.4 |y hi| + 2^-80.6 |y|; so t =
+// y_hi h + rest, normalized by fast_two_sum (the rest is below 2^-17 of the
+// first term), is within |y| 2^-77.3 + |t| 2^-76.1 of y ln|x|:
+// kPowQuickErrorPerY |y| + kPowQuickErrorPerT |t|. (Past 2^995 the split
+// overflows into NaN, which the range test below sends on; products that
+// underflow lose less than 2^-1000, far below the bounds.)
+//
+// exp(t) with t off by d is off by e^d - 1 < d (1 + 2^-20) relative. Below
+// kQuickBound, |t| 2^-76.1 < 2^-66.6; kPowQuickError adds it to
+// exp_quick's widened bound, and kPowQuickErrorPerY widens 2^-77.3 for
+// the factor and round_normal's (1 + 2^-50).
+constexpr double kPowQuickErrorPerY = 0x1p-77;
+constexpr double kPowQuickErrorPerT = 0x1p-76;
+constexpr double kPowQuickError = 0x1.dcp-62;  // 0x1.dp-62 + 2^-66.5, rounded up
+constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
+
+// Positive normal bases take the quick tier (one unsigned comparison on the
+// bit pattern), and so do negative normal bases with an integer exponent
+// below 2^51 in magnitude: adding 1.5 2^52 rounds such an exponent to an
+// integer and leaves its parity in the sum's last bit.
 constexpr std::uint64_t kSmallestNormalBits = 0x0010000000000000ull;
 constexpr std::uint64_t kNormalSpan = 0x7ff0000000000000ull - kSmallestNormalBits;
-constexpr std::uint64_t kSmallestOrdinaryY = 0x3bf0000000000000ull;  // 2^-64
-constexpr std::uint64_t kOrdinaryYSpan = 0x43f0000000000000ull - kSmallestOrdinaryY + 1;  // up to 2^64
-
-inline bool ordinary(double x, double y) noexcept {
-  return to_bits(x) - kSmallestNormalBits < kNormalSpan && (to_bits(y) & ~kSignBit) - kSmallestOrdinaryY < kOrdinaryYSpan &&
-         x != 1.0 && y != 1.0 && y != 2.0 && y != -1.0 && y != 0.5;
-}
+constexpr double kParityLimit = 0x1p51;
 
 }  // namespace
 
 double pow(double x, double y) noexcept {
-  if (ordinary(x, y)) return detail::pow_positive(x, y);
+  std::uint64_t x_bits = to_bits(x);
+  std::uint64_t ax_bits = x_bits & ~kSignBit;
+  double shifted = y + kRoundingShift;
+  bool integer = shifted - kRoundingShift == y && std::fabs(y) < kParityLimit;
+  // The sign of the result: x's, when y is odd.
+  std::uint64_t sign = x_bits & (to_bits(shifted) << 63);
+  bool negative = x_bits != ax_bits;
+  if ((ax_bits - kSmallestNormalBits < kNormalSpan) & (integer | !negative)) {
+    DoubleDouble ln = detail::log_quick<detail::kQuickLogPowTerms>(ax_bits, 0);
+    double high = from_bits(to_bits(ln.hi) & kHigh26Bits);
+    DoubleDouble ys = split(y);
+    double rest = (ys.lo * high + y * (ln.hi - high)) + y * ln.lo;
+    DoubleDouble t = fast_two_sum(ys.hi * high, rest);
+    if (std::fabs(t.hi) < kQuickBound) {
+      detail::QuickExp quick = detail::exp_quick(t);
+      double widened = quick.value.hi * (kPowQuickError + std::fabs(y) * kPowQuickErrorPerY);
+      double result;
+      if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result))
+        return from_bits(to_bits(result) ^ sign);
+      double t_error = std::fabs(y) * kPowQuickErrorPerY + std::fabs(t.hi) * kPowQuickErrorPerT;
+      return from_bits(to_bits(detail::pow_from_exp_fast(from_bits(ax_bits), y, t, t_error)) ^ sign);
+    }
+  }
   return detail::pow_other(x, y);
 }
 
