@@ -174,7 +174,7 @@ ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
 //   fast_two_sum(S, v): with |S + v| < 2^-16 the sum is exact, and from
 //   there |S| > |v|.
 // Then ln(1 + z) = zh + v - zl (zh + zl/2) + z^3 Q(z), Q(z) = 1/3 - z/4 +
-// z^2/5 - ..., of which kQuickLogTerms terms are summed in double with a =
+// z^2/5 - z^3/6 + z^4/7 (to degree 7 in z), summed in double with a =
 // fl(zh + zl) for z.
 //
 // Absolute errors (u = 2^-53, |z| <= Z = 2^-8.99, Z^3/3 < 2^-28.55):
@@ -188,12 +188,11 @@ ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
 //   below 2^-33.9), ln 2's and the table's remainders 2^-91.9 and 2^-97:
 //   2^-85.9;
 // - the three sums of the low part, each below 2^-27.7: 3 2^-81;
-// - the series left out: with 5 terms, |z|^8/8 (1 + Z) < 2^-74.95; with 6,
-//   |z|^9/9 (1 + Z) < 2^-84.1.
-// In all, kQuickLogAbsoluteError: 2^-74.74 with 5 terms, 2^-77.58 with 6.
-// The low part is below 2^-27.6 in magnitude (with |s.lo| <= 2^-43).
+// - the series left out, |z|^8/8 (1 + Z) < 2^-74.95.
+// In all, below kQuickLogAbsoluteError = 2^-74.74. The low part is below
+// 2^-27.6 in magnitude (with |s.lo| <= 2^-43).
 //
-// Relative error, for log's rounding test (5 terms): outside the interval
+// Relative error, for log's rounding test: outside the interval
 // around 1, |ln x| >= 2^-10 and z^8 <= 2^-62.95 |ln x|, so the error is at
 // most 2^-65.95 + 2^-77.52/2^-10 |ln x| < 2^-65.7 |ln x|. Around 1, e = 0,
 // r = 1, the table terms vanish and every error is relative to z: with
@@ -203,10 +202,8 @@ ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
 // below 2^-70 each; the tail's 2^-70.4: in all 2^-65.8. kQuickLogRelative
 // Error = 2^-65.5 covers both and round_normal's widening, 2^-51 |lo|
 // (|lo| <= 2^-27.6 <= 2^-17.6 |ln x| outside, 2^-18 |ln x| around 1).
-constexpr int kQuickLogTerms = 5;      // log and log10
-constexpr int kQuickLogPowTerms = 6;   // pow
+constexpr double kQuickLogAbsoluteError = 0x1.34p-75;  // 2^-74.74 rounded up
 constexpr double kQuickLogRelativeError = 0x1.6a09e667f3bcdp-66;  // 2^-65.5
-constexpr double kQuickLogPowAbsoluteError = 0x1.6a09e667f3bcdp-78;  // 2^-77.5
 
 constexpr int kQuickLogIndexShift = 44;                                // 8 leading mantissa bits
 constexpr std::uint64_t kQuickLogHalfInterval = std::uint64_t{1} << 43;  // centres the intervals
@@ -217,9 +214,7 @@ constexpr std::uint64_t kQuickLogSplitMask = ~((std::uint64_t{1} << 33) - 1);
 // ln(2^exponent_offset x) = hi + lo within the bounds above, for the bit
 // pattern of a positive normal x and exponent_offset = 0 or -64 (a
 // subnormal scaled by 2^64). lo is not normalized: |lo| <= 2^-27.6.
-template <int kTerms>
 inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) noexcept {
-  static_assert(kTerms == 5 || kTerms == 6, "the error bounds above cover 5 or 6 terms");
   using tables::kInverse;
   using tables::kLn2;
   // The interval's index and e from the bits of x moved up by half an
@@ -239,13 +234,7 @@ inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) 
   DoubleDouble s = fast_two_sum(s_exact, v);
   double a = zh + zl;
   double a2 = a * a;
-  double q;
-  if constexpr (kTerms == 5) {
-    q = (kInverse[3].hi - kInverse[4].hi * a) + a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * kInverse[7].hi);
-  } else {
-    q = (kInverse[3].hi - kInverse[4].hi * a) +
-        a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * (kInverse[7].hi - kInverse[8].hi * a));
-  }
+  double q = (kInverse[3].hi - kInverse[4].hi * a) + a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * kInverse[7].hi);
   double tail = (a2 * a) * q;
   double cross = zl * (zh + 0.5 * zl);
   double lo = s.lo + ((ed * kLn2.mid + entry.neg_log_lo) + (tail - cross));

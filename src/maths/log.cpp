@@ -157,7 +157,7 @@ double log_other(double x) noexcept {
   double result;
   if (log_special(x, result)) return result;
   if (!ordinary(x)) {  // subnormal
-    DoubleDouble ln = detail::log_quick<detail::kQuickLogTerms>(to_bits(x * kSubnormalScale), kSubnormalExponent);
+    DoubleDouble ln = detail::log_quick(to_bits(x * kSubnormalScale), kSubnormalExponent);
     if (round_normal(ln.hi, ln.lo, std::fabs(ln.hi) * detail::kQuickLogRelativeError, 0, result)) return result;
   }
   detail::LogApproximation fast = detail::log_fast(x);
@@ -172,7 +172,7 @@ double log10_other(double x) noexcept {
   if (log_special(x, result)) return result;
   if (!ordinary(x)) {  // subnormal
     DoubleDouble fast = times_inv_ln10(
-        detail::log_quick<detail::kQuickLogTerms>(to_bits(x * kSubnormalScale), kSubnormalExponent));
+        detail::log_quick(to_bits(x * kSubnormalScale), kSubnormalExponent));
     if (round_normal(fast.hi, fast.lo, std::fabs(fast.hi) * kQuickLog10Error, 0, result)) return result;
   }
   // The exact results, which the multiprecision path would decide just as
@@ -194,7 +194,7 @@ double log10_other(double x) noexcept {
 double log(double x) noexcept {
   std::uint64_t bits = to_bits(x);
   if (bits - kSmallestNormalBits < kNormalSpan) {
-    DoubleDouble ln = detail::log_quick<detail::kQuickLogTerms>(bits, 0);
+    DoubleDouble ln = detail::log_quick(bits, 0);
     // |ln x| >= 2^-53 for x != 1: a normal result.
     double result;
     if (round_normal(ln.hi, ln.lo, std::fabs(ln.hi) * detail::kQuickLogRelativeError, 0, result)) return result;
@@ -205,7 +205,7 @@ double log(double x) noexcept {
 double log10(double x) noexcept {
   std::uint64_t bits = to_bits(x);
   if (bits - kSmallestNormalBits < kNormalSpan) {
-    DoubleDouble fast = times_inv_ln10(detail::log_quick<detail::kQuickLogTerms>(bits, 0));
+    DoubleDouble fast = times_inv_ln10(detail::log_quick(bits, 0));
     double result;
     if (round_normal(fast.hi, fast.lo, std::fabs(fast.hi) * kQuickLog10Error, 0, result)) return result;
   }

@@ -193,26 +193,25 @@ double pow_positive(double ax, double y) noexcept {
 
 namespace {
 
-// The quick tier: t = y ln|x| from log_quick (6 terms) and exp(t) from
-// exp_quick.
+// The quick tier: t = y ln|x| from log_quick and exp(t) from exp_quick.
 //
-// t: ln|x| = hi + lo within kQuickLogPowAbsoluteError (2^-77.5, absolute;
-// |lo| <= 2^-27.6, and below 2^-17.6 |hi|). hi is cut into h, its leading 26
-// bits, and hi - h (exact, below 2^-25 |hi|), y into two halves of 26 bits
-// (Veltkamp), the lower below 2^-26 |y|. y_hi h and y_lo h are exact; y (hi
-// - h) rounded 2^-78 |y hi|, the sum of these two 2^-77.4 |y hi|, y lo
-// rounded 2^-80.6 |y|, the last sum 2^-77.4 |y hi| + 2^-80.6 |y|; so t =
-// y_hi h + rest, normalized by fast_two_sum (the rest is below 2^-17 of the
-// first term), is within |y| 2^-77.3 + |t| 2^-76.1 of y ln|x|:
+// t: ln|x| = hi + lo within kQuickLogAbsoluteError, 2^-74.74 (|lo| <=
+// 2^-27.6, and below 2^-17.6 |hi|). hi is cut into h, its leading 26 bits,
+// and hi - h (exact, below 2^-25 |hi|), y into two halves of 26 bits
+// (Veltkamp), the lower below 2^-26 |y|. y_hi h and y_lo h are exact;
+// (hi - h) + lo rounded, and its product with y rounded, 2^-78 |y hi| +
+// 2^-80.6 |y| each; their sum with y_lo h 2^-77.4 |y hi| + 2^-80.6 |y|. So
+// t = y_hi h + rest, normalized by fast_two_sum (the rest is below 2^-17 of
+// the first term), is within |y| 2^-74.68 + |t| 2^-76.3 of y ln|x|:
 // kPowQuickErrorPerY |y| + kPowQuickErrorPerT |t|. (Past 2^995 the split
 // overflows into NaN, which the range test below sends on; products that
 // underflow lose less than 2^-1000, far below the bounds.)
 //
 // exp(t) with t off by d is off by e^d - 1 < d (1 + 2^-20) relative. Below
-// kQuickBound, |t| 2^-76.1 < 2^-66.6; kPowQuickError adds it to
-// exp_quick's widened bound, and kPowQuickErrorPerY widens 2^-77.3 for
-// the factor and round_normal's (1 + 2^-50).
-constexpr double kPowQuickErrorPerY = 0x1p-77;
+// kQuickBound, |t| 2^-76 < 2^-66.6; kPowQuickError adds it to exp_quick's
+// widened bound, and kPowQuickErrorPerY widens 2^-74.68 for the factor and
+// round_normal's (1 + 2^-50).
+constexpr double kPowQuickErrorPerY = 0x1.6a09e667f3bcdp-75;  // 2^-74.5
 constexpr double kPowQuickErrorPerT = 0x1p-76;
 constexpr double kPowQuickError = 0x1.dcp-62;  // 0x1.dp-62 + 2^-66.5, rounded up
 constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
@@ -236,10 +235,10 @@ double pow(double x, double y) noexcept {
   std::uint64_t sign = x_bits & (to_bits(shifted) << 63);
   bool negative = x_bits != ax_bits;
   if ((ax_bits - kSmallestNormalBits < kNormalSpan) & (integer | !negative)) {
-    DoubleDouble ln = detail::log_quick<detail::kQuickLogPowTerms>(ax_bits, 0);
+    DoubleDouble ln = detail::log_quick(ax_bits, 0);
     double high = from_bits(to_bits(ln.hi) & kHigh26Bits);
     DoubleDouble ys = split(y);
-    double rest = (ys.lo * high + y * (ln.hi - high)) + y * ln.lo;
+    double rest = ys.lo * high + y * ((ln.hi - high) + ln.lo);
     DoubleDouble t = fast_two_sum(ys.hi * high, rest);
     if (std::fabs(t.hi) < kQuickBound) {
       detail::QuickExp quick = detail::exp_quick(t);

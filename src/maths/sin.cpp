@@ -132,9 +132,32 @@ inline Reduction moderate_reduction(double ax) noexcept {
     return r;
 }
 
+// The quick tier's reduction, for ax < kQuickLimit: j < 2^15.35, so that
+// j kQuickStep1 (37 bits) is exact, and so is r1 = ax - j kQuickStep1 (a
+// multiple of 2^-61 below 2^-8.3 for j >= 1, when ax >= 2^-8.4; ax itself
+// for j = 0). The rest: j kQuickStep2 (below 2^-30.65) rounded, 2^-84; pi/512
+// - kQuickStep1 - kQuickStep2 times j, 2^-84.65; fast_two_sum exact when
+// |r1| >= |j kQuickStep2|, and otherwise (t below twice that) off by at most
+// 2 2^-53 |j kQuickStep2| = 2^-82.65 in the low part. In all below
+// 2^-81.9, bounded by kQuickReductionError. The step is read from the
+// shifted sum's last bits.
+inline Reduction quick_reduction(double ax) noexcept {
+    using namespace sin_table;
+    const double shifted = ax * kInverseStep + kRoundingShift;
+    const double jd = shifted - kRoundingShift;
+    const double r1 = ax - jd * kQuickStep1;
+    Reduction r;
+    r.t = fast_two_sum(r1, -(jd * kQuickStep2));
+    r.step = static_cast<std::uint32_t>(to_bits(shifted)) & kStepMask;
+    r.t_error = 0.0;
+    return r;
+}
+
 }  // namespace
 
 Reduction reduce_moderate(double ax) noexcept { return moderate_reduction(ax); }
+
+Reduction reduce_quick(double ax) noexcept { return quick_reduction(ax); }
 
 Reduction reduce_large(double ax) noexcept {
     // ax = m 2^e; ax 512/pi = m 2^(e+8) sum b_k 2^-k over the bits b_k of
@@ -251,9 +274,62 @@ inline Approximation evaluation(const Reduction& r) noexcept {
     return result;
 }
 
+// The quick tier's evaluation: sin(a + t) with a = index pi/512 + (quadrant
+// mod 2) pi/2, that is sin(step pi/512 + t) up to the sign that quadrants 2
+// and 3 add (the caller's), for a reduction from quick_reduction.
+//
+// As in evaluation(), A cos t + B sin t = A + B t + (A pc + B t ps), but with
+// B t from the table's 26-bit leading part L and rest R of B: with th cut
+// into t1 (its leading 26 bits) and t2, L t1 and L t2 are exact, and R th
+// and B tl are rounded; odd quadrants, where B = -sin a, use sin a and -t.
+// No Dekker product, and the result is left as head + lo for round_normal.
+// Errors, relative to M = |A| + |B t| (at most 3 |sin(a + t)|):
+// - as in evaluation(): A pc 2^-68.0 |A|, the B t ps term 2^-69.1 |B t|, the
+//   correction's and lo's sums 2^-69.7 |A| + 2^-71.3 |B t|;
+// - B t: R's own rounding (below 2^-26 |B|: 2^-79 |B t|), R th rounded
+//   (2^-79), its sum with B tl (|tl| <= 2^-61; 2^-79), with L t2 (below
+//   2^-25 |B t|: 2^-78.4) and with A's low part and head's (2^-77.4): below
+//   2^-76.3 M;
+// - the table, the series left out and the smaller terms below 2^-80 M.
+// In all below 2^-67.5 M; round_normal's widening adds 2^-51 |lo| with |lo|
+// <= 2^-17.6 M, 2^-68.6 M. Times 3: below 2^-65.3 |sin|, bounded by
+// kQuickRelativeError. The reduction's error (kQuickReductionError) moves
+// the result by at most 1 + 2^-7 times it: kQuickAbsoluteError.
+inline Approximation quick_evaluation(const Reduction& r) noexcept {
+    constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
+    const std::uint32_t odd = (r.step >> 8) & 1;
+    const std::uint32_t index = r.step & (kQuarterSteps - 1);
+    // A's entry: index, or 256 - index in odd quadrants; B's: 256 minus A's.
+    const std::uint32_t a_index = index + ((kQuarterSteps - 2 * index) & (0u - odd));
+    const double* a = kSin[a_index];
+    const double* b = kSin[kQuarterSteps - a_index];
+    const double t_sign = from_bits(to_bits(1.0) | (static_cast<std::uint64_t>(odd) << 63));
+    const double th = r.t.hi * t_sign;
+    const double tl = r.t.lo * t_sign;
+
+    const double z = th * th;
+    const double pc = z * (kCos2 + z * (kCos4 + z * kCos6));
+    const double ps = z * (kSin3 + z * (kSin5 + z * kSin7));
+
+    const double t1 = from_bits(to_bits(th) & kHigh26Bits);
+    const DoubleDouble head = fast_two_sum(a[0], b[2] * t1);
+    const double small = (a[1] + head.lo) + (b[2] * (th - t1) + (b[3] * th + b[0] * tl));
+    const double correction = a[0] * pc + (b[0] * th) * ps;
+    Approximation result;
+    result.value = {head.hi, small + correction};
+    result.error = kQuickRelativeError * std::fabs(head.hi) + kQuickAbsoluteError;
+    return result;
+}
+
 }  // namespace
 
 Approximation evaluate(const Reduction& r) noexcept { return evaluation(r); }
+
+Approximation evaluate_quick(const Reduction& r) noexcept {
+    Approximation result = quick_evaluation(r);
+    if (r.step >= 2 * kQuarterSteps) result.value = dd_neg(result.value);
+    return result;
+}
 
 namespace {
 
@@ -337,15 +413,21 @@ double sin_exact(double x) noexcept {
 
 }  // namespace sin_detail
 
-double sin(double x) noexcept {
+namespace sin_detail {
+
+namespace {
+
+// Everything the quick tier leaves: NaN, infinities, |x| below 2^-26 or
+// from 2^8 on, and the undecided, through evaluation() and the exact path.
+// Out of line, so that the quick tier needs no stack frame.
+double sin_other(double x) noexcept {
     const double ax = std::fabs(x);
     // NaN stays NaN; sin(+-inf) is NaN (inf - inf).
     if (!(ax <= 0x1.fffffffffffffp+1023)) return x - x;
     // Also keeps -0 and the subnormals.
-    if (ax < sin_detail::kTinyLimit) return x;
-    const sin_detail::Reduction reduced =
-        ax < sin_detail::kModerateLimit ? sin_detail::moderate_reduction(ax) : sin_detail::reduce_large(ax);
-    const sin_detail::Approximation a = sin_detail::evaluation(reduced);
+    if (ax < kTinyLimit) return x;
+    const Reduction reduced = ax < kModerateLimit ? moderate_reduction(ax) : reduce_large(ax);
+    const Approximation a = evaluation(reduced);
     // round_nearest wants error <= 2^-60 |hi|; larger bounds (t nearly zero
     // next to a multiple of pi, where the reduction's absolute error counts)
     // go to the exact path anyway.
@@ -353,7 +435,34 @@ double sin(double x) noexcept {
     if (a.error <= 0x1p-60 * std::fabs(a.value.hi) && round_nearest(a.value.hi, a.value.lo, a.error, result)) {
         return x < 0 ? -result : result;
     }
-    return sin_detail::sin_exact(x);
+    return sin_exact(x);
+}
+
+// 2^-26 <= |x| < 2^8 take the quick tier: one unsigned comparison on the
+// bit pattern of |x|.
+constexpr std::uint64_t kQuickLowBits = 0x3e50000000000000ull;  // 2^-26
+constexpr std::uint64_t kQuickSpanBits = 0x4070000000000000ull - kQuickLowBits;  // up to 2^8
+
+}  // namespace
+
+}  // namespace sin_detail
+
+double sin(double x) noexcept {
+    const std::uint64_t bits = to_bits(x);
+    const std::uint64_t magnitude = bits & ~kSignBit;
+    if (magnitude - sin_detail::kQuickLowBits < sin_detail::kQuickSpanBits) {
+        const sin_detail::Reduction reduced = sin_detail::quick_reduction(from_bits(magnitude));
+        const sin_detail::Approximation a = sin_detail::quick_evaluation(reduced);
+        // |sin x| >= 2^-27 or, next to a multiple of pi, far above 2^-1021:
+        // a normal result.
+        double result;
+        if (round_normal(a.value.hi, a.value.lo, a.error, 0, result)) {
+            // sin(-x) = -sin(x), and quadrants 2 and 3 change the sign.
+            const std::uint64_t sign = (bits ^ (static_cast<std::uint64_t>(reduced.step >> 9) << 63)) & kSignBit;
+            return from_bits(to_bits(result) ^ sign);
+        }
+    }
+    return sin_detail::sin_other(x);
 }
 
 }  // namespace quelmar::maths

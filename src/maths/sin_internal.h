@@ -25,6 +25,13 @@ constexpr double kModerateLimit = 0x1p16;
 // For 0 <= ax < kModerateLimit.
 Reduction reduce_moderate(double ax) noexcept;
 
+// The quick tier's reduction, for 0 <= ax < kQuickLimit, in two parts:
+// |t - (t.hi + t.lo)| <= kQuickReductionError, t.lo at most an ulp of t.hi
+// (t_error is left 0: the tier's bound below includes it).
+constexpr double kQuickLimit = 0x1p8;
+constexpr double kQuickReductionError = 0x1.1p-81;
+Reduction reduce_quick(double ax) noexcept;
+
 // For a finite ax >= 1 (used from kModerateLimit on).
 Reduction reduce_large(double ax) noexcept;
 
@@ -35,6 +42,14 @@ struct Approximation {
     double error;
 };
 Approximation evaluate(const Reduction& r) noexcept;
+
+// The quick tier's evaluation: sin(step pi/512 + t) = value within
+// kQuickRelativeError |value| + kQuickAbsoluteError for a reduction from
+// reduce_quick (error left 0). The bounds are widened as round_normal takes
+// them.
+constexpr double kQuickRelativeError = 0x1.1p-65;
+constexpr double kQuickAbsoluteError = 0x1p-80;
+Approximation evaluate_quick(const Reduction& r) noexcept;
 
 // The correctly rounded sin(x) in multiprecision arithmetic, for any finite
 // x other than zero: the exact path for the arguments the fast path's
