@@ -241,6 +241,31 @@ inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) 
   return {s.hi, lo};
 }
 
+// pow's quick tier: t = y ln(x) as a normalized double-double, for the bit
+// pattern of a positive normal x and any y.
+//
+// ln(x) = hi + lo within kQuickLogAbsoluteError, 2^-74.74 (|lo| <= 2^-27.6,
+// and below 2^-17.6 |hi|). hi and y are each cut into their leading 26 bits,
+// h and y_hi, and the rest (exact; hi - h below 2^-25 |hi|, y_lo = y - y_hi
+// below 2^-25 |y|, of 27 bits). y_hi h and y_lo h are exact; (hi - h) + lo
+// rounded, and its product with y rounded, 2^-78 |y hi| + 2^-80.6 |y| each;
+// their sum with y_lo h 2^-77 |y hi| + 2^-80.6 |y|. So t = y_hi h + rest,
+// normalized by fast_two_sum (the rest is below 2^-17 of the first term),
+// is within |y| 2^-74.67 + |t| 2^-76.2 of y ln(x): kPowQuickArgumentError
+// PerY |y| + kPowQuickArgumentErrorPerT |t|. (Infinite or huge y make t
+// infinite or NaN; products that underflow lose less than 2^-1000, far
+// below the bounds.)
+constexpr double kPowQuickArgumentErrorPerY = 0x1.48p-75;  // 2^-74.67 rounded up
+constexpr double kPowQuickArgumentErrorPerT = 0x1p-76;
+
+inline DoubleDouble pow_quick_argument(std::uint64_t x_bits, double y) noexcept {
+  DoubleDouble ln = log_quick(x_bits, 0);
+  double high = from_bits(to_bits(ln.hi) & kLeading26Bits);
+  double y_hi = from_bits(to_bits(y) & kLeading26Bits);
+  double rest = (y - y_hi) * high + y * ((ln.hi - high) + ln.lo);
+  return fast_two_sum(y_hi * high, rest);
+}
+
 // ---------------------------------------------------------------------------
 // log: x = 2^e m with m in [1 - 2^-8, 1 + 53/128) (the mantissa, halved from
 // 1 + 53/128 on), ln(x) = e ln(2) - ln(r) + ln(1 + z) with r from a table
@@ -357,7 +382,7 @@ DoubleDouble log_accurate(double x) noexcept;
 // outside the common case (pow_special.cpp: special values, negative or
 // subnormal bases, tiny or huge exponents).
 double pow_positive(double ax, double y) noexcept;
-double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept;
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error, std::uint64_t sign) noexcept;
 double pow_undecided(double ax, double y) noexcept;
 double pow_other(double x, double y) noexcept;
 

@@ -136,10 +136,9 @@ inline bool power_of_ten(double x, double& result) noexcept {
 // (c_lo < 2^-28.5 c) below 2^-80; with round_normal's widening (2^-51 of
 // the low part) in all below 2^-65.4: kQuickLog10Error.
 constexpr double kQuickLog10Error = 0x1p-65;
-constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
 
 inline DoubleDouble times_inv_ln10(DoubleDouble ln) noexcept {
-  double high = from_bits(to_bits(ln.hi) & kHigh26Bits);
+  double high = from_bits(to_bits(ln.hi) & kLeading26Bits);
   double product = high * tables::kInvLn10Split.hi;
   double rest = ((ln.hi - high) + ln.lo) * tables::kInvLn10Split.hi + (ln.hi + ln.lo) * tables::kInvLn10Split.lo;
   return {product, rest};

@@ -149,20 +149,24 @@ double pow_undecided(double ax, double y) noexcept {
   return detail::pow_exact(ax, y);
 }
 
-// exp(t) for pow_positive when exp_quick leaves it undecided: exp_fast,
-// then the accurate path and the exact results.
-double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept {
+// exp(t) for pow when exp_quick leaves it undecided: exp_fast, then the
+// accurate path and the exact results; sign (0 or the sign bit) is applied
+// to the result, so that pow's quick tier hands its undecided arguments on
+// without waiting for them.
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error, std::uint64_t sign) noexcept {
   detail::ScaledDoubleDouble fast = detail::exp_fast(t);
   double result;
+  bool decided;
   if (fast.exponent > -kNormalScale && fast.exponent < kNormalScale) {
     // The bound widened as round_normal takes it (exp_log_internal.h).
     double widened = fast.value.hi * (detail::kExpFastWidened + t_error * kArgumentErrorGrowthWidened);
-    if (round_normal(fast.value.hi, fast.value.lo, widened, fast.exponent, result)) return result;
+    decided = round_normal(fast.value.hi, fast.value.lo, widened, fast.exponent, result);
   } else {
     double error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
-    if (round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result)) return result;
+    decided = round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result);
   }
-  return detail::pow_undecided(ax, y);
+  if (!decided) result = detail::pow_undecided(ax, y);
+  return from_bits(to_bits(result) ^ sign);
 }
 
 // |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
@@ -186,40 +190,26 @@ double pow_positive(double ax, double y) noexcept {
     double result;
     if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result)) return result;
   }
-  return detail::pow_from_exp_fast(ax, y, t, t_error);
+  return detail::pow_from_exp_fast(ax, y, t, t_error, 0);
 }
 
 }  // namespace detail
 
 namespace {
 
-// The quick tier: t = y ln|x| from log_quick and exp(t) from exp_quick.
-//
-// t: ln|x| = hi + lo within kQuickLogAbsoluteError, 2^-74.74 (|lo| <=
-// 2^-27.6, and below 2^-17.6 |hi|). hi is cut into h, its leading 26 bits,
-// and hi - h (exact, below 2^-25 |hi|), y into two halves of 26 bits
-// (Veltkamp), the lower below 2^-26 |y|. y_hi h and y_lo h are exact;
-// (hi - h) + lo rounded, and its product with y rounded, 2^-78 |y hi| +
-// 2^-80.6 |y| each; their sum with y_lo h 2^-77.4 |y hi| + 2^-80.6 |y|. So
-// t = y_hi h + rest, normalized by fast_two_sum (the rest is below 2^-17 of
-// the first term), is within |y| 2^-74.68 + |t| 2^-76.3 of y ln|x|:
-// kPowQuickErrorPerY |y| + kPowQuickErrorPerT |t|. (Past 2^995 the split
-// overflows into NaN, which the range test below sends on; products that
-// underflow lose less than 2^-1000, far below the bounds.)
-//
-// exp(t) with t off by d is off by e^d - 1 < d (1 + 2^-20) relative. Below
-// kQuickBound, |t| 2^-76 < 2^-66.6; kPowQuickError adds it to exp_quick's
-// widened bound, and kPowQuickErrorPerY widens 2^-74.68 for the factor and
-// round_normal's (1 + 2^-50).
-constexpr double kPowQuickErrorPerY = 0x1.6a09e667f3bcdp-75;  // 2^-74.5
-constexpr double kPowQuickErrorPerT = 0x1p-76;
+// The quick tier: t = y ln|x| from pow_quick_argument (exp_log_internal.h)
+// and exp(t) from exp_quick. exp(t) with t off by d is off by e^d - 1 < d
+// (1 + 2^-20) relative. Below kQuickBound, kPowQuickErrorPerT |t| < 2^-66.6;
+// kPowQuickError adds it to exp_quick's widened bound, and
+// kPowQuickErrorPerY covers (1 + 2^-20) and round_normal's (1 + 2^-50).
 constexpr double kPowQuickError = 0x1.dcp-62;  // 0x1.dp-62 + 2^-66.5, rounded up
-constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
+constexpr double kPowQuickErrorPerY = 0x1.6a09e667f3bcdp-75;  // 2^-74.5
 
 // Positive normal bases take the quick tier (one unsigned comparison on the
 // bit pattern), and so do negative normal bases with an integer exponent
 // below 2^51 in magnitude: adding 1.5 2^52 rounds such an exponent to an
-// integer and leaves its parity in the sum's last bit.
+// integer and leaves its parity in the sum's last bit. (A branch: the sign
+// of a base is seldom a coin toss.)
 constexpr std::uint64_t kSmallestNormalBits = 0x0010000000000000ull;
 constexpr std::uint64_t kNormalSpan = 0x7ff0000000000000ull - kSmallestNormalBits;
 constexpr double kParityLimit = 0x1p51;
@@ -228,26 +218,26 @@ constexpr double kParityLimit = 0x1p51;
 
 double pow(double x, double y) noexcept {
   std::uint64_t x_bits = to_bits(x);
-  std::uint64_t ax_bits = x_bits & ~kSignBit;
-  double shifted = y + kRoundingShift;
-  bool integer = shifted - kRoundingShift == y && std::fabs(y) < kParityLimit;
-  // The sign of the result: x's, when y is odd.
-  std::uint64_t sign = x_bits & (to_bits(shifted) << 63);
-  bool negative = x_bits != ax_bits;
-  if ((ax_bits - kSmallestNormalBits < kNormalSpan) & (integer | !negative)) {
-    DoubleDouble ln = detail::log_quick(ax_bits, 0);
-    double high = from_bits(to_bits(ln.hi) & kHigh26Bits);
-    DoubleDouble ys = split(y);
-    double rest = ys.lo * high + y * ((ln.hi - high) + ln.lo);
-    DoubleDouble t = fast_two_sum(ys.hi * high, rest);
+  std::uint64_t sign = 0;
+  if (x_bits - kSmallestNormalBits >= kNormalSpan) {
+    double shifted = y + kRoundingShift;
+    bool integer = shifted - kRoundingShift == y && std::fabs(y) < kParityLimit;
+    std::uint64_t ax_bits = x_bits & ~kSignBit;
+    if (!(integer && ax_bits - kSmallestNormalBits < kNormalSpan)) return detail::pow_other(x, y);
+    sign = to_bits(shifted) << 63;
+    x_bits = ax_bits;
+  }
+  {
+    DoubleDouble t = detail::pow_quick_argument(x_bits, y);
     if (std::fabs(t.hi) < kQuickBound) {
       detail::QuickExp quick = detail::exp_quick(t);
       double widened = quick.value.hi * (kPowQuickError + std::fabs(y) * kPowQuickErrorPerY);
       double result;
       if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result))
         return from_bits(to_bits(result) ^ sign);
-      double t_error = std::fabs(y) * kPowQuickErrorPerY + std::fabs(t.hi) * kPowQuickErrorPerT;
-      return from_bits(to_bits(detail::pow_from_exp_fast(from_bits(ax_bits), y, t, t_error)) ^ sign);
+      double t_error =
+          std::fabs(y) * detail::kPowQuickArgumentErrorPerY + std::fabs(t.hi) * detail::kPowQuickArgumentErrorPerT;
+      return detail::pow_from_exp_fast(from_bits(x_bits), y, t, t_error, sign);
     }
   }
   return detail::pow_other(x, y);

@@ -296,7 +296,6 @@ inline Approximation evaluation(const Reduction& r) noexcept {
 // kQuickRelativeError. The reduction's error (kQuickReductionError) moves
 // the result by at most 1 + 2^-7 times it: kQuickAbsoluteError.
 inline Approximation quick_evaluation(const Reduction& r) noexcept {
-    constexpr std::uint64_t kHigh26Bits = ~((std::uint64_t{1} << 27) - 1);
     const std::uint32_t odd = (r.step >> 8) & 1;
     const std::uint32_t index = r.step & (kQuarterSteps - 1);
     // A's entry: index, or 256 - index in odd quadrants; B's: 256 minus A's.
@@ -311,7 +310,7 @@ inline Approximation quick_evaluation(const Reduction& r) noexcept {
     const double pc = z * (kCos2 + z * (kCos4 + z * kCos6));
     const double ps = z * (kSin3 + z * (kSin5 + z * kSin7));
 
-    const double t1 = from_bits(to_bits(th) & kHigh26Bits);
+    const double t1 = from_bits(to_bits(th) & kLeading26Bits);
     const DoubleDouble head = fast_two_sum(a[0], b[2] * t1);
     const double small = (a[1] + head.lo) + (b[2] * (th - t1) + (b[3] * th + b[0] * tl));
     const double correction = a[0] * pc + (b[0] * th) * ps;
