@@ -135,19 +135,16 @@ inline Reduction moderate_reduction(double ax) noexcept {
 // The quick tier's reduction, for ax < kQuickLimit: j < 2^15.35, so that
 // j kQuickStep1 (37 bits) is exact, and so is r1 = ax - j kQuickStep1 (a
 // multiple of 2^-61 below 2^-8.3 for j >= 1, when ax >= 2^-8.4; ax itself
-// for j = 0). The rest: j kQuickStep2 (below 2^-30.65) rounded, 2^-84; pi/512
-// - kQuickStep1 - kQuickStep2 times j, 2^-84.65; fast_two_sum exact when
-// |r1| >= |j kQuickStep2|, and otherwise (t below twice that) off by at most
-// 2 2^-53 |j kQuickStep2| = 2^-82.65 in the low part. In all below
-// 2^-81.9, bounded by kQuickReductionError. The step is read from the
-// shifted sum's last bits.
+// for j = 0). t = r1 - j kQuickStep2, left as the two terms: j kQuickStep2
+// (below 2^-30.65) rounded, 2^-84, and pi/512 - kQuickStep1 - kQuickStep2
+// times j, 2^-84.65; in all below 2^-83.3, bounded by kQuickReductionError.
+// The step is read from the shifted sum's last bits.
 inline Reduction quick_reduction(double ax) noexcept {
     using namespace sin_table;
     const double shifted = ax * kInverseStep + kRoundingShift;
     const double jd = shifted - kRoundingShift;
-    const double r1 = ax - jd * kQuickStep1;
     Reduction r;
-    r.t = fast_two_sum(r1, -(jd * kQuickStep2));
+    r.t = {ax - jd * kQuickStep1, -(jd * kQuickStep2)};
     r.step = static_cast<std::uint32_t>(to_bits(shifted)) & kStepMask;
     r.t_error = 0.0;
     return r;
@@ -278,23 +275,33 @@ inline Approximation evaluation(const Reduction& r) noexcept {
 // mod 2) pi/2, that is sin(step pi/512 + t) up to the sign that quadrants 2
 // and 3 add (the caller's), for a reduction from quick_reduction.
 //
-// As in evaluation(), A cos t + B sin t = A + B t + (A pc + B t ps), but with
-// B t from the table's 26-bit leading part L and rest R of B: with th cut
-// into t1 (its leading 26 bits) and t2, L t1 and L t2 are exact, and R th
-// and B tl are rounded; odd quadrants, where B = -sin a, use sin a and -t.
-// No Dekker product, and the result is left as head + lo for round_normal.
-// Errors, relative to M = |A| + |B t| (at most 3 |sin(a + t)|):
-// - as in evaluation(): A pc 2^-68.0 |A|, the B t ps term 2^-69.1 |B t|, the
-//   correction's and lo's sums 2^-69.7 |A| + 2^-71.3 |B t|;
-// - B t: R's own rounding (below 2^-26 |B|: 2^-79 |B t|), R th rounded
-//   (2^-79), its sum with B tl (|tl| <= 2^-61; 2^-79), with L t2 (below
-//   2^-25 |B t|: 2^-78.4) and with A's low part and head's (2^-77.4): below
-//   2^-76.3 M;
-// - the table, the series left out and the smaller terms below 2^-80 M.
-// In all below 2^-67.5 M; round_normal's widening adds 2^-51 |lo| with |lo|
-// <= 2^-17.6 M, 2^-68.6 M. Times 3: below 2^-65.3 |sin|, bounded by
-// kQuickRelativeError. The reduction's error (kQuickReductionError) moves
-// the result by at most 1 + 2^-7 times it: kQuickAbsoluteError.
+// As in evaluation(), A cos t + B sin t = A + B t + A (cos t - 1) + B (sin t
+// - t), but with B t from the table's 26-bit leading part L and rest R of B
+// and t = r1 + r2 as the reduction leaves it: with r1 cut into t1 (its
+// leading 26 bits) and the rest, L t1 and L (r1 - t1) are exact, R r1 and
+// B r2 are rounded; odd quadrants, where B = -sin a, use sin a and -t. The
+// rest, z (A P + B t S) with th = fl(r1 + r2) for t, z = th^2 and P, S the
+// series of (cos t - 1)/z and (sin t - t)/(t z). No Dekker product, and the
+// result is left as head + lo for round_normal. Errors, relative to M = |A|
+// + |B t| (at most 3 |sin(a + t)|), with u = 2^-53:
+// - z (A P + B t S), z <= 2^-16.7: z within 3u (th's rounding and its
+//   own); P within u (-1/2 exact, the other terms below 2^-21.3), S within
+//   2u (-1/6 rounded); A P rounded, with A's low part left out, 3u of
+//   |A|/2; th B_hi within 3u of B t, times S, 6u of |B t|/6; their sum
+//   rounded, u of |A|/2 + |B t|/6; times z, 4u of it: below z u (4 |A| +
+//   1.84 |B t|) < 2^-67.7 |A| + 2^-68.8 |B t|;
+// - B t: R's own rounding (below 2^-26 |B|: 2^-79 |B t|), R r1 rounded
+//   (2^-79), B r2 (|r2| < 2^-30.65) rounded with B's low part left out
+//   (2^-83), their sum (2^-79), the sum with L (r1 - t1) (below 2^-25 |B t|:
+//   2^-78.4) and with A's low part and head's (2^-77.4): below 2^-76.3 M;
+// - lo's last sum (|lo| <= 2^-17.6 M): 2^-70.6 M; the table and the series
+//   left out below 2^-80 M.
+// In all below 2^-67.5 M; round_normal's widening adds 2^-51 |lo|, 2^-68.6
+// M. Times 3: below 2^-65.3 |sin|, bounded by kQuickRelativeError. The
+// reduction's error (kQuickReductionError) moves the result by at most 1 +
+// 2^-7 times it: kQuickAbsoluteError.
+constexpr double kOddQuadrantSign[2] = {1.0, -1.0};
+
 inline Approximation quick_evaluation(const Reduction& r) noexcept {
     const std::uint32_t odd = (r.step >> 8) & 1;
     const std::uint32_t index = r.step & (kQuarterSteps - 1);
@@ -302,18 +309,18 @@ inline Approximation quick_evaluation(const Reduction& r) noexcept {
     const std::uint32_t a_index = index + ((kQuarterSteps - 2 * index) & (0u - odd));
     const double* a = kSin[a_index];
     const double* b = kSin[kQuarterSteps - a_index];
-    const double t_sign = from_bits(to_bits(1.0) | (static_cast<std::uint64_t>(odd) << 63));
-    const double th = r.t.hi * t_sign;
-    const double tl = r.t.lo * t_sign;
+    const double r1 = r.t.hi * kOddQuadrantSign[odd];
+    const double r2 = r.t.lo * kOddQuadrantSign[odd];
 
+    const double th = r1 + r2;
     const double z = th * th;
-    const double pc = z * (kCos2 + z * (kCos4 + z * kCos6));
-    const double ps = z * (kSin3 + z * (kSin5 + z * kSin7));
+    const double p = kCos2 + z * (kCos4 + z * kCos6);
+    const double s = kSin3 + z * (kSin5 + z * kSin7);
 
-    const double t1 = from_bits(to_bits(th) & kLeading26Bits);
+    const double t1 = from_bits(to_bits(r1) & kLeading26Bits);
     const DoubleDouble head = fast_two_sum(a[0], b[2] * t1);
-    const double small = (a[1] + head.lo) + (b[2] * (th - t1) + (b[3] * th + b[0] * tl));
-    const double correction = a[0] * pc + (b[0] * th) * ps;
+    const double small = (a[1] + head.lo) + (b[2] * (r1 - t1) + (b[3] * r1 + b[0] * r2));
+    const double correction = z * (a[0] * p + (b[0] * th) * s);
     Approximation result;
     result.value = {head.hi, small + correction};
     result.error = kQuickRelativeError * std::fabs(head.hi) + kQuickAbsoluteError;
@@ -457,7 +464,8 @@ double sin(double x) noexcept {
         double result;
         if (round_normal(a.value.hi, a.value.lo, a.error, 0, result)) {
             // sin(-x) = -sin(x), and quadrants 2 and 3 change the sign.
-            const std::uint64_t sign = (bits ^ (static_cast<std::uint64_t>(reduced.step >> 9) << 63)) & kSignBit;
+            // (Bit 9 of the step, 2 of the quadrant, moved to bit 63.)
+            const std::uint64_t sign = (bits ^ (static_cast<std::uint64_t>(reduced.step) << 54)) & kSignBit;
             return from_bits(to_bits(result) ^ sign);
         }
     }

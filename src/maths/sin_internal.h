@@ -26,10 +26,10 @@ constexpr double kModerateLimit = 0x1p16;
 Reduction reduce_moderate(double ax) noexcept;
 
 // The quick tier's reduction, for 0 <= ax < kQuickLimit, in two parts:
-// |t - (t.hi + t.lo)| <= kQuickReductionError, t.lo at most an ulp of t.hi
-// (t_error is left 0: the tier's bound below includes it).
+// |t - (t.hi + t.lo)| <= kQuickReductionError, |t.lo| < 2^-30.65 but not
+// normalized (t_error is left 0: the tier's bound below includes it).
 constexpr double kQuickLimit = 0x1p8;
-constexpr double kQuickReductionError = 0x1.1p-81;
+constexpr double kQuickReductionError = 0x1.1p-83;
 Reduction reduce_quick(double ax) noexcept;
 
 // For a finite ax >= 1 (used from kModerateLimit on).
@@ -48,7 +48,7 @@ Approximation evaluate(const Reduction& r) noexcept;
 // reduce_quick (error left 0). The bounds are widened as round_normal takes
 // them.
 constexpr double kQuickRelativeError = 0x1.1p-65;
-constexpr double kQuickAbsoluteError = 0x1p-80;
+constexpr double kQuickAbsoluteError = 0x1p-82;
 Approximation evaluate_quick(const Reduction& r) noexcept;
 
 // The correctly rounded sin(x) in multiprecision arithmetic, for any finite
