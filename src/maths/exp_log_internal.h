@@ -149,6 +149,10 @@ inline QuickExp exp_quick(DoubleDouble t) noexcept {
 // exp for the arguments exp_quick leaves (exp.cpp).
 double exp_other(double x) noexcept;
 
+// log and log10 for the arguments their quick tier leaves (log.cpp).
+double log_other(double x) noexcept;
+double log10_other(double x) noexcept;
+
 // The same within kExpAccurateError (exp.cpp).
 constexpr double kExpAccurateError = 0x1p-100;
 ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
@@ -239,6 +243,23 @@ inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) 
   double cross = zl * (zh + 0.5 * zl);
   double lo = s.lo + ((ed * kLn2.mid + entry.neg_log_lo) + (tail - cross));
   return {s.hi, lo};
+}
+
+// log10's quick tier: the quick tier's ln(x) times 1/ln(10) = c_hi + c_lo, c_hi of 27 bits:
+// with ln's hi cut into H, its leading 26 bits, and the rest, H c_hi is
+// exact, and the rest of the product is below 2^-17.5 of it. Relative
+// errors beyond ln's 2^-65.7 (kQuickLogRelativeError's analysis before its
+// widening): the rest of ln (below 2^-17.5 |ln x|) rounded, times c_hi
+// rounded, and the final sum rounded, 2^-70.5 each; (hi + lo) c_lo
+// (c_lo < 2^-28.5 c) below 2^-80; with round_normal's widening (2^-51 of
+// the low part) in all below 2^-65.4: kQuickLog10Error.
+constexpr double kQuickLog10Error = 0x1p-65;
+
+inline DoubleDouble times_inv_ln10(DoubleDouble ln) noexcept {
+  double high = from_bits(to_bits(ln.hi) & kLeading26Bits);
+  double product = high * tables::kInvLn10Split.hi;
+  double rest = ((ln.hi - high) + ln.lo) * tables::kInvLn10Split.hi + (ln.hi + ln.lo) * tables::kInvLn10Split.lo;
+  return {product, rest};
 }
 
 // pow's quick tier: t = y ln(x) as a normalized double-double, for the bit

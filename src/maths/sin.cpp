@@ -421,11 +421,10 @@ double sin_exact(double x) noexcept {
 
 namespace sin_detail {
 
-namespace {
-
 // Everything the quick tier leaves: NaN, infinities, |x| below 2^-26 or
 // from 2^8 on, and the undecided, through evaluation() and the exact path.
-// Out of line, so that the quick tier needs no stack frame.
+// Out of line (external, so that it is not inlined either), so that the
+// quick tier needs no stack frame.
 double sin_other(double x) noexcept {
     const double ax = std::fabs(x);
     // NaN stays NaN; sin(+-inf) is NaN (inf - inf).
@@ -443,6 +442,8 @@ double sin_other(double x) noexcept {
     }
     return sin_exact(x);
 }
+
+namespace {
 
 // 2^-26 <= |x| < 2^8 take the quick tier: one unsigned comparison on the
 // bit pattern of |x|.

@@ -56,4 +56,8 @@ Approximation evaluate_quick(const Reduction& r) noexcept;
 // rounding test leaves undecided.
 double sin_exact(double x) noexcept;
 
+// sin for the arguments the quick tier leaves: the former path, then the
+// exact one.
+double sin_other(double x) noexcept;
+
 }  // namespace quelmar::maths::sin_detail
