@@ -6,11 +6,13 @@ set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-# MPFR: the reference of the maths functions' tests. The Windows build
+# MPFR: the reference of the maths functions' tests; g++-multilib: their test
+# that 32-bit x86 is built with SSE2 arithmetic, and refused with x87's
+# (tests/maths/x87_refusal.cmake). The Windows build
 # (scripts/build_windows.sh): MinGW-w64's compilers with GCC's win32 thread
 # model, GoogleTest's sources to build for them, and Wine (64-bit) to run what
 # they build.
-for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
+for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev g++-multilib \
            clang libclang-rt-dev \
            python3 python3-numpy python3-matplotlib python3-pytest \
            g++-mingw-w64-x86-64-win32 googletest wine wine64 \

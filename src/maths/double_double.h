@@ -15,6 +15,8 @@
 #include <cstring>
 #include <limits>
 
+#include "maths/double_evaluation.h"
+
 namespace quelmar::maths {
 
 struct DoubleDouble {
