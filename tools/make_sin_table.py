@@ -102,6 +102,11 @@ def main():
     remainder = step - p1 - p2 - p3
     if log2_bound(p3) > -65 or log2_bound(remainder) > -119:
         sys.exit("make_sin_table: Cody-Waite parts larger than sin.cpp's bounds")
+    a3 = rounded_to_bits(step - p1 - p2, SPLIT_BITS)
+    a4 = Fraction(float(step - p1 - p2 - a3))
+    accurate_remainder = step - p1 - p2 - a3 - a4
+    if log2_bound(a3) > -65 or log2_bound(a4) > -94 or log2_bound(accurate_remainder) > -147:
+        sys.exit("make_sin_table: the accurate reduction's parts larger than sin.cpp's bounds")
     q1 = rounded_to_bits(step, QUICK_SPLIT_BITS)
     q2 = Fraction(float(step - q1))
     quick_remainder = step - q1 - q2
@@ -132,6 +137,10 @@ def main():
     print("inline constexpr double kStep1 = %s;" % float(p1).hex())
     print("inline constexpr double kStep2 = %s;" % float(p2).hex())
     print("inline constexpr double kStep3 = %s;" % float(p3).hex())
+    print("// pi/512 = kStep1 + kStep2 + kAccurateStep3 + kAccurateStep4 within 2^%d;" % log2_bound(accurate_remainder))
+    print("// kAccurateStep3 has %d significant bits too, and |kAccurateStep4| <= 2^%d." % (SPLIT_BITS, log2_bound(a4)))
+    print("inline constexpr double kAccurateStep3 = %s;" % float(a3).hex())
+    print("inline constexpr double kAccurateStep4 = %s;" % float(a4).hex())
     print("// pi/512 = kQuickStep1 + kQuickStep2 within 2^%d; kQuickStep1 has %d significant" %
           (log2_bound(quick_remainder), QUICK_SPLIT_BITS))
     print("// bits, so that j * kQuickStep1 is exact for j < 2^16, and |kQuickStep2| <= 2^%d." % log2_bound(q2))

@@ -1,16 +1,24 @@
 // The correctly rounded sine.
 //
-// Fast path: |x| is reduced by steps of pi/512, |x| = j pi/512 + t with
-// |t| <= pi/1024, in double-double; then, with a = (j mod 1024) pi/512 and the
-// table of sin(i pi/512) for a quarter period,
+// |x| is reduced by steps of pi/512, |x| = j pi/512 + t with |t| <= pi/1024;
+// then, with a = (j mod 1024) pi/512 and the table of sin(i pi/512) for a
+// quarter period,
 //     sin(a + t) = A cos t + B sin t,
-// where (A, B) is (sin a, cos a) or a rotation of it by the quadrant. cos t - 1
-// and sin t - t are short Taylor polynomials in t^2 <= 2^-16.7 evaluated in
-// double, A and B t in double-double. The result carries a proved error bound,
-// and the rounding test (rounding.h) accepts it when no rounding boundary lies
-// within that bound: all but about one argument in 10^4.
+// where (A, B) is (sin a, cos a) or a rotation of it by the quadrant. Each
+// tier carries a proved error bound, and the rounding test (rounding.h)
+// accepts its result when no rounding boundary lies within that bound.
 //
-// Exact path: the rest are evaluated again in multiprecision arithmetic
+// Quick tier, for 2^-26 <= |x| < 2^8: a two-part reduction, cos t - 1 and
+// sin t - t as short Taylor polynomials in t^2 <= 2^-16.7 in double, B t from
+// exact products of 26-bit parts, and a bound relative to the result
+// (2^-64.9): all but about one argument in 2500.
+// Fast path, for every finite |x| from 2^-26 (Cody and Waite's reduction
+// below 2^16, Payne and Hanek's from there): the same evaluation with A and B
+// t in double-double and a bound worked out per call: all but about one
+// argument in 10^4.
+// Accurate tier: a reduction within 2^-112 and the evaluation in
+// double-double (2^-99): all but the hardest cases.
+// Exact path: those are evaluated again in multiprecision arithmetic
 // (multiprecision.h), reduced modulo pi/2 with enough bits of 2/pi and summed
 // by Taylor series, with more bits each round until the rounding is decided.
 #include <cmath>
@@ -23,6 +31,7 @@
 #include "maths/rounding.h"
 #include "maths/sin_internal.h"
 #include "maths/sin_table.h"
+#include "maths/tables.h"
 
 namespace quelmar::maths {
 
@@ -150,9 +159,34 @@ inline Reduction quick_reduction(double ax) noexcept {
     return r;
 }
 
+// The accurate tier's reduction, for ax < kModerateLimit: as
+// moderate_reduction, but with pi/512 in four parts, the first three of 29
+// bits, so that every product with j < 2^24 but the last is exact and both
+// subtractions are carried exactly by two_sum. The low parts (below 2^-62
+// each) and j kAccurateStep4 (below 2^-75.6) are summed with two roundings
+// of 2^-114 at most, the last part's rounding and pi/512's remainder (2^-153
+// times j) below 2^-126; fast_two_sum is exact unless |t| < 2^-60.9, and is
+// off by at most 2^-113 then. In all below 2^-112.4.
+constexpr double kAccurateReductionError = 0x1p-112;
+
+inline Reduction accurate_reduction(double ax) noexcept {
+    using namespace sin_table;
+    const double jd = (ax * kInverseStep + kRoundingShift) - kRoundingShift;
+    const double r1 = ax - jd * kStep1;
+    const DoubleDouble h1 = two_sum(r1, -(jd * kStep2));
+    const DoubleDouble h2 = two_sum(h1.hi, -(jd * kAccurateStep3));
+    Reduction r;
+    r.t = fast_two_sum(h2.hi, (h1.lo + h2.lo) - jd * kAccurateStep4);
+    r.step = static_cast<std::uint32_t>(jd) & kStepMask;
+    r.t_error = kAccurateReductionError;
+    return r;
+}
+
 }  // namespace
 
 Reduction reduce_moderate(double ax) noexcept { return moderate_reduction(ax); }
+
+Reduction reduce_accurate(double ax) noexcept { return accurate_reduction(ax); }
 
 Reduction reduce_quick(double ax) noexcept { return quick_reduction(ax); }
 
@@ -327,9 +361,57 @@ inline Approximation quick_evaluation(const Reduction& r) noexcept {
     return result;
 }
 
+// The accurate tier: sin(a + t) = A + B t + A (cos t - 1) + B (sin t - t)
+// in double-double throughout, with the double-double operations' relative
+// errors (double_double.h): dd_mul 2^-103.2 (2^-105.4 by a double), dd_add
+// 2^-104.4. cos t - 1 = z (-1/2 + z (1/24 + z T)) and sin t - t = t z (-1/6
+// + z (1/120 + z (-1/5040 + z U))), z = t^2, with T = -1/720 + z/8! -
+// z^2/10! and U = 1/9! - z/11! in double: their rounding errors reach the
+// result times z^3 < 2^-50 (below 2^-111), the series left out below
+// 2^-128, and the double-double steps within 2^-101.5 of the two
+// corrections (below 2^-17.7 M): all below 2^-118 M, with M = |A| + |B t|.
+// What counts: B t (2^-103.2 M), the two sums (2^-104.4 M each) and the
+// table (2^-107 of A and of B): 2^-102.2 M. Times 3 (M <= 3 |sin(a + t)|),
+// 2^-100.6 relative, bounded by kAccurateError; t's error moves the result
+// by at most kReductionGain times it.
+constexpr double kAccurateError = 0x1p-99;
+
+inline Approximation accurate_evaluation(const Reduction& r) noexcept {
+    using tables::kInvFactorial;
+    const std::uint32_t quadrant = r.step >> 8;
+    const std::uint32_t index = r.step & (kQuarterSteps - 1);
+    const double* sin_a = kSin[index];
+    const double* cos_a = kSin[kQuarterSteps - index];
+    const bool odd = (quadrant & 1) != 0;
+    const DoubleDouble a = odd ? DoubleDouble{cos_a[0], cos_a[1]} : DoubleDouble{sin_a[0], sin_a[1]};
+    const DoubleDouble b = odd ? DoubleDouble{-sin_a[0], -sin_a[1]} : DoubleDouble{cos_a[0], cos_a[1]};
+
+    const DoubleDouble t = r.t;
+    const DoubleDouble z = dd_mul(t, t);
+    const double cos_tail = -kInvFactorial[6].hi + z.hi * (kInvFactorial[8].hi - z.hi * kInvFactorial[10].hi);
+    const double sin_tail = kInvFactorial[9].hi - z.hi * kInvFactorial[11].hi;
+    DoubleDouble c = dd_add(kInvFactorial[4], dd_mul(z, cos_tail));
+    c = dd_add({-0.5, 0.0}, dd_mul(z, c));
+    const DoubleDouble cos_minus_one = dd_mul(z, c);
+    DoubleDouble s = dd_add(dd_neg(kInvFactorial[7]), dd_mul(z, sin_tail));
+    s = dd_add(kInvFactorial[5], dd_mul(z, s));
+    s = dd_add(dd_neg(kInvFactorial[3]), dd_mul(z, s));
+    const DoubleDouble sin_minus_t = dd_mul(dd_mul(t, z), s);
+
+    const DoubleDouble head = dd_add(a, dd_mul(b, t));
+    const DoubleDouble correction = dd_add(dd_mul(a, cos_minus_one), dd_mul(b, sin_minus_t));
+    Approximation result;
+    result.value = dd_add(head, correction);
+    if (quadrant >= 2) result.value = dd_neg(result.value);
+    result.error = kAccurateError * std::fabs(result.value.hi) + kReductionGain * r.t_error;
+    return result;
+}
+
 }  // namespace
 
 Approximation evaluate(const Reduction& r) noexcept { return evaluation(r); }
+
+Approximation evaluate_accurate(const Reduction& r) noexcept { return accurate_evaluation(r); }
 
 Approximation evaluate_quick(const Reduction& r) noexcept {
     Approximation result = quick_evaluation(r);
@@ -435,9 +517,15 @@ double sin_other(double x) noexcept {
     const Approximation a = evaluation(reduced);
     // round_nearest wants error <= 2^-60 |hi|; larger bounds (t nearly zero
     // next to a multiple of pi, where the reduction's absolute error counts)
-    // go to the exact path anyway.
+    // go on to the next tier.
     double result;
     if (a.error <= 0x1p-60 * std::fabs(a.value.hi) && round_nearest(a.value.hi, a.value.lo, a.error, result)) {
+        return x < 0 ? -result : result;
+    }
+    // The accurate tier: the large reduction is accurate enough as it is.
+    const Approximation accurate = accurate_evaluation(ax < kModerateLimit ? accurate_reduction(ax) : reduced);
+    if (accurate.error <= 0x1p-60 * std::fabs(accurate.value.hi) &&
+        round_nearest(accurate.value.hi, accurate.value.lo, accurate.error, result)) {
         return x < 0 ? -result : result;
     }
     return sin_exact(x);

@@ -32,6 +32,11 @@ constexpr double kQuickLimit = 0x1p8;
 constexpr double kQuickReductionError = 0x1.1p-83;
 Reduction reduce_quick(double ax) noexcept;
 
+// The accurate tier's reduction, for 0 <= ax < kModerateLimit: t
+// normalized, within t_error (2^-112, absolute). From kModerateLimit on,
+// reduce_large's result serves the accurate tier as it is.
+Reduction reduce_accurate(double ax) noexcept;
+
 // For a finite ax >= 1 (used from kModerateLimit on).
 Reduction reduce_large(double ax) noexcept;
 
@@ -50,6 +55,10 @@ Approximation evaluate(const Reduction& r) noexcept;
 constexpr double kQuickRelativeError = 0x1.1p-65;
 constexpr double kQuickAbsoluteError = 0x1p-82;
 Approximation evaluate_quick(const Reduction& r) noexcept;
+
+// The accurate tier's evaluation, in double-double: within 2^-99 relative
+// and the reduction's error (slightly enlarged).
+Approximation evaluate_accurate(const Reduction& r) noexcept;
 
 // The correctly rounded sin(x) in multiprecision arithmetic, for any finite
 // x other than zero: the exact path for the arguments the fast path's

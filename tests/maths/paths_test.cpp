@@ -256,7 +256,14 @@ TEST(SinReduction, WithinTheStatedError) {
                      5419351.0, 1783366216531.0, 5706674932067741.0, 30246273033735921.0, 430010946591069243.0,
                      6381956970095103.0 * 0x1p797, 65535.99999999999, 0x1.fffffffffffffp+15, 0x1p16, DBL_MAX, 1.0}) {
         if (x < sd::kModerateLimit) expect_reduction_within_bound(x, sd::reduce_moderate(x));
+        if (x < sd::kModerateLimit) expect_reduction_within_bound(x, sd::reduce_accurate(x));
         if (x >= 1.0) expect_reduction_within_bound(x, sd::reduce_large(x));
+    }
+    for (int i = 0; i < 4000; ++i) {
+        const double x = rng.binades(-9, 15);
+        const sd::Reduction accurate = sd::reduce_accurate(x);
+        expect_reduction_within_bound(x, accurate);
+        EXPECT_LE(accurate.t_error, 0x1p-112);
     }
     const sd::Reduction hardest = sd::reduce_large(6381956970095103.0 * 0x1p797);
     EXPECT_LT(std::abs(hardest.t.hi), 0x1p-60);
@@ -306,6 +313,28 @@ TEST(SinEvaluation, QuickTierWithinItsError) {
             mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
         const mp::Number exact = reference_sin(theta);
         ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << th;
+    }
+}
+
+// The accurate tier's evaluation in double-double, on every quadrant and
+// table entry, within its bound for t taken as exact (t_error 0).
+TEST(SinEvaluation, AccurateTierWithinItsError) {
+    Rng rng(19);
+    for (int i = 0; i < 3000; ++i) {
+        sd::Reduction r;
+        r.step = i < 24 ? static_cast<std::uint32_t>((i % 8) * 128 + (i / 8) * 127) & 1023
+                        : static_cast<std::uint32_t>(rng.next() & 1023);
+        const double th = (2 * rng.unit() - 1) * kPiOver1024;
+        r.t = i % 5 == 0 ? DoubleDouble{th * 0x1p-20, 0.0}
+                         : quelmar::maths::fast_two_sum(th, (2 * rng.unit() - 1) * 0x1p-53 * th);
+        r.t_error = 0.0;
+        const sd::Approximation a = sd::evaluate_accurate(r);
+        const int centred = static_cast<int>(r.step + 512) % 1024 - 512;
+        const mp::Number theta =
+            mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
+        const mp::Number exact = reference_sin(theta);
+        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << th;
+        EXPECT_LE(a.error, std::fabs(a.value.hi) * 0x1p-98);
     }
 }
 
