@@ -125,7 +125,17 @@ struct QuickExp {
   std::uint64_t scale_bits;
 };
 
-inline QuickExp exp_quick(DoubleDouble t) noexcept {
+// exp_quick before its last normalization: T (1 + r + q) as lead + product +
+// low, lead = Th from the table, product = Th r rounded (below 2^-9.52 lead),
+// low = Tl + Th q (below 2^-19.9 lead), within kExpQuickError as above.
+struct QuickExpParts {
+  double lead;
+  double product;
+  double low;
+  std::uint64_t scale_bits;
+};
+
+inline QuickExpParts exp_quick_parts(DoubleDouble t) noexcept {
   using tables::kInvFactorial;
   // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
   // of 34 bits; t - n hi exact as in exp_reduce). The shifted sum's bit
@@ -141,9 +151,13 @@ inline QuickExp exp_quick(DoubleDouble t) noexcept {
   double q = r2 * w;
   // T (1 + r + q) = Th + Th r + (Tl + Th q), Tl r left out.
   const tables::Pair& tab = tables::kExp2Quick[bits & kExpQuickMask];
-  DoubleDouble s = fast_two_sum(tab.hi, tab.hi * r);
-  double lo = s.lo + (tab.lo + tab.hi * q);
-  return {{s.hi, lo}, (bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+  return {tab.hi, tab.hi * r, tab.lo + tab.hi * q, (bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+}
+
+inline QuickExp exp_quick(DoubleDouble t) noexcept {
+  QuickExpParts parts = exp_quick_parts(t);
+  DoubleDouble s = fast_two_sum(parts.lead, parts.product);
+  return {{s.hi, s.lo + parts.low}, parts.scale_bits};
 }
 
 // exp for the arguments exp_quick leaves (exp.cpp).

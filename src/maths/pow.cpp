@@ -198,11 +198,18 @@ double pow_positive(double ax, double y) noexcept {
 namespace {
 
 // The quick tier: t = y ln|x| from pow_quick_argument (exp_log_internal.h)
-// and exp(t) from exp_quick. exp(t) with t off by d is off by e^d - 1 < d
-// (1 + 2^-20) relative. Below kQuickBound, kPowQuickErrorPerT |t| < 2^-66.6;
-// kPowQuickError adds it to exp_quick's widened bound, and
-// kPowQuickErrorPerY covers (1 + 2^-20) and round_normal's (1 + 2^-50).
-constexpr double kPowQuickError = 0x1.dcp-62;  // 0x1.dp-62 + 2^-66.5, rounded up
+// and exp(t) = lead + product + low from exp_quick_parts, within
+// kExpQuickError = 1.78125 2^-62 of exp(t) taken as exact (the parts sum
+// to at most lead (1 + 2^-9.4)). exp(t) with t off by d is off by e^d - 1
+// < d (1 + 2^-20) relative; below kQuickBound, kPowQuickArgumentErrorPerT
+// |t| < 2^-66.57. The rounding test is round_normal's (rounding.h) on
+// lead + (product + (low -+ e)), whose inner sums round twice: e must
+// exceed the bound by u (|product| + 2 |low| + 2 e) with |product| <=
+// 2^-9.52 lead and |low| <= 2^-19.9 lead (u = 2^-53). So e = lead (1.7846
+// 2^-62 + 0.0421 2^-62 + 2^-62.52 + 2^-71.9) (1 + 3u) + |y| terms, below
+// kPowQuickError lead, and kPowQuickErrorPerY |y| lead covers the argument's
+// 2^-74.67 |y| times (1 + 2^-9.4) (1 + 2^-20) (1 + 3u).
+constexpr double kPowQuickError = 0x1.46p-61;  // 2.53 2^-62, rounded up
 constexpr double kPowQuickErrorPerY = 0x1.6a09e667f3bcdp-75;  // 2^-74.5
 
 // Positive normal bases take the quick tier (one unsigned comparison on the
@@ -230,11 +237,11 @@ double pow(double x, double y) noexcept {
   {
     DoubleDouble t = detail::pow_quick_argument(x_bits, y);
     if (std::fabs(t.hi) < kQuickBound) {
-      detail::QuickExp quick = detail::exp_quick(t);
-      double widened = quick.value.hi * (kPowQuickError + std::fabs(y) * kPowQuickErrorPerY);
-      double result;
-      if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result))
-        return from_bits(to_bits(result) ^ sign);
+      detail::QuickExpParts quick = detail::exp_quick_parts(t);
+      double widened = quick.lead * (kPowQuickError + std::fabs(y) * kPowQuickErrorPerY);
+      double low = quick.lead + (quick.product + (quick.low - widened));
+      double high = quick.lead + (quick.product + (quick.low + widened));
+      if (low == high) return from_bits((to_bits(low) + quick.scale_bits) ^ sign);
       double t_error =
           std::fabs(y) * detail::kPowQuickArgumentErrorPerY + std::fabs(t.hi) * detail::kPowQuickArgumentErrorPerT;
       return detail::pow_from_exp_fast(from_bits(x_bits), y, t, t_error, sign);
