@@ -102,18 +102,24 @@ inline ScaledDoubleDouble exp_fast(DoubleDouble t) noexcept {
 }
 
 // A quicker first try at exp(t.hi + t.lo), same domain, with a finer table
-// (256 entries: t = (256 k + j) ln(2)/256 + r, |r| < 2^-9.52) and a shorter
-// series: 2^exponent * value within kExpQuickError relative (value.lo not
+// (256 entries: t = (256 k + j) ln(2)/256 + r) and a shorter series:
+// 2^exponent * value within kExpQuickError relative (value.lo not
 // normalized, |value.lo| < 2^-19.4 value.hi); about one argument in 200 is
-// left undecided for exp_fast. r is rounded to a double (2^-63, plus
-// exp_fast's 2^-78.4), and so is its product with the table's leading part
-// (below 2^-9.02: 2^-63); Tl r (Tl < 2^-53) is left out (2^-62.53); the
-// series' truncation |r|^6/6! e^|r| is 2^-66.66 and its roundings, as in
-// exp_fast but on values four times smaller, below 2^-71: 1.77 2^-62, and
-// 1.78 2^-62 relative to a result of at least 0.998 Th. kExpQuickWidened
-// adds the 2^-51 |value.lo| < 2^-70.4 value.hi that round_normal asks.
-constexpr double kExpQuickError = 0x1.c8p-62;
-constexpr double kExpQuickWidened = 0x1.dp-62;
+// left undecided for exp_fast.
+//
+// exp_quick_evaluate's error, for |r| <= 2^-9.5 given within d of the
+// reduced argument (u = 2^-53; T = 2^(j/256) = Th + Tl, Th in [1, 2), |Tl|
+// <= u Th): Th r rounded, u |r| Th <= 2^-62.5 Th, and Tl r left out, as
+// much; the series' truncation |r|^6/6! e^|r| <= 2^-66.49 and its roundings
+// (on values below 2^-19, 2^-71): in all d + 1.4606 2^-62 Th, over a result
+// of at least 0.99862 Th. exp_quick's own reduction gives |r| <= ln(2)/512
+// (1 + 2^-40) < 2^-9.52 and d <= 2^-62.99 (r rounded once below 2^-9, half an
+// ulp; n mid and its difference with t.lo rounded, 2^-78.7 each; n lo left
+// out, 2^-79.3): 1.9634 2^-62 relative, bounded by kExpQuickError.
+// kExpQuickWidened adds the 2^-51 |value.lo| < 2^-70.4 value.hi and the
+// factor 1 + 2^-50 that round_normal asks.
+constexpr double kExpQuickError = 0x1.f8p-62;
+constexpr double kExpQuickWidened = 0x1.fap-62;
 constexpr int kExpQuickBits = 8;
 constexpr int kExpQuickMask = (1 << kExpQuickBits) - 1;
 constexpr int kExpQuickShift = 52 - kExpQuickBits;
@@ -126,8 +132,8 @@ struct QuickExp {
 };
 
 // exp_quick before its last normalization: T (1 + r + q) as lead + product +
-// low, lead = Th from the table, product = Th r rounded (below 2^-9.52 lead),
-// low = Tl + Th q (below 2^-19.9 lead), within kExpQuickError as above.
+// low, lead = Th from the table, product = Th r rounded (below 2^-8.5 lead),
+// low = Tl + Th q (below 2^-19.9 lead).
 struct QuickExpParts {
   double lead;
   double product;
@@ -135,23 +141,28 @@ struct QuickExpParts {
   std::uint64_t scale_bits;
 };
 
-inline QuickExpParts exp_quick_parts(DoubleDouble t) noexcept {
+// 2^k 2^(j/256) exp(r) from r and the bit pattern of 1.5 2^52 + 256 k + j
+// (the sum that rounded t 256/ln 2 to that integer): its low 8 bits are j,
+// and the rest shifted by 44 is 256 k 2^44 = k 2^52 modulo 2^64 (1.5 2^52's
+// own bits vanish in the shift).
+inline QuickExpParts exp_quick_evaluate(double r, std::uint64_t shifted_bits) noexcept {
   using tables::kInvFactorial;
-  // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
-  // of 34 bits; t - n hi exact as in exp_reduce). The shifted sum's bit
-  // pattern is that of 1.5 2^52 plus n: its low 8 bits are j = n mod 256,
-  // and the rest shifted by 44 is (n - j) 2^44 = k 2^52 modulo 2^64 (1.5
-  // 2^52's own bits vanish in the shift).
-  double shifted = t.hi * tables::kInvLn2Quick + kRoundingShift;
-  std::uint64_t bits = to_bits(shifted);
-  double n = shifted - kRoundingShift;
-  double r = (t.hi - n * tables::kLn2Quick.hi) - (n * tables::kLn2Quick.mid - t.lo);
   double r2 = r * r;
   double w = kInvFactorial[2].hi + (kInvFactorial[3].hi * r + r2 * (kInvFactorial[4].hi + kInvFactorial[5].hi * r));
   double q = r2 * w;
   // T (1 + r + q) = Th + Th r + (Tl + Th q), Tl r left out.
-  const tables::Pair& tab = tables::kExp2Quick[bits & kExpQuickMask];
-  return {tab.hi, tab.hi * r, tab.lo + tab.hi * q, (bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+  const tables::Pair& tab = tables::kExp2Quick[shifted_bits & kExpQuickMask];
+  return {tab.hi, tab.hi * r, tab.lo + tab.hi * q,
+          (shifted_bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+}
+
+inline QuickExpParts exp_quick_parts(DoubleDouble t) noexcept {
+  // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
+  // of 34 bits; t - n hi exact as in exp_reduce).
+  double shifted = t.hi * tables::kInvLn2Quick + kRoundingShift;
+  double n = shifted - kRoundingShift;
+  double r = (t.hi - n * tables::kLn2Quick.hi) - (n * tables::kLn2Quick.mid - t.lo);
+  return exp_quick_evaluate(r, to_bits(shifted));
 }
 
 inline QuickExp exp_quick(DoubleDouble t) noexcept {
@@ -276,29 +287,35 @@ inline DoubleDouble times_inv_ln10(DoubleDouble ln) noexcept {
   return {product, rest};
 }
 
-// pow's quick tier: t = y ln(x) as a normalized double-double, for the bit
-// pattern of a positive normal x and any y.
+// pow's quick tier: t = y ln(x) as lead + rest (not normalized), for the
+// bit pattern of a positive normal x and any y, and fl(y hi) beside.
 //
 // ln(x) = hi + lo within kQuickLogAbsoluteError, 2^-74.74 (|lo| <= 2^-27.6,
 // and below 2^-17.6 |hi|). hi and y are each cut into their leading 26 bits,
 // h and y_hi, and the rest (exact; hi - h below 2^-25 |hi|, y_lo = y - y_hi
 // below 2^-25 |y|, of 27 bits). y_hi h and y_lo h are exact; (hi - h) + lo
 // rounded, and its product with y rounded, 2^-78 |y hi| + 2^-80.6 |y| each;
-// their sum with y_lo h 2^-77 |y hi| + 2^-80.6 |y|. So t = y_hi h + rest,
-// normalized by fast_two_sum (the rest is below 2^-17 of the first term),
-// is within |y| 2^-74.67 + |t| 2^-76.2 of y ln(x): kPowQuickArgumentError
-// PerY |y| + kPowQuickArgumentErrorPerT |t|. (Infinite or huge y make t
-// infinite or NaN; products that underflow lose less than 2^-1000, far
-// below the bounds.)
+// their sum with y_lo h 2^-77 |y hi| + 2^-80.6 |y|. So lead + rest is within
+// |y| 2^-74.67 + |t| 2^-76.2 of y ln(x): kPowQuickArgumentErrorPerY |y| +
+// kPowQuickArgumentErrorPerT |t|; |rest| <= 2^-24 |t| + 2^-27.6 |y| (below
+// 2^-17 |lead|), and fl(y hi) is within 2^-27.6 |y| + 2^-53 |t| of t.
+// (Infinite or huge y make these infinite or NaN; products that underflow
+// lose less than 2^-1000, far below the bounds.)
 constexpr double kPowQuickArgumentErrorPerY = 0x1.48p-75;  // 2^-74.67 rounded up
 constexpr double kPowQuickArgumentErrorPerT = 0x1p-76;
 
-inline DoubleDouble pow_quick_argument(std::uint64_t x_bits, double y) noexcept {
+struct PowQuickArgument {
+  double lead;
+  double rest;
+  double approximate;  // fl(y hi)
+};
+
+inline PowQuickArgument pow_quick_argument(std::uint64_t x_bits, double y) noexcept {
   DoubleDouble ln = log_quick(x_bits, 0);
   double high = from_bits(to_bits(ln.hi) & kLeading26Bits);
   double y_hi = from_bits(to_bits(y) & kLeading26Bits);
   double rest = (y - y_hi) * high + y * ((ln.hi - high) + ln.lo);
-  return fast_two_sum(y_hi * high, rest);
+  return {y_hi * high, rest, y * ln.hi};
 }
 
 // ---------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "maths/exp_log_internal.h"
 #include "maths/maths.h"
 #include "maths/rounding.h"
+#include "maths/tables.h"
 
 namespace quelmar::maths {
 
@@ -197,20 +198,35 @@ double pow_positive(double ax, double y) noexcept {
 
 namespace {
 
-// The quick tier: t = y ln|x| from pow_quick_argument (exp_log_internal.h)
-// and exp(t) = lead + product + low from exp_quick_parts, within
-// kExpQuickError = 1.78125 2^-62 of exp(t) taken as exact (the parts sum
-// to at most lead (1 + 2^-9.4)). exp(t) with t off by d is off by e^d - 1
-// < d (1 + 2^-20) relative; below kQuickBound, kPowQuickArgumentErrorPerT
-// |t| < 2^-66.57. The rounding test is round_normal's (rounding.h) on
-// lead + (product + (low -+ e)), whose inner sums round twice: e must
-// exceed the bound by u (|product| + 2 |low| + 2 e) with |product| <=
-// 2^-9.52 lead and |low| <= 2^-19.9 lead (u = 2^-53). So e = lead (1.7846
-// 2^-62 + 0.0421 2^-62 + 2^-62.52 + 2^-71.9) (1 + 3u) + |y| terms, below
-// kPowQuickError lead, and kPowQuickErrorPerY |y| lead covers the argument's
-// 2^-74.67 |y| times (1 + 2^-9.4) (1 + 2^-20) (1 + 3u).
-constexpr double kPowQuickError = 0x1.46p-61;  // 2.53 2^-62, rounded up
+// The quick tier: t = y ln|x| = lead + rest from pow_quick_argument
+// (exp_log_internal.h), and exp(t) from exp_quick_evaluate with the
+// reduction done here: n, the integer nearest to fl(y hi) 256/ln 2, is
+// found without waiting for rest, which goes straight into r.
+//
+// For |y| < kQuickExponentLimit = 2^12 and |fl(y hi)| < kQuickBound: t is
+// within 2^-27.6 |y| + 2^-53 |t| < 2^-15.59 of fl(y hi), so r = t - n ln(2)/
+// 256 is below 2^-9.5288 + 2^-15.59 < 2^-9.5, |n| < 2^18.1, and the result
+// is normal (|k| <= 996). lead - n hi is exact: within a factor 2 of each
+// other (Sterbenz) once |lead| >= 2^-8; below, n is 0, or +-1 with |lead| >=
+// 2^-10 and the difference a multiple of 2^-62 below 2^-9 (hi, of 34 bits,
+// is one of 2^-42). The rest, rest - n mid, is rounded:
+// 2^-53 (2^-24 |t| + 2^-27.6 |y| + 2^-25.7), and n mid too, 2^-78.7; n lo
+// is left out, 2^-79.3; their sum r is rounded once below 2^-9 (2^-63).
+// With t's own error: d = 2^-63 + 2^-77.1 + |y| 2^-74.63 + |t| 2^-75.57.
+//
+// exp_quick_evaluate adds 1.4606 2^-62 lead, over a result of at least
+// 0.99862 lead; a result off by e^d - 1 < d (1 + 2^-20): below |t| <
+// 690.0001, in all 2.0203 2^-62 + |y| 2^-74.62 relative. The rounding test
+// is round_normal's (rounding.h) on lead + (product + (low -+ e)), whose
+// inner sums round twice: e must exceed the bound, at most lead (1 +
+// 2^-9.5) times the relative one, by 2^-53 (|product| + 2 |low| + 2 e),
+// with |product| <= 2^-8.5 lead and |low| <= 2^-19.9 lead. So e = lead
+// (2.0231 + 0.7071 + 0.001) 2^-62 (1 + 3 2^-53) + |y| terms: below
+// kPowQuickError lead, and kPowQuickErrorPerY |y| lead covers 2^-74.62
+// times the same factors.
+constexpr double kPowQuickError = 0x1.5ep-61;  // 2.7344 2^-62
 constexpr double kPowQuickErrorPerY = 0x1.6a09e667f3bcdp-75;  // 2^-74.5
+constexpr double kQuickExponentLimit = 0x1p12;
 
 // Positive normal bases take the quick tier (one unsigned comparison on the
 // bit pattern), and so do negative normal bases with an integer exponent
@@ -234,17 +250,23 @@ double pow(double x, double y) noexcept {
     sign = to_bits(shifted) << 63;
     x_bits = ax_bits;
   }
-  {
-    DoubleDouble t = detail::pow_quick_argument(x_bits, y);
-    if (std::fabs(t.hi) < kQuickBound) {
-      detail::QuickExpParts quick = detail::exp_quick_parts(t);
+  if (std::fabs(y) < kQuickExponentLimit) {
+    detail::PowQuickArgument t = detail::pow_quick_argument(x_bits, y);
+    if (std::fabs(t.approximate) < kQuickBound) {
+      double shifted = t.approximate * tables::kInvLn2Quick + kRoundingShift;
+      double n = shifted - kRoundingShift;
+      double r = (t.lead - n * tables::kLn2Quick.hi) + (t.rest - n * tables::kLn2Quick.mid);
+      detail::QuickExpParts quick = detail::exp_quick_evaluate(r, to_bits(shifted));
       double widened = quick.lead * (kPowQuickError + std::fabs(y) * kPowQuickErrorPerY);
       double low = quick.lead + (quick.product + (quick.low - widened));
       double high = quick.lead + (quick.product + (quick.low + widened));
       if (low == high) return from_bits((to_bits(low) + quick.scale_bits) ^ sign);
-      double t_error =
-          std::fabs(y) * detail::kPowQuickArgumentErrorPerY + std::fabs(t.hi) * detail::kPowQuickArgumentErrorPerT;
-      return detail::pow_from_exp_fast(from_bits(x_bits), y, t, t_error, sign);
+      // Undecided: on to exp_fast with t normalized (exactly: |rest| <
+      // 2^-17 |lead|).
+      DoubleDouble normalized = fast_two_sum(t.lead, t.rest);
+      double t_error = std::fabs(y) * detail::kPowQuickArgumentErrorPerY +
+                       std::fabs(normalized.hi) * detail::kPowQuickArgumentErrorPerT;
+      return detail::pow_from_exp_fast(from_bits(x_bits), y, normalized, t_error, sign);
     }
   }
   return detail::pow_other(x, y);
