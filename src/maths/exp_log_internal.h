@@ -216,7 +216,8 @@ ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
 // - e lo(ln 2) + lo(-ln r): two roundings below 2^-87 each (|e| <= 1100:
 //   below 2^-33.9), ln 2's and the table's remainders 2^-91.9 and 2^-97:
 //   2^-85.9;
-// - the three sums of the low part, each below 2^-27.7: 3 2^-81;
+// - the three sums of the low part, each below 2^-27.7: 3 2^-81 (s.lo is
+//   below 2^-43);
 // - the series left out, |z|^8/8 (1 + Z) < 2^-74.95.
 // In all, below kQuickLogAbsoluteError = 2^-74.74. The low part is below
 // 2^-27.6 in magnitude (with |s.lo| <= 2^-43).
@@ -266,7 +267,8 @@ inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) 
   double q = (kInverse[3].hi - kInverse[4].hi * a) + a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * kInverse[7].hi);
   double tail = (a2 * a) * q;
   double cross = zl * (zh + 0.5 * zl);
-  double lo = s.lo + ((ed * kLn2.mid + entry.neg_log_lo) + (tail - cross));
+  // The tail, the longest chain of operations, is added last.
+  double lo = ((s.lo + (ed * kLn2.mid + entry.neg_log_lo)) - cross) + tail;
   return {s.hi, lo};
 }
 
