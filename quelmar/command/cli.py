@@ -1,0 +1,604 @@
+"""The ``quelmar`` command: amplification, melting, standard curves and relative
+quantities of RDML and CSV files, as a table, CSV or JSON, and plots.
+
+Every subcommand is one entry of :func:`commands`: its name and help, the
+options it adds, the job run on each file (:mod:`quelmar.command.jobs`), the
+columns of its tables, its plot and its text table. The rest is shared: the
+files are analysed one at a time (or in ``--jobs`` worker processes), the
+typed results streamed to the writers, the outputs renamed into place only
+when every file has succeeded, and any failure reported as one line naming
+the file, with exit status 2.
+"""
+import argparse
+import os
+import signal
+import sys
+import textwrap
+import time
+import warnings
+from collections import deque
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+from ..analysis.melting import EDGE, MAX_FWHM
+from ..binding import core
+from ..common.errors import QuelmarError
+from ..common.flags import VOCABULARY
+from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
+from ..report.page import HtmlReport
+from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
+                       StandardWell, columns_of)
+from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
+                               save_figure)
+from . import jobs
+from .options import command_words, settings_from, settings_record, settings_table
+
+PROG = "quelmar"
+#: Panels in one picture; past this the plot shows the first plates and says so.
+MAX_PANELS = 24
+MAX_JOBS = 64
+EPILOG_WIDTH = 76
+
+EPILOG = """\
+Files: RDML 1.0 to 1.4 (.rdml, .rdm, .xml), or CSV with a header row, the
+cycle (or temperature) in the first column and one column per well. Several
+files are analysed one after the other (--jobs N: N at a time); their rows
+go into one table.
+
+Units: the amplification analysis has fixed levels set for raw instrument
+readings (thousands to tens of thousands). Each plate (one run and target) is
+scaled by a power of ten that brings its largest reading near 10,000;
+thresholds and plots stay in the file's own units, Ct values in the file's
+own cycle numbers. --scale none analyses the readings as they are, --scale F
+multiplies them by F.
+
+Outputs (--out, --plot) are written exactly as named, only once every file
+has been analysed: a failed run leaves no file behind.
+
+{input}
+
+Exit status: 0 on success, 2 on bad input (one line on stderr)."""
+
+INPUT = ("Input: only regular files are read, or - for standard input (once). What one file may hold is bounded "
+         "({limits}); --limits NAME=SIZE,... or QUELMAR_LIMITS in the environment raises or lowers the bounds.")
+
+EXAMPLES = """\
+Examples, from the project root:
+  python3 -m quelmar amplify data/rdml/stepone_std.rdml --plot amplification.png
+  python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
+  python3 -m quelmar quantify data/rdml/BioRad_384.rdml --calibrator Placebo --plot rq.png
+  python3 -m quelmar amplify data/rdml/BioRad_qPCR_melt.rdml --target Eva --log --plot log.png
+  python3 -m quelmar melt data/dyemelt.csv --plot melting.png
+  python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --summary --out tm.csv --plot melting.png
+  python3 -m quelmar standard data/rdml/stepone_std.rdml --plot standard.png
+  python3 -m quelmar report data/rdml/BioRad_384.rdml --calibrator Placebo --out report.html
+  python3 -m quelmar flags
+
+"""
+
+
+class Parser(argparse.ArgumentParser):
+    """argparse, with a bad option reported in one line like every other failure."""
+
+    def error(self, message):
+        self.exit(2, f"{self.prog}: {message} (see {self.prog} --help)\n")
+
+
+# -- the options -------------------------------------------------------------------
+
+def _number(text):
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+
+
+def _jobs(text):
+    try:
+        n = int(text)
+    except ValueError:
+        n = 0
+    if not 1 <= n <= MAX_JOBS:
+        raise argparse.ArgumentTypeError(f"expected a whole number from 1 to {MAX_JOBS}, not {text!r}")
+    return n
+
+
+def _amplification_options(p):
+    p.add_argument("--threshold", type=_number, metavar="X",
+                   help="read the linear Ct at X (file units) instead of the plate threshold")
+    p.add_argument("--scale", default="auto", metavar="auto|none|F", help="unit scaling of each plate (default: auto)")
+    p.add_argument("--max-ct", type=_number, metavar="CT",
+                   help="flag a Ct past CT late-ct (always: a Ct in the last five cycles)")
+
+
+def _ct_option(p):
+    p.add_argument("--ct", choices=("linear", "sigmoid"), default="linear",
+                   help="the Ct used: threshold crossing (default) or from the fitted logistic")
+
+
+def _amplify_arguments(p):
+    _amplification_options(p)
+    p.add_argument("--log", action="store_true", help="draw the curves on a logarithmic fluorescence axis")
+
+
+def _melt_arguments(p):
+    _melt_options(p)
+    p.add_argument("--summary", action="store_true",
+                   help="--out as CSV holds one row per well (main Tm, height, peaks, flags, range, resampling) "
+                        "instead of one per peak; JSON holds both tables")
+
+
+def _melt_options(p):
+    p.add_argument("--range", metavar="LO:HI",
+                   help=f"seek peaks from LO to HI degrees (either may be left out). Default: chosen per well "
+                        f"from its -dF/dT: the first and last {EDGE:g} degree are left out, and so is the "
+                        f"low-temperature background below the first product-like peak (a falling slope, or a "
+                        f"hump wider than any product); primer dimers and several products stay in")
+    p.add_argument("--max-fwhm", type=_number, default=MAX_FWHM, metavar="DEG",
+                   help=f"widest full width at half maximum of a product peak (default: {MAX_FWHM:g}; readings "
+                        f"coarser than 0.1 degree widen peaks, which is allowed for)")
+
+
+def _standard_arguments(p):
+    _amplification_options(p)
+    _ct_option(p)
+    p.add_argument("--quantity", action="append", default=[], metavar="NAME=Q",
+                   help="give wells named NAME (or NAME followed by a separator, e.g. NAME_1) the quantity Q; "
+                        "repeat for each dilution (for CSV files, which carry no quantities)")
+
+
+def _quantify_arguments(p):
+    _amplification_options(p)
+    _ct_option(p)
+    _quantification_options(p, required=True)
+
+
+def _quantification_options(p, required):
+    p.add_argument("--calibrator", required=required, metavar="SAMPLE",
+                   help="the sample (or group, with a sheet's group column) every quantity is relative to" +
+                        ("" if required else " (default: none, and no relative quantities)"))
+    p.add_argument("--reference", metavar="GENE[,GENE...]",
+                   help="reference genes (default: the file's targets of type ref)")
+    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
+                   help="2 (default): the comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency "
+                        "from its standard curve in the same file; wells: each target's mean per-well efficiency; "
+                        "E: one amplification factor for every target; TARGET=E,...: per target (others 2). "
+                        "Any but 2 gives efficiency-corrected ratios of E^-Ct")
+    p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
+                   help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
+
+
+def _report_arguments(p):
+    _standard_arguments(p)
+    _quantification_options(p, required=False)
+    _melt_options(p)
+
+
+def _show_nothing(result, out, full):
+    """The report is its page; nothing goes to stdout."""
+
+
+# -- the text tables on stdout ------------------------------------------------------
+
+def _flag_line(counts):
+    return "flags: " + (", ".join(f"{n} {k}" for n, k in counts.items()) if counts else "none")
+
+
+def _plate_size(result, run):
+    """"; 8 x 12 plate" when the file says how large the run's plate is, else nothing."""
+    geometry = result.geometry.get(run)
+    return f"; {geometry.rows} x {geometry.columns} plate" if geometry is not None and geometry.rows else ""
+
+
+def _show_amplify(result, out, full):
+    if not full:
+        return
+    for p in result.plates:
+        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
+                  f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
+        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
+                                         "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
+                               dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
+        out.write(_flag_line(p.flag_counts()) + "\n")
+
+
+def _show_melt(result, out, full):
+    if not full:
+        return
+    for p in result.plates:
+        rows = [c.summary for c in p.curves]
+        resampled = sum(r.resampled for r in rows)
+        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
+                  + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run)
+                  + "\n")
+        out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
+                                      "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
+                               dict(tm=2, height=3, range_low=1, range_high=1),
+                               dict(sample_type="type", range_low="from", range_high="to")))
+        out.write(_flag_line(p.flag_counts()) + "\n")
+
+
+def _show_standard(result, out, full):
+    for p in result.plates:
+        f = p.fit
+        if f is None:
+            continue
+        out.write(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities, "
+                  f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
+                  f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}\n")
+        if full:
+            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "note"),
+                                   (6, 20, 8, -7, -12, 0, 0), dict(ct=3, quantity=4)) + "\n")
+
+
+def _show_quantify(result, out, full):
+    if not full:
+        return
+    for q in result.plates:
+        out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
+        out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
+                                        "rq_high", "efficiency", "excluded", "note"),
+                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
+                               dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
+
+
+# -- the table of subcommands -----------------------------------------------------
+
+@dataclass(frozen=True)
+class Subcommand:
+    """One job of the command.
+
+    Attributes
+    ----------
+    name, help : str
+    arguments : callable
+        Adds the job's own options to its parser (the shared ones are added for every job).
+    run : callable
+        (path, AnalysisSettings) -> FileResult: the job of one file, run in a worker.
+    columns : dict
+        Table name -> row type; the first table is the one CSV and the text table hold.
+    plot : callable, optional
+        (plates, note) -> matplotlib figure.
+    show : callable
+        (FileResult, out, full) writes the text table; full is False when --out takes the table.
+    writer : callable, optional
+        (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
+        --out is then required and ends in one of ``outputs``.
+    """
+
+    name: str
+    help: str
+    arguments: Callable
+    run: Callable
+    columns: dict
+    plot: Optional[Callable]
+    show: Callable
+    writer: Optional[Callable] = None
+    outputs: tuple = ()
+
+
+class _LazyPlots:
+    """:mod:`quelmar.writing.plots` as the table names it, imported only when a picture is drawn:
+    matplotlib takes longer to load than most runs take, and most runs draw nothing."""
+
+    def __getattr__(self, name):
+        def draw(*args, **kwargs):
+            from ..writing import plots
+            return getattr(plots, name)(*args, **kwargs)
+        draw.__name__ = name
+        return draw
+
+
+def _table():
+    plots = _LazyPlots()
+
+    def cols(**tables):
+        return {name: columns_of(t) for name, t in tables.items()}
+    return {c.name: c for c in (
+        Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
+                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
+        Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
+                           "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
+                           "spaced readings are first put on an even grid (the summary says how).",
+                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
+        Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
+                               "every unknown read off it.",
+                   _standard_arguments, jobs.standard, cols(wells=StandardWell, fits=StandardFit), plots.standard,
+                   _show_standard),
+        Subcommand("quantify", "Relative quantities of every target in every sample against a calibrator, "
+                               "normalised to reference genes, with error bars.",
+                   _quantify_arguments, jobs.quantify, cols(quantities=RelativeQuantity), plots.quantify,
+                   _show_quantify),
+        Subcommand("report", "One self-contained HTML page of each run: plate maps, curves, melts, standard "
+                             "curves, relative quantities (with --calibrator), every flag and every table.",
+                   _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing, HtmlReport,
+                   (".html",)),
+    )}
+
+
+_COMMANDS = None
+
+
+def commands():
+    """The table of subcommands, name -> :class:`Subcommand` (built on first use)."""
+    global _COMMANDS
+    if _COMMANDS is None:
+        _COMMANDS = _table()
+    return _COMMANDS
+
+
+def _limits_text():
+    """The default limits as --limits spells them: "file 256M, ..., members 10000"."""
+    default = Limits()
+    return ", ".join(f"{name} {format_size(getattr(default, key))}" for name, key in Limits.NAMES.items())
+
+
+def _parser():
+    epilog = EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
+    p = Parser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
+               epilog=EXAMPLES + epilog, formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
+    for c in commands().values():
+        s = sub.add_parser(c.name, help=c.help, description=c.help, epilog=epilog,
+                           formatter_class=argparse.RawDescriptionHelpFormatter)
+        s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
+        s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
+        s.add_argument("--samples", metavar="SHEET",
+                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
+                            "whose annotations override the file's")
+        c.arguments(s)
+        if c.writer:
+            s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
+        else:
+            s.add_argument("--out", metavar="PATH",
+                           help="write the table as .csv or .json (every table) instead of stdout")
+        if c.plot:
+            s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+        else:
+            s.set_defaults(plot=None)
+        s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
+        s.add_argument("--limits", metavar="NAME=SIZE[,...]",
+                       help="what one input may hold, over QUELMAR_LIMITS and the defaults: file, document "
+                            "(inflated), readings, wells, token, depth, line, members; SIZE with K, M or G, "
+                            "e.g. file=1G,document=2G")
+        s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
+    sub.add_parser("flags", help="The quality flags and what each means.",
+                   description="The quality flags and what each means.")
+    return p
+
+
+# -- running the files ------------------------------------------------------------
+
+class Progress:
+    """One progress line on stderr, shown only once the work takes more than a moment."""
+
+    def __init__(self, quiet):
+        self.quiet, self.start, self.shown = quiet, time.monotonic(), 0.0
+        self.tty = sys.stderr.isatty()
+
+    def __call__(self, text):
+        now = time.monotonic()
+        if self.quiet or now - self.start < 0.5 or (not self.tty and now - self.shown < 2.0):
+            return
+        self.shown = now
+        sys.stderr.write(f"\r\033[K{text}" if self.tty else f"{text}\n")
+        sys.stderr.flush()
+
+    def done(self):
+        if self.shown and self.tty:
+            sys.stderr.write("\r\033[K")
+            sys.stderr.flush()
+        self.shown = 0.0
+
+
+class Failure(Exception):
+    """A file that could not be analysed: the one line to show."""
+
+
+def describe(error, path):
+    """One line for a failure, naming the file."""
+    path = STDIN_NAME if path == STDIN else path
+    if isinstance(error, OSError) and error.strerror:
+        text = f"{error.filename or path}: {error.strerror}"
+    elif isinstance(error, MemoryError):
+        text = f"{path}: out of memory"
+    elif isinstance(error, (QuelmarError, ValueError)):
+        text = command_words(error)
+    else:
+        text = f"{type(error).__name__}: {error}"
+    text = " ".join(text.split())
+    return text if path in text or os.path.basename(path) in text else f"{path}: {text}"
+
+
+def _work(name, path, settings):
+    """Analyse one file; in a worker, so every failure comes back as its line.
+
+    Warnings (numpy's on a NaN or an overflow) are not shown: the analyses
+    find what matters in their results, and a failure is one line.
+    """
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            return commands()[name].run(path, settings)
+    except Exception as e:  # noqa: BLE001 - every failure becomes one line naming the file
+        if os.environ.get("QUELMAR_TRACEBACK"):
+            raise
+        return Failure(describe(e, path))
+
+
+def _quiet_worker():
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the parent decides what an interrupt means
+
+
+def analyse(name, files, settings, jobs, progress):
+    """The results of every file, in order, as they are done; raises :class:`Failure` at the first failure."""
+    label = f"{PROG} {name}"
+    if jobs == 1 or len(files) == 1:
+        for k, path in enumerate(files, 1):
+            progress(f"{label}: file {k}/{len(files)}, {os.path.basename(path)}")
+            result = _work(name, path, settings)
+            if isinstance(result, Failure):
+                raise result
+            yield result
+        return
+    yield from _in_workers(name, files, settings, min(jobs, len(files)), progress, label)
+
+
+def _in_workers(name, files, settings, jobs, progress, label):
+    """analyse() in worker processes: one file per worker at a time, results in input order.
+
+    A worker that dies (killed for memory, a crash in the library) breaks the
+    pool and fails the run naming the files in flight, rather than leaving it
+    waiting.
+    """
+    import multiprocessing
+    from concurrent.futures import Future, ProcessPoolExecutor
+    from concurrent.futures.process import BrokenProcessPool
+    methods = multiprocessing.get_all_start_methods()
+    context = multiprocessing.get_context("fork" if "fork" in methods else None)
+    pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
+
+    def submit(path):
+        if path != STDIN:
+            return pool.submit(_work, name, path, settings)
+        done = Future()  # standard input is this process's: a worker's is closed
+        done.set_result(_work(name, path, settings))
+        return done
+    try:
+        pending, queue = deque(), iter(files)
+        # A window of twice the workers: results wait in memory only until their turn comes.
+        for path in queue:
+            pending.append((path, submit(path)))
+            if len(pending) >= 2 * jobs:
+                break
+        done = 0
+        while pending:
+            path, future = pending.popleft()
+            try:
+                result = future.result()
+            except BrokenProcessPool:  # which of the files in flight killed it is not known
+                flight = ", ".join([path] + [p for p, _ in pending])
+                raise Failure(f"a worker analysing {'one of ' if pending else ''}{flight} ended abruptly "
+                              f"(out of memory?)") from None
+            done += 1
+            progress(f"{label}: {done}/{len(files)} files done")
+            if isinstance(result, Failure):
+                raise result
+            for path in queue:
+                pending.append((path, submit(path)))
+                break
+            yield result
+    finally:
+        # Stop at once: a failed run does not wait for the other files' analyses.
+        for process in list(getattr(pool, "_processes", {}).values()):
+            process.terminate()
+        pool.shutdown(wait=True, cancel_futures=True)
+
+
+def run(args, progress):
+    """Analyse every file and write the outputs; the warnings to show on success."""
+    command = commands()[args.command]
+    inputs = list(args.files) + ([args.samples] if args.samples else [])
+    outputs = command.outputs or TABLE_SUFFIXES
+    if inputs.count(STDIN) > 1:
+        raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
+    settings = settings_from(args)
+    if args.out:
+        check_destination("--out", args.out, outputs, inputs)
+    elif command.writer:
+        raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
+    if args.plot:
+        check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
+        if command.plot is None:
+            raise ValueError(f"{args.command} has no plot")
+        import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
+    header = dict(library_version=core.version(), settings=settings_record(args))
+    if command.writer:
+        header["command_line"] = [PROG] + list(args.argv)
+        header["settings_table"] = settings_table(header["settings"])
+    tables = command.columns
+    if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
+        tables = {"wells": tables["wells"], **tables}
+    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
+    stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
+    try:
+        for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
+            if writer:
+                writer.add(result)
+            command.show(result, stdout, not args.out)
+            if not args.out:
+                for note in result.notes:
+                    stdout.write(f"note: {os.path.basename(result.file)}: {note}\n")
+            total += len(result.plates)
+            if args.plot:
+                plates += result.plates[:MAX_PANELS - len(plates)]
+            warnings += result.warnings
+        progress.done()
+        if args.plot and not plates:
+            raise ValueError(f"{args.command}: nothing to plot")
+        if args.plot:
+            note = f"the first {len(plates)} of {total} plates" if total > len(plates) else ""
+            options = dict(log=True) if getattr(args, "log", False) else {}
+            pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
+        if writer:
+            writer.commit()
+            writer = None
+        for f in pending:
+            f.commit()
+        pending = []
+    finally:
+        if writer:
+            writer.discard()
+        for f in pending:
+            f.discard()
+    stdout.release(sys.stdout)
+    return warnings
+
+
+def _print_flags():
+    width = max(len(n) for n in VOCABULARY)
+    for f in VOCABULARY.values():
+        print(f"{f.name:<{width}}  {f.analysis:<13}  {f.explanation}")
+
+
+def main(argv=None):
+    """Run the command; returns the exit status (0, or 2 on bad input)."""
+    try:
+        args = _parser().parse_args(argv)
+    except SystemExit as e:  # --help, or a bad option already reported in one line
+        return e.code
+    if args.command == "flags":
+        _print_flags()
+        return 0
+    args.argv = list(sys.argv[1:] if argv is None else argv)
+    progress = Progress(args.quiet)
+    try:
+        warnings = run(args, progress)
+    except BrokenPipeError:  # the reader of stdout has seen enough (| head)
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
+    except KeyboardInterrupt:
+        progress.done()
+        return 130
+    except Failure as e:
+        problem = str(e)
+    except Exception as e:  # noqa: BLE001 - options, outputs, the library: one line each
+        if os.environ.get("QUELMAR_TRACEBACK"):
+            raise
+        problem = _option_problem(e)
+    else:
+        if not args.quiet:
+            for w in warnings:
+                print(f"{PROG}: warning: {w}", file=sys.stderr)
+        return 0
+    progress.done()
+    print(f"{PROG}: {problem}", file=sys.stderr)
+    return 2
+
+
+def _option_problem(error):
+    if isinstance(error, ImportError):  # matplotlib for --plot
+        return f"{error} (Debian: apt-get install python3-matplotlib)"
+    if isinstance(error, OSError) and error.filename:
+        return f"{error.filename}: {error.strerror}"
+    return " ".join(str(error).split()) or type(error).__name__
