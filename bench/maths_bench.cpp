@@ -145,11 +145,17 @@ double time_round(Call call, const std::vector<Args>& args, double& sink) {
     return seconds * 1e9 / static_cast<double>(kPassesPerRound * args.size());
 }
 
-// Processor time of this thread, the best of kRounds rounds per side, the
-// two sides alternating: another process on the machine lengthens some
-// rounds, and the best round is the one it disturbed least.
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Processor time of this thread per call, the two sides alternating round by
+// round: the median of each side's rounds, and the median of the rounds'
+// ratios, so that a load that comes and goes meets both sides alike.
 int print_table() {
-    std::printf("maths: ns per call, one thread, ours against the C library's; best of %d rounds of %zu calls\n",
+    std::printf("maths: ns per call on one thread (thread CPU time), ours against the C library's;\n"
+                "medians of %d alternating rounds of %zu calls, the ratio the median of the rounds' ratios\n",
                 kRounds, kPassesPerRound * kArguments);
     std::printf("%-46s %8s %8s %7s\n", "function, arguments", "ours", "libm", "ratio");
     double sink = 0.0;
@@ -160,13 +166,13 @@ int print_table() {
         for (Args& a : args) a = t.draw(rng);
         const Call ours = library_call(t.function);
         const Call theirs = c_library_call(t.function);
-        double best_ours = INFINITY;
-        double best_theirs = INFINITY;
+        std::vector<double> our_times, their_times, ratios;
         for (int round = 0; round < kRounds; ++round) {
-            best_ours = std::min(best_ours, time_round(ours, args, sink));
-            best_theirs = std::min(best_theirs, time_round(theirs, args, sink));
+            our_times.push_back(time_round(ours, args, sink));
+            their_times.push_back(time_round(theirs, args, sink));
+            ratios.push_back(our_times.back() / their_times.back());
         }
-        std::printf("%-46s %8.1f %8.1f %7.2f\n", t.label, best_ours, best_theirs, best_ours / best_theirs);
+        std::printf("%-46s %8.1f %8.1f %7.2f\n", t.label, median(our_times), median(their_times), median(ratios));
     }
     volatile double kept = sink;  // so that the sums, and the calls, are kept
     (void)kept;
