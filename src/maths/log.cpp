@@ -3,7 +3,7 @@
 // ln(x) = e ln(2) - ln(r) + ln(1 + z) with r from a table and z = m r - 1
 // exact (exp_log_internal.h). The quick tier (256 reciprocals, |z| <=
 // 2^-8.99, ln(1 + z) to degree 7, relative error below 2^-65.5) decides
-// all but about one argument in 2000; the fast path (128 reciprocals,
+// all but about one argument in 3000; the fast path (128 reciprocals,
 // degree 10, an error bound worked out per call, 2^-75 away from 1) nearly
 // all the others; then the accurate path (degree 15 in double-double,
 // 2^-99) and the multiprecision one. log10 multiplies by 1/ln(10).

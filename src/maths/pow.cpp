@@ -1,11 +1,15 @@
 // pow, correctly rounded.
 //
-// x^y = exp(y ln|x|): ln|x| in double-double (log_fast, with its error
-// bound), t = y ln|x| as an exact product plus a rounded low part, and
-// exp(t) by exp_quick, then if need be exp_fast, both of which take a
-// double-double argument; the error of t becomes a relative error of the
-// result and joins exp's in the rounding test. The accurate path does the
-// same in double-double throughout.
+// x^y = exp(y ln|x|). The quick tier (below; |y| < 2^12, normal bases):
+// ln|x| from log's quick core, t = y ln|x| as an exact product of 26-bit
+// parts plus a rounded rest, and exp(t) from exp_quick's evaluation, its
+// index found from fl(y hi) while the rest is being summed; it decides all
+// but about one argument in 130. Then exp_fast on the same t, and for the
+// other arguments the former path: ln|x| from log_fast, with its error bound,
+// t as an exact product plus a rounded low part, exp_quick, then if need be
+// exp_fast, both of which take a double-double argument; the error of t
+// becomes a relative error of the result and joins exp's in the rounding
+// test. The accurate path does the same in double-double throughout.
 //
 // Neither rounding test can decide a result that is exactly half-way
 // between two doubles, and no precision would: such results, and the exact
