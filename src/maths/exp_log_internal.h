@@ -174,7 +174,7 @@ inline QuickExp exp_quick(DoubleDouble t) noexcept {
 // exp for the arguments exp_quick leaves (exp.cpp).
 double exp_other(double x) noexcept;
 
-// log and log10 for the arguments their quick tier leaves (log.cpp).
+// log and log10 for the arguments their quick tier leaves (log_special.cpp).
 double log_other(double x) noexcept;
 double log10_other(double x) noexcept;
 
@@ -272,9 +272,9 @@ inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) 
   return {s.hi, lo};
 }
 
-// log10's quick tier: the quick tier's ln(x) times 1/ln(10) = c_hi + c_lo, c_hi of 27 bits:
-// with ln's hi cut into H, its leading 26 bits, and the rest, H c_hi is
-// exact, and the rest of the product is below 2^-17.5 of it. Relative
+// log10's quick tier: the quick tier's ln(x) times 1/ln(10) = c_hi + c_lo,
+// c_hi of 27 bits: with ln's hi cut into H, its leading 26 bits, and the
+// rest, H c_hi is exact, and the rest of the product is below 2^-17.5 of it. Relative
 // errors beyond ln's 2^-65.7 (kQuickLogRelativeError's analysis before its
 // widening): the rest of ln (below 2^-17.5 |ln x|) rounded, times c_hi
 // rounded, and the final sum rounded, 2^-70.5 each; (hi + lo) c_lo
