@@ -165,7 +165,8 @@ TEST(LogPaths, QuickTierWithinItsBounds) {
     for (double x : quick_log_arguments()) {
         SCOPED_TRACE(::testing::Message() << std::hexfloat << "log(" << x << ")");
         const bool subnormal = x < 0x1p-1022;
-        const DoubleDouble quick = subnormal ? detail::log_quick(to_bits(x * 0x1p64), -64) : detail::log_quick(to_bits(x), 0);
+        const DoubleDouble quick =
+            subnormal ? detail::log_quick(to_bits(x * 0x1p64), -64) : detail::log_quick(to_bits(x), 0);
         const mp::Number exact = x == 1.0 ? mp::from_integer(0, kLimbs) : reference_log(x);
         EXPECT_TRUE(within(dd_number(quick), exact, detail::kQuickLogAbsoluteError)) << "absolute";
         EXPECT_TRUE(within(dd_number(quick), exact, detail::kQuickLogRelativeError, true)) << "relative";
