@@ -17,19 +17,20 @@ import textwrap
 import time
 import warnings
 from collections import deque
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Callable, Optional
 
 from ..analysis.melting import EDGE, MAX_FWHM
+from ..analysis.settings import CT_KINDS, DEFAULT_CT, DEFAULT_EFFICIENCY
 from ..binding import core
 from ..common.errors import QuelmarError
-from ..common.flags import VOCABULARY
+from ..common.flags import EXCLUDING, VOCABULARY
 from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
 from ..report.page import HtmlReport
 from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
                        StandardWell, columns_of)
-from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
-                               save_figure)
+from ..writing.writers import (PLOT_SUFFIXES, RDML_SUFFIX, TABLE_SUFFIXES, Stdout, TableWriter, check_destination,
+                               format_table, save_figure)
 from . import jobs
 from .options import command_words, settings_from, settings_record, settings_table
 
@@ -105,19 +106,24 @@ def _jobs(text):
 
 def _amplification_options(p):
     p.add_argument("--threshold", type=_number, metavar="X",
-                   help="read the linear Ct at X (file units) instead of the plate threshold")
+                   help="read the linear Ct at X (file units) instead of the plate threshold (the window Cq keeps "
+                        "its target's own threshold)")
     p.add_argument("--scale", default="auto", metavar="auto|none|F", help="unit scaling of each plate (default: auto)")
     p.add_argument("--max-ct", type=_number, metavar="CT",
                    help="flag a Ct past CT late-ct (always: a Ct in the last five cycles)")
 
 
 def _ct_option(p):
-    p.add_argument("--ct", choices=("linear", "sigmoid"), default="linear",
-                   help="the Ct used: threshold crossing (default) or from the fitted logistic")
+    p.add_argument("--ct", choices=CT_KINDS, default=DEFAULT_CT,
+                   help="the Ct used: window (default), the window-of-linearity Cq, at a threshold inside each "
+                        "target's log-linear phase with the signal read against each well's plateau (the most "
+                        "precise on the bundled plates and files); linear, the library's threshold crossing; "
+                        "sigmoid, from its fitted logistic")
 
 
 def _amplify_arguments(p):
     _amplification_options(p)
+    _ct_option(p)
     p.add_argument("--log", action="store_true", help="draw the curves on a logarithmic fluorescence axis")
 
 
@@ -159,11 +165,14 @@ def _quantification_options(p, required):
                         ("" if required else " (default: none, and no relative quantities)"))
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
-    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
-                   help="2 (default): the comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency "
-                        "from its standard curve in the same file; wells: each target's mean per-well efficiency; "
-                        "E: one amplification factor for every target; TARGET=E,...: per target (others 2). "
-                        "Any but 2 gives efficiency-corrected ratios of E^-Ct")
+    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|file|E|TARGET=E,...",
+                   help="window (default): each target's mean efficiency in its window of linearity; 2: the "
+                        "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
+                        "curve in the same file; wells: the mean of each well's own efficiency from its steepest "
+                        "log-linear stretch (noisier, and biased low where the baseline drifts); file: the "
+                        "efficiency the RDML file states for each target; E: one amplification factor for every "
+                        "target; TARGET=E,...: per target (others 2). Any but 2 gives efficiency-corrected ratios "
+                        "of E^-Ct")
     p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
                    help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
 
@@ -196,9 +205,16 @@ def _show_amplify(result, out, full):
     for p in result.plates:
         out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
                   f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
-        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
-                                         "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
-                               dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
+        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "ct_window",
+                                         "efficiency_window", "n0", "file_cq", "window_note", "flags", "excluded"),
+                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 5, 0),
+                               dict(ct_linear=3, ct_sigmoid=3, ct_window=3, efficiency_window=3, n0=".3g", file_cq=2),
+                               dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
+                                    efficiency_window="E", window_note="no window Cq")))
+        out.write(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
+                  f"{p.window_wells} wells), threshold {p.window_threshold:.4g}"
+                  + ("; the readings came with their baseline removed, and its zero is kept" if p.window_baseline_kept
+                     else "") + "\n")
         out.write(_flag_line(p.flag_counts()) + "\n")
 
 
@@ -212,7 +228,7 @@ def _show_melt(result, out, full):
                   + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run)
                   + "\n")
         out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
-                                      "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
+                                      "range_high", "flags", "excluded"), (6, 20, 5, -6, -9, -5, -6, -6, 5, 0),
                                dict(tm=2, height=3, range_low=1, range_high=1),
                                dict(sample_type="type", range_low="from", range_high="to")))
         out.write(_flag_line(p.flag_counts()) + "\n")
@@ -227,8 +243,8 @@ def _show_standard(result, out, full):
                   f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
                   f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}\n")
         if full:
-            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "note"),
-                                   (6, 20, 8, -7, -12, 0, 0), dict(ct=3, quantity=4)) + "\n")
+            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "excluded", "note"),
+                                   (6, 20, 8, -7, -12, 5, 8, 0), dict(ct=3, quantity=4)) + "\n")
 
 
 def _show_quantify(result, out, full):
@@ -237,8 +253,8 @@ def _show_quantify(result, out, full):
     for q in result.plates:
         out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
-                                        "rq_high", "efficiency", "excluded", "note"),
-                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
+                                        "rq_high", "efficiency", "flags", "excluded", "note"),
+                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 5, 8, 0),
                                dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
 
 
@@ -264,6 +280,8 @@ class Subcommand:
     writer : callable, optional
         (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
         --out is then required and ends in one of ``outputs``.
+    rdml : bool
+        --out may also be an RDML file: the input written back with the job's results.
     """
 
     name: str
@@ -275,6 +293,7 @@ class Subcommand:
     show: Callable
     writer: Optional[Callable] = None
     outputs: tuple = ()
+    rdml: bool = False
 
 
 class _LazyPlots:
@@ -295,12 +314,15 @@ def _table():
     def cols(**tables):
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
-        Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
-                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
+        Subcommand("amplify", "Linear, sigmoid and window-of-linearity Ct, PCR efficiency, N0 and quality flags per "
+                              "well.",
+                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify,
+                   rdml=True),
         Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
                            "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
                            "spaced readings are first put on an even grid (the summary says how).",
-                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
+                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt,
+                   rdml=True),
         Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
                                "every unknown read off it.",
                    _standard_arguments, jobs.standard, cols(wells=StandardWell, fits=StandardFit), plots.standard,
@@ -344,14 +366,21 @@ def _parser():
         s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
         s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
         s.add_argument("--samples", metavar="SHEET",
-                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
-                            "whose annotations override the file's")
+                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group, "
+                            "exclude) whose annotations override the file's")
+        s.add_argument("--exclude", action="append", metavar="WELL[:TARGET],...",
+                       help="leave these wells out of standard curves and relative quantities (every target of "
+                            "the well, or only TARGET); the tables list them with the reason")
+        s.add_argument("--keep", action="append", metavar="FLAG[,FLAG...]",
+                       help=f"wells with this flag are not excluded for it (flags that exclude: "
+                            f"{', '.join(EXCLUDING)})")
         c.arguments(s)
         if c.writer:
             s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
         else:
             s.add_argument("--out", metavar="PATH",
-                           help="write the table as .csv or .json (every table) instead of stdout")
+                           help="write the table as .csv or .json (every table) instead of stdout"
+                                + ("; .rdml: the input file (one) as RDML 1.3 with the results" if c.rdml else ""))
         if c.plot:
             s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
         else:
@@ -499,14 +528,19 @@ def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
-    outputs = command.outputs or TABLE_SUFFIXES
+    outputs = command.outputs or TABLE_SUFFIXES + ((RDML_SUFFIX,) if command.rdml else ())
     if inputs.count(STDIN) > 1:
         raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
     settings = settings_from(args)
+    as_rdml = bool(args.out) and args.out.lower().endswith(RDML_SUFFIX)
     if args.out:
         check_destination("--out", args.out, outputs, inputs)
     elif command.writer:
         raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
+    if as_rdml:
+        if len(args.files) != 1:
+            raise ValueError(f"--out {args.out}: an RDML output holds one input file's runs, not {len(args.files)}")
+        settings = replace(settings, keep_source=True)
     if args.plot:
         check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
@@ -519,7 +553,10 @@ def run(args, progress):
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
-    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
+    if as_rdml:
+        from ..writing.rdml import RdmlWriter  # only a run that writes RDML waits for it
+    writer_type = command.writer or (RdmlWriter if as_rdml else TableWriter)
+    writer = writer_type(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
@@ -542,6 +579,7 @@ def run(args, progress):
             pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
         if writer:
             writer.commit()
+            warnings += [f"{args.out}: {note}" for note in getattr(writer, "notes", ())]
             writer = None
         for f in pending:
             f.commit()

@@ -18,6 +18,7 @@ from synthetic import CYCLES, richards, write_plate
 
 from quelmar.analysis.amplification import analyze_amplification
 from quelmar.analysis.settings import AnalysisSettings
+from quelmar.common.flags import VOCABULARY
 from quelmar.command.cli import main
 from quelmar.command.options import _refused, command_words
 from quelmar.common.errors import InputError, Named, OptionError
@@ -51,7 +52,7 @@ def test_amplify_tables_are_the_analysis_in_the_files_units(tmp_path, capsys):
     cycles, curves, wells = read_rdml(STEPONE).groups()[0].amplification()
     expected = analyze_amplification(curves * 1e4)
     assert np.array_equal([float(r["ct_linear"] or "nan") for r in rows], expected.ct_linear, equal_nan=True)
-    assert [r["flags"] for r in rows][:4] == ["no-growth"] * 3 + [""] and \
+    assert [r["flags"] for r in rows][:4] == [""] * 4 and \
         float(rows[0]["threshold"]) == expected.threshold / 1e4
     assert [r["file_cq"] for r in rows[:4]] == ["", "", "", "28.96287"]  # the NTC's 40.0 means no Cq
     assert all(1.7 < float(r["efficiency"]) < 1.9 for r in rows[3:])
@@ -62,7 +63,9 @@ def test_amplify_tables_are_the_analysis_in_the_files_units(tmp_path, capsys):
     assert sum(r["ct_linear"] is not None for r in doc["wells"]) == 21
     assert doc["command"] == "amplify" and doc["files"] == [STEPONE] and doc["settings"]["threshold"] == 0.2
     assert main(["amplify", STEPONE, "--scale", "none", "--out", str(document)]) == 0
-    assert all("low-signal" in r["flags"] and r["ct_linear"] is None for r in _json(document)["wells"])
+    # Unscaled, nothing reaches the low-signal level; negative controls are not flagged for it.
+    assert all(("low-signal" in r["flags"]) == (r["sample_type"] != "ntc") and r["ct_linear"] is None
+               for r in _json(document)["wells"])
 
 
 @pytest.mark.parametrize("args, magic", [
@@ -95,10 +98,31 @@ def test_standard_reads_the_unknowns_off_the_fit(tmp_path, capsys):
         document["inputs"][0]["notes"][0]
 
 
-def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path):
+def test_by_default_quantify_uses_the_window_cq_and_each_targets_window_efficiency(tmp_path):
     rq, ct = tmp_path / "rq.json", tmp_path / "ct.json"
     assert main(["quantify", BIORAD384, "--calibrator", "Placebo", "--out", str(rq), "-q"]) == 0
     assert main(["amplify", BIORAD384, "--out", str(ct)]) == 0
+    wells = _json(ct)["wells"]
+    efficiency = {w["target"]: w["target_efficiency"] for w in wells}
+    kept = {}
+    for w in wells:
+        if w["ct_window"] is not None and "replicate-outlier" not in w["flags"]:
+            kept.setdefault((w["sample"], w["target"]), []).append(w["ct_window"])
+
+    def log_ratio(sample, target):  # log10 of the target's geometric mean E^-Cq over the reference's
+        return (np.mean([-c * np.log10(efficiency[target]) for c in kept[sample, target]])
+                - np.mean([-c * np.log10(efficiency["Liver"]) for c in kept[sample, "Liver"]]))
+    for row in _json(rq)["quantities"]:
+        assert row["method"] == "efficiency-corrected" and row["efficiency"] == efficiency[row["target"]]
+        want = 10 ** (log_ratio(row["sample"], row["target"]) - log_ratio("Placebo", row["target"]))
+        assert row["rq"] == pytest.approx(want, rel=1e-9)
+
+
+def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path):
+    rq, ct = tmp_path / "rq.json", tmp_path / "ct.json"
+    assert main(["quantify", BIORAD384, "--calibrator", "Placebo", "--ct", "linear", "--efficiency", "2",
+                 "--out", str(rq), "-q"]) == 0
+    assert main(["amplify", BIORAD384, "--ct", "linear", "--out", str(ct)]) == 0
     rows = {(r["sample"], r["target"]): r for r in _json(rq)["quantities"]}
     assert set(rows) == {(s, t) for s in ("Placebo", "Compound A", "Compound A/B") for t in ("Brain", "Kidney")}
     kept = {}
@@ -285,7 +309,7 @@ def test_notes_plate_geometry_and_the_flags(tmp_path, capsys):
     assert inputs[1]["geometry"] == {} and "sorted by column 'Cycle'" in inputs[1]["notes"][0]
     assert main(["flags"]) == 0
     listed = capsys.readouterr().out
-    assert listed.count("\n") == 12 and "ntc-amplified" in listed and "low-tm" in listed
+    assert listed.count("\n") == len(VOCABULARY) == 16 and "ntc-amplified" in listed and "single-well" in listed
 
 
 def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
