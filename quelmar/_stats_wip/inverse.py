@@ -61,6 +61,21 @@ def fit_line(x, y):
     return Line(slope, intercept, n, xm, sxx, math.sqrt(sse / (n - 2)), (min(x), max(x)), (min(y), max(y)))
 
 
+def line_through(x, y, slope, intercept):
+    """The :class:`Line` of a fit made elsewhere (the library's), with its residual scatter from these points."""
+    x, y = [float(v) for v in x], [float(v) for v in y]
+    n = len(x)
+    if n < MIN_STANDARDS:
+        raise CalibrationLineError(f"{n} standards: an interval needs at least {MIN_STANDARDS}")
+    xm = math.fsum(x) / n
+    sxx = math.fsum((v - xm) * (v - xm) for v in x)
+    if not sxx > 0.0:
+        raise CalibrationLineError("the standards have one quantity only")
+    residuals = [v - intercept - slope * u for u, v in zip(x, y)]
+    s = math.sqrt(math.fsum(e * e for e in residuals) / (n - 2))
+    return Line(slope, intercept, n, xm, sxx, s, (min(x), max(x)), (min(y), max(y)))
+
+
 @dataclass
 class Prediction:
     """An unknown's position on the line.
