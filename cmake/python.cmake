@@ -36,7 +36,7 @@ if(QUELMARALG_INSTALL_PYTHON)
       \"# Written by cmake --install: where the installed libQuelmarAlg is.\\nLIBDIR = '\${libdir}'\\n\")
     message(STATUS \"Writing: \$ENV{DESTDIR}\${prefix}/${CMAKE_INSTALL_BINDIR}/quelmar\")
     file(WRITE \"\$ENV{DESTDIR}\${prefix}/${CMAKE_INSTALL_BINDIR}/quelmar\"
-      \"#!/bin/sh\\n# The quelmar command of the installed Python package.\\nexec '${QUELMARALG_PYTHON}' -c \\\"import sys; sys.path.insert(0, '\${pydir}'); from quelmar.cli import main; sys.exit(main())\\\" \\\"\\$@\\\"\\n\")
+      \"#!/bin/sh\\n# The quelmar command of the installed Python package.\\nexec '${QUELMARALG_PYTHON}' -c \\\"import sys; sys.path.insert(0, '\${pydir}'); from quelmar.command.cli import main; sys.exit(main())\\\" \\\"\\$@\\\"\\n\")
     file(CHMOD \"\$ENV{DESTDIR}\${prefix}/${CMAKE_INSTALL_BINDIR}/quelmar\"
       PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   ")

@@ -27,7 +27,7 @@ def _rerun():
             and subprocess.run([SYSTEM_PYTHON, "-c", "import numpy"], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL).returncode == 0):
         code = (f"import sys; sys.path.insert(0, {here!r}); sys.argv[0] = 'quelmar'; "
-                "from quelmar.cli import main; sys.exit(main())")
+                "from quelmar.command.cli import main; sys.exit(main())")
         sys.stdout.flush()
         os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON, "-c", code, *sys.argv[1:]])
     sys.stderr.write(f"quelmar: {sys.executable} has no numpy; run {SYSTEM_PYTHON} -m quelmar "
@@ -38,5 +38,5 @@ def _rerun():
 if __name__ == "__main__":
     if not _has_numpy():
         _rerun()
-    from quelmar.cli import main
+    from quelmar.command.cli import main
     sys.exit(main())

@@ -4,8 +4,10 @@ JSON), the plots and the HTML report all read.
 Each analysis of one input file returns a :class:`FileResult`: its plates
 (what pictures are drawn from, one per run and target, or one per file for
 relative quantities) and its tables (name -> list of rows). A row is a
-dataclass whose field names are the column names; per-well flags are tuples
-of names from :mod:`quelmar.flags`. Numbers stay floats with NaN for "none";
+dataclass whose fields, in the order declared here, are the columns of its
+table; every record is made by keyword, so that the order of the columns is
+said here alone. Per-well flags are tuples of names from
+:mod:`quelmar.common.flags`. Numbers stay floats with NaN for "none";
 the writers turn NaN into an empty cell (CSV) or null (JSON).
 
 Ct values and cycles are in the file's own cycle numbers; thresholds and
@@ -18,14 +20,14 @@ from typing import Optional
 
 import numpy as np
 
-from . import flags as _flags
+from .common import flags as _flags
 
 NAN = math.nan
 
 
 # -- amplification ---------------------------------------------------------------
 
-@dataclass
+@dataclass(kw_only=True)
 class AmplificationWell:
     """One row of ``amplify``: one reaction and target."""
 
@@ -46,7 +48,7 @@ class AmplificationWell:
     file: str
 
 
-@dataclass
+@dataclass(kw_only=True)
 class AmplificationPlate:
     """The wells of one run and target, analysed together.
 
@@ -89,7 +91,7 @@ class AmplificationPlate:
 
 # -- melting ---------------------------------------------------------------------
 
-@dataclass
+@dataclass(kw_only=True)
 class MeltPeak:
     """One row of ``melt``: one fitted peak of a well's -dF/dT; ``main`` marks the product's (the tallest)."""
 
@@ -105,7 +107,7 @@ class MeltPeak:
     file: str
 
 
-@dataclass
+@dataclass(kw_only=True)
 class MeltWell:
     """One row of ``melt --summary``: a well's main peak, its peak count and its flags.
 
@@ -142,7 +144,7 @@ class MeltWell:
     file: str
 
 
-@dataclass
+@dataclass(kw_only=True)
 class MeltCurve:
     """One well's melting analysis: what the plots draw.
 
@@ -178,7 +180,7 @@ class MeltCurve:
         return self.summary.tm
 
 
-@dataclass
+@dataclass(kw_only=True)
 class MeltPlate:
     """The melting curves of one run and target."""
 
@@ -194,7 +196,7 @@ class MeltPlate:
 
 # -- standard curve --------------------------------------------------------------
 
-@dataclass
+@dataclass(kw_only=True)
 class StandardFit:
     """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept."""
 
@@ -213,7 +215,7 @@ class StandardFit:
     file: str
 
 
-@dataclass
+@dataclass(kw_only=True)
 class StandardWell:
     """One row of ``standard``: a well with its quantity, given (standards) or read off the curve.
 
@@ -234,7 +236,7 @@ class StandardWell:
     file: str
 
 
-@dataclass
+@dataclass(kw_only=True)
 class StandardPlate:
     """A plate with its standard curve (None when it has no standards) and its wells."""
 
@@ -249,7 +251,7 @@ class StandardPlate:
 
 # -- relative quantities ----------------------------------------------------------
 
-@dataclass
+@dataclass(kw_only=True)
 class RelativeQuantity:
     """One row of ``quantify``: a target's quantity in a sample (or group) relative to the calibrator.
 
@@ -297,7 +299,7 @@ class RelativeQuantity:
     file: str
 
 
-@dataclass
+@dataclass(kw_only=True)
 class QuantifyResult:
     """The relative quantities of one file, with the plates their Ct came from.
 
@@ -320,9 +322,46 @@ class QuantifyResult:
         return f"against {self.calibrator}, reference {' + '.join(self.references)}"
 
 
+# -- the report of one file ---------------------------------------------------------
+
+@dataclass(kw_only=True)
+class RunReport:
+    """Everything the report page shows of one input file besides what every result carries (notes, geometry).
+
+    Attributes
+    ----------
+    file : str
+    sha256 : str
+    size : int
+        Bytes.
+    format, kind, description : str
+        As read ("RDML 1.1", "CSV"), what the file holds and in words
+        (see :func:`quelmar.reading.kinds.guess_kind`).
+    runs : dict
+        Run id -> :class:`~quelmar.reading.readers.RunInfo`: what the instrument wrote (RDML).
+    amplification : list of AmplificationPlate
+    standards : dict
+        Plate label -> StandardPlate, for the plates with standards.
+    melts : list of MeltPlate
+    quantities : QuantifyResult, optional
+    """
+
+    file: str
+    sha256: str
+    size: int
+    format: str
+    kind: str
+    description: str
+    runs: dict
+    amplification: list
+    standards: dict
+    melts: list
+    quantities: Optional[QuantifyResult]
+
+
 # -- one file ---------------------------------------------------------------------
 
-@dataclass
+@dataclass(kw_only=True)
 class FileResult:
     """Everything one analysis made of one file.
 
@@ -341,7 +380,7 @@ class FileResult:
         What the reader and the analysis did that a user should know: readings
         sorted into order, a run renamed because its id repeats, melts resampled.
     geometry : dict
-        Run id -> :class:`~quelmar.readers.Geometry`, for files that say (RDML).
+        Run id -> :class:`~quelmar.reading.readers.Geometry`, for files that say (RDML).
     """
 
     command: str
@@ -360,6 +399,11 @@ class FileResult:
 def columns_of(row_type):
     """The column names of a row type, in field order."""
     return tuple(f.name for f in fields(row_type))
+
+#: The tables of a report, in the order the page shows them, with their rows' columns.
+REPORT_TABLES = {"amplification": columns_of(AmplificationWell), "standard wells": columns_of(StandardWell),
+                 "standard curves": columns_of(StandardFit), "relative quantities": columns_of(RelativeQuantity),
+                 "melting wells": columns_of(MeltWell), "melting peaks": columns_of(MeltPeak)}
 
 
 def cell(value):

@@ -34,3 +34,16 @@ case "$loaded" in
 esac
 (cd / && env -i PATH=/usr/bin:/bin "$prefix/bin/quelmar" amplify "$data" --quiet --out "$prefix/ct.csv")
 echo "quelmar:      $(($(wc -l < "$prefix/ct.csv") - 1)) wells analysed by the installed command"
+
+# Every module of every layer and the report's assets are installed: the
+# installed package holds what the checkout's does, and draws a report.
+pydir="$prefix/lib/python3/dist-packages"
+missing=$(comm -23 <(cd quelmar && find . -type f \( -name '*.py' -o -name '*.css' -o -name '*.js' -o -name '*.html' \) \
+                     -not -path '*/__pycache__/*' -not -name _installed_libdir.py | sort) \
+                   <(cd "$pydir/quelmar" && find . -type f | sort))
+if [ -n "$missing" ]; then
+  echo "python: not installed: $missing" >&2
+  exit 1
+fi
+(cd / && env -i PATH=/usr/bin:/bin "$prefix/bin/quelmar" report "$data" --quiet --out "$prefix/report.html")
+echo "report:       $(grep -o 'class="cell"' "$prefix/report.html" | wc -l) plate cells drawn by the installed command"

@@ -2,9 +2,9 @@
 with plate maps, curves, melts, standard curves, relative quantities, every
 flag and every table (``quelmar report FILE... --out REPORT.html``).
 
-:mod:`.build` analyses one file (in a worker, like every job), :mod:`.page`
-renders the results into the page through :class:`.page.HtmlReport`, which
-writes it atomically; :mod:`.svg` draws the pictures as SVG, one element per
-well, that the page's script (``report.js``) links to the plate maps.
+The command's report job (:func:`quelmar.command.jobs.report`) analyses one
+file; :mod:`.page` renders the results into the page through
+:class:`.page.HtmlReport`, which writes it atomically; :mod:`.svg` draws the
+pictures as SVG, one element per well, that the page's script (``report.js``)
+links to the plate maps.
 """
-from .build import TABLES, analyse_file  # noqa: F401

@@ -20,15 +20,12 @@ from html import escape
 from importlib import resources
 from string import Template
 
-from .. import flags as _flags
-from ..rdml import STANDARD_PLATES
-from ..results import text
-from ..writers import AtomicFile, _naming
+from ..common import flags as _flags
+from ..common.positions import position, smallest_plate
+from ..results import REPORT_TABLES, text
+from ..writing.writers import AtomicFile, naming
 from . import svg
-from .build import DEFAULTS, TABLES
 
-#: Wells named like plate positions: a row of one or two letters, a column number.
-_POSITION = re.compile(r"^([A-Za-z]{1,2})0*(\d{1,3})$")
 #: Wells laid out in file order (no positions) fill rows of this many columns, or 24 for larger plates.
 FILE_ORDER_COLUMNS = 12
 #: Where the template is cut: the files' sections stream in between.
@@ -55,13 +52,6 @@ def policy(style, script):
 
 # -- plate positions -----------------------------------------------------------------------------
 
-def _row_index(letters):
-    index = 0
-    for c in letters.upper():
-        index = index * 26 + ord(c) - 64
-    return index - 1
-
-
 def layout(names, geometry=None):
     """Where each well of a plate is drawn.
 
@@ -72,16 +62,14 @@ def layout(names, geometry=None):
         False when the names are no plate positions (or repeat one) and the
         wells are laid out in file order instead.
     """
-    found = [_POSITION.match(n) for n in names]
-    if names and all(found):
-        places = [(_row_index(m.group(1)), int(m.group(2)) - 1) for m in found]
+    places = [position(n) for n in names]
+    if names and all(places):
         if len(set(places)) == len(places) and min(c for _, c in places) >= 0:
             rows = max(r for r, _ in places) + 1
             columns = max(c for _, c in places) + 1
             if geometry and geometry[0] >= rows and geometry[1] >= columns:
                 return geometry[0], geometry[1], places, True
-            fits = [rc for rc in STANDARD_PLATES.values() if rc[0] >= rows and rc[1] >= columns]
-            rows, columns = min(fits, key=lambda rc: rc[0] * rc[1]) if fits else (rows, columns)
+            rows, columns = smallest_plate(rows, columns)
             return rows, columns, places, True
     columns = FILE_ORDER_COLUMNS if len(names) <= 96 else 2 * FILE_ORDER_COLUMNS
     return max(1, math.ceil(len(names) / columns)), columns, [divmod(i, columns) for i in range(len(names))], False
@@ -297,7 +285,7 @@ def file_section(result, index, tables):
     if report.quantities is not None:
         out += ['<h3 class="part">Relative quantities</h3>', quantities_block(report.quantities)]
     out += ['<h3 class="part">Quality</h3>', quality_block(report, tables, stem), '<h3 class="part">Tables</h3>']
-    for name, columns in TABLES.items():
+    for name, columns in REPORT_TABLES.items():
         rows = result.tables.get(name)
         if rows:
             out.append(tables.block(name[0].upper() + name[1:], columns, rows, f"{stem}-{name.replace(' ', '-')}.csv"))
@@ -308,14 +296,11 @@ def file_section(result, index, tables):
 # -- the page ----------------------------------------------------------------------------------
 
 def header_block(header, files):
-    """The command that made the page and every setting it used."""
-    given = dict(header.get("settings", {}))
-    rows = []
-    for name in sorted(set(given) | set(DEFAULTS)):
-        value = given.get(name)
-        shown = escape(", ".join(map(str, value)) if isinstance(value, list) else str(value)) if value is not None \
-            else f'<span class="default">{escape(DEFAULTS[name])}</span>'
-        rows.append([f"<code>--{escape(name.replace('_', '-'))}</code>", shown])
+    """The command that made the page and every setting it used: the command's table of its
+    settings, each (option, value given or None, what leaving it unset means)."""
+    rows = [[f"<code>{escape(option)}</code>",
+             escape(value) if value is not None else f'<span class="default">{escape(default)}</span>']
+            for option, value, default in header.get("settings_table", ())]
     command = " ".join(_quote(a) for a in header.get("command_line", ()))
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     items = [("made", escape(now)), ("library", f"QuelmarAlg {escape(str(header.get('library_version', '')))}"),
@@ -333,7 +318,7 @@ def _quote(arg):
 class HtmlReport:
     """The page of a run, written as results arrive and renamed into place on :meth:`commit`.
 
-    The writer protocol of :class:`quelmar.writers.TableWriter`: ``add`` one
+    The writer protocol of :class:`quelmar.writing.writers.TableWriter`: ``add`` one
     :class:`~quelmar.results.FileResult` at a time (its HTML goes to a spool,
     so memory does not grow with the number of files), then ``commit`` or
     ``discard``.
@@ -346,7 +331,7 @@ class HtmlReport:
         self.spool = tempfile.TemporaryFile("w+", encoding="utf-8")
 
     def add(self, result):
-        with _naming(self.path):
+        with naming(self.path):
             self.files.append(result.file)
             self.spool.write(file_section(result, len(self.files), self.tables))
 
@@ -358,7 +343,7 @@ class HtmlReport:
             names += f" and {len(self.files) - TITLE_FILES} more"
         values = dict(csp=escape(policy(style, script), quote=False), title=escape(f"qPCR report: {names}"),
                       style=style, script=script, header=header_block(self.header, self.files))
-        with _naming(self.path):
+        with naming(self.path):
             f = self.out.file
             f.write(Template(head).substitute(values))
             self.spool.seek(0)

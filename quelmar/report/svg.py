@@ -12,6 +12,8 @@ from html import escape
 
 import numpy as np
 
+from ..common.positions import row_label
+
 #: Chart size in SVG units (the page scales it to its column).
 WIDTH, HEIGHT = 600.0, 330.0
 #: Left, right, top and bottom margins around the plotting area.
@@ -240,7 +242,7 @@ def plate_map(cells, rows, columns, labelled, legend, label):
     if labelled:
         out += [tag("text", c + 1, class_="tick", x=left + (c + 0.5) * size, y=11, text_anchor="middle")
                 for c in range(columns)]
-        out += [tag("text", _row_label(r), class_="tick", x=left - 5, y=top + (r + 0.5) * size + 3, text_anchor="end")
+        out += [tag("text", row_label(r), class_="tick", x=left - 5, y=top + (r + 0.5) * size + 3, text_anchor="end")
                 for r in range(rows)]
     taken = {(c["row"], c["column"]) for c in cells}
     out += [tag("rect", class_="empty", x=left + c * size + 1, y=top + r * size + 1, width=size - 2, height=size - 2)
@@ -265,14 +267,6 @@ def map_key(scale, unit, missing):
     key = (tag("rect", x=190, y=0, width=10, height=10, fill=NO_VALUE) + tag("text", missing, x=204, y=9) +
            tag("path", class_="mark", d="M262 0h10v10z") + tag("text", "flagged", x=276, y=9))
     return scale.legend(unit, 0, 0) + tag("g", Markup(key), class_="key")
-
-
-def _row_label(index):
-    label, index = "", index + 1
-    while index:
-        index, r = divmod(index - 1, 26)
-        label = chr(65 + r) + label
-    return label
 
 
 # -- amplification -----------------------------------------------------------------------------

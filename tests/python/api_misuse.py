@@ -60,7 +60,7 @@ if __name__ == "__main__" and "--asan" in sys.argv:  # before the imports below 
 import numpy as np  # noqa: E402
 
 from quelmar import core  # noqa: E402
-from quelmar.errors import InvalidArgumentError, LibraryFailure, OutOfRangeError  # noqa: E402
+from quelmar.common.errors import InvalidArgumentError, LibraryFailure, OutOfRangeError  # noqa: E402
 
 WELLS, CYCLES = 6, 40
 

@@ -13,6 +13,7 @@ sys.path.insert(0, str(ROOT))
 
 try:
     from quelmar import core
+    core.LIBRARY_PATH  # loaded on first use: here, so that a missing library stops the run at once
 except Exception as error:  # numpy missing, or LibraryNotFoundError from the lookup
     pytest.exit(f"quelmar cannot be imported: {error}", returncode=3)
 

@@ -26,8 +26,8 @@ sys.path.insert(0, str(ROOT))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from hostile_corpus import rdml, react, sample_csv  # noqa: E402
-from quelmar.errors import ReaderError  # noqa: E402
-from quelmar.kinds import guess_kind, read_plate  # noqa: E402
+from quelmar.common.errors import ReaderError  # noqa: E402
+from quelmar.reading.kinds import guess_kind, read_plate  # noqa: E402
 
 #: Zip files small enough to be fuzzed whole; the others give their XML, cut short.
 WHOLE_ZIPS = ("stepone_std.rdml", "test_rdml.rdml", "BioRad_384.rdml")

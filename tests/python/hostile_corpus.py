@@ -47,9 +47,9 @@ TIMEOUT = 60.0
 READER = r"""
 import sys
 sys.path.insert(0, sys.argv[1])
-from quelmar.errors import ReaderError
-from quelmar.kinds import guess_kind, read_plate
-from quelmar.limits import Limits
+from quelmar.common.errors import ReaderError
+from quelmar.common.limits import Limits
+from quelmar.reading.kinds import guess_kind, read_plate
 try:
     plate = read_plate(sys.argv[2], limits=Limits().parse(sys.argv[3]))
 except ReaderError as e:
@@ -667,8 +667,8 @@ def reference_ct(midpoints):
     if midpoints not in _REFERENCE:
         sys.path.insert(0, str(ROOT))
         import numpy as np
-        from quelmar.analysis import analyze_amplification
-        from quelmar.units import plate_scale
+        from quelmar.analysis.amplification import analyze_amplification
+        from quelmar.analysis.units import plate_scale
         curves = np.array([amplification(m) for m in midpoints])
         _REFERENCE[midpoints] = analyze_amplification(curves * plate_scale(curves)).ct_linear.tolist()
     return _REFERENCE[midpoints]
@@ -806,7 +806,7 @@ def main(argv=None):
                 names = [s.strip() for s in args.subcommands.split(",") if s.strip()]
             else:
                 sys.path.insert(0, str(ROOT))
-                from quelmar.cli import commands
+                from quelmar.command.cli import commands
                 names = [name for name in commands() if name in SUBCOMMANDS]  # flags reads no file
             runs += [(f"quelmar {s}", subcommand(s)) for s in names]
         with ThreadPoolExecutor(max(1, args.workers)) as pool:

@@ -13,7 +13,7 @@ import pytest
 from api_misuse import CASES, ROOT, run_under_asan, sanitizer_library
 
 from quelmar import core
-from quelmar.errors import ENGLISH, InvalidArgumentError, LibraryFailure, OutOfRangeError
+from quelmar.common.errors import ENGLISH, InvalidArgumentError, LibraryFailure, OutOfRangeError
 
 ASAN_BUILD = ROOT / "build-asan"
 CODES = {InvalidArgumentError: 10, OutOfRangeError: 20, LibraryFailure: 100}

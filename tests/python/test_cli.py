@@ -6,6 +6,7 @@ workers."""
 import csv
 import io
 import json
+import math
 import os
 import subprocess
 import sys
@@ -15,9 +16,12 @@ import pytest
 from conftest import DATA, ROOT
 from synthetic import CYCLES, richards, write_plate
 
-from quelmar.analysis import analyze_amplification
-from quelmar.cli import main
-from quelmar.rdml import read_rdml
+from quelmar.analysis.amplification import analyze_amplification
+from quelmar.analysis.settings import AnalysisSettings
+from quelmar.command.cli import main
+from quelmar.command.options import _refused, command_words
+from quelmar.common.errors import InputError, Named, OptionError
+from quelmar.reading.rdml import read_rdml
 
 STEPONE = str(DATA / "rdml" / "stepone_std.rdml")
 BIORAD384 = str(DATA / "rdml" / "BioRad_384.rdml")
@@ -205,11 +209,11 @@ def test_an_output_equal_to_an_input_is_refused(tmp_path, capsys, monkeypatch, o
 
 
 def test_a_failed_write_names_the_output_and_leaves_nothing(tmp_path, capsys, monkeypatch):
-    import quelmar.writers
+    import quelmar.writing.writers
 
     def full(fd):
         raise OSError(28, "No space left on device")
-    monkeypatch.setattr(quelmar.writers.os, "fsync", full)
+    monkeypatch.setattr(quelmar.writing.writers.os, "fsync", full)
     out = tmp_path / "ct.json"
     _fails(["amplify", STEPONE, "--out", str(out), "-q"], capsys, f"{out}: No space left on device")
     assert os.listdir(tmp_path) == []
@@ -232,13 +236,13 @@ def test_many_files_in_parallel_and_from_standard_input_give_one_table(tmp_path,
 def _die_on_second(path, settings):
     if path.endswith("second.rdml"):
         os._exit(9)  # as a worker killed for its memory would
-    from quelmar.jobs import amplify
+    from quelmar.command.jobs import amplify
     return amplify(path, settings)
 
 
 def test_a_worker_that_dies_fails_the_run_naming_its_file(tmp_path, capsys, monkeypatch):
     import dataclasses
-    from quelmar import cli
+    from quelmar.command import cli
     table = dict(cli.commands())
     monkeypatch.setattr(cli, "_COMMANDS", {**table, "amplify": dataclasses.replace(table["amplify"],
                                                                                    run=_die_on_second)})
@@ -290,3 +294,28 @@ def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
     run = subprocess.run([str(venv / "bin" / "python3"), "-m", "quelmar", "amplify", STEPONE, "--quiet"], cwd=ROOT,
                          capture_output=True, text=True)
     assert run.returncode == 0 and run.stderr == "" and "RNase P: 24 wells, scale 10000" in run.stdout
+
+
+@pytest.mark.parametrize("settings, api, command", [
+    (dict(threshold=-1.0), "threshold must be a positive number, not -1.0", "--threshold must be a positive"),
+    (dict(max_ct=math.nan), "max_ct must be a positive number, not nan", "--max-ct must be a positive"),
+    (dict(scale=1e301), "scale must lie between 1e-300 and 1e+300", "--scale must lie between"),
+    (dict(max_fwhm=0.1), "max_fwhm must be a width in degrees above 0.3", "--max-fwhm must be a width"),
+    (dict(efficiency="7"), "efficiency '7': expected 2, standard", "--efficiency '7': expected 2, standard"),
+    (dict(melt_range=(90.0, 80.0)), "melt_range must run from a lower to a higher temperature, not (90, 80)",
+     "--range must be LO:HI with LO below HI, not 90:80"),
+    (dict(quantities=(("STD", -1.0),)), "quantities ('STD', -1.0): expected a well name and a positive quantity",
+     "--quantity STD=-1.0: expected NAME=Q with a positive quantity"),
+])
+def test_the_analyses_name_settings_and_the_command_names_options(settings, api, command):
+    with pytest.raises(OptionError) as caught:
+        AnalysisSettings(**settings).check()
+    assert str(caught.value).startswith(api) and "--" not in str(caught.value)
+    assert _refused(AnalysisSettings(**settings), caught.value).startswith(command)
+
+
+def test_a_message_with_a_setting_inside_keeps_its_parts_whatever_the_names_hold():
+    error = InputError("{x}.csv: ", Named("efficiency"), " names '{0}', which is not a target")
+    assert str(error) == "{x}.csv: efficiency names '{0}', which is not a target"
+    assert command_words(error) == "{x}.csv: --efficiency names '{0}', which is not a target"
+    assert command_words(ValueError("plain")) == "plain"

@@ -9,7 +9,8 @@ import pytest
 from conftest import DATA, ptr
 
 import quelmar
-from quelmar import analysis, core
+from quelmar import core
+from quelmar.analysis import amplification, melting, statistics
 
 
 def test_record_layout_passes_the_probe():
@@ -33,7 +34,7 @@ def test_record_layout_passes_the_probe():
 def test_amplification_identical_to_direct_calls(raw, reps384):
     _, plate = reps384
     wells, cycles = plate.shape
-    result = analysis.analyze_amplification(plate)
+    result = amplification.analyze_amplification(plate)
 
     records = (ctypes.c_char * (144 * wells))()
     threshold = ctypes.c_double()
@@ -52,7 +53,7 @@ def test_amplification_identical_to_direct_calls(raw, reps384):
     assert quelmar.version() == "1.1.1" and quelmar.LIBRARY_PATH == core.LIBRARY_PATH
     # Records carry the baselines into a second analysis at a threshold of its own, and are copied.
     before = result.records.tobytes()
-    again = analysis.analyze_amplification(plate, records=result.records, threshold=2 * result.threshold)
+    again = amplification.analyze_amplification(plate, records=result.records, threshold=2 * result.threshold)
     assert result.records.tobytes() == before and np.array_equal(again.records["baseline_end"],
                                                                  result.records["baseline_end"])
     assert again.threshold == 2 * result.threshold and again.auto_threshold == result.threshold
@@ -68,7 +69,7 @@ def test_melting_identical_to_direct_call_and_finds_the_four_products(raw):
     raw.alg_darray_release(ctypes.byref(grid))
     raw.alg_darray_release(ctypes.byref(deriv))
 
-    m = analysis.analyze_melt(t, f)
+    m = melting.analyze_melt(t, f)
     assert np.array_equal(m.derivative, direct) and m.grid.size == 10 * t.size - 9
     assert np.allclose(m.tm, [77.2, 80.0, 82.3, 84.6], atol=0.2)
     assert np.all(m.height > 0) and np.all(2.3548 * m.width <= 5.0)
@@ -106,12 +107,12 @@ def test_standard_line_on_certified_norris_data():
 def test_standard_curve_replicates_and_relative_quantity_worked_by_hand():
     q = np.array([10.0, 100, 1000, 1e4, 0.0])
     ct = 35 - np.log10(q[:4]) / math.log10(2)  # a perfect doubling: 100 %
-    fit = analysis.standard_curve(q, np.append(ct, 20.0))  # the quantity 0 is left out
+    fit = statistics.standard_curve(q, np.append(ct, 20.0))  # the quantity 0 is left out
     assert fit.n == 4 and fit.efficiency == pytest.approx(100.0, abs=1e-9) and fit.quantity(ct[2]) == pytest.approx(1e3)
-    sample = analysis.replicate_statistics([20, 21, 22], [[15, 16]])
-    calibrator = analysis.replicate_statistics([20.0, 20.0, 20.0, 20.0], [[16.5, 16.5]])
+    sample = statistics.replicate_statistics([20, 21, 22], [[15, 16]])
+    calibrator = statistics.replicate_statistics([20.0, 20.0, 20.0, 20.0], [[16.5, 16.5]])
     assert (sample.value, sample.n, sample.target[0], sample.genes[0][0]) == (5.5, 5, 21.0, 15.5)
-    rq = analysis.relative_quantification(sample, calibrator, error_bar="sd")
+    rq = statistics.relative_quantification(sample, calibrator, error_bar="sd")
     assert rq["ddct"] == 2.0 and rq["rq"] == 0.25 and rq["lower"] < 0.25 < rq["upper"]
 
 
@@ -132,7 +133,7 @@ def test_objects_are_released_on_scope_exit_and_by_the_finalizer():
     del handle
     gc.collect()
     assert box.value is None
-    analysis.analyze_melt(*np.loadtxt(DATA / "dyemelt.csv", delimiter=",", skiprows=1)[:, :2].T)
+    melting.analyze_melt(*np.loadtxt(DATA / "dyemelt.csv", delimiter=",", skiprows=1)[:, :2].T)
     assert dict(core.live_objects) == live
 
 

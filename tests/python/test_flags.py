@@ -7,11 +7,14 @@ import numpy as np
 import pytest
 from synthetic import richards, write_plate, write_sheet
 
-from quelmar import flags, plots
-from quelmar.cli import main
-from quelmar.efficiency import baselines, well_efficiencies
-from quelmar.jobs import Settings, amplify
-from quelmar.analysis import analyze_amplification
+from quelmar.analysis import judgement
+from quelmar.analysis.amplification import analyze_amplification
+from quelmar.analysis.efficiency import baselines, well_efficiencies
+from quelmar.analysis.settings import AnalysisSettings
+from quelmar.command.cli import main
+from quelmar.command.jobs import amplify
+from quelmar.common import flags
+from quelmar.writing import plots
 
 # well: (sample, type, curve midpoint or None for no amplification)
 PLATE = {
@@ -48,8 +51,8 @@ def test_flags_on_a_constructed_plate(plate, tmp_path, max_ct, extra):
 
 def test_legend_counts_what_it_claims(plate):
     csv, sheet = plate
-    from quelmar.samplesheet import read_sample_sheet
-    result = amplify(csv, Settings(samples=read_sample_sheet(sheet)))
+    from quelmar.reading.samplesheet import read_sample_sheet
+    result = amplify(csv, AnalysisSettings(samples=read_sample_sheet(sheet)))
     p = result.plates[0]
     texts = [t.get_text() for t in plots.amplify(result.plates).axes[0].get_legend().get_texts()]
     with_ct = sum(np.isfinite(w.ct_linear) for w in p.wells)
@@ -70,9 +73,9 @@ def test_legend_counts_what_it_claims(plate):
     ([20.0, 20.1, 24.0], "", []),                       # unnamed samples are not replicates
 ])
 def test_replicate_outliers(ct, samples, expected):
-    from quelmar.plate import Well
+    from quelmar.reading.plate import Well
     wells = [Well(f"W{i}", sample=samples[i] if samples else "") for i in range(len(ct))]
-    assert flags.replicate_outliers(wells, np.array(ct), [False] * len(ct)) == expected
+    assert judgement.replicate_outliers(wells, np.array(ct), [False] * len(ct)) == expected
 
 
 @pytest.mark.parametrize("efficiency, expected", [
@@ -81,7 +84,7 @@ def test_replicate_outliers(ct, samples, expected):
     ([2.0, np.nan, 1.5], []),           # two values: too few
 ])
 def test_efficiency_outliers(efficiency, expected):
-    assert flags.efficiency_outliers(efficiency) == expected
+    assert judgement.efficiency_outliers(efficiency) == expected
 
 
 @pytest.mark.parametrize("base, plateau", [(500.0, 8000.0), (-40.0, 2500.0), (3000.0, 30000.0)])

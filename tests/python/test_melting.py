@@ -9,10 +9,11 @@ import numpy as np
 import pytest
 from conftest import DATA
 
-from quelmar import flags, melting
-from quelmar.csvplate import read_csv
-from quelmar.melting import Settings, analyze_well, even_grid, judge, melt_derivative
-from quelmar.rdml import read_rdml
+from quelmar.analysis.judgement import melt_flags
+from quelmar.analysis.melting import MeltSettings, analyze_well, even_grid, melt_derivative
+from quelmar.common import flags
+from quelmar.reading.csvplate import read_csv
+from quelmar.reading.rdml import read_rdml
 
 _erfc = np.vectorize(math.erfc)
 
@@ -88,7 +89,7 @@ def test_curves_that_are_not_melts_are_refused_or_reported(t, f, problem):
         even_grid(t, f)
     if t.size == f.size:
         m = analyze_well(t, f)
-        assert m.main == -1 and problem in m.problem and judge([m]) == [("no-peak",)]
+        assert m.main == -1 and problem in m.problem and melt_flags([m]) == [("no-peak",)]
 
 
 def test_the_start_correction_falls_on_the_extension_not_on_the_readings():
@@ -107,7 +108,7 @@ def test_tm_recovered_whatever_the_grid(name):
     m = analyze_well(t, melt(t, [PRODUCT, DIMER]))
     assert m.main_tm == pytest.approx(82.0, abs=0.05), m.problem
     assert m.tm == pytest.approx([74.0, 82.0], abs=0.15)
-    assert judge([m]) == [("extra-peak",)]
+    assert melt_flags([m]) == [("extra-peak",)]
 
 
 @pytest.mark.parametrize("t, tm, tolerance", [
@@ -127,8 +128,8 @@ def test_the_default_range_leaves_a_background_hump_out():
     f = melt(t, [hump, PRODUCT])
     m = analyze_well(t, f)
     assert m.range_chosen and 65.0 < m.range[0] < 78.0 and m.range[1] == pytest.approx(94.0)
-    assert m.main_tm == pytest.approx(82.0, abs=0.1) and judge([m]) == [()]
-    whole = analyze_well(t, f, Settings(range=(36.0, 94.0)))
+    assert m.main_tm == pytest.approx(82.0, abs=0.1) and melt_flags([m]) == [()]
+    whole = analyze_well(t, f, MeltSettings(range=(36.0, 94.0)))
     assert not whole.range_chosen and whole.main_tm != pytest.approx(82.0, abs=1.0)
 
 
@@ -137,7 +138,7 @@ def test_a_product_on_a_falling_background_many_times_its_height_is_found():
     f = melt(t, [(85.0, 1.0, 100.0)], background=10000.0, decay=6.0)  # -dF/dT at 56 is 35 times the peak
     m = analyze_well(t, f)
     assert 80.0 < m.range[0] < 84.0 and m.main_tm == pytest.approx(85.0, abs=0.5)  # the slope pulls it down
-    assert analyze_well(t, f, Settings(range=(56.0, 94.0))).main == -1
+    assert analyze_well(t, f, MeltSettings(range=(56.0, 94.0))).main == -1
 
 
 def test_flat_traces_give_no_peak():
@@ -147,7 +148,7 @@ def test_flat_traces_give_no_peak():
     traces.append(2800.0 - 3.0 * t + 2.0 * np.sin(t / 4.0))
     traces += [2800.0 - 3.0 * t, np.full(t.size, 900.0)]  # a straight fall: the filters' ripple is no product
     melts = [analyze_well(t, f) for f in traces]
-    assert judge(melts, ["ntc"] * len(melts)) == [("no-peak",)] * len(melts)
+    assert melt_flags(melts, ["ntc"] * len(melts)) == [("no-peak",)] * len(melts)
     assert [m.problem for m in melts] == [""] * len(melts) and melts[-2].range == pytest.approx((36.0, 94.0))
 
 
@@ -167,7 +168,7 @@ def test_flags_of_a_constructed_plate():
         ("nrt", [(82.1, 1.0, 150.0)], ["ntc-peak"]),
     ]
     melts = [analyze_well(t, melt(t, products)) for _, products, _ in wells]
-    assert judge(melts, [w[0] for w in wells]) == [tuple(w[2]) for w in wells]
+    assert melt_flags(melts, [w[0] for w in wells]) == [tuple(w[2]) for w in wells]
     assert melts[4].tm == pytest.approx([82.0, 87.0], abs=0.05) and melts[4].main == 0
 
 
@@ -175,9 +176,9 @@ def test_each_target_is_judged_against_its_own_median():
     t = np.arange(60.0, 95.001, 0.25)
     tms = [80.0, 80.2, 80.4, 86.0, 86.2, 87.5]
     melts = [analyze_well(t, melt(t, [(tm, 1.0, 200.0)])) for tm in tms]
-    assert judge(melts, targets=list("aaabbb")) == [()] * 5 + [("tm-outlier",)]
-    assert judge(melts[:5], targets=list("aaabb")) == [()] * 5  # two wells make no median
-    assert set(melting.FLAGS) <= set(flags.VOCABULARY) and flags.VOCABULARY["low-tm"].analysis == "melting"
+    assert melt_flags(melts, targets=list("aaabbb")) == [()] * 5 + [("tm-outlier",)]
+    assert melt_flags(melts[:5], targets=list("aaabb")) == [()] * 5  # two wells make no median
+    assert set(flags.MELT_FLAGS) <= set(flags.VOCABULARY) and flags.VOCABULARY["low-tm"].analysis == "melting"
 
 
 # -- the bundled melts ----------------------------------------------------------------------
@@ -188,7 +189,7 @@ def _bundled_rdml():
     for g in plate.groups():
         wells = [w for w in g.wells if w.melt_fluor is not None]
         melts = [analyze_well(w.melt_temperature, w.melt_fluor) for w in wells]
-        judge(melts, [w.sample_type for w in wells])
+        melt_flags(melts, [w.sample_type for w in wells])
         out[g.target] = list(zip(wells, melts))
     return out
 
@@ -215,7 +216,7 @@ def test_dyemelt_peaks_where_the_products_melt():
 # -- the command ---------------------------------------------------------------------------
 
 def test_melt_command_peak_rows_summary_and_json(tmp_path, capsys):
-    from quelmar.cli import main
+    from quelmar.command.cli import main
     rdml = str(DATA / "rdml" / "BioRad_qPCR_melt.rdml")
     peaks, wells, both = tmp_path / "peaks.csv", tmp_path / "wells.csv", tmp_path / "melt.json"
     assert main(["melt", rdml, "--target", "Eva", "--out", str(peaks), "--quiet"]) == 0
@@ -229,7 +230,7 @@ def test_melt_command_peak_rows_summary_and_json(tmp_path, capsys):
     d10 = next(r for r in summary if r["well"] == "D10")
     assert d10["flags"] == "ntc-peak,tm-outlier,low-tm" and d10["range"] == "chosen"
     doc = json.loads(both.read_text())
-    assert {"peaks", "wells"} <= set(doc) and set(melting.FLAGS) <= set(doc["flags"])
+    assert {"peaks", "wells"} <= set(doc) and set(flags.MELT_FLAGS) <= set(doc["flags"])
     assert {w["range"] for w in doc["wells"]} == {"given"} and min(w["range_low"] for w in doc["wells"]) == 70.0
     assert (tmp_path / "m.png").read_bytes()[:4] == b"\x89PNG" and capsys.readouterr().err == ""
     assert main(["melt", "--help"]) == 0

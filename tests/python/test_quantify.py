@@ -8,10 +8,10 @@ import statistics as st
 import numpy as np
 import pytest
 
-from quelmar.errors import QuelmarError
-from quelmar.jobs import Settings
-from quelmar.plate import PlateFile, Well
-from quelmar.quantify import parse_efficiency, quantify_file
+from quelmar.analysis.quantify import quantify_file
+from quelmar.analysis.settings import AnalysisSettings, parse_efficiency
+from quelmar.common.errors import QuelmarError
+from quelmar.reading.plate import PlateFile, Well
 from quelmar.results import AmplificationPlate, AmplificationWell
 
 T975 = {4: 2.776445105, 7: 2.364624252}  # two-sided 95 % Student t by degrees of freedom
@@ -24,13 +24,16 @@ def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, **optio
     for target, by_sample in values.items():
         wells = [(s, ct, (flags or {}).get((target, s, k), ())) for s, cts in by_sample.items()
                  for k, ct in enumerate(cts)]
-        rows = [AmplificationWell(f"{target}{k + 1}", s, "unkn", target, "r", 100.0, 1.0, ct, math.nan, math.nan, f,
-                                  math.nan, math.nan, (groups or {}).get(s, ""), "run.rdml")
+        rows = [AmplificationWell(well=f"{target}{k + 1}", sample=s, sample_type="unkn", target=target, run="r",
+                                  threshold=100.0, scale=1.0, ct_linear=ct, ct_sigmoid=math.nan, efficiency=math.nan,
+                                  flags=f, file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
+                                  file="run.rdml")
                 for k, (s, ct, f) in enumerate(wells)]
         plate_file.wells += [Well(r.well, target=target, sample=r.sample) for r in rows]
-        plates.append(AmplificationPlate("run.rdml", "r", target, target, 1.0, 100.0, 100.0, np.arange(1.0, 41.0),
-                                         np.zeros((len(rows), 40)), "linear", rows))
-    result, _ = quantify_file("run.rdml", plate_file, plates, Settings(calibrator=calibrator, **options).check())
+        plates.append(AmplificationPlate(file="run.rdml", run="r", target=target, label=target, scale=1.0,
+                                         threshold=100.0, auto_threshold=100.0, cycles=np.arange(1.0, 41.0),
+                                         curves=np.zeros((len(rows), 40)), ct_kind="linear", wells=rows))
+    result, _ = quantify_file("run.rdml", plate_file, plates, AnalysisSettings(calibrator=calibrator, **options).check())
     return {(r.sample, r.target): r for r in result.rows}
 
 
@@ -131,7 +134,7 @@ def test_rows_without_a_value_or_a_confidence_interval_say_why():
 @pytest.mark.parametrize("values, options, problem", [
     ({"T": {"x": [20.0]}, "R": {"x": [15.0]}}, {}, "calibrator 'cal' is not a sample of the file (x)"),
     ({"T": {"cal": [20.0]}, "U": {"cal": [15.0]}}, {}, "no reference gene: the file declares no target of type ref"),
-    ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "Q=1.9"}, "--efficiency names 'Q'"),
+    ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "Q=1.9"}, "efficiency names 'Q'"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "standard"}, "target 'T' has no standard curve"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "wells"}, "no well of target 'T' has an efficiency"),
     ({"T": {"cal": [math.nan], "s": [20.0]}, "R": {"cal": [15.0], "s": [15.0]}}, {},
@@ -151,7 +154,7 @@ def test_refusals_name_the_file(values, options, problem):
 ] + [(text, None) for text in ["1", "0.9", "3.5", "nan", "inf", "x", "G=", "=1.9", "G=1.9,G=1.8", ""]])
 def test_efficiency_option(text, parsed):
     if parsed is None:
-        with pytest.raises(ValueError, match="--efficiency"):
+        with pytest.raises(ValueError, match="^efficiency '"):
             parse_efficiency(text)
     else:
         assert (parse_efficiency(text).source, parse_efficiency(text).values) == parsed

@@ -10,12 +10,13 @@ import numpy as np
 import pytest
 from conftest import DATA
 
-from quelmar.csvplate import read_csv
-from quelmar.errors import NotAPlate, ReaderError
-from quelmar.kinds import guess_kind, read_plate
-from quelmar.limits import Limits, Source, parse_size
-from quelmar.rdml import read_rdml
-from quelmar.readers import classify_axis
+from quelmar.command.jobs import refusal
+from quelmar.common.errors import NotAPlate, ReaderError
+from quelmar.common.limits import Limits, Source, parse_size
+from quelmar.reading.csvplate import read_csv
+from quelmar.reading.kinds import guess_kind, read_plate
+from quelmar.reading.rdml import read_rdml
+from quelmar.reading.readers import classify_axis
 
 RDML = DATA / "rdml"
 
@@ -162,9 +163,9 @@ def test_every_bundled_file_has_its_kind_told():
         kind = guess_kind(f)
         assert kind.name == KINDS[f.name] and "\n" not in kind.description and len(kind.description) < 400
     melt, table = guess_kind(DATA / "dyemelt.csv"), guess_kind(DATA / "nist_norris.csv")
-    assert melt.refusal("melt") is None and "temperatures 72.66 to 94.88 °C" in melt.description
-    assert "no subcommand reads it" in table.refusal("report") and "'y', 'x'" in table.description
-    assert guess_kind(DATA / "reps384.csv").refusal("melting") == (
+    assert refusal(melt, "melt") is None and "temperatures 72.66 to 94.88 °C" in melt.description
+    assert "no subcommand reads it" in refusal(table, "report") and "'y', 'x'" in table.description
+    assert refusal(guess_kind(DATA / "reps384.csv"), "melting") == (
         "holds amplification data of 379 wells, cycles 1 to 45 (45 readings per well), not melting data; "
         "`quelmar amplify`, `quelmar standard` or `quelmar quantify` reads it")
     with pytest.raises(NotAPlate):

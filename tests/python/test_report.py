@@ -13,9 +13,9 @@ from html.parser import HTMLParser
 
 import pytest
 
-from quelmar import jobs
-from quelmar.cli import main
-from quelmar.jobs import Settings
+from quelmar.analysis.settings import AnalysisSettings
+from quelmar.command import jobs
+from quelmar.command.cli import main
 from quelmar.report import svg
 from quelmar.report.page import layout
 from synthetic import richards, write_plate, write_sheet
@@ -106,7 +106,7 @@ def test_the_page_allows_only_its_own_style_and_script_and_says_what_made_it(tmp
         assert hashlib.sha256(f.read()).hexdigest() in html
     assert "Applied Biosystems StepOne™ Instrument" in html and "2006-11-10T09:24:39.265" in html
     assert f"quelmar report {STEPONE} --max-ct 35 --out" in html and "<code>--max-ct</code></td><td>35.0" in html
-    fit = jobs.standard(STEPONE, Settings()).tables["fits"][0]
+    fit = jobs.standard(STEPONE, AnalysisSettings()).tables["fits"][0]
     assert f"efficiency {fit.efficiency:.1f} %, R² {fit.r_squared:.4f}" in html
 
 
@@ -128,7 +128,7 @@ def test_what_a_file_cannot_have_is_a_note_and_standard_input_is_hashed_as_read(
     html = _report(tmp_path, DYEMELT, "--calibrator", "x")
     assert "tm-map" in html and "ct-map" not in html
     assert "no relative quantities: the file holds no amplification data" in html
-    assert html.count('class="cell"') == len(jobs.melt(DYEMELT, Settings()).tables["wells"])
+    assert html.count('class="cell"') == len(jobs.melt(DYEMELT, AnalysisSettings()).tables["wells"])
     data = open(STEPONE, "rb").read()
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(data)))
     html = _report(tmp_path, "-", "--calibrator", "x")  # read once, hashed and read as a plate
@@ -139,7 +139,7 @@ def test_what_a_file_cannot_have_is_a_note_and_standard_input_is_hashed_as_read(
 
 def test_relative_quantities_are_the_quantify_jobs_and_workers_give_the_same_page(tmp_path):
     html = _report(tmp_path, BIORAD, "--calibrator", "Placebo")
-    rows = jobs.quantify(BIORAD, Settings(calibrator="Placebo")).tables["quantities"]
+    rows = jobs.quantify(BIORAD, AnalysisSettings(calibrator="Placebo")).tables["quantities"]
     assert html.count('class="bar"') == sum(1 for r in rows if r.rq == r.rq)
     assert "Relative quantities against Placebo, reference Liver" in html
     one = _report(tmp_path, STEPONE, DYEMELT, name="one.html")

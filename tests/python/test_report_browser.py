@@ -20,10 +20,10 @@ import time
 
 import pytest
 
-from quelmar import jobs
-from quelmar.cli import main
-from quelmar.jobs import Settings
-from quelmar.kinds import guess_kind
+from quelmar.analysis.settings import AnalysisSettings
+from quelmar.command import jobs
+from quelmar.command.cli import main
+from quelmar.reading.kinds import guess_kind
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BROWSER = shutil.which("chromium") or shutil.which("chromium-browser")
@@ -164,10 +164,10 @@ def expected_cells(name):
     path, maps = os.path.join(ROOT, name), []
     kind = guess_kind(path).name
     if kind in ("amplification", "both"):
-        plates = jobs.amplify(path, Settings()).plates
+        plates = jobs.amplify(path, AnalysisSettings()).plates
         maps += [("ct", {w.well: _fixed(w.ct_linear, 3) for w in p.wells}) for p in plates]
     if kind in ("melting", "both"):
-        plates = jobs.melt(path, Settings()).plates
+        plates = jobs.melt(path, AnalysisSettings()).plates
         maps += [("tm", {c.well: _fixed(c.summary.tm, 2) for c in m.curves}) for m in plates]
     return maps
 

@@ -8,9 +8,9 @@ import pytest
 from conftest import DATA
 from synthetic import richards, write_plate, write_sheet
 
-from quelmar.cli import main
-from quelmar.csvplate import read_csv
-from quelmar.samplesheet import read_sample_sheet
+from quelmar.command.cli import main
+from quelmar.reading.csvplate import read_csv
+from quelmar.reading.samplesheet import read_sample_sheet
 
 STEPONE = str(DATA / "rdml" / "stepone_std.rdml")
 HEADER = "well,sample,target,type,quantity,group"

@@ -8,9 +8,9 @@ from dataclasses import dataclass
 import numpy as np
 import pytest
 
-from quelmar.jobs import to_file_cycles
+from quelmar.analysis.amplification import to_file_cycles
 from quelmar.results import FileResult
-from quelmar.writers import AtomicFile, OutputError, TableWriter, check_destination, format_table
+from quelmar.writing.writers import AtomicFile, OutputError, TableWriter, check_destination, format_table
 
 
 @dataclass
@@ -36,9 +36,10 @@ def test_ct_on_the_files_cycles(cycles, ct, expected):
 def test_tables_written_whole_on_commit(tmp_path, suffix):
     path = tmp_path / f"out{suffix}"
     w = TableWriter(str(path), "amplify", {"wells": ("well", "ct", "flags"), "extra": ("well",)}, {"v": "1"})
-    w.add(FileResult("amplify", "a.rdml", [], {"wells": [Row("A1", 20.5, ("no-ct", "late-ct")),
-                                                         Row("A2", math.nan, ())], "extra": []}))
-    w.add(FileResult("amplify", "b.rdml", [], {"wells": [Row("B1", math.inf, ())], "extra": [Row("X", 1.0, ())]}))
+    w.add(FileResult(command="amplify", file="a.rdml", plates=[],
+                     tables={"wells": [Row("A1", 20.5, ("no-ct", "late-ct")), Row("A2", math.nan, ())], "extra": []}))
+    w.add(FileResult(command="amplify", file="b.rdml", plates=[],
+                     tables={"wells": [Row("B1", math.inf, ())], "extra": [Row("X", 1.0, ())]}))
     assert not path.exists()
     w.commit()
     if suffix == ".csv":  # the main table

@@ -1,4 +1,4 @@
-"""The package's exceptions.
+"""Every exception of the package, in one place.
 
 Failed library calls raise a subclass of :class:`QuelmarError` chosen by the
 result code (10, 20, 100). The library's messages are Chinese texts in GBK;
@@ -101,6 +101,58 @@ class ReaderError(QuelmarError):
 class NotAPlate(ReaderError):
     """A file that reads, but holds no plate (no cycles, no temperatures): the
     message says what the file looks like."""
+
+
+class Named:
+    """A setting named inside a message, which each caller words its own way.
+
+    The analyses name their settings by field (``threshold``); the command
+    shows the option that sets it (``--threshold``). A message made of parts
+    keeps the two apart without parsing text, whatever a file or gene name
+    holds.
+
+    Attributes
+    ----------
+    name : str
+        The setting's field in :class:`~quelmar.analysis.settings.AnalysisSettings`.
+    text : str
+        How the message reads without a caller's words (default: the name).
+    """
+
+    __slots__ = ("name", "text")
+
+    def __init__(self, name, text=None):
+        self.name, self.text = name, name if text is None else text
+
+    def __str__(self):
+        return self.text
+
+    def __repr__(self):
+        return f"Named({self.name!r})"
+
+
+class InputError(QuelmarError):
+    """Bad input found by an analysis; the message names the file.
+
+    Built from parts: text, and :class:`Named` settings that :meth:`worded`
+    can name as a caller does.
+    """
+
+    def __init__(self, *parts):
+        self.parts = parts
+        super().__init__("".join(map(str, parts)))
+
+    def worded(self, name_of):
+        """The message with each setting as ``name_of(Named)`` words it."""
+        return "".join(name_of(p) if isinstance(p, Named) else str(p) for p in self.parts)
+
+
+class OptionError(InputError, ValueError):
+    """An analysis setting out of range, or one that does not fit the file."""
+
+
+class OutputError(ValueError):
+    """An output path that cannot or must not be written."""
 
 
 _BY_CODE = {cls.code: cls for cls in (InvalidArgumentError, OutOfRangeError, LibraryFailure)}

@@ -20,17 +20,22 @@ settles, repeated temperatures, or a falling ramp. The steps here:
 4. :func:`fit_peaks` removes the background with the library's normalization,
    fits Gaussians with the library's peak fit and keeps the peaks a product
    could make; the tallest is the well's main peak.
-5. :func:`judge` sets the melt quality flags of a plate (:data:`FLAGS`, in
-   the shared vocabulary of :mod:`quelmar.flags`).
+5. :func:`quelmar.analysis.judgement.melt_flags` sets the melt quality flags
+   of a plate.
+
+:func:`melt_plates` runs these steps on every well of a read file.
+:func:`analyze_melt` is the plain road for readings already even: the
+library's derivative, background removal and peak fit, nothing chosen.
 """
 import math
 from dataclasses import dataclass
 
 import numpy as np
 
-from . import core
-from . import flags as _flags
-from .errors import QuelmarError
+from ..binding import core
+from ..common.errors import InputError, QuelmarError
+from ..results import MeltCurve, MeltPeak, MeltPlate, MeltWell
+from .judgement import melt_flags
 
 # -- even grids ---------------------------------------------------------------------
 
@@ -48,6 +53,8 @@ REPEAT_GAP = 1e-6
 BIN_SHARE = 0.5
 #: Fewest distinct temperatures a melting curve is analysed from.
 MIN_READINGS = 8
+#: Readings per melting curve above which the peak fit would take minutes.
+MAX_MELT_READINGS = 20000
 #: Widest span of temperatures, degrees, taken for a melting curve (which bounds the grid).
 MAX_SPAN = 150.0
 
@@ -108,38 +115,9 @@ FWHM_PER_SIGMA = 2.0 * math.sqrt(2.0 * math.log(2.0))
 #: Area of a Gaussian over its height times its FWHM.
 GAUSS_AREA = math.sqrt(2.0 * math.pi) / FWHM_PER_SIGMA
 
-# -- flags ---------------------------------------------------------------------------------
-
-#: A second peak at least this share of the main peak's height is an extra product. Heights are
-#: read on the conditioned curve, where the normalization has lowered a small peak by as much
-#: as a tall one: a primer dimer a third as tall as its product comes out a sixth to a fifth.
-EXTRA_PEAK_SHARE = 0.15
-#: Main Tm further than this (degrees) from the median of its target's wells is an outlier.
-TM_OUTLIER = 1.0
-#: Fewest wells with a main peak in a target before its median is used.
-TM_OUTLIER_WELLS = 3
-#: Main Tm below this (degrees) is typical of primer dimers.
-LOW_TM = 75.0
-
-# The melt flags join the amplification flags in one vocabulary, each with its explanation.
-NO_PEAK = _flags.define("no-peak", "No melting peak that a product could make lies in the analysis range.",
-                       "melting")
-NTC_PEAK = _flags.define("ntc-peak", "A negative control (ntc, nac, nrt, ntp) has a melting peak: contamination, "
-                                     "or primer dimer when its Tm is low.", "melting")
-EXTRA_PEAK = _flags.define("extra-peak", f"A second melting peak is at least {EXTRA_PEAK_SHARE:.0%} as tall as the "
-                                         f"main one, both measured with the background removed: a non-specific "
-                                         f"product or primer dimer.", "melting")
-TM_OUTLIER_FLAG = _flags.define("tm-outlier", f"The main Tm lies more than {TM_OUTLIER:g} °C from the median of its "
-                                              f"target's wells (at least {TM_OUTLIER_WELLS} with a peak, negative "
-                                              f"controls left out).", "melting")
-LOW_TM_FLAG = _flags.define("low-tm", f"The main Tm lies below {LOW_TM:g} °C, typical of primer dimers.", "melting")
-#: The melt flags in the order tables list them.
-FLAGS = (NO_PEAK, NTC_PEAK, EXTRA_PEAK, TM_OUTLIER_FLAG, LOW_TM_FLAG)
-
-
 @dataclass
-class Settings:
-    """What the melt analysis may be told.
+class MeltSettings:
+    """What the melt analysis of one well may be told.
 
     Attributes
     ----------
@@ -435,7 +413,7 @@ class WellMelt:
     problem : str
         Why the curve could not be analysed ("" when it was).
     flags : tuple of str
-        Set by :func:`judge`.
+        Set by :func:`~quelmar.analysis.judgement.melt_flags`.
     """
 
     temperature: np.ndarray
@@ -531,7 +509,7 @@ def analyze_well(temperature, fluorescence, settings=None):
     ----------
     temperature, fluorescence : array_like
         The readings as the instrument wrote them.
-    settings : Settings, optional
+    settings : MeltSettings, optional
 
     Returns
     -------
@@ -539,7 +517,7 @@ def analyze_well(temperature, fluorescence, settings=None):
         A curve that cannot be analysed (too few readings, a range too narrow,
         a failed fit) gives a result without peaks whose ``problem`` says why.
     """
-    settings = settings or Settings()
+    settings = settings or MeltSettings()
     chosen = settings.range is None
     try:
         grid = even_grid(temperature, fluorescence)
@@ -570,46 +548,146 @@ def analyze_well(temperature, fluorescence, settings=None):
                     grid.resampled)
 
 
-# -- judgement ---------------------------------------------------------------------------------
+# -- the wells of a read file ---------------------------------------------------------------
+
+def _melt_readings(path, well):
+    t, f = np.asarray(well.melt_temperature, dtype=float), np.asarray(well.melt_fluor, dtype=float)
+    if t.size > MAX_MELT_READINGS:
+        raise InputError(f"{path}: well {well.name}: {t.size} melting readings; at most {MAX_MELT_READINGS} "
+                         f"are analysed per well")
+    return t, f
 
 
-def judge(melts, sample_types=None, targets=None):
-    """Set the melt flags of the wells of one run (``flags`` of each result, in :data:`FLAGS` order).
+def _melt_curve(path, w, m):
+    """The rows and the drawn curves of one well's :class:`WellMelt`."""
+    peaks = [MeltPeak(well=w.name, sample=w.sample, target=w.target, run=w.run, peak=k + 1, tm=float(m.tm[k]),
+                      height=float(m.height[k]), width=float(m.width[k]), main=k == m.main, file=path)
+             for k in range(m.tm.size)]
+    lo, hi = m.range
+    summary = MeltWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target, run=w.run,
+                       tm=m.main_tm, height=m.main_height, peaks=len(peaks), flags=m.flags, range_low=float(lo),
+                       range_high=float(hi), range="chosen" if m.range_chosen else "given",
+                       step=round(float(m.step), 6), resampled=m.resampled,
+                       note="; ".join(n for n in (m.note, m.problem) if n), file=path)
+    return MeltCurve(well=w.name, sample=w.sample, target=w.target, temperature=m.temperature,
+                     derivative=m.derivative, grid=m.temperature[m.in_range], conditioned=m.conditioned,
+                     fitted=m.fitted, peaks=peaks, summary=summary, problem=m.problem)
+
+
+def melt_plates(plate_file, settings):
+    """Analyse the melting curves of every plate (run and target) of a read file.
 
     Parameters
     ----------
-    melts : sequence of WellMelt
-    sample_types : sequence of str, optional
-        Each well's sample type (RDML: unkn, ntc, nac, nrt, ntp, std, pos ...).
-    targets : sequence of str, optional
-        Each well's target; tm-outlier compares a well with the other wells of
-        its target (all wells are one target without this).
+    plate_file : quelmar.reading.plate.PlateFile
+    settings : quelmar.analysis.settings.AnalysisSettings
+        Read: target, melt_range, max_fwhm.
 
     Returns
     -------
-    list of tuple of str
-        The flags of each well (also stored in the results).
+    (list of MeltPlate, warnings, notes)
+
+    Raises
+    ------
+    InputError
+        When the file has no melting data (for ``settings.target``), or no well could be analysed.
     """
-    n = len(melts)
-    negative = [_flags.is_negative_control(s) for s in (sample_types if sample_types is not None else [""] * n)]
-    targets = list(targets) if targets is not None else [""] * n
-    tms = {}
-    for m, target, neg in zip(melts, targets, negative):
-        if m.main >= 0 and not neg:
-            tms.setdefault(target, []).append(m.main_tm)
-    medians = {t: float(np.median(v)) for t, v in tms.items() if len(v) >= TM_OUTLIER_WELLS}
-    for m, target, neg in zip(melts, targets, negative):
-        on = set()
-        if m.main < 0:
-            on.add(NO_PEAK)
-        else:
-            if neg:
-                on.add(NTC_PEAK)
-            if np.any(np.delete(m.height, m.main) >= EXTRA_PEAK_SHARE * m.main_height):
-                on.add(EXTRA_PEAK)
-            if target in medians and abs(m.main_tm - medians[target]) > TM_OUTLIER:
-                on.add(TM_OUTLIER_FLAG)
-            if m.main_tm < LOW_TM:
-                on.add(LOW_TM_FLAG)
-        m.flags = tuple(f for f in FLAGS if f in on)
-    return [m.flags for m in melts]
+    path = plate_file.path
+    lo, hi = settings.melt_range
+    given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
+    options = MeltSettings(range=given, max_fwhm=settings.max_fwhm)
+    plates, warnings, notes = [], [], []
+    for group in plate_file.groups(settings.target):
+        wells = [w for w in group.wells if w.melt_fluor is not None]
+        if not wells:
+            continue
+        melts = [analyze_well(*_melt_readings(path, w), options) for w in wells]
+        melt_flags(melts, [w.sample_type for w in wells], [w.target for w in wells])
+        curves = [_melt_curve(path, w, m) for w, m in zip(wells, melts)]
+        plates.append(MeltPlate(file=path, run=group.run, target=group.target, label=group.label, curves=curves))
+        resampled = [c for c in curves if c.summary.resampled]
+        if resampled:
+            notes.append(f"{group.label}: {len(resampled)} of {len(curves)} wells' readings resampled onto even "
+                         f"steps (first: {resampled[0].well}: {resampled[0].summary.note})")
+        without = [c for c in curves if c.problem]
+        if without:
+            warnings.append(f"{path}: {group.label}: {len(without)} of {len(curves)} wells not analysed "
+                            f"(first: {without[0].well}: {without[0].problem})")
+    if not plates:
+        raise InputError(f"{path}: no melting data{f' for target {settings.target!r}' if settings.target else ''}")
+    curves = [c for p in plates for c in p.curves]
+    failed = [c for c in curves if c.problem]
+    if len(failed) == len(curves):
+        raise InputError(f"{path}: no peak in any of {len(curves)} wells ({len(failed)} could not be analysed) - "
+                         f"{failed[0].well}: {failed[0].problem}")
+    if not any(c.peaks for c in curves):
+        warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
+    return plates, warnings, notes
+
+
+# -- the plain road: even readings, nothing chosen ------------------------------------------
+
+
+@dataclass
+class MeltResult:
+    """Result of :func:`analyze_melt`.
+
+    Attributes
+    ----------
+    grid : ndarray
+        The temperature grid, ten times finer than the readings.
+    derivative : ndarray
+        -dF/dT on the grid.
+    conditioned : ndarray
+        The derivative smoothed and freed of its background: the curve the peaks were fitted to.
+    tm, height, width : ndarray
+        Centre (melting temperature), height and standard deviation of each fitted peak.
+    fitted : ndarray
+        The sum of the fitted Gaussians on the grid.
+    """
+
+    grid: np.ndarray
+    derivative: np.ndarray
+    conditioned: np.ndarray
+    tm: np.ndarray
+    height: np.ndarray
+    width: np.ndarray
+    fitted: np.ndarray
+
+
+def analyze_melt(temperature, fluorescence, *, peak_width=0.5, smooth=0.25, min_height=0.10, fwhm=(0.3, 5.0)):
+    """Melting peaks of one curve: -dF/dT, peak detection, multi-Gaussian fit, filter.
+
+    Parameters
+    ----------
+    temperature, fluorescence : array_like
+        The readings, temperatures ascending and evenly spaced.
+    peak_width : float, default 0.5
+        Expected standard deviation of a product peak, in degrees; sets where
+        the initial width of a peak is judged.
+    smooth : float, default 0.25
+        Half-width in degrees of the moving average applied to -dF/dT. Uneven
+        temperature steps leave a ripple in the derivative that splits one peak
+        into two close maxima; a quarter degree merges them without shifting peaks.
+    min_height : float, default 0.10
+        Maxima, and fitted peaks, lower than this share of the tallest value
+        are ripple or left-over background, not products.
+    fwhm : (float, float), default (0.3, 5.0)
+        Plausible full widths at half maximum of a product peak, in degrees.
+
+    Returns
+    -------
+    MeltResult
+    """
+    grid, derivative = core.melting(temperature, fluorescence)
+    step = (grid[-1] - grid[0]) / (grid.size - 1)
+    conditioned = core.melting_normalization(core.super_smooth(derivative, round(smooth / step)))
+    floor = min_height * max(float(conditioned.max(initial=0.0)), 0.0)
+    with core.MgfHandle(grid, conditioned, peak_width=peak_width) as handle, \
+            handle.local_max_value_id() as maxima, \
+            maxima.filter((floor, math.inf, 0.0)) as candidates:
+        handle.solve(candidates)
+        with candidates.filter((floor, fwhm[1], fwhm[0])) as peaks:
+            height, tm, width = peaks.data()
+            fitted = handle.multi_gauss(peaks)
+    return MeltResult(grid, derivative, conditioned, tm, height, width, fitted)

@@ -6,7 +6,7 @@ from typing import Optional
 
 import numpy as np
 
-from .errors import ReaderError
+from ..common.errors import ReaderError
 
 
 @dataclass

@@ -12,7 +12,8 @@ out are copied into numpy and released at once. Peak sets and fit handles are
 objects with ``close()``, usable as context managers, and released by a
 finalizer when they are garbage collected.
 
-A failed call raises a :class:`~quelmar.errors.QuelmarError` subclass chosen by
+The library is loaded by the first call (see :mod:`quelmar.binding._lib`).
+A failed call raises a :class:`~quelmar.common.errors.QuelmarError` subclass chosen by
 its result code, carrying the library's message for that call: the message is
 kept in one place for the whole library, so every call and the reading of its
 message happen under one lock. Bad arguments raise TypeError or ValueError
@@ -26,10 +27,17 @@ from ctypes import byref, c_double, c_int32, c_size_t, c_void_p, POINTER
 
 import numpy as np
 
+from ..common.errors import LibraryFailure, from_code
 from . import _lib
-from .errors import LibraryFailure, from_code
 
-LIB, LIBRARY_PATH = _lib.load()
+
+def __getattr__(name):
+    """``LIB`` (the ctypes library) and ``LIBRARY_PATH`` (where it was found), loaded on first use."""
+    if name == "LIB":
+        return _lib.library()
+    if name == "LIBRARY_PATH":
+        return _lib.library_path()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 #: The 144-byte ``FittingResult`` record of the amplification exports.
 RECORD_DTYPE = np.dtype({
@@ -68,7 +76,7 @@ def _call(function, *args):
         _state.busy = True
         try:
             code = function(*(a.handle if isinstance(a, _Object) else a for a in args))
-            raw = LIB.get_last_error() if code != 0 else None
+            raw = _lib.library().get_last_error() if code != 0 else None
         finally:
             _state.busy = False
             _release_deferred()
@@ -142,7 +150,7 @@ def _take(pointer, count):
         return np.ctypeslib.as_array(pointer, (count.value,)).copy() if pointer and count.value else np.empty(0)
     finally:
         with _LOCK:
-            LIB.alg_darray_release(byref(pointer))
+            _lib.library().alg_darray_release(byref(pointer))
 
 
 def new_records(wells):
@@ -188,13 +196,13 @@ def last_error():
     call's message, read under the lock.
     """
     with _LOCK:
-        return LIB.get_last_error()
+        return _lib.library().get_last_error()
 
 
 def version():
     """The library's version string."""
     with _LOCK:
-        return LIB.version().decode("ascii")
+        return _lib.library().version().decode("ascii")
 
 
 def test_fitting_result(record):
@@ -211,7 +219,7 @@ def test_fitting_result(record):
     record = _checked_records(record, 1, writes=True)
     private, pointer = _record_copy(record[:1])
     with _LOCK:
-        code = LIB.test_fitting_result(pointer)
+        code = _lib.library().test_fitting_result(pointer)
     record[:1] = private
     return code
 
@@ -222,14 +230,14 @@ def sample_data_fitting(data):
     """Value of the least-squares parabola through ``data`` (at x = 1..n) at its vertex, see the header."""
     a, p = _in(data, "data")
     result = c_double()
-    _call(LIB.alg_sample_data_fitting, p, a.size, byref(result))
+    _call(_lib.library().alg_sample_data_fitting, p, a.size, byref(result))
     return result.value
 
 
 def run_smooth(data):
     """Three passes of the five-point running smooth; returns a new array."""
     a, p = _in(data, "data")
-    _call(LIB.alg_run_smooth, p, a.size)
+    _call(_lib.library().alg_run_smooth, p, a.size)
     return a
 
 
@@ -237,7 +245,7 @@ def super_smooth(data, half_window):
     """Centred moving average over +-half_window samples; returns a new array."""
     half_window = _count(half_window, "half_window", INT32_MIN, INT32_MAX)
     a, p = _in(data, "data")
-    _call(LIB.alg_super_smooth, p, a.size, half_window)
+    _call(_lib.library().alg_super_smooth, p, a.size, half_window)
     return a
 
 
@@ -245,7 +253,7 @@ def increasing(start, step, length):
     """The arithmetic sequence start, start + step, ... of ``length`` running sums."""
     start, step, length = _real(start, "start"), _real(step, "step"), _count(length, "length")
     out, p = _out(length)
-    _call(LIB.alg_increasing, start, step, length, p)
+    _call(_lib.library().alg_increasing, start, step, length, p)
     return out
 
 
@@ -257,7 +265,7 @@ def sigmoid(params, x):
     if par.size < 3:
         raise ValueError("params must hold A, x0 and k")
     values, pv = _in(x, "x")
-    _call(LIB.alg_sigmoid, pp, pv, values.size)
+    _call(_lib.library().alg_sigmoid, pp, pv, values.size)
     return values
 
 
@@ -266,7 +274,7 @@ def sigmoid_batch_calc_ct(records):
     records = _checked_records(records, 0, writes=False)
     private, pr = _record_copy(records)
     ct, pc = _out(private.size)
-    _call(LIB.alg_sigmoid_batch_calc_ct, pr, private.size, 0, pc)
+    _call(_lib.library().alg_sigmoid_batch_calc_ct, pr, private.size, 0, pc)
     return ct
 
 
@@ -288,7 +296,7 @@ def calc_threshold(records, plate):
     records = _checked_records(records, p.shape[0], writes=True)
     private, pr = _record_copy(records)
     threshold = c_double()
-    _call(LIB.alg_calc_threshold, pr, private.size, pp, p.shape[0], p.shape[1], byref(threshold))
+    _call(_lib.library().alg_calc_threshold, pr, private.size, pp, p.shape[0], p.shape[1], byref(threshold))
     records[...] = private
     return threshold.value
 
@@ -311,7 +319,7 @@ def linear_batch_calc_ct(records, threshold, plate):
     private, pr = _record_copy(records)
     curves, pcurves = _out(p.size, "curves")
     ct, pc = _out(private.size, "ct")
-    _call(LIB.alg_linear_batch_calc_ct, pr, private.size, threshold, pp, p.shape[0], p.shape[1], pcurves, pc)
+    _call(_lib.library().alg_linear_batch_calc_ct, pr, private.size, threshold, pp, p.shape[0], p.shape[1], pcurves, pc)
     records[...] = private
     return curves.reshape(p.shape[1], p.shape[0]).T.copy(), ct
 
@@ -326,7 +334,7 @@ def cubic_interpolation(x, y, xq):
         raise ValueError(f"x and y must have the same length, not {xa.size} and {ya.size}")
     qa, pq = _in(xq, "xq")
     yq, pyq = _out(qa.size)
-    _call(LIB.alg_cubic_interpolation, px, py, xa.size, pq, pyq, qa.size)
+    _call(_lib.library().alg_cubic_interpolation, px, py, xa.size, pq, pyq, qa.size)
     return yq
 
 
@@ -335,7 +343,7 @@ def interpolation_x(x, factor):
     factor = _count(factor, "factor")
     xa, px = _in(x, "x")
     out, po = _out(max(xa.size - 1, 0) * factor + 1)
-    _call(LIB.alg_interpolation_x, px, xa.size, factor, po)
+    _call(_lib.library().alg_interpolation_x, px, xa.size, factor, po)
     return out
 
 
@@ -354,7 +362,7 @@ def melting(temperature, fluorescence):
         raise ValueError(f"temperature and fluorescence must have the same length, not {t.size} and {f.size}")
     count, grid, derivative = c_size_t(), _DP(), _DP()
     try:
-        _call(LIB.alg_melting, t.size, pt, pf, byref(count), byref(grid), byref(derivative))
+        _call(_lib.library().alg_melting, t.size, pt, pf, byref(count), byref(grid), byref(derivative))
         return _take(grid, count), _take(derivative, count)
     finally:
         _free(grid, derivative)
@@ -365,13 +373,13 @@ def _free(*pointers):
     with _LOCK:
         for pointer in pointers:
             if pointer:
-                LIB.alg_darray_release(byref(pointer))
+                _lib.library().alg_darray_release(byref(pointer))
 
 
 def melting_normalization(values):
     """Background removal of a melting curve; returns a new array."""
     a, p = _in(values)
-    _call(LIB.alg_melting_normalization, p, a.size)
+    _call(_lib.library().alg_melting_normalization, p, a.size)
     return a
 
 
@@ -398,7 +406,7 @@ class _Object:
     @classmethod
     def _release_now(cls, handle):
         with _LOCK:
-            getattr(LIB, cls._RELEASE)(byref(handle))
+            getattr(_lib.library(), cls._RELEASE)(byref(handle))
             live_objects[cls._kind] -= 1
 
     @property
@@ -442,7 +450,7 @@ class GaussCoeff(_Object):
     def __init__(self, heights=(), centres=(), widths=(), *, _handle=None):
         if _handle is None:
             _handle = c_void_p()
-            _call(LIB.alg_create_gausscoeff, byref(_handle))
+            _call(_lib.library().alg_create_gausscoeff, byref(_handle))
         super().__init__(_handle)
         if len(heights) or len(centres) or len(widths):
             self.set_data(heights, centres, widths)
@@ -450,7 +458,7 @@ class GaussCoeff(_Object):
     def set_data(self, heights, centres, widths):
         """Replace the three fields with copies of the given arrays (lengths may differ)."""
         (h, ph), (c, pc), (w, pw) = _in(heights, "heights"), _in(centres, "centres"), _in(widths, "widths")
-        _call(LIB.alg_set_gausscoeff_data, self, h.size, ph, c.size, pc, w.size, pw)
+        _call(_lib.library().alg_set_gausscoeff_data, self, h.size, ph, c.size, pc, w.size, pw)
 
     def data(self):
         """Copies of the fields.
@@ -462,7 +470,7 @@ class GaussCoeff(_Object):
         counts = [c_size_t() for _ in range(3)]
         arrays = [_DP() for _ in range(3)]
         try:
-            _call(LIB.alg_get_gausscoeff_data, self, *(byref(v) for pair in zip(counts, arrays) for v in pair))
+            _call(_lib.library().alg_get_gausscoeff_data, self, *(byref(v) for pair in zip(counts, arrays) for v in pair))
             return tuple(_take(a, n) for a, n in zip(arrays, counts))
         finally:
             _free(*arrays)
@@ -494,12 +502,12 @@ class MgfHandle(_Object):
         if opts.size != 5:
             raise ValueError(f"options must hold five values, not {opts.size}")
         handle = c_void_p()
-        _call(LIB.alg_mgf_create, px, xa.size, py, ya.size, po, byref(handle))
+        _call(_lib.library().alg_mgf_create, px, xa.size, py, ya.size, po, byref(handle))
         super().__init__(handle)
 
     def multi_gauss(self, peaks):
         """The sum of the set's Gaussians at every temperature of the handle."""
-        return self._curve(LIB.alg_mgf_multi_gauss, _peak_set(peaks))
+        return self._curve(_lib.library().alg_mgf_multi_gauss, _peak_set(peaks))
 
     def _curve(self, function, peaks, *before):
         count, values = c_size_t(), _DP()
@@ -511,18 +519,18 @@ class MgfHandle(_Object):
 
     def solve(self, peaks):
         """Refine the set in place by the damped least-squares fit to the handle's curve."""
-        _call(LIB.alg_mgf_solve, self, _peak_set(peaks))
+        _call(_lib.library().alg_mgf_solve, self, _peak_set(peaks))
 
     def local_max_value_id(self):
         """Initial peaks of the handle's curve, as a new :class:`GaussCoeff`."""
-        return _new_set(LIB.alg_mgf_local_max_value_id, self)
+        return _new_set(_lib.library().alg_mgf_local_max_value_id, self)
 
     def melting_stim_peak(self, peaks, background):
         """Synthetic melting curve at the peak centres over ``background`` (level, midpoint, steepness)."""
         bg, pb = _in(background, "background")
         if bg.size != 3:
             raise ValueError(f"background must hold three values (level, midpoint, steepness), not {bg.size}")
-        return self._curve(LIB.alg_mgf_melting_stim_peak, _peak_set(peaks), pb)
+        return self._curve(_lib.library().alg_mgf_melting_stim_peak, _peak_set(peaks), pb)
 
     def melting_stimulate(self, peaks):
         """Synthetic melting curve on the handle's temperatures.
@@ -533,13 +541,13 @@ class MgfHandle(_Object):
         values : ndarray
         """
         bg, pb = _out(3)
-        return bg, self._curve(LIB.alg_mgf_melting_stimulate, _peak_set(peaks), pb)
+        return bg, self._curve(_lib.library().alg_mgf_melting_stimulate, _peak_set(peaks), pb)
 
 
 def mgf_local_max_value_id_origin(x, y):
     """Initial peaks of a raw curve, all of width 1.7, as a new :class:`GaussCoeff`."""
     (xa, px), (ya, py) = _in(x, "x"), _in(y, "y")
-    return _new_set(LIB.alg_mgf_local_max_value_id_origin, px, xa.size, py, ya.size)
+    return _new_set(_lib.library().alg_mgf_local_max_value_id_origin, px, xa.size, py, ya.size)
 
 
 def coeff_filter(limits, peaks):
@@ -547,7 +555,7 @@ def coeff_filter(limits, peaks):
     lim, pl = _in(limits, "limits")
     if lim.size != 3:
         raise ValueError(f"limits must hold three values (min height, max FWHM, min FWHM), not {lim.size}")
-    return _new_set(LIB.alg_mgf_coeff_filter, pl, _peak_set(peaks))
+    return _new_set(_lib.library().alg_mgf_coeff_filter, pl, _peak_set(peaks))
 
 
 # -- statistics -----------------------------------------------------------------
@@ -574,7 +582,7 @@ def calc_sd(options, data):
     d, pd = _in(data, "data")
     count, values = c_size_t(), _DP()
     try:
-        _call(LIB.alg_calc_sd, po, pd, d.size, byref(values), byref(count))
+        _call(_lib.library().alg_calc_sd, po, pd, d.size, byref(values), byref(count))
         return _take(values, count)
     finally:
         _free(values)
@@ -593,7 +601,7 @@ def calc_rq(options, summary, calibrator):
     s, ps = _in(summary, "summary")
     out, pout = _out(7)
     out[:] = np.nan
-    _call(LIB.alg_calc_rq, po, ps, s.size, calibrator, pout)
+    _call(_lib.library().alg_calc_rq, po, ps, s.size, calibrator, pout)
     return out
 
 
@@ -601,5 +609,5 @@ def calc_standard(x, y):
     """Least-squares line y = slope x + intercept: returns (slope, intercept, rms residual, R squared)."""
     (xa, px), (ya, py) = _in(x, "x"), _in(y, "y")
     out, pout = _out(4)
-    _call(LIB.alg_calc_standard, px, xa.size, py, ya.size, pout)
+    _call(_lib.library().alg_calc_standard, px, xa.size, py, ya.size, pout)
     return tuple(float(v) for v in out)

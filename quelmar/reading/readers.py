@@ -63,7 +63,7 @@ class RunInfo:
 
 @dataclass
 class PlateRead(PlateFile):
-    """A :class:`~quelmar.plate.PlateFile` with what the reader inferred and noticed.
+    """A :class:`~quelmar.reading.plate.PlateFile` with what the reader inferred and noticed.
 
     Attributes
     ----------

@@ -22,23 +22,15 @@ no well may be matched by two rows.
 import csv
 import io
 import math
-import re
 from dataclasses import dataclass
 
-from .errors import ReaderError
-from .limits import default_limits, open_input
+from ..common.errors import ReaderError
+from ..common.limits import default_limits, open_input
+from ..common.positions import well_key
 
 REQUIRED = ("well", "sample", "target", "type")
 OPTIONAL = ("quantity", "group")
 TYPES = ("unkn", "std", "ntc", "nac", "nrt", "ntp", "pos", "opt")
-_POSITION = re.compile(r"^([A-Za-z]{1,2})0*(\d{1,3})$")
-
-
-def well_key(name):
-    """A well name for matching: plate positions upper-cased without leading zeros (a01 -> A1)."""
-    name = name.strip()
-    m = _POSITION.match(name)
-    return f"{m.group(1).upper()}{m.group(2)}" if m else name
 
 
 @dataclass(frozen=True)
@@ -60,7 +52,7 @@ class SampleSheet:
     rows: tuple
 
     def apply(self, plate):
-        """Override the annotations of the wells of a :class:`~quelmar.plate.PlateFile` in place.
+        """Override the annotations of the wells of a :class:`~quelmar.reading.plate.PlateFile` in place.
 
         Raises
         ------
@@ -107,7 +99,7 @@ def read_sample_sheet(path, *, limits=None):
     """Read and check a sample sheet (see the module docstring).
 
     Like a plate, the sheet is read only from a regular file or ``-``
-    (standard input), within ``limits`` (default: :meth:`~quelmar.limits.Limits.from_env`).
+    (standard input), within ``limits`` (default: :meth:`~quelmar.common.limits.Limits.from_env`).
 
     Raises
     ------

@@ -1,8 +1,8 @@
 """The ``quelmar`` command: amplification, melting, standard curves and relative
 quantities of RDML and CSV files, as a table, CSV or JSON, and plots.
 
-Every subcommand is one entry of :data:`COMMANDS`: its name and help, the
-options it adds, the analysis run on each file (:mod:`quelmar.jobs`), the
+Every subcommand is one entry of :func:`commands`: its name and help, the
+options it adds, the job run on each file (:mod:`quelmar.command.jobs`), the
 columns of its tables, its plot and its text table. The rest is shared: the
 files are analysed one at a time (or in ``--jobs`` worker processes), the
 typed results streamed to the writers, the outputs renamed into place only
@@ -10,7 +10,6 @@ when every file has succeeded, and any failure reported as one line naming
 the file, with exit status 2.
 """
 import argparse
-import math
 import os
 import signal
 import sys
@@ -20,6 +19,19 @@ import warnings
 from collections import deque
 from dataclasses import dataclass
 from typing import Callable, Optional
+
+from ..analysis.melting import EDGE, MAX_FWHM
+from ..binding import core
+from ..common.errors import QuelmarError
+from ..common.flags import VOCABULARY
+from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
+from ..report.page import HtmlReport
+from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
+                       StandardWell, columns_of)
+from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
+                               save_figure)
+from . import jobs
+from .options import command_words, settings_from, settings_record, settings_table
 
 PROG = "quelmar"
 #: Panels in one picture; past this the plot shows the first plates and says so.
@@ -117,7 +129,6 @@ def _melt_arguments(p):
 
 
 def _melt_options(p):
-    from .melting import EDGE, MAX_FWHM
     p.add_argument("--range", metavar="LO:HI",
                    help=f"seek peaks from LO to HI degrees (either may be left out). Default: chosen per well "
                         f"from its -dF/dT: the first and last {EDGE:g} degree are left out, and so is the "
@@ -182,7 +193,6 @@ def _plate_size(result, run):
 def _show_amplify(result, out, full):
     if not full:
         return
-    from .writers import format_table
     for p in result.plates:
         out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
                   f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
@@ -195,7 +205,6 @@ def _show_amplify(result, out, full):
 def _show_melt(result, out, full):
     if not full:
         return
-    from .writers import format_table
     for p in result.plates:
         rows = [c.summary for c in p.curves]
         resampled = sum(r.resampled for r in rows)
@@ -210,7 +219,6 @@ def _show_melt(result, out, full):
 
 
 def _show_standard(result, out, full):
-    from .writers import format_table
     for p in result.plates:
         f = p.fit
         if f is None:
@@ -226,7 +234,6 @@ def _show_standard(result, out, full):
 def _show_quantify(result, out, full):
     if not full:
         return
-    from .writers import format_table
     for q in result.plates:
         out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
@@ -247,7 +254,7 @@ class Subcommand:
     arguments : callable
         Adds the job's own options to its parser (the shared ones are added for every job).
     run : callable
-        (path, Settings) -> FileResult: the analysis of one file, run in a worker.
+        (path, AnalysisSettings) -> FileResult: the job of one file, run in a worker.
     columns : dict
         Table name -> row type; the first table is the one CSV and the text table hold.
     plot : callable, optional
@@ -271,23 +278,19 @@ class Subcommand:
 
 
 class _LazyPlots:
-    """:mod:`quelmar.plots` as the table names it, imported only when a picture is drawn:
+    """:mod:`quelmar.writing.plots` as the table names it, imported only when a picture is drawn:
     matplotlib takes longer to load than most runs take, and most runs draw nothing."""
 
     def __getattr__(self, name):
         def draw(*args, **kwargs):
-            from . import plots
+            from ..writing import plots
             return getattr(plots, name)(*args, **kwargs)
         draw.__name__ = name
         return draw
 
 
 def _table():
-    from . import jobs, report
-    from .report.page import HtmlReport
     plots = _LazyPlots()
-    from .results import (AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit, StandardWell,
-                          columns_of)
 
     def cols(**tables):
         return {name: columns_of(t) for name, t in tables.items()}
@@ -308,7 +311,7 @@ def _table():
                    _show_quantify),
         Subcommand("report", "One self-contained HTML page of each run: plate maps, curves, melts, standard "
                              "curves, relative quantities (with --calibrator), every flag and every table.",
-                   _report_arguments, report.analyse_file, report.TABLES, None, _show_nothing, HtmlReport,
+                   _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing, HtmlReport,
                    (".html",)),
     )}
 
@@ -317,7 +320,7 @@ _COMMANDS = None
 
 
 def commands():
-    """The table of subcommands, name -> :class:`Subcommand` (built on first use: it imports numpy)."""
+    """The table of subcommands, name -> :class:`Subcommand` (built on first use)."""
     global _COMMANDS
     if _COMMANDS is None:
         _COMMANDS = _table()
@@ -326,7 +329,6 @@ def commands():
 
 def _limits_text():
     """The default limits as --limits spells them: "file 256M, ..., members 10000"."""
-    from .limits import Limits, format_size
     default = Limits()
     return ", ".join(f"{name} {format_size(getattr(default, key))}" for name, key in Limits.NAMES.items())
 
@@ -365,48 +367,6 @@ def _parser():
     return p
 
 
-def settings_from(args):
-    """The :class:`~quelmar.jobs.Settings` of parsed arguments, checked."""
-    from . import jobs
-    from .jobs import Settings
-    from .limits import Limits
-    from .units import parse_scale
-    limits = Limits.from_env()  # a malformed QUELMAR_LIMITS is a ValueError naming it
-    if getattr(args, "limits", None):
-        try:
-            limits = limits.parse(args.limits)
-        except ValueError as e:
-            raise ValueError(f"--limits: {e}") from None
-    lo, hi = -math.inf, math.inf
-    if getattr(args, "range", None):
-        parts = args.range.split(":")
-        try:
-            if len(parts) != 2:
-                raise ValueError
-            lo, hi = (float(v) if v.strip() else d for v, d in zip(parts, (-math.inf, math.inf)))
-        except ValueError:
-            raise ValueError(f"--range {args.range!r}: expected LO:HI in degrees") from None
-    quantities = []
-    for item in getattr(args, "quantity", ()):
-        name, _, q = item.partition("=")
-        try:
-            quantities.append((name, float(q)))
-        except ValueError:
-            raise ValueError(f"--quantity {item!r}: expected NAME=NUMBER") from None
-    sheet = None
-    if args.samples:
-        from .samplesheet import read_sample_sheet
-        sheet = read_sample_sheet(args.samples, limits=limits)
-    reference = tuple(g.strip() for g in (getattr(args, "reference", None) or "").split(",") if g.strip())
-    return Settings(target=args.target, threshold=getattr(args, "threshold", None),
-                    scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
-                    ct=getattr(args, "ct", "linear"), samples=sheet, quantities=tuple(quantities),
-                    melt_range=(lo, hi), max_fwhm=getattr(args, "max_fwhm", jobs.Settings.max_fwhm),
-                    calibrator=getattr(args, "calibrator", None), reference=reference,
-                    efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95"),
-                    limits=limits).check()
-
-
 # -- running the files ------------------------------------------------------------
 
 class Progress:
@@ -437,15 +397,13 @@ class Failure(Exception):
 
 def describe(error, path):
     """One line for a failure, naming the file."""
-    from .errors import QuelmarError
-    from .limits import STDIN, STDIN_NAME
     path = STDIN_NAME if path == STDIN else path
     if isinstance(error, OSError) and error.strerror:
         text = f"{error.filename or path}: {error.strerror}"
     elif isinstance(error, MemoryError):
         text = f"{path}: out of memory"
     elif isinstance(error, (QuelmarError, ValueError)):
-        text = str(error)
+        text = command_words(error)
     else:
         text = f"{type(error).__name__}: {error}"
     text = " ".join(text.split())
@@ -496,7 +454,6 @@ def _in_workers(name, files, settings, jobs, progress, label):
     import multiprocessing
     from concurrent.futures import Future, ProcessPoolExecutor
     from concurrent.futures.process import BrokenProcessPool
-    from .limits import STDIN
     methods = multiprocessing.get_all_start_methods()
     context = multiprocessing.get_context("fork" if "fork" in methods else None)
     pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
@@ -540,9 +497,6 @@ def _in_workers(name, files, settings, jobs, progress, label):
 
 def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
-    from . import core
-    from .limits import STDIN
-    from .writers import PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, save_figure
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
     outputs = command.outputs or TABLE_SUFFIXES
@@ -558,9 +512,10 @@ def run(args, progress):
         if command.plot is None:
             raise ValueError(f"{args.command} has no plot")
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
-    header = dict(library_version=core.version(), settings=_settings_record(args))
+    header = dict(library_version=core.version(), settings=settings_record(args))
     if command.writer:
         header["command_line"] = [PROG] + list(args.argv)
+        header["settings_table"] = settings_table(header["settings"])
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
@@ -600,13 +555,7 @@ def run(args, progress):
     return warnings
 
 
-def _settings_record(args):
-    skip = {"files", "out", "plot", "quiet", "jobs", "command", "argv"}
-    return {k: v for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
-
-
 def _print_flags():
-    from .flags import VOCABULARY
     width = max(len(n) for n in VOCABULARY)
     for f in VOCABULARY.values():
         print(f"{f.name:<{width}}  {f.analysis:<13}  {f.explanation}")

@@ -61,17 +61,3 @@ def plate_scale(curves):
         raise ValueError(f"the largest reading, {top:g}, is too small to bring into the working range")
     return 10.0 ** exponent
 
-
-def parse_scale(text):
-    """The --scale option: "auto" gives None, "none" 1.0, a positive number itself."""
-    if text == "auto":
-        return None
-    if text == "none":
-        return 1.0
-    try:
-        value = float(text)
-    except ValueError:
-        value = math.nan
-    if not (math.isfinite(value) and value > 0):
-        raise ValueError(f"--scale must be auto, none or a positive number, not {text!r}")
-    return value

@@ -25,8 +25,8 @@ schema's "not available" is -1) and where it lies past the last cycle of the
 curve, which instruments write for "undetermined" (the LightCycler 96 writes
 100 for a 50-cycle run).
 
-The file is read as a stream within :class:`~quelmar.limits.Limits`. Malformed
-input, and input past a limit, raises :class:`~quelmar.errors.ReaderError`
+The file is read as a stream within :class:`~quelmar.common.limits.Limits`. Malformed
+input, and input past a limit, raises :class:`~quelmar.common.errors.ReaderError`
 naming the file and the element or the limit; a plate is never returned
 partly read.
 """
@@ -42,8 +42,9 @@ from collections import Counter
 import numpy as np
 
 from . import _xml
-from .errors import ReaderError
-from .limits import default_limits, describe_size, how_to_raise, open_input, over_problem, read_bounded
+from ..common.errors import ReaderError
+from ..common.limits import default_limits, describe_size, how_to_raise, open_input, over_problem, read_bounded
+from ..common.positions import STANDARD_PLATES, position, row_index, row_label, smallest_plate
 from .plate import Well
 from .readers import Geometry, PlateRead, RunInfo, bad_axis, bad_reading, first_bad, sort_axis
 
@@ -55,9 +56,6 @@ COMPRESSIONS = {zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED, zipfile.ZIP_BZIP2, zip
 DIRECTORY_BYTES_PER_MEMBER = 1024
 #: Member names listed in a message at most.
 NAMES_SHOWN = 10
-
-#: Standard plate sizes: wells -> (rows, columns).
-STANDARD_PLATES = {6: (2, 3), 12: (3, 4), 24: (4, 6), 48: (6, 8), 96: (8, 12), 384: (16, 24), 1536: (32, 48)}
 
 # The elements read, by parent; everything else is skipped unread.
 _KEEP = {
@@ -399,25 +397,6 @@ def _check_directory(source, limits):
 
 # -- plates and wells ------------------------------------------------------------------
 
-def _row_label(index):
-    """0 -> A, 25 -> Z, 26 -> AA, as plates of more than 26 rows count on."""
-    label = ""
-    index += 1
-    while index:
-        index, r = divmod(index - 1, 26)
-        label = chr(65 + r) + label
-    return label
-
-
-def _row_index(letters):
-    """A -> 0, Z -> 25, AA -> 26: the inverse of _row_label."""
-    index = 0
-    for c in letters.upper():
-        index = index * 26 + ord(c) - 64
-    return index - 1
-
-
-_WELL_LABEL = re.compile(r"^([A-Za-z]{1,2})0*(\d{1,3})$")
 _WELLS_IN_TEXT = re.compile(r"(\d{1,4})\s*-?\s*wells?\b", re.IGNORECASE)
 _RANGE_IN_TEXT = re.compile(r"\b([A-Z]{1,2})(\d{1,3})\s*(?:-|–|to|:)\s*([A-Z]{1,2})(\d{1,3})\b")
 _PLATE_SIDE_MAX = 1000
@@ -426,12 +405,6 @@ FROM_FORMAT = "pcrFormat's rows and columns"
 
 def _positive(text):
     return int(text) if text.isdigit() and len(text) <= 6 and 0 < int(text) <= _PLATE_SIDE_MAX else None
-
-
-def _smallest_plate(rows, columns):
-    """The smallest standard plate with at least these rows and columns, else exactly these."""
-    fits = [rc for rc in STANDARD_PLATES.values() if rc[0] >= rows and rc[1] >= columns]
-    return min(fits, key=lambda rc: rc[0] * rc[1]) if fits else (rows, columns)
 
 
 def _geometry(doc, fmt, react_ids):
@@ -447,17 +420,17 @@ def _geometry(doc, fmt, react_ids):
             return Geometry(*STANDARD_PLATES.get(n, (1, n)), f"pcrFormat's text {text[:60]!r}")
         span = _RANGE_IN_TEXT.search(text)
         if span:
-            rows = _row_index(span.group(3)) - _row_index(span.group(1)) + 1
+            rows = row_index(span.group(3)) - row_index(span.group(1)) + 1
             columns = int(span.group(4)) - int(span.group(2)) + 1
             if 0 < rows <= _PLATE_SIDE_MAX and 0 < columns <= _PLATE_SIDE_MAX:
                 return Geometry(rows, columns, f"pcrFormat's text {text[:60]!r}")
-    labels = [_WELL_LABEL.match(r) for r in react_ids]
-    if labels and all(labels):
-        rows = max(_row_index(m.group(1)) for m in labels) + 1
-        columns = max(int(m.group(2)) for m in labels)
+    places = [position(r) for r in react_ids]
+    if places and all(places):
+        rows = max(r for r, _ in places) + 1
+        columns = max(c for _, c in places) + 1
         if columns:
             first, last = react_ids[0], react_ids[-1]
-            return Geometry(*_smallest_plate(rows, columns),
+            return Geometry(*smallest_plate(rows, columns),
                             f"the reaction ids ({first} to {last}): the smallest standard plate holding them")
     return Geometry(0, 0, "pcrFormat gives no rows and columns, and the reaction ids are not well labels")
 
@@ -468,10 +441,10 @@ def _well_namer(doc, run, geometry, where):
     rows, columns = geometry.rows, geometry.columns
     if fmt is None or geometry.how != FROM_FORMAT or columns <= 1:
         return lambda rid: rid  # 1.0 and its heirs: the ids are the labels
-    row_label, column_label = doc.text(fmt, "rowLabel"), doc.text(fmt, "columnLabel")
-    row_name = (lambda i: str(i + 1)) if row_label == "123" else _row_label
-    column_name = _row_label if column_label == "ABC" else (lambda j: str(j + 1))
-    joiner = "-" if row_label == "123" and column_label != "ABC" else ""
+    rows_as, columns_as = doc.text(fmt, "rowLabel"), doc.text(fmt, "columnLabel")
+    row_name = (lambda i: str(i + 1)) if rows_as == "123" else row_label
+    column_name = row_label if columns_as == "ABC" else (lambda j: str(j + 1))
+    joiner = "-" if rows_as == "123" and columns_as != "ABC" else ""
 
     def name(rid):
         if not rid.isdigit() or len(rid) > 9:
@@ -498,15 +471,15 @@ def read_rdml(path, *, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or quelmar.limits.Source
+    path : str, path-like or quelmar.common.limits.Source
         A regular file, or ``-`` for standard input.
-    limits : quelmar.limits.Limits, optional
-        Default: :meth:`~quelmar.limits.Limits.from_env`.
+    limits : quelmar.common.limits.Limits, optional
+        Default: :meth:`~quelmar.common.limits.Limits.from_env`.
 
     Returns
     -------
-    quelmar.readers.PlateRead
-        One :class:`~quelmar.plate.Well` per reaction and target, in file
+    quelmar.reading.readers.PlateRead
+        One :class:`~quelmar.reading.plate.Well` per reaction and target, in file
         order; ``geometry`` and ``run_info`` per run, and ``notes``.
 
     Raises

@@ -1,7 +1,7 @@
 """Plots of the command's typed results (matplotlib, Agg backend: no display needed).
 
 Each function takes the plates of :mod:`quelmar.results` (one panel each)
-and returns the figure; :func:`quelmar.writers.save_figure` writes it (or a
+and returns the figure; :func:`quelmar.writing.writers.save_figure` writes it (or a
 report embeds it). ``note`` is a line above the panels.
 """
 import math

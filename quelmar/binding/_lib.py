@@ -1,6 +1,9 @@
 """Finding libQuelmarAlg and declaring the C prototypes of its 32 exports.
 
-The library is looked up in this order, and the first that loads is used:
+The library is loaded on first use (:func:`library`), never on import, so
+that the parts of the package that do not call it (limits, readers, sample
+sheets, writers) work without a build. It is looked up in this order, and
+the first that loads is used:
 
 1. the path in the environment variable ``QUELMARALG_LIBRARY`` -- when it is
    set, it is the only place tried, so that a typo never silently falls back
@@ -11,18 +14,25 @@ The library is looked up in this order, and the first that loads is used:
    ``quelmar/_installed_libdir.py``;
 4. the system loader, by soname ``libQuelmarAlg.so.1``.
 
-When none loads, one :class:`~quelmar.errors.LibraryNotFoundError` names every
-place tried.
+When none loads, one :class:`~quelmar.common.errors.LibraryNotFoundError`
+names every place tried, and the next use tries again.
 """
 import ctypes
 import os
+import threading
 from ctypes import POINTER, c_char_p, c_double, c_int, c_int32, c_size_t, c_void_p
 from pathlib import Path
 
-from .errors import LibraryNotFoundError
+from ..common.errors import LibraryNotFoundError
 
 ENV_VAR = "QUELMARALG_LIBRARY"
 SONAME = "libQuelmarAlg.so.1"
+#: The folder of the package (a checkout's build folder is beside it).
+PACKAGE = Path(__file__).resolve().parent.parent
+
+#: (library, where it was loaded from) once loaded; None before the first use.
+_loaded = None
+_LOADING = threading.Lock()
 
 _D = POINTER(c_double)
 _DD = POINTER(_D)
@@ -71,9 +81,9 @@ def _candidates():
     env = os.environ.get(ENV_VAR)
     if env:
         return [(f"{ENV_VAR}={env}", env)]
-    places = [("the checkout's build folder", str(Path(__file__).resolve().parent.parent / "build" / "libQuelmarAlg.so"))]
+    places = [("the checkout's build folder", str(PACKAGE.parent / "build" / "libQuelmarAlg.so"))]
     try:
-        from ._installed_libdir import LIBDIR
+        from .._installed_libdir import LIBDIR
     except ImportError:
         pass
     else:
@@ -115,3 +125,24 @@ def load():
     raise LibraryNotFoundError(
         "libQuelmarAlg not found; build it with `cmake -S . -B build && cmake --build build --target QuelmarAlg` "
         f"or set {ENV_VAR}. Tried: " + "; ".join(tried))
+
+
+def library():
+    """The library, loaded and declared on the first call (:func:`load`); the same one afterwards."""
+    if _loaded is None:
+        _load_once()
+    return _loaded[0]
+
+
+def library_path():
+    """The path or name the library was loaded from (loading it first)."""
+    if _loaded is None:
+        _load_once()
+    return _loaded[1]
+
+
+def _load_once():
+    global _loaded
+    with _LOADING:
+        if _loaded is None:
+            _loaded = load()

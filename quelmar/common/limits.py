@@ -4,7 +4,7 @@ A file from a stranger may be a zip that inflates to gigabytes, an endless
 device, a FIFO that never delivers, or an XML document with one tag the size of
 the disk. The readers therefore read only regular files (or ``-``, standard
 input, read once into a bounded buffer), count every byte as it arrives, and
-stop at the first limit with a :class:`~quelmar.errors.ReaderError` that names
+stop at the first limit with a :class:`~quelmar.common.errors.ReaderError` that names
 the file and the limit.
 
 The defaults are generous for real runs (a 384-well plate with four channels
@@ -149,7 +149,7 @@ def default_limits(limits):
         except ValueError as e:
             raise ReaderError(ENV_VAR, str(e)) from None
     if not isinstance(limits, Limits):
-        raise TypeError(f"limits must be a quelmar.limits.Limits, not {type(limits).__name__}")
+        raise TypeError(f"limits must be a quelmar.common.limits.Limits, not {type(limits).__name__}")
     return limits
 
 

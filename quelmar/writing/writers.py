@@ -19,15 +19,12 @@ import os
 import stat
 import tempfile
 
-from . import flags as _flags
-from .results import cell, text
+from ..common import flags as _flags
+from ..common.errors import OutputError
+from ..results import cell, text
 
 TABLE_SUFFIXES = (".csv", ".json")
 PLOT_SUFFIXES = (".png", ".svg", ".pdf")
-
-
-class OutputError(ValueError):
-    """An output path that cannot or must not be written."""
 
 
 def _same(a, b):
@@ -60,7 +57,7 @@ def check_destination(option, path, suffixes, inputs):
 
 
 @contextlib.contextmanager
-def _naming(path):
+def naming(path):
     """A failed write (a full disk, a vanished folder) names the destination, not a temporary file."""
     try:
         yield
@@ -74,7 +71,7 @@ class AtomicFile:
     def __init__(self, path, binary=False):
         self.path = path
         folder = os.path.dirname(os.path.abspath(path))
-        with _naming(path):
+        with naming(path):
             fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
         umask = os.umask(0)
         os.umask(umask)
@@ -83,7 +80,7 @@ class AtomicFile:
                                                                                       newline="")))
 
     def commit(self):
-        with _naming(self.path):
+        with naming(self.path):
             self.file.flush()
             os.fsync(self.file.fileno())
             self.file.close()
@@ -127,7 +124,7 @@ class TableWriter:
 
     def add(self, result):
         """Write the rows of one :class:`~quelmar.results.FileResult`."""
-        with _naming(self.out.path):
+        with naming(self.out.path):
             self._add(result)
 
     def _add(self, result):
@@ -147,7 +144,7 @@ class TableWriter:
 
     def commit(self):
         if self.json:
-            with _naming(self.out.path):
+            with naming(self.out.path):
                 self._stitch()
         self.out.commit()
 
@@ -210,7 +207,7 @@ def save_figure(fig, path, commit=True):
     import matplotlib.pyplot as plt
     out = AtomicFile(path, binary=True)
     try:
-        with _naming(path):
+        with naming(path):
             fig.savefig(out.file, format=os.path.splitext(path)[1][1:].lower(), dpi=110)
     except BaseException:
         out.discard()

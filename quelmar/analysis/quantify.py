@@ -30,55 +30,20 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-from . import flags as _flags
-from .analysis import relative_quantification, replicate_statistics, standard_curve
-from .errors import OutOfRangeError
-from .results import QuantifyResult, RelativeQuantity
+from ..common import flags as _flags
+from ..common.errors import InputError, Named, OutOfRangeError
+from ..results import QuantifyResult, RelativeQuantity
+from .settings import EFFICIENCY_LIMITS, ERROR_BARS, parse_efficiency
+from .standard import EFFICIENCY_RANGE, MIN_R_SQUARED, fit_standard
+from .statistics import relative_quantification, replicate_statistics, standard_curve
 
 COMPARATIVE, CORRECTED = "comparative", "efficiency-corrected"
-#: Amplification factors accepted from the command line: above 1 (no growth) and up to 3.
-EFFICIENCY_LIMITS = (1.0, 3.0)
 #: The Student-t table of the library covers this many values (N - 2 degrees of freedom).
 CI_VALUES = (4, 97)
 
 
-@dataclass(frozen=True)
-class EfficiencyChoice:
-    """The parsed --efficiency: ``source`` is "comparative", "fixed", "standard" or "wells";
-    ``values`` the fixed factors by target ("*" for every target)."""
-
-    source: str
-    values: dict = field(default_factory=dict)
-
-
-def parse_efficiency(text):
-    """Parse --efficiency: 2, standard, wells, E, or TARGET=E[,TARGET=E...] (ValueError when malformed)."""
-    text = text.strip()
-    if text in ("2", "2.0"):
-        return EfficiencyChoice("comparative")
-    if text in ("standard", "wells"):
-        return EfficiencyChoice(text)
-    values = {}
-    for item in text.split(","):
-        name, eq, number = item.rpartition("=")
-        name = name.strip() if eq else "*"
-        try:
-            e = float(number)
-        except ValueError:
-            e = math.nan
-        if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]) or not name:
-            raise ValueError(f"--efficiency {text!r}: expected 2, standard, wells, a factor E, or TARGET=E,... with "
-                             f"each E above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} "
-                             f"(an amplification factor: 2 is a perfect doubling)")
-        if name in values:
-            raise ValueError(f"--efficiency {text!r}: {name!r} is given twice")
-        values[name] = e
-    return EfficiencyChoice("fixed", values)
-
-
-def _fail(path, problem):
-    from .jobs import InputError
-    return InputError(f"{path}: {problem}")
+def _fail(path, *problem):
+    return InputError(f"{path}: ", *problem)
 
 
 def declared_references(plate_file):
@@ -93,8 +58,8 @@ def reference_genes(path, plate_file, targets, names):
     else:
         genes = declared_references(plate_file)
         if not genes:
-            raise _fail(path, "no reference gene: the file declares no target of type ref; name them with "
-                              "--reference GENE[,GENE...]")
+            raise _fail(path, "no reference gene: the file declares no target of type ref; name them with ",
+                        Named("reference", "the reference setting"))
     missing = [g for g in genes if g not in targets]
     if missing:
         raise _fail(path, f"reference gene {missing[0]!r} has no amplification data")
@@ -111,8 +76,8 @@ def efficiencies(path, choice, genes, plates, warnings=None):
     if choice.source == "fixed":
         unknown = [t for t in choice.values if t != "*" and t not in genes]
         if unknown:
-            raise _fail(path, f"--efficiency names {unknown[0]!r}, which is not a target of the file "
-                              f"(targets: {', '.join(genes)})")
+            raise _fail(path, Named("efficiency"), f" names {unknown[0]!r}, which is not a target of the file "
+                                                   f"(targets: {', '.join(genes)})")
         return {g: choice.values.get(g, choice.values.get("*", 2.0)) for g in genes}
     out = {}
     for g in genes:
@@ -124,20 +89,19 @@ def efficiencies(path, choice, genes, plates, warnings=None):
 
 def _from_standards(path, gene, plates, warnings):
     """E from the target's standard curve, pooled over the file's runs."""
-    from .jobs import EFFICIENCY_RANGE, MIN_R_SQUARED, fit_standard
     q, ct = [], []
     for p in plates:
         _, wells = fit_standard(p)
         q += [w.quantity for w in wells if w.role == "standard" and math.isfinite(w.ct)]
         ct += [w.ct for w in wells if w.role == "standard" and math.isfinite(w.ct)]
     if len(set(q)) < 2:
-        raise _fail(path, f"--efficiency standard: target {gene!r} has no standard curve (standards of at least "
-                          f"two quantities with a Ct)")
+        raise _fail(path, Named("efficiency"), f" standard: target {gene!r} has no standard curve (standards of at "
+                                               f"least two quantities with a Ct)")
     fit = standard_curve(q, ct)
     e = 1.0 + fit.efficiency / 100.0
     if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]):
-        raise _fail(path, f"--efficiency standard: the standard curve of target {gene!r} gives efficiency "
-                          f"{fit.efficiency:.1f} % (slope {fit.slope:.4g}), not an amplification")
+        raise _fail(path, Named("efficiency"), f" standard: the standard curve of target {gene!r} gives efficiency "
+                                               f"{fit.efficiency:.1f} % (slope {fit.slope:.4g}), not an amplification")
     if warnings is not None and (not EFFICIENCY_RANGE[0] <= fit.efficiency <= EFFICIENCY_RANGE[1]
                                  or not fit.r_squared >= MIN_R_SQUARED):
         warnings.append(f"{path}: the standard curve of {gene} gives efficiency {fit.efficiency:.1f} % "
@@ -149,7 +113,7 @@ def _from_wells(path, gene, plates):
     e = [w.efficiency for p in plates for w in p.wells
          if math.isfinite(w.efficiency) and _flags.EFFICIENCY_OUTLIER not in w.flags]
     if not e:
-        raise _fail(path, f"--efficiency wells: no well of target {gene!r} has an efficiency")
+        raise _fail(path, Named("efficiency"), f" wells: no well of target {gene!r} has an efficiency")
     return float(np.mean(e))
 
 
@@ -207,7 +171,6 @@ def quantify_file(path, plate_file, plates, settings):
     (QuantifyResult, list of str)
         The result and its warnings.
     """
-    from .jobs import ERROR_BARS
     targets = list(dict.fromkeys(p.target for p in plates))
     refs = reference_genes(path, plate_file, targets, settings.reference)
     wanted = [plate_file.resolve_target(settings.target)] if settings.target else targets
@@ -216,7 +179,7 @@ def quantify_file(path, plate_file, plates, settings):
         raise _fail(path, "no target to quantify besides the reference genes " + ", ".join(refs))
     units, pooled = _collect(plates, of_interest + refs, settings.ct)
     if not units:
-        raise _fail(path, "no named samples to quantify (a CSV plate needs a --samples sheet)")
+        raise _fail(path, "no named samples to quantify (a CSV plate needs ", Named("samples", "a sample sheet"), ")")
     # A target measured only on standards or controls has no sample to report.
     measured = {g for u in units.values() for g in u.values}
     of_interest = [t for t in of_interest if t in measured]
@@ -239,10 +202,11 @@ def quantify_file(path, plate_file, plates, settings):
         example = next((r for r in rows if r.note), rows[0])
         raise _fail(path, f"no relative quantity can be computed (e.g. {example.sample}, {example.target}: "
                           f"{example.note}): a row needs Ct values of its target and of {' and '.join(refs)}, in "
-                          f"its {'group' if pooled else 'sample'} and in the calibrator; a --samples sheet can say "
-                          f"which wells belong to one sample")
-    result = QuantifyResult(path, settings.calibrator, tuple(refs), method, settings.error, rows, plates,
-                            {g: factor[g] for g in of_interest + refs})
+                          f"its {'group' if pooled else 'sample'} and in the calibrator; ",
+                    Named("samples", "a sample sheet"), " can say which wells belong to one sample")
+    result = QuantifyResult(file=path, calibrator=settings.calibrator, references=tuple(refs), method=method,
+                            error=settings.error, rows=rows, plates=plates,
+                            efficiencies={g: factor[g] for g in of_interest + refs})
     return result, warnings
 
 
@@ -250,10 +214,12 @@ def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, set
     excluded = tuple(x for g in [target] + refs for x in unit.excluded.get(g, ()))
     target_values = unit.series(target, pooled)
     ref_values = [unit.series(r, pooled) for r in refs]
-    row = RelativeQuantity(unit.name, target, len(target_values), sum(len(v) for v in ref_values), math.nan,
-                           math.nan, math.nan, math.nan, math.nan, factor[target], tuple(refs),
-                           tuple(factor[r] for r in refs), settings.calibrator, method, settings.error, excluded,
-                           tuple(unit.samples) if pooled else (), "", path)
+    row = RelativeQuantity(sample=unit.name, target=target, n=len(target_values),
+                           n_reference=sum(len(v) for v in ref_values), delta_ct=math.nan, delta_delta_ct=math.nan,
+                           rq=math.nan, rq_low=math.nan, rq_high=math.nan, efficiency=factor[target],
+                           reference=tuple(refs), reference_efficiency=tuple(factor[r] for r in refs),
+                           calibrator=settings.calibrator, method=method, error=settings.error, excluded=excluded,
+                           pooled=tuple(unit.samples) if pooled else (), note="", file=path)
     missing = _missing(unit, [target] + refs, pooled)
     cal_missing = _missing(calibrator, [target] + refs, pooled)
     if missing or cal_missing:

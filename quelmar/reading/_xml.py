@@ -22,7 +22,7 @@ import codecs
 import re
 from xml.parsers import expat
 
-from .limits import CHUNK, describe_size, how_to_raise
+from ..common.limits import CHUNK, describe_size, how_to_raise
 
 #: The encodings expat decodes itself (names compared without case).
 NATIVE = {"utf-8", "utf-16", "utf-16le", "utf-16be", "iso-8859-1", "us-ascii"}
@@ -89,7 +89,7 @@ def parse(chunks, handler, limits, fail):
         everything in it (no ``end`` follows; the depth inside is bounded by
         ``limits.depth``), or raise :class:`Stop` to end the parse. The
         handler bounds the depth of what it keeps.
-    limits : quelmar.limits.Limits
+    limits : quelmar.common.limits.Limits
     fail : callable
         ``fail(problem)`` raises the caller's ReaderError for the document.
 

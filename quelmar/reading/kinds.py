@@ -1,27 +1,21 @@
 """What a file is, decided once beside the readers: RDML or CSV by its content,
 and amplification data, melting data, both, or no plate at all by what it holds.
 
-The command reads each file with :func:`read_plate` and asks :func:`guess_kind`
-whether the subcommand fits, so that ``melt`` on a file of cycles, or
-``amplify`` on a table that is no plate, is refused in one line naming what
-the file looks like and which subcommand fits it.
+:func:`read_plate` reads either, and :func:`guess_kind` says in one line what
+the file looks like, so that a caller can refuse a file that does not hold
+the data it needs (the command names the subcommand that fits it).
 """
 import zipfile
 from dataclasses import dataclass
 
 import numpy as np
 
+from ..common.errors import NotAPlate
+from ..common.limits import default_limits, open_input
 from . import _xml
 from .csvplate import read_csv
-from .errors import NotAPlate, ReaderError
-from .limits import default_limits, open_input
 from .rdml import read_rdml
 
-#: The data each subcommand needs.
-NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification", "melt": "melting"}
-#: Subcommands that fit each kind of file.
-FITS = {"amplification": ("amplify", "standard", "quantify"), "melting": ("melt",),
-        "both": ("amplify", "standard", "quantify", "melt"), "none": ()}
 _RDML_SUFFIXES = (".rdml", ".rdm", ".xml")
 
 
@@ -35,17 +29,17 @@ def read_plate(path, kind=None, *, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or quelmar.limits.Source
+    path : str, path-like or quelmar.common.limits.Source
         A regular file, ``-`` for standard input, or an input already open
         (which is left open).
     kind : {None, "amplification", "melting"}
         For CSV files: what the axis columns hold (None: decided from the file).
-    limits : quelmar.limits.Limits, optional
-        Default: :meth:`~quelmar.limits.Limits.from_env`.
+    limits : quelmar.common.limits.Limits, optional
+        Default: :meth:`~quelmar.common.limits.Limits.from_env`.
 
     Returns
     -------
-    quelmar.readers.PlateRead
+    quelmar.reading.readers.PlateRead
 
     Raises
     ------
@@ -91,33 +85,6 @@ class FileKind:
     description: str
     content: str = ""
 
-    @property
-    def fits(self):
-        """The subcommands that read this kind of file."""
-        return FITS[self.name]
-
-    def refusal(self, wanted):
-        """Why the file does not fit ``wanted`` (one line without the file name), or None.
-
-        ``wanted`` is a subcommand ("amplify", "melt", "standard", "quantify",
-        or "report", which reads either kind) or the data it needs
-        ("amplification", "melting"). No subcommand reads a file that is no plate.
-        """
-        if self.name == "none":
-            return f"{self.description}; no subcommand reads it"
-        needed = NEEDS.get(wanted, wanted)
-        if needed not in ("amplification", "melting") or self.name in (needed, "both"):
-            return None
-        fits = [f"`quelmar {c}`" for c in self.fits]
-        others = fits[0] if len(fits) == 1 else f"{', '.join(fits[:-1])} or {fits[-1]}"
-        return f"holds {self.content}, not {needed} data; {others} reads it"
-
-    def require(self, wanted):
-        """Raise a ReaderError naming the file when it does not fit ``wanted`` (see :meth:`refusal`)."""
-        problem = self.refusal(wanted)
-        if problem is not None:
-            raise ReaderError(self.path, problem)
-
 
 def guess_kind(plate, *, limits=None):
     """What a file holds: amplification data, melting data, both, or no plate.
@@ -126,7 +93,7 @@ def guess_kind(plate, *, limits=None):
     ----------
     plate : PlateFile, str or path-like
         A file read by :func:`read_plate` (or either reader), or a path to read.
-    limits : quelmar.limits.Limits, optional
+    limits : quelmar.common.limits.Limits, optional
         For reading a path.
 
     Returns

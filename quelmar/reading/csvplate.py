@@ -5,7 +5,7 @@ other column one well. In melting data a column named like a temperature
 columns after it, as in files with one temperature column per dye.
 
 Whether the file holds cycles or temperatures is read from the first column
-(its name, else its values: see :func:`quelmar.readers.classify_axis`) unless
+(its name, else its values: see :func:`quelmar.reading.readers.classify_axis`) unless
 the caller says. Rows are sorted by their cycle or temperature when the file
 lists them in another order (a note says so); a repeated cycle is refused, a
 repeated temperature kept for the melt analysis to merge.
@@ -13,7 +13,7 @@ repeated temperature kept for the melt analysis to merge.
 The text is UTF-8 (a byte-order mark allowed), UTF-16 with a byte-order mark,
 or else read as Latin-1; the delimiter is the comma, else the tab or the
 semicolon the header uses. The file is read as a stream within
-:class:`~quelmar.limits.Limits`.
+:class:`~quelmar.common.limits.Limits`.
 """
 import codecs
 import csv
@@ -23,8 +23,8 @@ from array import array
 
 import numpy as np
 
-from .errors import NotAPlate, ReaderError
-from .limits import CHUNK, default_limits, open_input, over_problem
+from ..common.errors import NotAPlate, ReaderError
+from ..common.limits import CHUNK, default_limits, open_input, over_problem
 from .plate import Well
 from .readers import PlateRead, axis_noun, bad_axis, bad_reading, classify_axis, first_bad, is_axis_name, sort_axis
 
@@ -36,14 +36,14 @@ _NAMES_SHOWN = 4
 
 
 def read_csv(path, kind=None, *, limits=None):
-    """Read a CSV plate: as :func:`quelmar.kinds.read_plate`, the file taken for CSV.
+    """Read a CSV plate: as :func:`quelmar.reading.kinds.read_plate`, the file taken for CSV.
 
     ``kind`` says whether the axis columns hold cycles (one shared axis: the
     first column) or temperatures; None decides from the first column and
-    raises :class:`~quelmar.errors.NotAPlate` when it is neither. Besides the
+    raises :class:`~quelmar.common.errors.NotAPlate` when it is neither. Besides the
     limits, an empty file, a row of another length than the header, a value
     that is not a finite number and a repeated cycle raise
-    :class:`~quelmar.errors.ReaderError` (a temperature read twice is kept for
+    :class:`~quelmar.common.errors.ReaderError` (a temperature read twice is kept for
     the melt analysis to merge).
     """
     if kind not in (None,) + KINDS:

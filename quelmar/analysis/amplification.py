@@ -1,0 +1,193 @@
+"""The amplification analysis: the plate threshold, the linear and sigmoid
+Ct and the library's flags of a plate on numpy arrays
+(:func:`analyze_amplification`), and every plate of a read file with its
+per-well efficiency and quality flags, as typed results (:func:`amplify_plates`).
+
+Ct values come back in the file's own cycle numbers (:func:`to_file_cycles`),
+thresholds and curves in the file's own units: each plate is brought into the
+analysis' working range by the power of ten of :mod:`quelmar.analysis.units`
+and back again.
+"""
+import math
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from ..binding import core
+from ..common.errors import InputError, Named, OptionError
+from ..results import AmplificationPlate, AmplificationWell
+from .efficiency import baselines, well_efficiencies
+from .judgement import amplification_flags
+from .units import plate_scale
+
+#: Cycles an amplification curve needs: the library's baseline ends at the tenth reading at the earliest.
+MIN_CYCLES = 10
+#: The largest working reading analysed (the auto scale brings a plate's largest near 1e4).
+WORKING_MAX = 1e100
+
+
+@dataclass
+class AmplificationResult:
+    """Result of :func:`analyze_amplification`; per-well arrays are in well order.
+
+    Attributes
+    ----------
+    threshold : float
+        The threshold the linear Ct was read at.
+    auto_threshold : float
+        The plate threshold the library chose (equal to ``threshold`` unless one was given).
+    ct_linear, ct_sigmoid : ndarray
+        Ct by threshold crossing and from the fitted logistic (NaN where there is none).
+    amplitude, midpoint, steepness : ndarray
+        The fitted logistic A / (1 + exp(-k (cycle - x0))) of each conditioned curve.
+    low_signal, no_growth : ndarray of bool
+        The library's quality flags.
+    curves : ndarray, wells x cycles
+        The conditioned curves the linear Ct was read from.
+    records : ndarray of RECORD_DTYPE
+        Pass as ``records=`` to the next call to keep the chosen baseline windows.
+    """
+
+    threshold: float
+    auto_threshold: float
+    ct_linear: np.ndarray
+    ct_sigmoid: np.ndarray
+    curves: np.ndarray
+    records: np.ndarray
+    amplitude: np.ndarray = field(init=False)
+    midpoint: np.ndarray = field(init=False)
+    steepness: np.ndarray = field(init=False)
+    low_signal: np.ndarray = field(init=False)
+    no_growth: np.ndarray = field(init=False)
+
+    def __post_init__(self):
+        r = self.records
+        self.amplitude, self.midpoint, self.steepness = (r[f"sigmoid_{n}"].copy() for n in
+                                                         ("amplitude", "midpoint", "steepness"))
+        self.low_signal, self.no_growth = r["low_signal"] != 0, r["no_growth"] != 0
+
+    @property
+    def flags(self):
+        """Per well: "" or the flags joined by ",", e.g. "low-signal,no-growth"."""
+        return [",".join(name for name, on in (("low-signal", low), ("no-growth", none)) if on)
+                for low, none in zip(self.low_signal, self.no_growth)]
+
+
+def analyze_amplification(curves, *, threshold=None, records=None):
+    """Plate threshold, linear and sigmoid Ct of a plate.
+
+    Parameters
+    ----------
+    curves : array_like, wells x cycles
+        Readings of each well, in the analysis' working units (see :mod:`quelmar.analysis.units`).
+    threshold : float, optional
+        Read the linear Ct at this threshold instead of the plate threshold.
+        The logistic fits, and so the sigmoid Ct, do not depend on it.
+    records : ndarray of RECORD_DTYPE, optional
+        Records of an earlier call, whose baseline windows are then reused. They
+        are copied, not changed. Default: zeroed records (windows chosen afresh).
+
+    Returns
+    -------
+    AmplificationResult
+    """
+    plate = np.array(curves, dtype=np.float64, order="C", ndmin=2)
+    wells = plate.shape[0]
+    records = core.new_records(wells) if records is None else np.array(records, dtype=core.RECORD_DTYPE)
+    auto = core.calc_threshold(records, plate)
+    used = auto if threshold is None else float(threshold)
+    conditioned, ct_linear = core.linear_batch_calc_ct(records, used, plate)
+    ct_sigmoid = core.sigmoid_batch_calc_ct(records)
+    return AmplificationResult(used, auto, ct_linear[:wells], ct_sigmoid[:wells], conditioned, records)
+
+
+# -- the plates of a read file -----------------------------------------------------
+
+def to_file_cycles(ct, cycles):
+    """Ct values counted 1, 2, ... over the readings, in the file's own cycle numbers.
+
+    The library counts readings from 1; the file may count from 0, from 101,
+    or in uneven steps. Between readings the cycle is interpolated, outside
+    them extrapolated with the first or last step.
+    """
+    ct = np.asarray(ct, dtype=float)
+    cycles = np.asarray(cycles, dtype=float)
+    n = cycles.size
+    steps = np.diff(cycles)
+    if n < 2 or np.all(steps == 1.0):
+        return ct if n == 0 or cycles[0] == 1.0 else ct + (cycles[0] - 1.0)
+    out = np.interp(ct, np.arange(1.0, n + 1.0), cycles)
+    out = np.where(ct < 1.0, cycles[0] + (ct - 1.0) * steps[0], out)
+    return np.where(ct > n, cycles[-1] + (ct - n) * steps[-1], out)
+
+
+def _ordered(path, group, cycles, curves, wells):
+    """Readings in ascending cycle order; repeated cycles and non-numbers refused."""
+    if cycles.size and np.any(np.diff(cycles) <= 0):
+        order = np.argsort(cycles, kind="stable")
+        cycles, curves = cycles[order], curves[:, order]
+        if np.any(np.diff(cycles) == 0):
+            repeated = cycles[np.flatnonzero(np.diff(cycles) == 0)[0]]
+            raise InputError(f"{path}: {group.label}: cycle {repeated:g} appears twice")
+    if not np.isfinite(cycles).all():
+        raise InputError(f"{path}: {group.label}: a cycle number is not a finite number")
+    bad = ~np.isfinite(curves).all(axis=1)
+    if bad.any():
+        raise InputError(f"{path}: {group.label}: well {wells[int(np.argmax(bad))].name} has a reading that is "
+                         f"not a finite number")
+    return cycles, curves
+
+
+def amplify_plates(plate_file, settings):
+    """Analyse every plate (run and target) of a read file.
+
+    Parameters
+    ----------
+    plate_file : quelmar.reading.plate.PlateFile
+    settings : quelmar.analysis.settings.AnalysisSettings
+        Read: target, scale, threshold, ct, max_ct.
+
+    Returns
+    -------
+    list of AmplificationPlate
+    """
+    path, plates = plate_file.path, []
+    for group in plate_file.groups(settings.target):
+        cycles, curves, wells = group.amplification()
+        if not wells:
+            continue
+        if cycles.size < MIN_CYCLES:
+            raise InputError(f"{path}: {group.label}: {cycles.size} cycle{'s' if cycles.size != 1 else ''}; the "
+                             f"amplification analysis needs at least {MIN_CYCLES}")
+        cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float),
+                                  wells)
+        scale = plate_scale(curves) if settings.scale is None else settings.scale
+        with np.errstate(over="ignore"):  # found below, and said in one line
+            working = curves * scale
+            threshold = None if settings.threshold is None else settings.threshold * scale
+        peak = float(np.abs(working).max(initial=0.0))
+        if not peak <= WORKING_MAX:  # squares and sums of them would overflow and the fits go astray
+            raise InputError(f"{path}: {group.label}: at scale {scale:g} the readings reach {peak:.3g}; the analysis "
+                             f"takes readings up to {WORKING_MAX:g}")
+        if threshold is not None and not math.isfinite(threshold):
+            raise OptionError(f"{path}: {group.label}: ", Named("threshold"),
+                              f" {settings.threshold:g} overflows at scale {scale:g}")
+        r = analyze_amplification(working, threshold=threshold)
+        ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
+        usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
+        base = baselines(working, r.records["baseline_start"], r.records["baseline_end"])
+        efficiency = well_efficiencies(working, base, usable)
+        chosen = ct_linear if settings.ct == "linear" else ct_sigmoid
+        flags = amplification_flags(wells, chosen, float(cycles[-1]), low_signal=r.low_signal,
+                                    no_growth=r.no_growth, efficiency=efficiency, max_ct=settings.max_ct)
+        threshold_file = r.threshold / scale
+        rows = [AmplificationWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target,
+                                  run=w.run, threshold=threshold_file, scale=scale, ct_linear=float(ct_linear[i]),
+                                  ct_sigmoid=float(ct_sigmoid[i]), efficiency=float(efficiency[i]), flags=flags[i],
+                                  file_cq=float(w.cq), quantity=float(w.quantity), group=w.group, file=path)
+                for i, w in enumerate(wells)]
+        plates.append(AmplificationPlate(file=path, run=group.run, target=group.target, label=group.label,
+                                         scale=scale, threshold=threshold_file,
+                                         auto_threshold=r.auto_threshold / scale, cycles=cycles,
+                                         curves=r.curves / scale, ct_kind=settings.ct, wells=rows))
+    return plates

@@ -1,0 +1,154 @@
+"""Every setting of the analyses of one file, checked once before any file is
+read, and the settings' own small languages (the efficiency choice, the error
+bars).
+
+A setting out of range raises :class:`~quelmar.common.errors.OptionError`
+naming the setting by its field (``threshold must be a positive number``);
+the command words the same error with its option (``--threshold``).
+"""
+import math
+from dataclasses import dataclass, field
+from typing import Optional
+
+from ..common.errors import Named, OptionError
+from ..common.limits import Limits
+from ..reading.readers import AXIS_MAX
+from .melting import MAX_FWHM, MIN_FWHM
+
+#: Scale factors allowed: past them the readings' way back to file units overflows.
+SCALE_RANGE = (1e-300, 1e300)
+#: Amplification factors accepted as an efficiency: above 1 (no growth) and up to 3.
+EFFICIENCY_LIMITS = (1.0, 3.0)
+#: The error bars: (error bar, confidence, SD multiple) for the library's relative quantification.
+ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.95, 1), "2sd": ("sd", 0.95, 2)}
+#: What the Ct setting may be.
+CT_KINDS = ("linear", "sigmoid")
+
+
+@dataclass(frozen=True)
+class EfficiencyChoice:
+    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard" or "wells";
+    ``values`` the fixed factors by target ("*" for every target)."""
+
+    source: str
+    values: dict = field(default_factory=dict)
+
+
+def parse_efficiency(text):
+    """Parse the efficiency setting: 2, standard, wells, E, or TARGET=E[,TARGET=E...].
+
+    Raises
+    ------
+    OptionError
+        When malformed, naming the setting ``efficiency``.
+    """
+    text = text.strip()
+    if text in ("2", "2.0"):
+        return EfficiencyChoice("comparative")
+    if text in ("standard", "wells"):
+        return EfficiencyChoice(text)
+    values = {}
+    for item in text.split(","):
+        name, eq, number = item.rpartition("=")
+        name = name.strip() if eq else "*"
+        try:
+            e = float(number)
+        except ValueError:
+            e = math.nan
+        if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]) or not name:
+            raise OptionError(Named("efficiency"),
+                              f" {text!r}: expected 2, standard, wells, a factor E, or TARGET=E,... with each E "
+                              f"above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
+                              f"amplification factor: 2 is a perfect doubling)")
+        if name in values:
+            raise OptionError(Named("efficiency"), f" {text!r}: {name!r} is given twice")
+        values[name] = e
+    return EfficiencyChoice("fixed", values)
+
+
+@dataclass
+class AnalysisSettings:
+    """Every setting of the analyses of one file.
+
+    Attributes
+    ----------
+    target : str, optional
+        Only this target (an id, or the start of one).
+    threshold : float, optional
+        Linear Ct threshold in file units (default: the plate's own).
+    scale : float, optional
+        Working-unit factor (default: per plate, see :mod:`quelmar.analysis.units`).
+    max_ct : float, optional
+        A Ct past this is flagged late-ct.
+    ct : str
+        "linear" or "sigmoid": the Ct that flags, standard curves and relative quantities use.
+    samples : SampleSheet, optional
+        Annotations that override the file's (see :mod:`quelmar.reading.samplesheet`).
+    quantities : tuple of (name, quantity)
+        Standards named by well name (or its start).
+    melt_range : (float, float)
+        Temperatures where melting peaks are sought; (-inf, inf) lets each well's curve choose
+        (see :func:`quelmar.analysis.melting.default_range`).
+    max_fwhm : float
+        The widest product peak, full width at half maximum in degrees.
+    calibrator : str, optional
+        The sample (or group) relative quantities are relative to.
+    reference : tuple of str
+        Reference genes (default: the file's targets of type ref).
+    efficiency : str
+        "2", "standard", "wells", a number, or "TARGET=E,..." (see :func:`parse_efficiency`).
+    error : str
+        One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
+    limits : Limits, optional
+        What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
+    """
+
+    target: Optional[str] = None
+    threshold: Optional[float] = None
+    scale: Optional[float] = None
+    max_ct: Optional[float] = None
+    ct: str = "linear"
+    samples: object = None
+    quantities: tuple = ()
+    melt_range: tuple = (-math.inf, math.inf)
+    max_fwhm: float = MAX_FWHM
+    calibrator: Optional[str] = None
+    reference: tuple = ()
+    efficiency: str = "2"
+    error: str = "ci95"
+    limits: Optional[Limits] = None
+
+    def check(self):
+        """Refuse values out of range (:class:`OptionError` naming the setting); returns the settings."""
+        def positive(name, value):
+            if value is not None and not (math.isfinite(value) and value > 0):
+                raise OptionError(Named(name), f" must be a positive number, not {value!r}")
+        positive("threshold", self.threshold)
+        positive("max_ct", self.max_ct)
+        positive("scale", self.scale)
+        if self.scale is not None and not SCALE_RANGE[0] <= self.scale <= SCALE_RANGE[1]:
+            raise OptionError(Named("scale"), f" must lie between {SCALE_RANGE[0]:g} and {SCALE_RANGE[1]:g}, "
+                                              f"not {self.scale:g}")
+        if self.ct not in CT_KINDS:
+            raise OptionError(Named("ct"), f" must be linear or sigmoid, not {self.ct!r}")
+        if not (math.isfinite(self.max_fwhm) and self.max_fwhm > MIN_FWHM):
+            raise OptionError(Named("max_fwhm"), f" must be a width in degrees above {MIN_FWHM:g} (the narrowest "
+                                                 f"peak kept), not {self.max_fwhm!r}")
+        lo, hi = self.melt_range
+        if math.isnan(lo) or math.isnan(hi) or not lo < hi:
+            raise OptionError(Named("melt_range"), f" must run from a lower to a higher temperature, not "
+                                                   f"({lo:g}, {hi:g})")
+        if any(math.isfinite(v) and abs(v) > AXIS_MAX for v in (lo, hi)):
+            raise OptionError(Named("melt_range"), f" must lie within {-AXIS_MAX:g} to {AXIS_MAX:g} degrees, "
+                                                   f"not ({lo:g}, {hi:g})")
+        for name, q in self.quantities:
+            if not name or not (math.isfinite(q) and q > 0):
+                raise OptionError(Named("quantities"), f" ({name!r}, {q!r}): expected a well name and a positive "
+                                                       f"quantity")
+        if self.error not in ERROR_BARS:
+            raise OptionError(Named("error"), f" must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
+        parse_efficiency(self.efficiency)
+        if self.limits is not None and not isinstance(self.limits, Limits):
+            raise TypeError(f"limits must be a quelmar.common.limits.Limits, not {type(self.limits).__name__}")
+        return self
+

@@ -1,0 +1,105 @@
+"""Standard curves of amplified plates: which wells are standards (a quantity
+from the file, a sample sheet or the settings), the curve through them, and
+the quantity of every unknown read off it."""
+import math
+
+import numpy as np
+
+from ..common import flags as _flags
+from ..common.errors import InputError
+from ..results import StandardFit, StandardPlate, StandardWell
+from .statistics import standard_curve
+
+#: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
+EFFICIENCY_RANGE = (90.0, 110.0)
+MIN_R_SQUARED = 0.98
+
+
+def _assign(name, table, default):
+    """The quantity the settings give the well's name (or the name followed by a separator), else the file's."""
+    for prefix, q in table:
+        if name == prefix or (name.startswith(prefix) and not name[len(prefix)].isalnum()):
+            return q
+    return default
+
+
+def fit_standard(plate, quantities=()):
+    """The standard curve of one plate and the role and quantity of each well.
+
+    Returns
+    -------
+    (StandardFit or None, list of StandardWell)
+        No fit when the plate has no standard (a well with a positive quantity).
+
+    Raises
+    ------
+    InputError
+        For a degenerate curve: fewer than two distinct quantities with a Ct, or a flat line.
+    """
+    path, ct = plate.file, plate.ct()
+    q = np.array([_assign(w.well, quantities, w.quantity) for w in plate.wells], dtype=float)
+    negative = np.array([_flags.is_negative_control(w.sample_type) for w in plate.wells])
+    standard = np.isfinite(q) & (q > 0) & ~negative
+    if not standard.any():
+        return None, _standard_wells(path, plate, ct, q, standard, negative, None)
+    used = standard & np.isfinite(ct)
+    distinct = np.unique(q[used])
+    where = f"{path}: {plate.label}"
+    if distinct.size < 2:
+        raise InputError(f"{where}: the standard curve needs at least two distinct quantities with a Ct "
+                         f"(has {distinct.size}{': ' + format(distinct[0], 'g') if distinct.size else ''})")
+    fit = standard_curve(q[used], ct[used])
+    if not (math.isfinite(fit.slope) and fit.slope != 0 and math.isfinite(fit.efficiency)):
+        raise InputError(f"{where}: the standard curve is flat (slope {fit.slope:g}): the Ct does not follow "
+                         f"the quantity")
+    warning = []
+    if not EFFICIENCY_RANGE[0] <= fit.efficiency <= EFFICIENCY_RANGE[1]:
+        warning.append(f"efficiency {fit.efficiency:.1f} % outside {EFFICIENCY_RANGE[0]:g}-{EFFICIENCY_RANGE[1]:g} %")
+    if not fit.r_squared >= MIN_R_SQUARED:
+        warning.append(f"R² {fit.r_squared:.4f} below {MIN_R_SQUARED:g}")
+    result = StandardFit(target=plate.target, run=plate.run, ct_kind=plate.ct_kind, slope=fit.slope,
+                         intercept=fit.intercept, efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n,
+                         quantities=int(distinct.size), scale=plate.scale, threshold=plate.threshold,
+                         warning="; ".join(warning), file=path)
+    return result, _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
+
+
+def _standard_wells(path, plate, ct, q, standard, negative, fitted):
+    rows = []
+    for i, w in enumerate(plate.wells):
+        role, quantity, note = "unknown", math.nan, ""
+        if negative[i]:
+            role = "control"
+        elif standard[i]:
+            role, quantity = "standard", float(q[i])
+        elif fitted is not None and math.isfinite(ct[i]):
+            fit, distinct = fitted
+            quantity = float(fit.quantity(ct[i]))
+            if not distinct[0] <= quantity <= distinct[-1]:
+                note = "outside the standards' range"
+        rows.append(StandardWell(well=w.well, sample=w.sample, sample_type=w.sample_type, target=w.target,
+                                 run=w.run, ct=float(ct[i]), quantity=quantity, role=role, flags=w.flags, note=note,
+                                 file=path))
+    return rows
+
+
+def standard_plates(plates, quantities=(), problems=None):
+    """The :class:`StandardPlate` of every plate with standards, and the warnings their curves give.
+
+    A degenerate curve raises :class:`InputError`, or, given a list
+    ``problems``, is told there and its plate passed over.
+    """
+    results, warnings = [], []
+    for p in plates:
+        try:
+            fit, wells = fit_standard(p, quantities)
+        except InputError as e:
+            if problems is None:
+                raise
+            problems.append(f"no standard curve: {e}")
+            continue
+        if fit is not None:
+            results.append(StandardPlate(amplification=p, fit=fit, wells=wells))
+            if fit.warning:
+                warnings.append(f"{p.file}: {p.label}: {fit.warning}")
+    return results, warnings

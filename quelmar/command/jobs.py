@@ -1,0 +1,245 @@
+"""The jobs of the command, one input file at a time: read the file, run the
+analyses of :mod:`quelmar.analysis`, return a typed
+:class:`~quelmar.results.FileResult`.
+
+Every job takes a path and an :class:`~quelmar.analysis.settings.AnalysisSettings`
+and is what a worker process runs. Bad input raises
+:class:`~quelmar.common.errors.InputError` (or the readers' and the library's
+own errors), always naming the file.
+
+The report's job runs the amplification once per plate and feeds the
+standard curves and the relative quantities from it, which would otherwise
+each repeat it. What another job would refuse of a file (relative quantities
+the file cannot give, a degenerate standard curve, a melt where no well could
+be analysed beside amplification data) leaves its section out with a note, so
+that one page can hold several files; a file with melting curves only gets a
+report of its melt.
+"""
+import hashlib
+from dataclasses import replace
+
+from ..analysis.amplification import amplify_plates
+from ..analysis.melting import melt_plates
+from ..analysis.quantify import quantify_file
+from ..analysis.standard import standard_plates
+from ..common.errors import InputError, NotAPlate, QuelmarError, ReaderError
+from ..common.limits import default_limits, open_input
+from ..reading.kinds import FileKind, guess_kind, read_plate
+from ..results import FileResult, RunReport
+from .options import command_words
+
+#: The data each subcommand needs.
+NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification", "melt": "melting"}
+#: Subcommands that fit each kind of file.
+FITS = {"amplification": ("amplify", "standard", "quantify"), "melting": ("melt",),
+        "both": ("amplify", "standard", "quantify", "melt"), "none": ()}
+#: Bytes read at a time for the report's checksum.
+HASH_CHUNK = 1 << 20
+
+
+# -- reading ---------------------------------------------------------------------
+
+def refusal(kind, wanted):
+    """Why a file of :class:`~quelmar.reading.kinds.FileKind` ``kind`` does not fit ``wanted``
+    (one line without the file name), or None.
+
+    ``wanted`` is a subcommand ("amplify", "melt", "standard", "quantify",
+    or "report", which reads either kind) or the data it needs
+    ("amplification", "melting"). No subcommand reads a file that is no plate.
+    """
+    if kind.name == "none":
+        return f"{kind.description}; no subcommand reads it"
+    needed = NEEDS.get(wanted, wanted)
+    if needed not in ("amplification", "melting") or kind.name in (needed, "both"):
+        return None
+    fits = [f"`quelmar {c}`" for c in FITS[kind.name]]
+    others = fits[0] if len(fits) == 1 else f"{', '.join(fits[:-1])} or {fits[-1]}"
+    return f"holds {kind.content}, not {needed} data; {others} reads it"
+
+
+def _require(kind, wanted):
+    problem = refusal(kind, wanted)
+    if problem is not None:
+        raise ReaderError(kind.path, problem)
+
+
+def read_checked(path, command, settings=None):
+    """Read an input file for ``command`` (amplify, standard, quantify, melt, report).
+
+    The one place the command opens an input: an RDML file or else a CSV
+    plate, whose kind (cycles or temperatures) the file itself tells, read
+    within ``settings.limits``. ``-`` is standard input, which only the main
+    process can read (the caller sees to that); the plate is then named
+    ``<stdin>``, as every message about it is. An input already open (a
+    :class:`~quelmar.common.limits.Source`) is read as it is and left open. A file of
+    the wrong kind, or no plate at all, is refused in one line that says what
+    it looks like and which subcommand reads it. Then the sample sheet's
+    annotations are laid over the file's. Returns the plate and its
+    :class:`~quelmar.reading.kinds.FileKind`.
+    """
+    limits = settings.limits if settings is not None else None
+    try:
+        plate = read_plate(path, limits=limits)
+    except NotAPlate as e:
+        _require(FileKind(e.path, "none", e.problem), command)
+        raise
+    kind = guess_kind(plate)
+    _require(kind, command)
+    if settings is not None and settings.samples is not None:
+        settings.samples.apply(plate)
+    return plate, kind
+
+
+def file_result(command, plate_file, plates, tables, warnings=(), notes=()):
+    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry."""
+    return FileResult(command=command, file=plate_file.path, plates=plates, tables=tables, warnings=list(warnings),
+                      notes=list(getattr(plate_file, "notes", ())) + list(notes),
+                      geometry=dict(getattr(plate_file, "geometry", {})))
+
+
+def _for_target(settings):
+    return f" for target {settings.target!r}" if settings.target else ""
+
+
+# -- the jobs ----------------------------------------------------------------------
+
+def _amplified(path, command, settings):
+    """A file read for ``command`` and every plate of it analysed; refused when it has none."""
+    plate_file, _ = read_checked(path, command, settings)
+    plates = amplify_plates(plate_file, settings)
+    if not plates:
+        raise InputError(f"{plate_file.path}: no amplification data{_for_target(settings)}")
+    return plate_file, plates
+
+
+def amplify(path, settings):
+    """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
+    plate_file, plates = _amplified(path, "amplify", settings)
+    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
+
+
+def melt(path, settings):
+    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.analysis.melting`)."""
+    plate_file, _ = read_checked(path, "melt", settings)
+    plates, warnings, notes = melt_plates(plate_file, settings)
+    curves = [c for p in plates for c in p.curves]
+    return file_result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
+                                                 "wells": [c.summary for c in curves]}, warnings, notes)
+
+
+def standard(path, settings):
+    """``standard``: the standard curve per target, and every well's quantity read off it."""
+    plate_file, plates = _amplified(path, "standard", settings)
+    path = plate_file.path
+    results, warnings = standard_plates(plates, settings.quantities)
+    if not results:
+        hint = "" if settings.quantities else " (give quantities with --quantity NAME=Q or a --samples sheet)"
+        raise InputError(f"{path}: no wells with a quantity and a Ct{hint}")
+    fitted = {id(r.amplification) for r in results}
+    without = [p.label for p in plates if id(p) not in fitted]
+    notes = [f"no standards (wells with a quantity) in {', '.join(without)}"] if without else []
+    return file_result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells],
+                                                     "fits": [r.fit for r in results]}, warnings, notes)
+
+
+def quantify(path, settings):
+    """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.analysis.quantify`)."""
+    # Every target is analysed: --target picks the targets reported, not the reference genes.
+    plate_file, plates = _amplified(path, "quantify", replace(settings, target=None))
+    result, warnings = quantify_file(plate_file.path, plate_file, plates, settings)
+    return file_result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)
+
+
+# -- the report's job -----------------------------------------------------------------
+
+def _digest(source):
+    """SHA-256 and size of an open input, read from its first byte."""
+    digest, size, stream = hashlib.sha256(), 0, source.stream()
+    for chunk in iter(lambda: stream.read(HASH_CHUNK), b""):
+        digest.update(chunk)
+        size += len(chunk)
+    return digest.hexdigest(), size
+
+
+def report(path, settings):
+    """``report``: a :class:`~quelmar.results.FileResult` whose one plate is a :class:`~quelmar.results.RunReport`.
+
+    The input is opened once (standard input is read once): its bytes are
+    hashed, and the same bytes read as a plate.
+
+    Raises
+    ------
+    ReaderError
+        For a file that is no plate (one line saying what it looks like).
+    InputError
+        For a file without data for ``--target``.
+    """
+    with open_input(path, default_limits(settings.limits)) as source:
+        sha256, size = _digest(source)
+        plate_file, kind = read_checked(source, "report", settings)
+    path = plate_file.path
+    warnings, notes = [], []
+    amplification, standards, quantities = [], {}, None
+    if kind.name in ("amplification", "both"):
+        amplification, standards, quantities = _report_amplification(path, plate_file, settings, warnings, notes)
+    elif settings.calibrator:
+        _no_quantities(path, "the file holds no amplification data", warnings, notes)
+    melts = _report_melt(plate_file, settings, warnings, notes, alone=not amplification) \
+        if kind.name in ("melting", "both") else []
+    if not (amplification or melts):
+        raise InputError(f"{path}: no amplification or melting data{_for_target(settings)}")
+    run = RunReport(file=path, sha256=sha256, size=size, format=plate_file.format, kind=kind.name,
+                    description=kind.description, runs=plate_file.run_info, amplification=amplification,
+                    standards=standards, melts=melts, quantities=quantities)
+    return file_result("report", plate_file, [run], _report_tables(run), warnings, notes)
+
+
+def _no_quantities(path, why, warnings, notes):
+    notes.append(f"no relative quantities: {why}")
+    warnings.append(f"{path}: no relative quantities: {why}")
+
+
+def _report_amplification(path, plate_file, settings, warnings, notes):
+    """The plates shown, their standard curves by label and the relative quantities (or None), from one
+    amplification of every plate."""
+    every = replace(settings, target=None) if settings.calibrator else settings
+    plates = shown = amplify_plates(plate_file, every)
+    if settings.target and settings.calibrator:
+        target = plate_file.resolve_target(settings.target)
+        shown = [p for p in plates if p.target == target]
+    standards, more = standard_plates(shown, settings.quantities, notes)
+    warnings += more
+    quantities = None
+    if settings.calibrator:
+        try:
+            quantities, more = quantify_file(path, plate_file, plates, settings)
+            warnings += more
+        except InputError as e:
+            _no_quantities(path, command_words(e).removeprefix(f"{path}: "), warnings, notes)
+    return shown, {s.label: s for s in standards}, quantities
+
+
+def _report_melt(plate_file, settings, warnings, notes, alone):
+    """The melting analysis of the job; a file where no well could be analysed keeps the rest
+    unless the melt is all it has (``alone``)."""
+    try:
+        melts, more, told = melt_plates(plate_file, settings)
+    except QuelmarError as e:
+        if alone:
+            raise
+        notes.append(f"no melting analysis: {command_words(e)}")
+        return []
+    warnings += more
+    notes += told
+    return melts
+
+
+def _report_tables(run):
+    standards = list(run.standards.values())
+    tables = {"amplification": [w for p in run.amplification for w in p.wells],
+              "standard wells": [w for s in standards for w in s.wells],
+              "standard curves": [s.fit for s in standards],
+              "relative quantities": run.quantities.rows if run.quantities is not None else [],
+              "melting wells": [c.summary for p in run.melts for c in p.curves],
+              "melting peaks": [k for p in run.melts for c in p.curves for k in c.peaks]}
+    return {name: rows for name, rows in tables.items() if rows}
