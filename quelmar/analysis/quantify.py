@@ -88,12 +88,14 @@ def efficiencies(path, choice, genes, plates, warnings=None):
 
 
 def _from_standards(path, gene, plates, warnings):
-    """E from the target's standard curve, pooled over the file's runs."""
+    """E from the target's standard curve, pooled over the file's runs (the standards each run's fit keeps)."""
     q, ct = [], []
     for p in plates:
-        _, wells = fit_standard(p)
-        q += [w.quantity for w in wells if w.role == "standard" and math.isfinite(w.ct)]
-        ct += [w.ct for w in wells if w.role == "standard" and math.isfinite(w.ct)]
+        fit, wells, _ = fit_standard(p)
+        kept = [w for w in wells if w.role == "standard" and math.isfinite(w.ct)
+                and not (fit is not None and any(x.startswith(w.well + " ") for x in fit.excluded))]
+        q += [w.quantity for w in kept]
+        ct += [w.ct for w in kept]
     if len(set(q)) < 2:
         raise _fail(path, Named("efficiency"), f" standard: target {gene!r} has no standard curve (standards of at "
                                                f"least two quantities with a Ct)")

@@ -13,6 +13,8 @@ from typing import Optional
 from ..common.errors import Named, OptionError
 from ..common.limits import Limits
 from ..reading.readers import AXIS_MAX
+from .comparisons import ALL
+from .inference.comparison import ADJUSTMENTS, HOLM
 from .melting import MAX_FWHM, MIN_FWHM
 
 #: Scale factors allowed: past them the readings' way back to file units overflows.
@@ -101,6 +103,15 @@ class AnalysisSettings:
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
     limits : Limits, optional
         What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
+    compare : tuple of str
+        Groups (or, without a design, samples) whose normalised relative quantities are tested against each
+        other, the first being the reference of every fold change; ``("all",)`` for every group of the design
+        (see :mod:`quelmar.analysis.comparisons`).
+    adjust : str
+        How p-values are adjusted over the targets: "holm" or "bh" (Benjamini-Hochberg).
+    irc : tuple of str
+        Inter-run calibrators: samples measured in every run, which bring the runs onto one scale
+        (see :mod:`quelmar.analysis.runs`).
     """
 
     target: Optional[str] = None
@@ -117,6 +128,9 @@ class AnalysisSettings:
     efficiency: str = "2"
     error: str = "ci95"
     limits: Optional[Limits] = None
+    compare: tuple = ()
+    adjust: str = HOLM
+    irc: tuple = ()
 
     def check(self):
         """Refuse values out of range (:class:`OptionError` naming the setting); returns the settings."""
@@ -148,6 +162,15 @@ class AnalysisSettings:
         if self.error not in ERROR_BARS:
             raise OptionError(Named("error"), f" must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
         parse_efficiency(self.efficiency)
+        if self.compare:
+            names = tuple(self.compare)
+            if names != (ALL,) and (len(names) < 2 or not all(names) or len(set(names)) != len(names)):
+                raise OptionError(Named("compare"), f" {','.join(names)!r}: expected two or more different groups "
+                                                    f"A,B[,C...], or all")
+        if self.adjust not in ADJUSTMENTS:
+            raise OptionError(Named("adjust"), f" must be one of {', '.join(ADJUSTMENTS)}, not {self.adjust!r}")
+        if not all(self.irc) or len(set(self.irc)) != len(self.irc):
+            raise OptionError(Named("irc"), f" {','.join(self.irc)!r}: expected different sample names")
         if self.limits is not None and not isinstance(self.limits, Limits):
             raise TypeError(f"limits must be a quelmar.common.limits.Limits, not {type(self.limits).__name__}")
         return self

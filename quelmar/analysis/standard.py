@@ -1,6 +1,11 @@
 """Standard curves of amplified plates: which wells are standards (a quantity
 from the file, a sample sheet or the settings), the curve through them, and
-the quantity of every unknown read off it."""
+the quantity of every unknown read off it: per well, and per sample at its
+wells' mean Ct with an inverse-prediction interval (:mod:`.unknowns`).
+
+Standards without a Ct and standards flagged replicate-outlier are left out
+of the fit; the fit names them, and so does each such well's note.
+"""
 import math
 
 import numpy as np
@@ -8,11 +13,16 @@ import numpy as np
 from ..common import flags as _flags
 from ..common.errors import InputError
 from ..results import StandardFit, StandardPlate, StandardWell
+from .inference import distributions as dist
+from .inference.inverse import MIN_STANDARDS, Line, line_through
 from .statistics import standard_curve
+from .unknowns import unknown_quantities
 
 #: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
 EFFICIENCY_RANGE = (90.0, 110.0)
 MIN_R_SQUARED = 0.98
+#: Confidence level of the unknowns' intervals.
+LEVEL = 0.95
 
 
 def _assign(name, table, default):
@@ -23,13 +33,20 @@ def _assign(name, table, default):
     return default
 
 
-def fit_standard(plate, quantities=()):
-    """The standard curve of one plate and the role and quantity of each well.
+def _left_out(well, ct):
+    """Why a standard well stays out of the fit ("" when it goes in)."""
+    if not math.isfinite(ct):
+        return "no Ct"
+    return _flags.REPLICATE_OUTLIER if _flags.REPLICATE_OUTLIER in well.flags else ""
+
+
+def fit_standard(plate, quantities=(), level=LEVEL):
+    """The standard curve of one plate, the role and quantity of each well, and the unknowns per sample.
 
     Returns
     -------
-    (StandardFit or None, list of StandardWell)
-        No fit when the plate has no standard (a well with a positive quantity).
+    (StandardFit or None, list of StandardWell, list of UnknownQuantity)
+        No fit (and no unknowns) when the plate has no standard (a well with a positive quantity).
 
     Raises
     ------
@@ -41,8 +58,9 @@ def fit_standard(plate, quantities=()):
     negative = np.array([_flags.is_negative_control(w.sample_type) for w in plate.wells])
     standard = np.isfinite(q) & (q > 0) & ~negative
     if not standard.any():
-        return None, _standard_wells(path, plate, ct, q, standard, negative, None)
-    used = standard & np.isfinite(ct)
+        return None, _standard_wells(path, plate, ct, q, standard, negative, None, {}), []
+    why = {i: _left_out(plate.wells[i], ct[i]) for i in np.flatnonzero(standard)}
+    used = standard & np.array([not why.get(i) for i in range(len(plate.wells))])
     distinct = np.unique(q[used])
     where = f"{path}: {plate.label}"
     if distinct.size < 2:
@@ -57,14 +75,29 @@ def fit_standard(plate, quantities=()):
         warning.append(f"efficiency {fit.efficiency:.1f} % outside {EFFICIENCY_RANGE[0]:g}-{EFFICIENCY_RANGE[1]:g} %")
     if not fit.r_squared >= MIN_R_SQUARED:
         warning.append(f"R² {fit.r_squared:.4f} below {MIN_R_SQUARED:g}")
+    line = _line(q[used], ct[used], fit)
+    excluded = tuple(f"{plate.wells[i].well} ({reason})" for i, reason in why.items() if reason)
     result = StandardFit(target=plate.target, run=plate.run, ct_kind=plate.ct_kind, slope=fit.slope,
                          intercept=fit.intercept, efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n,
-                         quantities=int(distinct.size), scale=plate.scale, threshold=plate.threshold,
-                         warning="; ".join(warning), file=path)
-    return result, _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
+                         quantities=int(distinct.size), quantity_low=float(distinct[0]),
+                         quantity_high=float(distinct[-1]), residual_sd=line.s, excluded=excluded, scale=plate.scale,
+                         threshold=plate.threshold, warning="; ".join(warning), file=path)
+    wells = _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct), why)
+    return result, wells, unknown_quantities(wells, line, level, path)
 
 
-def _standard_wells(path, plate, ct, q, standard, negative, fitted):
+def _line(q, ct, fit):
+    """What inverse prediction needs of the library's line; without a residual variance (two standards) its
+    scatter is NaN and the unknowns get no interval."""
+    x = [dist.log10(float(v)) for v in q]
+    if len(x) < MIN_STANDARDS:
+        mean = math.fsum(x) / len(x)
+        return Line(fit.slope, fit.intercept, len(x), mean, math.fsum((v - mean) * (v - mean) for v in x), math.nan,
+                    (min(x), max(x)), (float(min(ct)), float(max(ct))))
+    return line_through(x, [float(v) for v in ct], fit.slope, fit.intercept)
+
+
+def _standard_wells(path, plate, ct, q, standard, negative, fitted, why):
     rows = []
     for i, w in enumerate(plate.wells):
         role, quantity, note = "unknown", math.nan, ""
@@ -72,6 +105,7 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
             role = "control"
         elif standard[i]:
             role, quantity = "standard", float(q[i])
+            note = f"left out of the fit: {why[i]}" if why.get(i) else ""
         elif fitted is not None and math.isfinite(ct[i]):
             fit, distinct = fitted
             quantity = float(fit.quantity(ct[i]))
@@ -92,14 +126,14 @@ def standard_plates(plates, quantities=(), problems=None):
     results, warnings = [], []
     for p in plates:
         try:
-            fit, wells = fit_standard(p, quantities)
+            fit, wells, unknowns = fit_standard(p, quantities)
         except InputError as e:
             if problems is None:
                 raise
             problems.append(f"no standard curve: {e}")
             continue
         if fit is not None:
-            results.append(StandardPlate(amplification=p, fit=fit, wells=wells))
+            results.append(StandardPlate(amplification=p, fit=fit, wells=wells, unknowns=unknowns))
             if fit.warning:
                 warnings.append(f"{p.file}: {p.label}: {fit.warning}")
     return results, warnings

@@ -12,6 +12,8 @@ type      the sample type: unkn, std, ntc, nac, nrt, ntp, pos or opt (empty: unk
 quantity  optional: the known quantity of a standard
 group     optional: the biological group the sample belongs to; relative
           quantities are then pooled per group
+irc       optional: yes (or 1, x, true) marks the row's sample, which the row
+          must name, as an inter-run calibrator, measured in every run of a study
 ========  ========================================================================
 
 Column names are case-insensitive; other columns are refused (a misspelt
@@ -29,7 +31,9 @@ from ..common.limits import default_limits, open_input
 from ..common.positions import well_key
 
 REQUIRED = ("well", "sample", "target", "type")
-OPTIONAL = ("quantity", "group")
+OPTIONAL = ("quantity", "group", "irc")
+#: What the irc column may say: marked, or not.
+MARKED, UNMARKED = ("yes", "y", "true", "1", "x"), ("", "no", "n", "false", "0")
 TYPES = ("unkn", "std", "ntc", "nac", "nrt", "ntp", "pos", "opt")
 
 
@@ -42,6 +46,7 @@ class SheetRow:
     type: str
     quantity: float
     group: str
+    irc: bool = False
 
 
 @dataclass(frozen=True)
@@ -50,6 +55,10 @@ class SampleSheet:
 
     path: str
     rows: tuple
+
+    def calibrators(self):
+        """The samples the sheet marks as inter-run calibrators, in the order first met."""
+        return tuple(dict.fromkeys(row.sample for row in self.rows if row.irc))
 
     def apply(self, plate):
         """Override the annotations of the wells of a :class:`~quelmar.reading.plate.PlateFile` in place.
@@ -123,7 +132,7 @@ def read_sample_sheet(path, *, limits=None):
     missing = [c for c in REQUIRED if c not in header]
     if missing:
         raise ReaderError(path, f"has no column {', '.join(missing)} (columns: well, sample, target, type, "
-                                f"optional quantity, group)")
+                                f"optional quantity, group, irc)")
     unknown = [h for h in header if h not in REQUIRED + OPTIONAL]
     if unknown:
         raise ReaderError(path, f"has an unknown column {unknown[0]!r} (known: {', '.join(REQUIRED + OPTIONAL)})")
@@ -167,4 +176,10 @@ def _row(path, number, cells):
             quantity = math.nan
         if not (math.isfinite(quantity) and quantity > 0):
             raise ReaderError(path, f"line {number}: quantity {text!r} is not a positive number")
-    return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""))
+    mark = cells.get("irc", "").lower()
+    if mark not in MARKED + UNMARKED:
+        raise ReaderError(path, f"line {number}: irc {cells['irc']!r} is neither yes nor no")
+    if mark in MARKED and not cells["sample"]:
+        raise ReaderError(path, f"line {number}: an inter-run calibrator (irc) needs its sample named")
+    return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""),
+                    mark in MARKED)

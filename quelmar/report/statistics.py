@@ -47,31 +47,30 @@ def _bars(values, labels, ylabel, limits=(), title="", colour=svg.PALETTE[0]):
 
 def references_block(result):
     """geNorm's M (stepwise) and V, NormFinder's stability, and the verdict in sentences."""
-    from ..analysis.stability import M_HETEROGENEOUS, M_HOMOGENEOUS, V_CUTOFF
-    g = result.genorm
-    order = list(reversed(g.ranking))  # least stable left, as geNorm draws its exclusion
-    m = dict(zip(g.ranking, g.m_ranked))
+    homogeneous, heterogeneous = result.m_bounds
+    order = list(reversed(result.ranking))  # least stable left, as geNorm draws its exclusion
     out = [_sentences(result.verdict)]
-    figures = [_figure(_bars([m[x] for x in order], order, "geNorm M (when excluded)",
-                             [(M_HOMOGENEOUS, f"M {M_HOMOGENEOUS:g}"), (M_HETEROGENEOUS, f"M {M_HETEROGENEOUS:g}")],
+    figures = [_figure(_bars([result.m_excluded[x] for x in order], order, "geNorm M (when excluded)",
+                             [(homogeneous, f"M {homogeneous:g}"), (heterogeneous, f"M {heterogeneous:g}")],
                              "geNorm stepwise M"),
-                       f"geNorm's average expression stability M over {g.samples} samples, each gene at the round of "
-                       f"the stepwise exclusion it left (least stable left; the last pair shares the final M). "
-                       f"Lines: the usual bounds for homogeneous ({M_HOMOGENEOUS:g}) and heterogeneous "
-                       f"({M_HETEROGENEOUS:g}) samples.")]
-    if g.v:
-        figures.append(_figure(_bars(list(g.v.values()), [f"V{n}/{n + 1}" for n in g.v], "pairwise variation V",
-                                     [(V_CUTOFF, f"V {V_CUTOFF:g}")], "geNorm pairwise variation",
-                                     colour=svg.PALETTE[2]),
+                       f"geNorm's average expression stability M over {len(result.samples)} samples, each gene at the "
+                       f"round of the stepwise exclusion it left (least stable left; the last pair shares the final "
+                       f"M). Lines: the usual bounds for homogeneous ({homogeneous:g}) and heterogeneous "
+                       f"({heterogeneous:g}) samples.")]
+    if result.v:
+        figures.append(_figure(_bars(list(result.v.values()), [f"V{n}/{n + 1}" for n in result.v],
+                                     "pairwise variation V", [(result.v_cutoff, f"V {result.v_cutoff:g}")],
+                                     "geNorm pairwise variation", colour=svg.PALETTE[2]),
                                f"Pairwise variation V(n/n+1) between the normalisation factors of the n and n+1 "
-                               f"most stable genes; below {V_CUTOFF:g} the (n+1)-th gene adds nothing."))
-    nf = result.normfinder
-    if nf is not None:
-        grouped = f"with groups {', '.join(nf.groups)}" if len(nf.groups) > 1 else "without groups"
-        figures.append(_figure(_bars([nf.stability[x] for x in nf.ranking], list(nf.ranking), "NormFinder stability",
-                                     (), "NormFinder stability", colour=svg.PALETTE[1]),
-                               f"NormFinder's stability value {grouped} (log2 units; most stable left); best pair "
-                               f"{escape(' and '.join(nf.best_pair[0]))} ({nf.best_pair[1]:.3f})."))
+                               f"most stable genes; below {result.v_cutoff:g} the (n+1)-th gene adds nothing."))
+    if result.normfinder:
+        grouped = f"with groups {', '.join(result.groups)}" if len(result.groups) > 1 else "without groups"
+        (a, b), value = result.best_pair
+        figures.append(_figure(_bars([result.normfinder[x] for x in result.normfinder_ranking],
+                                     list(result.normfinder_ranking), "NormFinder stability", (),
+                                     "NormFinder stability", colour=svg.PALETTE[1]),
+                               f"NormFinder's stability value {escape(grouped)} (log2 units; most stable left); best "
+                               f"pair {escape(a)} and {escape(b)} ({value:.3f})."))
     out.append('<div class="figures">' + "".join(figures) + "</div>")
     if result.left_out:
         shown = result.left_out[:12]
@@ -133,8 +132,7 @@ def comparison_chart(result):
 
 
 def comparison_block(result):
-    from ..analysis.comparison import ADJUSTMENTS
-    how = ADJUSTMENTS[result.adjustment]
+    how = result.adjustment_name
     family = "over the targets" if not result.anova else "over the targets (ANOVA) and over every pair of every target"
     lines = [f"{len(result.groups)} groups ({', '.join(result.groups)}), {result.replicates} replicates; log2 "
              f"normalised relative quantities; Welch's t-test"
@@ -164,9 +162,11 @@ def calibration_block(rows, calibrators):
 
 # -- unknowns ---------------------------------------------------------------------------------
 
-def unknowns_caption(fit):
-    """What a standard curve's unknowns rest on: the standards' range and those left out."""
-    excluded = f" Left out of the fit: {escape(fit.excluded)}." if fit.excluded else ""
-    return (f" Unknowns are read off the line at their wells' mean Cq with a {fit.level:.0%} inverse-prediction "
-            f"interval; the standards span {fit.quantity_low:g} to {fit.quantity_high:g} (outside: extrapolated)."
-            f"{excluded}")
+def unknowns_caption(fit, unknowns):
+    """What a standard curve's unknowns rest on: the standards' range, those left out, the intervals."""
+    excluded = f" Left out of the fit: {escape(', '.join(fit.excluded))}." if fit.excluded else ""
+    level = f"{unknowns[0].level:.0%} " if unknowns else ""
+    outside = sum(1 for u in unknowns if math.isfinite(u.quantity) and not u.inside)
+    return (f" The standards span {fit.quantity_low:g} to {fit.quantity_high:g}; {len(unknowns)} unknown samples are "
+            f"read off the line at their wells' mean Ct with a {level}inverse-prediction interval"
+            f"{f', {outside} of them outside the range (extrapolated)' if outside else ''}.{excluded}")

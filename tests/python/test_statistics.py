@@ -12,9 +12,9 @@ from pathlib import Path
 
 import pytest
 
-from quelmar._stats_wip import comparison as cmp
-from quelmar._stats_wip import distributions as dist
-from quelmar._stats_wip import interrun, inverse, stability
+from quelmar.analysis.inference import comparison as cmp
+from quelmar.analysis.inference import distributions as dist
+from quelmar.analysis.inference import interrun, inverse, stability
 
 ROOT = Path(__file__).resolve().parents[2]
 try:

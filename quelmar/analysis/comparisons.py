@@ -21,111 +21,18 @@ family), by Holm's method unless Benjamini-Hochberg's is asked for. The
 significance mark reads Welch's adjusted p-value.
 """
 import math
-from dataclasses import dataclass, field
 from itertools import combinations
 
-from . import comparison as cmp
-from . import distributions as dist
+from ..common.errors import InputError
+from ..results import ComparisonResult, GroupAnova, GroupComparison
+from .inference import comparison as cmp
+from .inference import distributions as dist
 from .levels import collect
 
 BIOLOGICAL, TECHNICAL = "biological", "technical"
 #: Adjusted p-value below each bound -> its mark; "ns" otherwise.
 MARKS = ((0.001, "***"), (0.01, "**"), (0.05, "*"))
 ALL = "all"
-
-
-class DesignError(ValueError):
-    """The groups named cannot be compared (unknown, too few)."""
-
-
-@dataclass
-class GroupComparison:
-    """One row of a comparison: a target's fold change of group B over group A and its tests.
-
-    Attributes
-    ----------
-    n_a, n_b : int
-        Biological replicates (samples) per group, or the target's wells for technical replicates.
-    replicates : str
-        "biological" or "technical".
-    log2_fold_change, fold_change, fold_low, fold_high : float
-        B over A, with its confidence interval.
-    t, df, p : float
-        Welch's (Satterthwaite's) test; ``p_adjusted`` over the family (see the module).
-    p_randomisation, p_randomisation_adjusted : float
-        REST's randomisation test; ``randomisations`` counted (every one when ``exact``).
-    significance : str
-        ``***``, ``**``, ``*`` or ``ns`` from ``p_adjusted``.
-    """
-
-    target: str
-    group_a: str
-    group_b: str
-    n_a: int
-    n_b: int
-    replicates: str
-    log2_fold_change: float
-    fold_change: float
-    fold_low: float
-    fold_high: float
-    t: float
-    df: float
-    p: float
-    p_adjusted: float
-    p_randomisation: float
-    p_randomisation_adjusted: float
-    randomisations: int
-    significance: str
-    note: str
-    file: str
-
-
-@dataclass
-class GroupAnova:
-    """One row of the ANOVA of three or more groups: one target."""
-
-    target: str
-    groups: str
-    n: str
-    f: float
-    df_between: int
-    df_within: int
-    p: float
-    p_adjusted: float
-    significance: str
-    note: str
-    file: str
-
-
-@dataclass
-class ComparisonResult:
-    """The comparison of one file (or study).
-
-    Attributes
-    ----------
-    groups : tuple of str
-        The groups compared; the first is the reference (A) of every fold change in a two-group comparison.
-    replicates : str
-    adjustment : str
-        "holm" or "bh".
-    level : float
-        Confidence level of the fold changes' intervals.
-    rows : list of GroupComparison
-    anova : list of GroupAnova
-    values : dict
-        (target, group) -> the log2 NRQ of its samples (biological replicates only), for plots.
-    notes : list of str
-    """
-
-    file: str
-    groups: tuple
-    replicates: str
-    adjustment: str
-    level: float
-    rows: list
-    anova: list
-    values: dict = field(default_factory=dict)
-    notes: list = field(default_factory=list)
 
 
 def mark(p):
@@ -136,16 +43,6 @@ def mark(p):
         if p < bound:
             return text
     return "ns"
-
-
-def parse_groups(text):
-    """--compare: "A,B[,C...]" or "all" -> tuple of names (ValueError when malformed)."""
-    names = tuple(n.strip() for n in text.split(","))
-    if names == (ALL,):
-        return names
-    if len(names) < 2 or not all(names) or len(set(names)) != len(names):
-        raise ValueError(f"--compare {text!r}: expected two or more different groups A,B[,C...] or 'all'")
-    return names
 
 
 def compare_groups(path, wells, targets, refs, factors, ct_kind, names, adjustment=cmp.HOLM, level=cmp.LEVEL,
@@ -168,27 +65,34 @@ def compare_groups(path, wells, targets, refs, factors, ct_kind, names, adjustme
 
     Raises
     ------
-    DesignError
+    InputError
+        Groups that are not in the file, or cannot be compared; naming the file.
     """
     genes = list(targets) + [r for r in refs if r not in targets]
-    levels = collect(wells, genes, ct_kind)
+    try:
+        levels = collect(wells, genes, ct_kind)
+    except ValueError as e:
+        raise InputError(f"{path}: {e}") from None
     design = any(levels.groups.values())
     known = list(dict.fromkeys(levels.groups.values())) if design else list(levels.cq)
     if names == (ALL,):
         if not design:
-            raise DesignError("--compare all needs a design: groups in a sample sheet's group column or in the file")
+            raise InputError(f"{path}: comparing all groups needs a design: groups in a sample sheet's group column "
+                             f"or in the file")
         names = tuple(known)
     missing = [n for n in names if n not in known]
     if missing:
         what = "group" if design else "sample"
-        raise DesignError(f"{what} {missing[0]!r} is not in the file ({what}s: {', '.join(known[:12])}"
-                          f"{', ...' if len(known) > 12 else ''})")
+        raise InputError(f"{path}: {what} {missing[0]!r} is not in the file ({what}s: {', '.join(known[:12])}"
+                         f"{', ...' if len(known) > 12 else ''})")
     if len(names) < 2:
-        raise DesignError(f"a comparison needs at least two groups (the design has {', '.join(names)})")
+        raise InputError(f"{path}: a comparison needs at least two groups (the design has {', '.join(names)})")
     if not design and len(names) > 2:
-        raise DesignError("more than two samples can be compared only as groups of biological replicates (a sample "
-                          "sheet's group column)")
-    result = ComparisonResult(path, tuple(names), BIOLOGICAL if design else TECHNICAL, adjustment, level, [], [])
+        raise InputError(f"{path}: more than two samples can be compared only as groups of biological replicates "
+                         f"(a sample sheet's group column)")
+    result = ComparisonResult(file=path, groups=tuple(names), replicates=BIOLOGICAL if design else TECHNICAL,
+                              adjustment=adjustment, adjustment_name=cmp.ADJUSTMENTS[adjustment], level=level,
+                              rows=[], anova=[])
     if not design:
         result.notes.append(f"no groups of biological replicates: {names[0]} and {names[1]} are compared through "
                             f"their wells (technical replicates); the p-values say whether the measurements differ, "
@@ -196,8 +100,6 @@ def compare_groups(path, wells, targets, refs, factors, ct_kind, names, adjustme
     for target in targets:
         if design:
             per_group = {g: _nrq(levels, target, refs, factors, g) for g in names}
-            for g in names:
-                result.values[target, g] = per_group[g]
             if len(names) == 2:
                 result.rows.append(_two_groups(path, target, names, per_group, level, draws, seed))
             else:
@@ -226,15 +128,20 @@ def _nrq(levels, target, refs, factors, group):
 
 def _empty_row(path, target, a, b, n_a, n_b, replicates, note):
     nan = math.nan
-    return GroupComparison(target, a, b, n_a, n_b, replicates, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, 0,
-                           "", note, path)
+    return GroupComparison(target=target, group_a=a, group_b=b, n_a=n_a, n_b=n_b, replicates=replicates,
+                           log2_fold_change=nan, fold_change=nan, fold_low=nan, fold_high=nan, t=nan, df=nan, p=nan,
+                           p_adjusted=nan, p_randomisation=nan, p_randomisation_adjusted=nan, randomisations=0,
+                           significance="", note=note, file=path)
 
 
 def _row(path, target, a, b, n_a, n_b, replicates, d, r):
     low, high = d.fold_interval
     note = "" if not math.isnan(d.p) else "no variation within the groups: no t-test"
-    return GroupComparison(target, a, b, n_a, n_b, replicates, d.estimate, d.fold_change, low, high, d.t, d.df, d.p,
-                           math.nan, r.p, math.nan, r.relabellings, "", note, path)
+    return GroupComparison(target=target, group_a=a, group_b=b, n_a=n_a, n_b=n_b, replicates=replicates,
+                           log2_fold_change=d.estimate, fold_change=d.fold_change, fold_low=low, fold_high=high,
+                           t=d.t, df=d.df, p=d.p, p_adjusted=math.nan, p_randomisation=r.p,
+                           p_randomisation_adjusted=math.nan, randomisations=r.relabellings, significance="",
+                           note=note, file=path)
 
 
 def _two_groups(path, target, names, per_group, level, draws, seed):
@@ -255,11 +162,12 @@ def _many_groups(path, target, names, per_group, level, draws, seed):
         r = cmp.anova([per_group[g] for g in usable])
         if len(usable) < len(names):
             note = f"without {', '.join(g for g in names if g not in usable)} (no sample with every gene)"
-        anova = GroupAnova(target, ", ".join(names), sizes, r.f, r.df_between, r.df_within, r.p, math.nan, "", note,
-                           path)
+        anova = GroupAnova(target=target, groups=", ".join(names), n=sizes, f=r.f, df_between=r.df_between,
+                           df_within=r.df_within, p=r.p, p_adjusted=math.nan, significance="", note=note, file=path)
     else:
-        anova = GroupAnova(target, ", ".join(names), sizes, math.nan, 0, 0, math.nan, math.nan, "",
-                           "too few samples with the target and every reference gene", path)
+        anova = GroupAnova(target=target, groups=", ".join(names), n=sizes, f=math.nan, df_between=0, df_within=0,
+                           p=math.nan, p_adjusted=math.nan, significance="",
+                           note="too few samples with the target and every reference gene", file=path)
     pairs = [_two_groups(path, target, (a, b), per_group, level, draws, seed) for a, b in combinations(names, 2)]
     return anova, pairs
 

@@ -1,38 +1,14 @@
 """Several runs brought onto one scale by inter-run calibration (see
-:mod:`.interrun`): per target, every run's Cq values are moved by its
+:mod:`.inference.interrun`): per target, every run's Cq values are moved by its
 calibration offset, so that the same sample gives the same quantity in every
 run, and relative quantities, tests and tables treat the runs as one study.
 """
-from dataclasses import dataclass, replace
+from dataclasses import replace
 
-from .interrun import CalibrationError, calibration_factors
+from ..common.errors import InputError
+from ..results import RunCalibration
+from .inference.interrun import CalibrationError, calibration_factors
 from .levels import is_sample, kept
-
-
-@dataclass
-class RunCalibration:
-    """One row of the calibration table: a run's factor for a target.
-
-    Attributes
-    ----------
-    offset, se : float
-        Cycles subtracted from every Cq of the run and target, and the standard error.
-    factor, factor_low, factor_high : float
-        The calibration factor E^-offset that quantities are divided by, at offset -/+ se.
-    calibrators : str
-        "name (wells, mean Cq)" of every calibrator in this run.
-    """
-
-    file: str
-    run: str
-    target: str
-    efficiency: float
-    offset: float
-    se: float
-    factor: float
-    factor_low: float
-    factor_high: float
-    calibrators: str
 
 
 def calibrate(plates, calibrators, factors, ct_kind):
@@ -53,13 +29,13 @@ def calibrate(plates, calibrators, factors, ct_kind):
 
     Raises
     ------
-    CalibrationError
+    InputError
         A calibrator missing from a run, or named but in no run at all.
     """
     present = {w.sample for p in plates for w in p.wells}
     absent = [c for c in calibrators if c not in present]
     if absent:
-        raise CalibrationError(f"inter-run calibrator {absent[0]!r} is in no file")
+        raise InputError(f"inter-run calibrator {absent[0]!r} is in no file")
     by_target = {}
     for p in plates:
         by_target.setdefault(p.target, {}).setdefault((p.file, p.run), []).append(p)
@@ -77,12 +53,13 @@ def calibrate(plates, calibrators, factors, ct_kind):
         try:
             found = calibration_factors(cq, list(calibrators), factors[target])
         except CalibrationError as e:
-            raise CalibrationError(f"target {target!r}: {e}") from None
+            raise InputError(f"target {target!r}: {e}") from None
         for (file, run_id), f in zip(runs, found):
             offsets[file, run_id, target] = f.offset
             detail = "; ".join(f"{name} ({n}, {mean:.3f})" for name, n, mean in f.calibrators)
-            rows.append(RunCalibration(file, run_id, target, factors[target], f.offset, f.se, f.factor, f.factor_low,
-                                       f.factor_high, detail))
+            rows.append(RunCalibration(file=file, run=run_id, target=target, efficiency=factors[target],
+                                       offset=f.offset, se=f.se, factor=f.factor, factor_low=f.factor_low,
+                                       factor_high=f.factor_high, calibrators=detail))
     out = []
     for p in plates:
         shift = offsets[p.file, p.run, p.target]

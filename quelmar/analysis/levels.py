@@ -14,8 +14,8 @@ here cancels.
 import math
 from dataclasses import dataclass, field
 
-from .. import flags as _flags
-from . import distributions as dist
+from ..common import flags as _flags
+from .inference import distributions as dist
 
 
 def kept(well, ct_kind):

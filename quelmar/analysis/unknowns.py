@@ -1,0 +1,46 @@
+"""Unknowns of a standard curve, one row per sample: the mean Cq of its kept
+wells read off the line, with the inverse-prediction interval (see
+:mod:`.inverse`), and whether it lies within the standards' range."""
+import math
+
+from ..common import flags as _flags
+from ..results import UnknownQuantity
+from .inference.inverse import CalibrationLineError, predict
+
+
+def unknown_quantities(rows, line, level, path):
+    """Per sample of the ``role == "unknown"`` rows (StandardWell), its quantity and interval off ``line``."""
+    samples = {}
+    for w in rows:
+        if w.role == "unknown" and w.sample:
+            samples.setdefault(w.sample, []).append(w)
+    out = []
+    for sample, wells in samples.items():
+        kept = [w.ct for w in wells if math.isfinite(w.ct) and _flags.REPLICATE_OUTLIER not in w.flags]
+        excluded = tuple(f"{w.well} ({'no Ct' if not math.isfinite(w.ct) else _flags.REPLICATE_OUTLIER})"
+                         for w in wells if not (math.isfinite(w.ct) and _flags.REPLICATE_OUTLIER not in w.flags))
+        first = wells[0]
+        if not kept:
+            out.append(_row(sample, first, 0, math.nan, math.nan, math.nan, math.nan, level, False, excluded,
+                            "no well with a Ct", path))
+            continue
+        try:
+            p = predict(line, kept, level)
+        except CalibrationLineError as e:
+            out.append(_row(sample, first, len(kept), math.fsum(kept) / len(kept), math.nan, math.nan, math.nan,
+                            level, False, excluded, str(e), path))
+            continue
+        low, high = p.interval if math.isfinite(p.low) else (math.nan, math.nan)
+        note = "" if p.inside else "outside the standards' range: extrapolated"
+        if not math.isfinite(p.low):
+            note = "; ".join(n for n in (note, "the line's slope is not told from zero: no bounded interval") if n)
+        out.append(_row(sample, first, p.k, math.fsum(kept) / len(kept), p.quantity, low, high, level, p.inside,
+                        excluded, note, path))
+    return out
+
+
+def _row(sample, first, wells, ct, quantity, low, high, level, inside, excluded, note, path):
+    return UnknownQuantity(sample=sample, target=first.target, run=first.run, wells=wells, ct=ct, quantity=quantity,
+                           quantity_low=low, quantity_high=high, level=level, inside=inside, excluded=excluded,
+                           note=note, file=path)
+

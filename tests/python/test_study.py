@@ -1,0 +1,155 @@
+"""The publication statistics through the command: reference stability,
+comparisons, a study of two RDML runs with a planted offset that inter-run
+calibration recovers, and unknowns with intervals on the bundled StepOne
+plate; each against what was planted in the crafted files or worked out
+independently."""
+import json
+import math
+import random
+
+import pytest
+
+from quelmar.command.cli import main
+
+CYCLES = 40
+BACKGROUND, AMPLITUDE, STEEPNESS = 100.0, 10000.0, 0.7
+#: Midpoint of each sample's curve per gene in the first run; IRCs, two samples, and their genes. All late
+#: enough for a flat baseline over the first cycles.
+LEVELS = {"irc1": {"T": 24.0, "R": 22.0}, "irc2": {"T": 28.0, "R": 25.0},
+          "a": {"T": 26.0, "R": 22.0}, "b": {"T": 29.0, "R": 22.5}}
+PLANTED = 1.8  # every T curve of run 2 later by this many cycles
+
+
+def _curve(midpoint):
+    return [BACKGROUND + AMPLITUDE / (1.0 + math.exp(-STEEPNESS * (k - midpoint))) for k in range(1, CYCLES + 1)]
+
+
+def _run_file(path, run, shift, seed, samples=("irc1", "irc2", "a", "b"), groups=None):
+    """An RDML document of one run: three wells per sample and gene, T moved by ``shift`` cycles."""
+    rng = random.Random(seed)
+    reacts, well = [], 0
+    for sample in samples:
+        for gene, midpoint in LEVELS[sample[:4] if sample.startswith("irc") else sample[0]].items():
+            for _ in range(3):
+                well += 1
+                m = midpoint + (shift if gene == "T" else 0.0) + rng.gauss(0.0, 0.04)
+                points = "".join(f"<adp><cyc>{k}</cyc><fluor>{f!r}</fluor></adp>"
+                                 for k, f in enumerate(_curve(m), 1))
+                reacts.append(f'<react id="{well}"><sample id="{sample}"/><data><tar id="{gene}"/>{points}</data>'
+                              f'</react>')
+    kinds = "".join(f'<sample id="{s}"><type>unkn</type></sample>' for s in samples)
+    targets = '<target id="T"><type>toi</type></target><target id="R"><type>ref</type></target>'
+    path.write_text(f'<rdml version="1.2" xmlns="http://www.rdml.org">{kinds}{targets}<experiment id="e">'
+                    f'<run id="{run}"><pcrFormat><rows>8</rows><columns>12</columns><rowLabel>ABC</rowLabel>'
+                    f'<columnLabel>123</columnLabel></pcrFormat>{"".join(reacts)}</run></experiment></rdml>')
+    return str(path)
+
+
+def _json(tmp_path, capsys, *argv):
+    out = tmp_path / "out.json"
+    code = main([*argv, "--out", str(out), "--quiet"])
+    assert code == 0, capsys.readouterr().err
+    return json.loads(out.read_text())
+
+
+def _table(doc, name):
+    table = doc["tables"][name] if "tables" in doc else doc[name]
+    return [dict(zip(table["columns"], row)) for row in table["rows"]] if "columns" in table else table
+
+
+def test_a_study_of_two_runs_recovers_the_planted_offset_and_gives_one_table(tmp_path, capsys):
+    one = _run_file(tmp_path / "run1.rdml", "plate1", 0.0, 1)
+    two = _run_file(tmp_path / "run2.rdml", "plate2", PLANTED, 2)
+    # One threshold for both runs, so that the offset is the planted one alone (the plates' own thresholds
+    # differ a little, which calibration absorbs too, but then it is not known beforehand).
+    doc = _json(tmp_path, capsys, "quantify", one, two, "--calibrator", "a", "--irc", "irc1,irc2", "--threshold",
+                "1000")
+    calibration = {(r["run"], r["target"]): r for r in _table(doc, "calibration")}
+    assert calibration["plate2", "T"]["offset"] - calibration["plate1", "T"]["offset"] == pytest.approx(PLANTED,
+                                                                                                       abs=0.05)
+    assert abs(calibration["plate2", "R"]["offset"] - calibration["plate1", "R"]["offset"]) < 0.05
+    rows = _table(doc, "quantities")
+    b = next(r for r in rows if r["sample"] == "b" and r["target"] == "T")
+    # The study agrees with run 1 alone, where nothing was moved: run 2's wells came onto its scale.
+    alone = _json(tmp_path, capsys, "quantify", one, "--calibrator", "a", "--threshold", "1000")
+    b_alone = next(r for r in _table(alone, "quantities") if r["sample"] == "b" and r["target"] == "T")
+    assert b["rq"] == pytest.approx(b_alone["rq"], rel=0.04) and b["n"] == 2 * b_alone["n"]
+    assert len({r["file"] for r in rows}) == 1  # one table for the study
+    # a's wells from both runs pool into one sample: calibrated, their spread is the wells' noise alone.
+    a = next(r for r in rows if r["sample"] == "irc2" and r["target"] == "T")
+    assert a["n"] == 6 and a["rq_high"] / a["rq_low"] < 1.3
+
+
+def test_a_calibrator_missing_from_a_run_is_refused_naming_it(tmp_path, capsys):
+    one = _run_file(tmp_path / "run1.rdml", "plate1", 0.0, 1)
+    two = _run_file(tmp_path / "run2.rdml", "plate2", PLANTED, 2, samples=("irc1", "a", "b"))
+    assert main(["quantify", one, two, "--calibrator", "a", "--irc", "irc1,irc2", "--quiet"]) == 2
+    err = capsys.readouterr().err
+    assert "run 'plate2 of" in err and "no Cq for inter-run calibrator 'irc2'" in err
+
+
+def test_groups_from_a_sheet_are_compared_with_biological_replicates(tmp_path, capsys):
+    rng = random.Random(5)
+    samples = {f"ctl{k}": 0.0 for k in range(4)} | {f"trt{k}": -2.0 for k in range(4)}
+    reacts, sheet, well = [], ["well,sample,target,type,group"], 0
+    for sample, effect in samples.items():
+        level = rng.uniform(-2, 2)
+        for gene, midpoint in (("T", 24.0 + effect), ("R", 18.0)):
+            for _ in range(2):
+                well += 1
+                m = midpoint + level + rng.gauss(0.0, 0.1)
+                points = "".join(f"<adp><cyc>{k}</cyc><fluor>{f!r}</fluor></adp>" for k, f in enumerate(_curve(m), 1))
+                reacts.append(f'<react id="{well}"><sample id="{sample}"/><data><tar id="{gene}"/>{points}</data>'
+                              f'</react>')
+                sheet.append(f"{'ABCDEFGH'[(well - 1) // 12]}{(well - 1) % 12 + 1},{sample},{gene},unkn,"
+                             f"{sample[:3]}")
+    path = tmp_path / "design.rdml"
+    kinds = "".join(f'<sample id="{s}"><type>unkn</type></sample>' for s in samples)
+    path.write_text(f'<rdml version="1.2" xmlns="http://www.rdml.org">{kinds}<target id="T"><type>toi</type>'
+                    f'</target><target id="R"><type>ref</type></target><experiment id="e"><run id="r"><pcrFormat>'
+                    f'<rows>8</rows><columns>12</columns><rowLabel>ABC</rowLabel><columnLabel>123</columnLabel>'
+                    f'</pcrFormat>{"".join(reacts)}</run></experiment></rdml>')
+    (tmp_path / "sheet.csv").write_text("\n".join(sheet) + "\n")
+    doc = _json(tmp_path, capsys, "quantify", str(path), "--samples", str(tmp_path / "sheet.csv"),
+                "--compare", "ctl,trt")
+    row = _table(doc, "comparisons")[0]
+    assert row["replicates"] == "biological" and (row["n_a"], row["n_b"]) == (4, 4)
+    assert row["fold_change"] == pytest.approx(4.0, rel=0.25) and row["p"] < 0.001
+    assert row["p_randomisation"] == pytest.approx(2 / 70)  # 8 samples into 4 + 4: only the two extremes
+    assert row["significance"] == "***"
+
+
+def test_references_on_the_bundled_lc96_file(tmp_path, capsys):
+    doc = _json(tmp_path, capsys, "references", "data/rdml/lc96_bACTXY.rdml")
+    genes = {r["gene"]: r for r in _table(doc, "genes")}
+    assert set(genes) == {"FAM@bACT", "Hex@X", "Texas Red@Y", "Cy5@IPC"}  # the dye channels of empty wells left out
+    assert genes["Texas Red@Y"]["genorm_rank"] == 4
+    verdict = [r["text"] for r in _table(doc, "verdict")]
+    assert any("too few to choose" in v for v in verdict)
+
+
+def test_references_need_two_candidates(capsys):
+    assert main(["references", "data/rdml/BioRad_384.rdml", "--quiet"]) == 2
+    assert "name them with --reference" in capsys.readouterr().err
+
+
+def test_stepone_unknowns_have_intervals_that_hold_their_wells(tmp_path, capsys):
+    doc = _json(tmp_path, capsys, "standard", "data/rdml/stepone_std.rdml")
+    fit = _table(doc, "fits")[0]
+    assert (fit["quantity_low"], fit["quantity_high"], fit["excluded"]) == (625.0, 10000.0, [])
+    unknowns = {u["sample"]: u for u in _table(doc, "unknowns")}
+    wells = _table(doc, "wells")
+    for sample, u in unknowns.items():
+        per_well = [w["quantity"] for w in wells if w["sample"] == sample]
+        geometric = math.exp(sum(math.log(q) for q in per_well) / len(per_well))
+        assert u["wells"] == 3 and u["inside"]
+        assert u["quantity"] == pytest.approx(geometric, rel=1e-9)
+        assert u["quantity_low"] < min(per_well) * 1.02 and u["quantity_high"] > max(per_well) * 0.98
+
+
+def test_outlier_standards_leave_the_fit_and_are_named(tmp_path, capsys):
+    doc = _json(tmp_path, capsys, "standard", "data/rdml/BioRad_384.rdml")
+    fit = _table(doc, "fits")[0]
+    assert fit["n"] == 12 - len(fit["excluded"]) and all("replicate-outlier" in x for x in fit["excluded"])
+    notes = {w["well"]: w["note"] for w in _table(doc, "wells") if w["role"] == "standard"}
+    assert all(notes[x.split()[0]].startswith("left out of the fit") for x in fit["excluded"])
