@@ -49,6 +49,9 @@ def quantify_and_compare(path, plate_file, plates, settings):
     -------
     (QuantifyResult, list of str)
     """
+    if settings.compare == (ALL,) and not any(w.group for p in plates for w in p.wells):
+        raise InputError(f"{path}: comparing all groups needs a design: groups in a sample sheet's group column or "
+                         f"in the file")
     settings = with_calibrator(settings, plates)
     if not settings.calibrator:
         raise InputError(f"{path}: relative quantities need ", Named("calibrator", "a calibrator"),

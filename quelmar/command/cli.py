@@ -627,12 +627,12 @@ def run(args, progress):
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
+    if settings.compare and "comparisons" in tables:  # quantify --compare: the tests are what CSV holds
+        tables = {"comparisons": tables["comparisons"], **tables}
     writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     if command.name == "quantify" and not (settings.calibrator or settings.compare):
         raise ValueError("quantify needs --calibrator SAMPLE, or --compare A,B[,...] (whose first group is then the "
                          "calibrator)")
-    if settings.irc and not command.combine:
-        raise ValueError(f"{command.name} takes no inter-run calibrators (--irc, or a sheet's irc column)")
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in _results(command, args, settings, progress):

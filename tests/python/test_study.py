@@ -6,6 +6,7 @@ independently."""
 import json
 import math
 import random
+import re
 
 import pytest
 
@@ -153,3 +154,49 @@ def test_outlier_standards_leave_the_fit_and_are_named(tmp_path, capsys):
     assert fit["n"] == 12 - len(fit["excluded"]) and all("replicate-outlier" in x for x in fit["excluded"])
     notes = {w["well"]: w["note"] for w in _table(doc, "wells") if w["role"] == "standard"}
     assert all(notes[x.split()[0]].startswith("left out of the fit") for x in fit["excluded"])
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["quantify", "data/rdml/BioRad_384.rdml"], "quantify needs --calibrator SAMPLE, or --compare"),
+    (["quantify", "data/rdml/BioRad_384.rdml", "--compare", "Placebo,Nothing"], "sample 'Nothing' is not in the file"),
+    (["quantify", "data/rdml/BioRad_384.rdml", "--compare", "all"], "comparing all groups needs a design"),
+    (["quantify", "data/rdml/BioRad_384.rdml", "--compare", "Placebo"], "--compare 'Placebo': expected two or more"),
+    (["quantify", "data/rdml/BioRad_384.rdml", "--compare", "Placebo,Compound A,Compound A/B"],
+     "more than two samples can be compared only as groups"),
+    (["quantify", "data/rdml/BioRad_384.rdml", "--calibrator", "Placebo", "--irc", "nobody"],
+     "inter-run calibrator 'nobody' is in no file"),
+])
+def test_what_cannot_be_compared_or_calibrated_is_refused_in_one_line(argv, message, capsys):
+    assert main(argv + ["--quiet"]) == 2
+    err = capsys.readouterr().err
+    assert message in err and err.count("\n") == 1
+
+
+@pytest.mark.parametrize("cell, problem", [("maybe", "irc 'maybe' is neither yes nor no"),
+                                           ("yes", "an inter-run calibrator (irc) needs its sample named")])
+def test_the_sheets_irc_column_is_checked(tmp_path, cell, problem):
+    from quelmar.common.errors import ReaderError
+    from quelmar.reading.samplesheet import read_sample_sheet
+    sheet = tmp_path / "sheet.csv"
+    sheet.write_text(f"well,sample,target,type,irc\nA1,,T,unkn,{cell}\n")
+    with pytest.raises(ReaderError, match=re.escape(problem)):
+        read_sample_sheet(str(sheet))
+    sheet.write_text("well,sample,target,type,irc\nA1,c1,T,unkn,yes\nA2,c2,T,unkn,\nA3,c1,R,unkn,X\n")
+    assert read_sample_sheet(str(sheet)).calibrators() == ("c1",)
+
+
+def test_the_report_holds_the_study_its_comparison_and_the_stability(tmp_path, capsys):
+    one = _run_file(tmp_path / "run1.rdml", "plate1", 0.0, 1)
+    two = _run_file(tmp_path / "run2.rdml", "plate2", PLANTED, 2)
+    page = tmp_path / "report.html"
+    code = main(["report", one, two, "--calibrator", "a", "--irc", "irc1,irc2", "--compare", "a,b", "--out",
+                 str(page), "--quiet"])
+    assert code == 0, capsys.readouterr().err
+    html = page.read_text()
+    assert html.count('<section class="file"') == 2 and html.count('<section class="file study"') == 1
+    for title in ("Inter-run calibration", "Comparison of groups", "study of 2 files"):
+        assert title in html
+    assert '"columns":["file","run","target","efficiency","offset"' in html
+    assert main(["report", "data/rdml/lc96_bACTXY.rdml", "--out", str(page), "--quiet"]) == 0
+    html = page.read_text()
+    assert "Reference genes" in html and "geNorm over 2 samples" in html
