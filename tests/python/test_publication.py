@@ -2,6 +2,7 @@
 design read from groups, a study of two runs with a planted offset, and
 unknowns off a standard curve; each checked against values built into the
 synthetic wells, not recomputed through the package."""
+import html
 import math
 import random
 
@@ -152,3 +153,30 @@ def test_unknowns_are_averaged_per_sample_and_flagged_outside_the_range():
     assert u.quantity_low < u.quantity < u.quantity_high
     assert not got["far"].inside and "extrapolated" in got["far"].note
     assert got["none"].wells == 0 and math.isnan(got["none"].quantity)
+
+
+def test_the_report_and_the_plots_draw_every_comparison_with_its_mark():
+    from quelmar.report import statistics as section
+    from quelmar.writing import plots
+    wells = _design(effect=1.5, groups=("a", "b", "c"), per_group=4)
+    r = grp.compare_groups("run.rdml", wells, ["T"], ["R1", "R2"], dict.fromkeys(["T", "R1", "R2"], 2.0), "linear",
+                           ("all",))
+    chart = section.comparison_chart(r)
+    assert chart.count('class="bar"') == 3 and chart.count('class="errorbar"') == 3
+    assert chart.count('class="signif"') == sum(1 for x in r.rows if x.significance)
+    assert "a, b, c" in section.comparison_block(r) and "Holm" in section.comparison_block(r)
+    fig = plots.quantify([type("Q", (), {"comparison": r})()])
+    assert len(fig.axes[0].patches) == 3
+    plots.plt.close(fig)
+
+
+def test_the_report_draws_genorms_bounds_and_the_verdict():
+    from quelmar.report import statistics as section
+    from quelmar.writing import plots
+    r = reference_stability("run.rdml", _design(), ["R1", "R2", "T"], dict.fromkeys(["R1", "R2", "T"], 2.0), "linear")
+    block = section.references_block(r)
+    assert block.count('class="limit"') == 2 * 3  # M 0.5 and 1 (line and label), V 0.15
+    assert all(html.escape(line) in block for line in r.verdict)
+    fig = plots.references([r])
+    assert len(fig.axes[0].patches) == 2 * 3  # M and NormFinder's value per gene
+    plots.plt.close(fig)

@@ -363,3 +363,83 @@ def test_a_line_that_cannot_be_told_from_flat_has_no_interval():
     assert math.isnan(p.low) and math.isnan(p.high)
     with pytest.raises(inverse.CalibrationLineError, match="at least 3"):
         inverse.fit_line([1, 2], [3, 4])
+
+
+# -- more properties ---------------------------------------------------------------------
+
+def test_pinned_bits_of_the_distribution_functions():
+    # IEEE operations alone, in a fixed order: these bits are the same on every platform and Python. A change
+    # here changes published p-values and intervals, so it must be deliberate.
+    assert dist.t_quantile(0.95, 4.0).hex() == "0x1.63628d9efb5d9p+1"
+    assert dist.t_two_sided(2.0, 7.3).hex() == "0x1.57d28f2bb731ep-4"
+    assert dist.f_sf(3.0, 2.0, 6.0) == pytest.approx((1 + 3.0 * 2 / 6) ** -3, rel=1e-14)
+    assert dist.exp(1.0).hex() == "0x1.5bf0a8b14576ap+1"  # one ulp above e: deterministic, not correctly rounded
+
+
+def test_normfinder_with_groups_worked_in_exact_arithmetic():
+    # Two groups of three samples, three genes; the model's estimates written out with fractions.
+    rows = [[1, 2, 4], [2, 2, 3], [0, 3, 5], [4, 1, 2], [3, 2, 2], [5, 0, 1]]
+    groups = ["a", "a", "a", "b", "b", "b"]
+    k, names = 3, ("a", "b")
+    f = [[Fraction(v) for v in r] for r in rows]
+    member = {g: [r for r, x in zip(f, groups) if x == g] for g in names}
+    sigma2, mean = {}, {}
+    for g in names:
+        rs = member[g]
+        n = len(rs)
+        gene = [sum(r[i] for r in rs) / n for i in range(k)]
+        sample = [sum(r) / k for r in rs]
+        grand = sum(gene) / k
+        s2 = [sum((rs[j][i] - gene[i] - sample[j] + grand) ** 2 for j in range(n)) / ((n - 1) * (1 - Fraction(2, k)))
+              for i in range(k)]
+        sigma2[g] = [s - sum(s2) / (k * (k - 1)) for s in s2]
+        mean[g] = gene
+    over_groups = [sum(mean[g][i] for g in names) / 2 for i in range(k)]
+    over_genes = {g: sum(mean[g]) / k for g in names}
+    grand = sum(over_genes.values()) / 2
+    d = {(i, g): mean[g][i] - over_groups[i] - over_genes[g] + grand for i in range(k) for g in names}
+    raw = {(i, g): sigma2[g][i] / 3 for i in range(k) for g in names}
+    # The spread of the group effects takes the unbiased variances as they are; a gene's own terms take a
+    # negative one as zero.
+    gamma2 = max(sum(v * v for v in d.values()) / ((k - 1) * 1) - sum(raw.values()) / (k * 2), 0)
+    tau = {key: max(v, 0) for key, v in raw.items()}
+    r = stability.normfinder(rows, "XYZ", groups)
+    assert r.gamma2 == pytest.approx(float(gamma2), rel=1e-13)
+    for i, gene in enumerate("XYZ"):
+        rho = []
+        for g in names:
+            shrink = gamma2 / (gamma2 + tau[i, g])
+            rho.append(abs(float(d[i, g] * shrink)) + math.sqrt(float(tau[i, g] + gamma2 * tau[i, g] / (gamma2 + tau[i, g]))))
+        assert r.stability[gene] == pytest.approx(sum(rho) / 2, rel=1e-12)
+        assert r.intergroup[gene][1] == pytest.approx(float(d[i, "b"] * gamma2 / (gamma2 + tau[i, "b"])), rel=1e-12)
+
+
+def test_randomisation_over_blocks_counts_every_joint_relabelling():
+    # Block one: 0 | 1 (two ways), block two, weight -1: 0, 0 | 2 (three ways); six joint relabellings.
+    r = cmp.randomisation_test([(1.0, [0.0], [1.0]), (-1.0, [0.0, 0.0], [2.0])])
+    # statistics: (+1 or -1) - (2 or -1): observed 1 - 2 = -1; joint values -1, 2, 2, -3, 0, 0 -> |.| >= 1: 4 of 6
+    assert r.exact and r.relabellings == 6 and r.estimate == -1.0 and r.p == pytest.approx(4 / 6)
+
+
+def test_inverse_prediction_intervals_cover_the_truth_as_often_as_they_say():
+    rng = random.Random(12)
+    x = [2.0, 2.0, 3.0, 3.0, 4.0, 4.0, 5.0, 5.0]
+    trials, covered = 1500, 0
+    for _ in range(trials):
+        line = inverse.fit_line(x, [38.0 - 3.3 * v + rng.gauss(0.0, 0.2) for v in x])
+        truth = rng.uniform(2.0, 5.0)
+        p = inverse.predict(line, [38.0 - 3.3 * truth + rng.gauss(0.0, 0.2) for _ in range(2)])
+        covered += p.low <= truth <= p.high
+    # 95 % nominal; the binomial spread over 1500 trials is 0.6 %.
+    assert covered / trials == pytest.approx(0.95, abs=0.02)
+
+
+def test_welch_intervals_cover_the_true_difference_as_often_as_they_say():
+    rng = random.Random(13)
+    trials, covered = 2000, 0
+    for _ in range(trials):
+        a = [rng.gauss(0.0, 1.0) for _ in range(4)]
+        b = [rng.gauss(1.0, 3.0) for _ in range(7)]
+        d = cmp.welch(a, b, level=0.9)
+        covered += d.low <= 1.0 <= d.high
+    assert covered / trials == pytest.approx(0.9, abs=0.025)

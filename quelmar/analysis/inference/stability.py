@@ -31,6 +31,9 @@ and the stability value is the mean over groups of
 |d_ig shrunk| + sqrt(sigma2_ig / n_g + v_ig): the systematic error the gene
 brings into a comparison between groups, plus one standard deviation of its
 random error. A pair of genes is judged the same way on their average.
+gamma2 takes the unbiased sigma2_ig as they are; where one falls below zero
+(few samples, or a gene far steadier than the rest), the gene's own terms
+take it as zero.
 """
 import math
 from dataclasses import dataclass, field
