@@ -15,6 +15,7 @@ from ..common.errors import InputError
 from ..results import StandardFit, StandardPlate, StandardWell
 from .inference import distributions as dist
 from .inference.inverse import MIN_STANDARDS, Line, line_through
+from .levels import left_out
 from .statistics import standard_curve
 from .unknowns import unknown_quantities
 
@@ -31,13 +32,6 @@ def _assign(name, table, default):
         if name == prefix or (name.startswith(prefix) and not name[len(prefix)].isalnum()):
             return q
     return default
-
-
-def _left_out(well, ct):
-    """Why a standard well stays out of the fit ("" when it goes in)."""
-    if not math.isfinite(ct):
-        return "no Ct"
-    return _flags.REPLICATE_OUTLIER if _flags.REPLICATE_OUTLIER in well.flags else ""
 
 
 def fit_standard(plate, quantities=(), level=LEVEL):
@@ -59,7 +53,7 @@ def fit_standard(plate, quantities=(), level=LEVEL):
     standard = np.isfinite(q) & (q > 0) & ~negative
     if not standard.any():
         return None, _standard_wells(path, plate, ct, q, standard, negative, None, {}), []
-    why = {i: _left_out(plate.wells[i], ct[i]) for i in np.flatnonzero(standard)}
+    why = {i: left_out(float(ct[i]), plate.wells[i].flags) for i in np.flatnonzero(standard)}
     used = standard & np.array([not why.get(i) for i in range(len(plate.wells))])
     distinct = np.unique(q[used])
     where = f"{path}: {plate.label}"

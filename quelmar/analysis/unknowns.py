@@ -3,9 +3,9 @@ wells read off the line, with the inverse-prediction interval (see
 :mod:`.inverse`), and whether it lies within the standards' range."""
 import math
 
-from ..common import flags as _flags
 from ..results import UnknownQuantity
 from .inference.inverse import CalibrationLineError, predict
+from .levels import left_out
 
 
 def unknown_quantities(rows, line, level, path):
@@ -16,9 +16,9 @@ def unknown_quantities(rows, line, level, path):
             samples.setdefault(w.sample, []).append(w)
     out = []
     for sample, wells in samples.items():
-        kept = [w.ct for w in wells if math.isfinite(w.ct) and _flags.REPLICATE_OUTLIER not in w.flags]
-        excluded = tuple(f"{w.well} ({'no Ct' if not math.isfinite(w.ct) else _flags.REPLICATE_OUTLIER})"
-                         for w in wells if not (math.isfinite(w.ct) and _flags.REPLICATE_OUTLIER not in w.flags))
+        why = [left_out(w.ct, w.flags) for w in wells]
+        kept = [w.ct for w, reason in zip(wells, why) if not reason]
+        excluded = tuple(f"{w.well} ({reason})" for w, reason in zip(wells, why) if reason)
         first = wells[0]
         if not kept:
             out.append(_row(sample, first, 0, math.nan, math.nan, math.nan, math.nan, level, False, excluded,
