@@ -318,7 +318,8 @@ def study_section(result, index, tables):
         for name, columns in REPORT_TABLES.items():
             rows = result.tables.get(name)
             if rows:
-                out.append(tables.block(name[0].upper() + name[1:], columns, rows, f"study-{name.replace(' ', '-')}.csv"))
+                out.append(tables.block(name[0].upper() + name[1:], columns, rows,
+                                        f"study-{name.replace(' ', '-')}.csv"))
     out.append("</section>")
     return "".join(out)
 

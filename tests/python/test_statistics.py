@@ -409,7 +409,8 @@ def test_normfinder_with_groups_worked_in_exact_arithmetic():
         rho = []
         for g in names:
             shrink = gamma2 / (gamma2 + tau[i, g])
-            rho.append(abs(float(d[i, g] * shrink)) + math.sqrt(float(tau[i, g] + gamma2 * tau[i, g] / (gamma2 + tau[i, g]))))
+            spread = gamma2 * tau[i, g] / (gamma2 + tau[i, g])
+            rho.append(abs(float(d[i, g] * shrink)) + math.sqrt(float(tau[i, g] + spread)))
         assert r.stability[gene] == pytest.approx(sum(rho) / 2, rel=1e-12)
         assert r.intergroup[gene][1] == pytest.approx(float(d[i, "b"] * gamma2 / (gamma2 + tau[i, "b"])), rel=1e-12)
 

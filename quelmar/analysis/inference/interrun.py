@@ -101,6 +101,7 @@ def calibration_factors(cq, calibrators, efficiency=2.0):
     for run in cq:
         offset = means[run] - centre
         se = ses[run]
-        out.append(RunFactor(run, "", offset, se, dist.power(efficiency, -offset), dist.power(efficiency, -(offset + se)),
-                             dist.power(efficiency, -(offset - se)), detail[run]))
+        factor = dist.power(efficiency, -offset)
+        low, high = dist.power(efficiency, -(offset + se)), dist.power(efficiency, -(offset - se))
+        out.append(RunFactor(run, "", offset, se, factor, low, high, detail[run]))
     return out
