@@ -21,6 +21,7 @@ from dataclasses import dataclass
 from typing import Callable, Optional
 
 from ..analysis.melting import EDGE, MAX_FWHM
+from ..analysis.settings import CT_KINDS, DEFAULT_CT, DEFAULT_EFFICIENCY
 from ..binding import core
 from ..common.errors import QuelmarError
 from ..common.flags import VOCABULARY
@@ -110,19 +111,24 @@ def _jobs(text):
 
 def _amplification_options(p):
     p.add_argument("--threshold", type=_number, metavar="X",
-                   help="read the linear Ct at X (file units) instead of the plate threshold")
+                   help="read the linear Ct at X (file units) instead of the plate threshold (the window Cq keeps "
+                        "its target's own threshold)")
     p.add_argument("--scale", default="auto", metavar="auto|none|F", help="unit scaling of each plate (default: auto)")
     p.add_argument("--max-ct", type=_number, metavar="CT",
                    help="flag a Ct past CT late-ct (always: a Ct in the last five cycles)")
 
 
 def _ct_option(p):
-    p.add_argument("--ct", choices=("linear", "sigmoid"), default="linear",
-                   help="the Ct used: threshold crossing (default) or from the fitted logistic")
+    p.add_argument("--ct", choices=CT_KINDS, default=DEFAULT_CT,
+                   help="the Ct used: window (default), the window-of-linearity Cq, at a threshold inside each "
+                        "target's log-linear phase with the signal read against each well's plateau (the most "
+                        "precise on the bundled plates and files); linear, the library's threshold crossing; "
+                        "sigmoid, from its fitted logistic")
 
 
 def _amplify_arguments(p):
     _amplification_options(p)
+    _ct_option(p)
     p.add_argument("--log", action="store_true", help="draw the curves on a logarithmic fluorescence axis")
 
 
@@ -189,11 +195,13 @@ def _quantification_options(p, default):
 
 
 def _efficiency_option(p):
-    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
-                   help="2 (default): the comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency "
-                        "from its standard curve in the same file; wells: each target's mean per-well efficiency; "
-                        "E: one amplification factor for every target; TARGET=E,...: per target (others 2). "
-                        "Any but 2 gives efficiency-corrected ratios of E^-Ct")
+    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|E|TARGET=E,...",
+                   help="window (default): each target's mean efficiency in its window of linearity; 2: the "
+                        "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
+                        "curve in the same file; wells: the mean of each well's own efficiency from its steepest "
+                        "log-linear stretch (noisier, and biased low where the baseline drifts); E: one "
+                        "amplification factor for every target; TARGET=E,...: per target (others 2). Any but 2 "
+                        "gives efficiency-corrected ratios of E^-Ct")
 
 
 def _report_arguments(p):
@@ -224,9 +232,14 @@ def _show_amplify(result, out, full):
     for p in result.plates:
         out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
                   f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
-        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
-                                         "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
-                               dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
+        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "ct_window",
+                                         "efficiency_window", "n0", "file_cq", "window_note", "flags"),
+                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 0),
+                               dict(ct_linear=3, ct_sigmoid=3, ct_window=3, efficiency_window=3, n0=".3g", file_cq=2),
+                               dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
+                                    efficiency_window="E", window_note="no window Cq")))
+        out.write(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
+                  f"{p.window_wells} wells), threshold {p.window_threshold:.4g}\n")
         out.write(_flag_line(p.flag_counts()) + "\n")
 
 
@@ -389,7 +402,8 @@ def _table():
     def cols(**tables):
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
-        Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
+        Subcommand("amplify", "Linear, sigmoid and window-of-linearity Ct, PCR efficiency, N0 and quality flags per "
+                              "well.",
                    _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
         Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
                            "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "

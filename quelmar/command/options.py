@@ -5,7 +5,7 @@ command's words, which name the option that sets it.
 """
 import math
 
-from ..analysis.settings import AnalysisSettings
+from ..analysis.settings import DEFAULT_CT, DEFAULT_EFFICIENCY, AnalysisSettings
 from ..common.errors import InputError, Named, OptionError
 from ..common.limits import Limits
 from ..reading.readers import AXIS_MAX
@@ -115,11 +115,12 @@ def settings_from(args):
     irc = tuple(dict.fromkeys(_names(getattr(args, "irc", None)) + (sheet.calibrators() if sheet else ())))
     settings = AnalysisSettings(target=args.target, threshold=getattr(args, "threshold", None),
                                 scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
-                                ct=getattr(args, "ct", "linear"), samples=sheet, quantities=quantities,
+                                ct=getattr(args, "ct", DEFAULT_CT), samples=sheet, quantities=quantities,
                                 melt_range=melt_range, max_fwhm=getattr(args, "max_fwhm", AnalysisSettings.max_fwhm),
                                 calibrator=getattr(args, "calibrator", None), reference=reference,
-                                efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95"),
-                                limits=limits, compare=compare, adjust=getattr(args, "adjust", "holm"), irc=irc)
+                                efficiency=getattr(args, "efficiency", DEFAULT_EFFICIENCY),
+                                error=getattr(args, "error", "ci95"), limits=limits, compare=compare,
+                                adjust=getattr(args, "adjust", "holm"), irc=irc)
     try:
         return settings.check()
     except OptionError as e:
