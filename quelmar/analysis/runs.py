@@ -63,6 +63,8 @@ def calibrate(plates, calibrators, factors, ct_kind):
     out = []
     for p in plates:
         shift = offsets[p.file, p.run, p.target]
-        wells = [replace(w, ct_linear=w.ct_linear - shift, ct_sigmoid=w.ct_sigmoid - shift) for w in p.wells]
+        # Every kind of Ct moves: the offset is the run's, whichever Ct measured it.
+        wells = [replace(w, ct_linear=w.ct_linear - shift, ct_sigmoid=w.ct_sigmoid - shift,
+                         ct_window=w.ct_window - shift) for w in p.wells]
         out.append(replace(p, wells=wells))
     return out, rows

@@ -4,7 +4,7 @@ wells read off the line, with the inverse-prediction interval (see
 import math
 
 from ..results import UnknownQuantity
-from .inference.inverse import CalibrationLineError, predict
+from .inference.inverse import MIN_STANDARDS, CalibrationLineError, predict
 from .levels import left_out
 
 
@@ -33,7 +33,10 @@ def unknown_quantities(rows, line, level, path):
         low, high = p.interval if math.isfinite(p.low) else (math.nan, math.nan)
         note = "" if p.inside else "outside the standards' range: extrapolated"
         if not math.isfinite(p.low):
-            note = "; ".join(n for n in (note, "the line's slope is not told from zero: no bounded interval") if n)
+            why = (f"{line.n} standards in the fit: an interval needs at least {MIN_STANDARDS}"
+                   if line.n < MIN_STANDARDS or not math.isfinite(line.s)
+                   else "the line's slope is not told from zero: no bounded interval")
+            note = "; ".join(n for n in (note, why) if n)
         out.append(_row(sample, first, p.k, math.fsum(kept) / len(kept), p.quantity, low, high, level, p.inside,
                         excluded, note, path))
     return out

@@ -454,3 +454,11 @@ def test_the_randomisation_generator_is_splitmix64():
                                             4593380528125082431, 16408922859458223821]
     a, b = cmp._SplitMix64(99), cmp._SplitMix64(99)
     assert [a.below(1000) for _ in range(20)] == [(b.next() * 1000) >> 64 for _ in range(20)]
+
+
+def test_a_line_through_two_standards_reads_unknowns_without_an_interval():
+    line = inverse.line_through([1.0, 3.0, 3.0], [30.0, 23.4, 23.4], -3.3, 33.3)
+    two = inverse.Line(-3.3, 33.3, 2, 2.0, 2.0, math.nan, (1.0, 3.0), (23.4, 30.0))
+    p = inverse.predict(two, [26.7])
+    assert p.x == pytest.approx(2.0) and p.inside and math.isnan(p.low) and math.isnan(p.high)
+    assert line.s < 1e-14 and inverse.predict(line, [26.7]).low == pytest.approx(2.0)  # no scatter: a point

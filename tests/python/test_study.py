@@ -64,7 +64,7 @@ def test_a_study_of_two_runs_recovers_the_planted_offset_and_gives_one_table(tmp
     # One threshold for both runs, so that the offset is the planted one alone (the plates' own thresholds
     # differ a little, which calibration absorbs too, but then it is not known beforehand).
     doc = _json(tmp_path, capsys, "quantify", one, two, "--calibrator", "a", "--irc", "irc1,irc2", "--threshold",
-                "1000")
+                "1000", "--ct", "linear")
     calibration = {(r["run"], r["target"]): r for r in _table(doc, "calibration")}
     assert calibration["plate2", "T"]["offset"] - calibration["plate1", "T"]["offset"] == pytest.approx(PLANTED,
                                                                                                        abs=0.05)
@@ -72,7 +72,7 @@ def test_a_study_of_two_runs_recovers_the_planted_offset_and_gives_one_table(tmp
     rows = _table(doc, "quantities")
     b = next(r for r in rows if r["sample"] == "b" and r["target"] == "T")
     # The study agrees with run 1 alone, where nothing was moved: run 2's wells came onto its scale.
-    alone = _json(tmp_path, capsys, "quantify", one, "--calibrator", "a", "--threshold", "1000")
+    alone = _json(tmp_path, capsys, "quantify", one, "--calibrator", "a", "--threshold", "1000", "--ct", "linear")
     b_alone = next(r for r in _table(alone, "quantities") if r["sample"] == "b" and r["target"] == "T")
     assert b["rq"] == pytest.approx(b_alone["rq"], rel=0.04) and b["n"] == 2 * b_alone["n"]
     assert len({r["file"] for r in rows}) == 1  # one table for the study
@@ -112,7 +112,7 @@ def test_groups_from_a_sheet_are_compared_with_biological_replicates(tmp_path, c
                     f'</pcrFormat>{"".join(reacts)}</run></experiment></rdml>')
     (tmp_path / "sheet.csv").write_text("\n".join(sheet) + "\n")
     doc = _json(tmp_path, capsys, "quantify", str(path), "--samples", str(tmp_path / "sheet.csv"),
-                "--compare", "ctl,trt")
+                "--compare", "ctl,trt", "--ct", "linear")
     row = _table(doc, "comparisons")[0]
     assert row["replicates"] == "biological" and (row["n_a"], row["n_b"]) == (4, 4)
     assert row["fold_change"] == pytest.approx(4.0, rel=0.25) and row["p"] < 0.001
@@ -121,7 +121,7 @@ def test_groups_from_a_sheet_are_compared_with_biological_replicates(tmp_path, c
 
 
 def test_references_on_the_bundled_lc96_file(tmp_path, capsys):
-    doc = _json(tmp_path, capsys, "references", "data/rdml/lc96_bACTXY.rdml")
+    doc = _json(tmp_path, capsys, "references", "data/rdml/lc96_bACTXY.rdml", "--ct", "linear")
     genes = {r["gene"]: r for r in _table(doc, "genes")}
     assert set(genes) == {"FAM@bACT", "Hex@X", "Texas Red@Y", "Cy5@IPC"}  # the dye channels of empty wells left out
     assert genes["Texas Red@Y"]["genorm_rank"] == 4
@@ -149,7 +149,7 @@ def test_stepone_unknowns_have_intervals_that_hold_their_wells(tmp_path, capsys)
 
 
 def test_outlier_standards_leave_the_fit_and_are_named(tmp_path, capsys):
-    doc = _json(tmp_path, capsys, "standard", "data/rdml/BioRad_384.rdml")
+    doc = _json(tmp_path, capsys, "standard", "data/rdml/BioRad_384.rdml", "--ct", "linear")
     fit = _table(doc, "fits")[0]
     assert fit["n"] == 12 - len(fit["excluded"]) and all("replicate-outlier" in x for x in fit["excluded"])
     notes = {w["well"]: w["note"] for w in _table(doc, "wells") if w["role"] == "standard"}
@@ -197,6 +197,6 @@ def test_the_report_holds_the_study_its_comparison_and_the_stability(tmp_path, c
     for title in ("Inter-run calibration", "Comparison of groups", "study of 2 files"):
         assert title in html
     assert '"columns":["file","run","target","efficiency","offset"' in html
-    assert main(["report", "data/rdml/lc96_bACTXY.rdml", "--out", str(page), "--quiet"]) == 0
+    assert main(["report", "data/rdml/lc96_bACTXY.rdml", "--ct", "linear", "--out", str(page), "--quiet"]) == 0
     html = page.read_text()
     assert "Reference genes" in html and "geNorm over 2 samples" in html

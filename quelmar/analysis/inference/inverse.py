@@ -115,10 +115,12 @@ def predict(line, cq, level=LEVEL):
     k = len(values)
     y0 = math.fsum(values) / k
     x0 = (y0 - line.intercept) / line.slope
+    inside = line.x_range[0] <= x0 <= line.x_range[1]
+    if line.n < MIN_STANDARDS or not math.isfinite(line.s):
+        return Prediction(x0, math.nan, math.nan, k, inside)  # no residual variance: no interval
     t = dist.t_quantile(level, line.n - 2)
     ts = t * line.s
     g = ts * ts / (line.slope * line.slope * line.sxx)
-    inside = line.x_range[0] <= x0 <= line.x_range[1]
     if not g < 1.0:
         return Prediction(x0, math.nan, math.nan, k, inside)
     base = 1.0 / k + 1.0 / line.n
