@@ -2,9 +2,9 @@
 gene the Cq values kept, the sample's group, and what was left out and why.
 
 A well counts when it holds a sample (not a negative control, not a
-standard), has a finite Cq and is not a replicate outlier; :func:`left_out`
-is the one place that decides, so every statistic (and the standard curves'
-fits) leaves out the same wells as the relative quantities do.
+standard), has a finite Cq and is not excluded; :func:`left_out` is the one
+place that decides, so every statistic leaves out the same wells as the
+relative quantities do.
 
 A sample's log2 expression of a gene is -mean(Cq) * log2(E), E the gene's
 amplification factor: the log2 of E^-Cq, the quantity relative to one
@@ -18,21 +18,21 @@ from ..common import flags as _flags
 from .inference import distributions as dist
 
 
-def left_out(ct, flags):
-    """Why a well with this Ct and these flags is left out of the statistics and the fits ("" when kept).
+def left_out(well, ct):
+    """Why a well with this Ct is left out of the statistics ("" when it is kept): excluded (the file, the
+    sheet, the user or an excluding flag said so, see :mod:`.exclusion`), or without a Ct.
 
-    The one place that decides, for relative quantities' statistics and standard curves alike.
+    The one place that decides, for every statistic here and the unknowns of standard curves, as relative
+    quantities decide.
     """
-    if not math.isfinite(ct):
-        return "no Ct"
-    if _flags.REPLICATE_OUTLIER in flags:
-        return _flags.REPLICATE_OUTLIER
-    return ""
+    if well.excluded:
+        return well.excluded
+    return "" if math.isfinite(ct) else "no Ct"
 
 
 def kept(well, ct_kind):
     """Why a sample's well is left out of the statistics ("" when it is kept)."""
-    return left_out(getattr(well, f"ct_{ct_kind}"), well.flags)
+    return left_out(well, getattr(well, f"ct_{ct_kind}"))
 
 
 def is_sample(well):

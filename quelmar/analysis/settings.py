@@ -11,6 +11,7 @@ from dataclasses import dataclass, field
 from typing import Optional
 
 from ..common.errors import Named, OptionError
+from ..common.flags import EXCLUDING
 from ..common.limits import Limits
 from ..reading.readers import AXIS_MAX
 from .comparisons import ALL
@@ -110,6 +111,11 @@ class AnalysisSettings:
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
     limits : Limits, optional
         What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
+    exclude : tuple of (str, str)
+        Wells to leave out, as (well, target): a target of "" for every
+        target of the well (see :mod:`quelmar.common.exclusion`).
+    keep : tuple of str
+        Flags of :data:`~quelmar.common.flags.EXCLUDING` that do not exclude a well.
     compare : tuple of str
         Groups (or, without a design, samples) whose normalised relative quantities are tested against each
         other, the first being the reference of every fold change; ``("all",)`` for every group of the design
@@ -135,6 +141,8 @@ class AnalysisSettings:
     efficiency: str = DEFAULT_EFFICIENCY
     error: str = "ci95"
     limits: Optional[Limits] = None
+    exclude: tuple = ()
+    keep: tuple = ()
     compare: tuple = ()
     adjust: str = HOLM
     irc: tuple = ()
@@ -169,6 +177,13 @@ class AnalysisSettings:
         if self.error not in ERROR_BARS:
             raise OptionError(Named("error"), f" must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
         parse_efficiency(self.efficiency)
+        for well, _ in self.exclude:
+            if not well:
+                raise OptionError(Named("exclude"), " names an empty well")
+        for name in self.keep:
+            if name not in EXCLUDING:
+                raise OptionError(Named("keep"), f" {name!r}: only a flag that excludes a well can keep it "
+                                                 f"({', '.join(EXCLUDING)})")
         if self.compare:
             names = tuple(self.compare)
             if names != (ALL,) and (len(names) < 2 or not all(names) or len(set(names)) != len(names)):

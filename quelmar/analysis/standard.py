@@ -3,8 +3,8 @@ from the file, a sample sheet or the settings), the curve through them, and
 the quantity of every unknown read off it: per well, and per sample at its
 wells' mean Ct with an inverse-prediction interval (:mod:`.unknowns`).
 
-Standards without a Ct and standards flagged replicate-outlier are left out
-of the fit; the fit names them, and so does each such well's note.
+Excluded standards (see :mod:`.exclusion`) and standards without a Ct are
+left out of the fit, which names the excluded ones.
 """
 import math
 
@@ -15,7 +15,6 @@ from ..common.errors import InputError
 from ..results import StandardFit, StandardPlate, StandardWell
 from .inference import distributions as dist
 from .inference.inverse import MIN_STANDARDS, Line, line_through
-from .levels import left_out
 from .statistics import standard_curve
 from .unknowns import unknown_quantities
 
@@ -46,20 +45,24 @@ def fit_standard(plate, quantities=(), level=LEVEL):
     ------
     InputError
         For a degenerate curve: fewer than two distinct quantities with a Ct, or a flat line.
+
+    Excluded wells are left out of the curve, and an excluded unknown is given no quantity.
     """
     path, ct = plate.file, plate.ct()
     q = np.array([_assign(w.well, quantities, w.quantity) for w in plate.wells], dtype=float)
     negative = np.array([_flags.is_negative_control(w.sample_type) for w in plate.wells])
     standard = np.isfinite(q) & (q > 0) & ~negative
     if not standard.any():
-        return None, _standard_wells(path, plate, ct, q, standard, negative, None, {}), []
-    why = {i: left_out(float(ct[i]), plate.wells[i].flags) for i in np.flatnonzero(standard)}
-    used = standard & np.array([not why.get(i) for i in range(len(plate.wells))])
+        return None, _standard_wells(path, plate, ct, q, standard, negative, None), []
+    included = np.array([w.included for w in plate.wells], dtype=bool)
+    used = standard & np.isfinite(ct) & included
     distinct = np.unique(q[used])
     where = f"{path}: {plate.label}"
     if distinct.size < 2:
+        left_out = int((standard & np.isfinite(ct) & ~included).sum())
         raise InputError(f"{where}: the standard curve needs at least two distinct quantities with a Ct "
-                         f"(has {distinct.size}{': ' + format(distinct[0], 'g') if distinct.size else ''})")
+                         f"(has {distinct.size}{': ' + format(distinct[0], 'g') if distinct.size else ''}"
+                         f"{f'; {left_out} excluded standards left out' if left_out else ''})")
     fit = standard_curve(q[used], ct[used])
     if not (math.isfinite(fit.slope) and fit.slope != 0 and math.isfinite(fit.efficiency)):
         raise InputError(f"{where}: the standard curve is flat (slope {fit.slope:g}): the Ct does not follow "
@@ -70,13 +73,14 @@ def fit_standard(plate, quantities=(), level=LEVEL):
     if not fit.r_squared >= MIN_R_SQUARED:
         warning.append(f"R² {fit.r_squared:.4f} below {MIN_R_SQUARED:g}")
     line = _line(q[used], ct[used], fit)
-    excluded = tuple(f"{plate.wells[i].well} ({reason})" for i, reason in why.items() if reason)
+    left_out = tuple(f"{w.well} ({w.excluded})" for k, w in enumerate(plate.wells) if standard[k] and w.excluded)
     result = StandardFit(target=plate.target, run=plate.run, ct_kind=plate.ct_kind, slope=fit.slope,
                          intercept=fit.intercept, efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n,
                          quantities=int(distinct.size), quantity_low=float(distinct[0]),
-                         quantity_high=float(distinct[-1]), residual_sd=line.s, excluded=excluded, scale=plate.scale,
-                         threshold=plate.threshold, warning="; ".join(warning), file=path)
-    wells = _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct), why)
+                         quantity_high=float(distinct[-1]), residual_sd=line.s, scale=plate.scale,
+                         threshold=plate.threshold, warning="; ".join(warning),
+                         flags=(_flags.NTC_IN_RUN,) if plate.contaminated else (), excluded=left_out, file=path)
+    wells = _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
     return result, wells, unknown_quantities(wells, line, level, path)
 
 
@@ -91,7 +95,7 @@ def _line(q, ct, fit):
     return line_through(x, [float(v) for v in ct], fit.slope, fit.intercept)
 
 
-def _standard_wells(path, plate, ct, q, standard, negative, fitted, why):
+def _standard_wells(path, plate, ct, q, standard, negative, fitted):
     rows = []
     for i, w in enumerate(plate.wells):
         role, quantity, note = "unknown", math.nan, ""
@@ -99,15 +103,14 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted, why):
             role = "control"
         elif standard[i]:
             role, quantity = "standard", float(q[i])
-            note = f"left out of the fit: {why[i]}" if why.get(i) else ""
-        elif fitted is not None and math.isfinite(ct[i]):
+        elif fitted is not None and math.isfinite(ct[i]) and w.included:
             fit, distinct = fitted
             quantity = float(fit.quantity(ct[i]))
             if not distinct[0] <= quantity <= distinct[-1]:
                 note = "outside the standards' range"
         rows.append(StandardWell(well=w.well, sample=w.sample, sample_type=w.sample_type, target=w.target,
-                                 run=w.run, ct=float(ct[i]), quantity=quantity, role=role, flags=w.flags, note=note,
-                                 file=path))
+                                 run=w.run, ct=float(ct[i]), quantity=quantity, role=role, flags=w.flags,
+                                 excluded=w.excluded, note=note, file=path))
     return rows
 
 

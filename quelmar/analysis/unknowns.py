@@ -16,7 +16,7 @@ def unknown_quantities(rows, line, level, path):
             samples.setdefault(w.sample, []).append(w)
     out = []
     for sample, wells in samples.items():
-        why = [left_out(w.ct, w.flags) for w in wells]
+        why = [left_out(w, w.ct) for w in wells]
         kept = [w.ct for w, reason in zip(wells, why) if not reason]
         excluded = tuple(f"{w.well} ({reason})" for w, reason in zip(wells, why) if reason)
         first = wells[0]

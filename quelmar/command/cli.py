@@ -24,7 +24,7 @@ from ..analysis.melting import EDGE, MAX_FWHM
 from ..analysis.settings import CT_KINDS, DEFAULT_CT, DEFAULT_EFFICIENCY
 from ..binding import core
 from ..common.errors import QuelmarError
-from ..common.flags import VOCABULARY
+from ..common.flags import EXCLUDING, VOCABULARY
 from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
 from ..report.page import HtmlReport
 from ..results import (REPORT_TABLES, AmplificationWell, Finding, GroupAnova, GroupComparison, MeltPeak, MeltWell,
@@ -233,8 +233,8 @@ def _show_amplify(result, out, full):
         out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
                   f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
         out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "ct_window",
-                                         "efficiency_window", "n0", "file_cq", "window_note", "flags"),
-                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 0),
+                                         "efficiency_window", "n0", "file_cq", "window_note", "flags", "excluded"),
+                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 5, 0),
                                dict(ct_linear=3, ct_sigmoid=3, ct_window=3, efficiency_window=3, n0=".3g", file_cq=2),
                                dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
                                     efficiency_window="E", window_note="no window Cq")))
@@ -253,7 +253,7 @@ def _show_melt(result, out, full):
                   + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run)
                   + "\n")
         out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
-                                      "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
+                                      "range_high", "flags", "excluded"), (6, 20, 5, -6, -9, -5, -6, -6, 5, 0),
                                dict(tm=2, height=3, range_low=1, range_high=1),
                                dict(sample_type="type", range_low="from", range_high="to")))
         out.write(_flag_line(p.flag_counts()) + "\n")
@@ -271,8 +271,8 @@ def _show_standard(result, out, full):
         if f.excluded:
             out.write(f"  left out of the fit: {', '.join(f.excluded)}\n")
         if full:
-            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "note"),
-                                   (6, 20, 8, -7, -12, 0, 0), dict(ct=3, quantity=4)) + "\n")
+            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "excluded", "note"),
+                                   (6, 20, 8, -7, -12, 5, 8, 0), dict(ct=3, quantity=4)) + "\n")
 
 
 def _show_quantify(result, out, full):
@@ -281,8 +281,8 @@ def _show_quantify(result, out, full):
     for q in result.plates:
         out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
-                                        "rq_high", "efficiency", "excluded", "note"),
-                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
+                                        "rq_high", "efficiency", "flags", "excluded", "note"),
+                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 5, 8, 0),
                                dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
         if q.calibration:
             out.write(f"\ninter-run calibration by {', '.join(q.calibrators)}: Cq offsets subtracted per run and "
@@ -466,8 +466,14 @@ def _parser():
         s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
         s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
         s.add_argument("--samples", metavar="SHEET",
-                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
-                            "whose annotations override the file's")
+                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group, "
+                            "exclude) whose annotations override the file's")
+        s.add_argument("--exclude", action="append", metavar="WELL[:TARGET],...",
+                       help="leave these wells out of standard curves and relative quantities (every target of "
+                            "the well, or only TARGET); the tables list them with the reason")
+        s.add_argument("--keep", action="append", metavar="FLAG[,FLAG...]",
+                       help=f"wells with this flag are not excluded for it (flags that exclude: "
+                            f"{', '.join(EXCLUDING)})")
         c.arguments(s)
         if c.writer:
             s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")

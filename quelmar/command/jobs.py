@@ -18,11 +18,10 @@ report of its melt.
 import hashlib
 from dataclasses import replace
 
-from ..analysis.amplification import amplify_plates
-from ..analysis.melting import melt_plates
+from ..analysis.examination import examine
 from ..analysis.standard import standard_plates
 from ..analysis.study import quantify_and_compare, quantify_study, stability_of, study_label, study_parts
-from ..common.errors import InputError, Named, NotAPlate, QuelmarError, ReaderError
+from ..common.errors import InputError, Named, NotAPlate, ReaderError
 from ..common.limits import default_limits, open_input
 from ..reading.kinds import FileKind, guess_kind, read_plate
 from ..results import FileResult, Finding, RunReport, StudyRun
@@ -104,28 +103,42 @@ def _for_target(settings):
 
 # -- the jobs ----------------------------------------------------------------------
 
-def _amplified(path, command, settings):
-    """A file read for ``command`` and every plate of it analysed; refused when it has none."""
+def _melt_notes(path, examined, notes):
+    """The melt's notes, and a note for a melt that could not be analysed beside the amplification."""
+    notes += examined.notes
+    if examined.melt_problem is not None:
+        notes.append(f"no melting analysis: {command_words(examined.melt_problem).removeprefix(f'{path}: ')}")
+
+
+def _amplified(path, command, settings, notes=None):
+    """A file read for ``command`` and every plate of it analysed, judged with its melt when it has one;
+    refused when it has no amplification data. Returns the file, its plates and the melt's warnings."""
     plate_file, _ = read_checked(path, command, settings)
-    plates = amplify_plates(plate_file, settings)
-    if not plates:
+    examined = examine(plate_file, settings)
+    if not examined.amplification:
         raise InputError(f"{plate_file.path}: no amplification data{_for_target(settings)}")
-    return plate_file, plates
+    if notes is not None:
+        _melt_notes(plate_file.path, examined, notes)
+    return plate_file, examined.amplification
 
 
 def amplify(path, settings):
-    """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plate_file, plates = _amplified(path, "amplify", settings)
-    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
+    """``amplify``: threshold, linear and sigmoid Ct, efficiency, flags and exclusion per well."""
+    notes = []
+    plate_file, plates = _amplified(path, "amplify", settings, notes)
+    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]}, (), notes)
 
 
 def melt(path, settings):
-    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.analysis.melting`)."""
+    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.analysis.melting`),
+    judged with the file's amplification when it has one."""
     plate_file, _ = read_checked(path, "melt", settings)
-    plates, warnings, notes = melt_plates(plate_file, settings)
+    examined = examine(plate_file, settings, melt="required")
+    plates = examined.melts
     curves = [c for p in plates for c in p.curves]
     return file_result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
-                                                 "wells": [c.summary for c in curves]}, warnings, notes)
+                                                 "wells": [c.summary for c in curves]}, examined.warnings,
+                       examined.notes)
 
 
 def standard(path, settings):
@@ -227,13 +240,17 @@ def report(path, settings):
     path = plate_file.path
     warnings, notes = [], []
     amplification, standards, quantities, extra = [], {}, None, {}
+    quantified = settings.calibrator or settings.compare
+    every = replace(settings, target=None) if quantified or settings.irc else settings
+    examined = examine(plate_file, every, melt="required" if kind.name == "melting" else "optional")
+    warnings += examined.warnings
+    _melt_notes(path, examined, notes)
     if kind.name in ("amplification", "both"):
-        amplification, standards, quantities, extra = _report_amplification(path, plate_file, settings, warnings,
-                                                                            notes)
-    elif settings.calibrator or settings.compare:
+        amplification, standards, quantities, extra = _report_amplification(path, plate_file, settings,
+                                                                            examined.amplification, warnings, notes)
+    elif quantified:
         _no_quantities(path, "the file holds no amplification data", warnings, notes)
-    melts = _report_melt(plate_file, settings, warnings, notes, alone=not amplification) \
-        if kind.name in ("melting", "both") else []
+    melts = _shown(examined.melts, plate_file, settings)
     if not (amplification or melts):
         raise InputError(f"{path}: no amplification or melting data{_for_target(settings)}")
     run = RunReport(file=path, sha256=sha256, size=size, format=plate_file.format, kind=kind.name,
@@ -247,16 +264,20 @@ def _no_quantities(path, why, warnings, notes):
     warnings.append(f"{path}: no relative quantities: {why}")
 
 
-def _report_amplification(path, plate_file, settings, warnings, notes):
+def _shown(plates, plate_file, settings):
+    """The plates of the target the report shows (all of them without --target)."""
+    if not settings.target:
+        return plates
+    target = plate_file.resolve_target(settings.target)
+    return [p for p in plates if p.target == target]
+
+
+def _report_amplification(path, plate_file, settings, plates, warnings, notes):
     """The plates shown, their standard curves by label, the relative quantities (or None) with their
     comparison, and the reference genes' stability and the plates of a study (as RunReport's fields), from one
     amplification of every plate."""
     quantified = settings.calibrator or settings.compare
-    every = replace(settings, target=None) if quantified or settings.irc else settings
-    plates = shown = amplify_plates(plate_file, every)
-    if settings.target and (quantified or settings.irc):
-        target = plate_file.resolve_target(settings.target)
-        shown = [p for p in plates if p.target == target]
+    shown = _shown(plates, plate_file, settings)
     standards, more = standard_plates(shown, settings.quantities, notes)
     warnings += more
     quantities, extra = None, {}
@@ -273,21 +294,6 @@ def _report_amplification(path, plate_file, settings, warnings, notes):
     if settings.irc:
         extra["study"] = StudyRun(file=path, targets=dict(plate_file.targets), plates=plates)
     return shown, {s.label: s for s in standards}, quantities, extra
-
-
-def _report_melt(plate_file, settings, warnings, notes, alone):
-    """The melting analysis of the job; a file where no well could be analysed keeps the rest
-    unless the melt is all it has (``alone``)."""
-    try:
-        melts, more, told = melt_plates(plate_file, settings)
-    except QuelmarError as e:
-        if alone:
-            raise
-        notes.append(f"no melting analysis: {command_words(e)}")
-        return []
-    warnings += more
-    notes += told
-    return melts
 
 
 def _report_tables(run):

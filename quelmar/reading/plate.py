@@ -23,12 +23,20 @@ class Well:
         The sample's quantity for this target, NaN where there is none.
     cq : float
         The file's own Cq, NaN where there is none.
+    sheet_exclusion : Reason or False, optional
+        What a sample sheet's exclude column says of the well, over the
+        file's own (:mod:`quelmar.common.exclusion`): its reason, False when
+        it keeps the well in, None when it says nothing.
     cycles, fluor : ndarray or None
         Amplification data points.
     melt_temperature, melt_fluor : ndarray or None
         Melting data points.
     group : str
         The biological group the sample belongs to (from a sample sheet), empty where none.
+    file_exclusion : tuple of str or None
+        The file's exclusion of this well (RDML's ``<excl>``): None where the
+        file does not exclude it, else the reasons it gives (several are
+        separated by ``;`` in the file), an empty tuple where it gives none.
     """
 
     name: str
@@ -39,11 +47,13 @@ class Well:
     sample_type: str = ""
     quantity: float = math.nan
     cq: float = math.nan
+    sheet_exclusion: object = None
     cycles: Optional[np.ndarray] = None
     fluor: Optional[np.ndarray] = None
     melt_temperature: Optional[np.ndarray] = None
     melt_fluor: Optional[np.ndarray] = None
     group: str = ""
+    file_exclusion: Optional[tuple] = None
 
 
 @dataclass

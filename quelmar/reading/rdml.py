@@ -20,6 +20,10 @@ when the file lists them in another order (a note says so); a repeated cycle
 is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
 read before (in another experiment or document) is renamed, with a note.
 
+A data element's ``<excl>`` excludes its well: ``Well.file_exclusion`` holds
+the reasons it gives (none for an empty element, or "true"); the "false", "no"
+or "0" that some writers put there is read as included, with a note.
+
 The file's own Cq is NaN where the file has none, where it is negative (the
 schema's "not available" is -1) and where it lies past the last cycle of the
 curve, which instruments write for "undetermined" (the LightCycler 96 writes
@@ -68,11 +72,11 @@ _KEEP = {
     "dataCollectionSoftware": {"name", "version"},
     "pcrFormat": {"rows", "columns", "rowLabel", "columnLabel"},
     "react": {"sample", "data"},
-    "data": {"tar", "cq", "adp", "mdp"},
+    "data": {"tar", "cq", "excl", "adp", "mdp"},
 }
 # Elements whose text is read.
 _TEXT = {"type", "description", "value", "rows", "columns", "rowLabel", "columnLabel", "pcrFormat", "dyeId",
-         "sample", "tar", "cq", "instrument", "runDate", "name", "version"}
+         "sample", "tar", "cq", "excl", "instrument", "runDate", "name", "version"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -80,6 +84,12 @@ _COUNTED = {("rdml", "dye"), ("rdml", "sample"), ("rdml", "target"), ("rdml", "e
             ("run", "react"), ("react", "data")}
 # Kept elements other than points, per limits.wells.
 _NODES_PER_WELL = 8
+
+#: What some writers put into ``<excl>`` to say "not excluded", although the
+#: element's presence alone excludes; read as included, with a note.
+_INCLUDED = {"false", "no", "0"}
+#: ``<excl>`` texts that exclude without giving a reason.
+_EXCLUDED = {"true", "yes", "1"}
 
 _ZIP_ERRORS = (zipfile.BadZipFile, zipfile.LargeZipFile, zlib.error, lzma.LZMAError, EOFError, NotImplementedError,
                RuntimeError, ValueError, struct.error, OverflowError, UnicodeError, OSError)
@@ -257,7 +267,7 @@ class _Doc:
 
     def __init__(self, path, member, limits):
         self.path, self.member, self.limits = path, member, limits
-        self.resorted = Counter()
+        self.resorted, self.included = Counter(), 0
 
     def text(self, element, name, default=""):
         child = element.find(name)
@@ -489,14 +499,18 @@ def read_rdml(path, *, limits=None):
     """
     with open_input(path, default_limits(limits)) as source:
         plate = PlateRead(source.name, "RDML")
-        resorted, origins = Counter(), {}
+        resorted, origins, included = Counter(), {}, 0
         for doc, root in _documents(source, source.limits):
             _read_document(doc, root, plate, origins)
             resorted += doc.resorted
+            included += doc.included
     for tag, count in sorted(resorted.items()):
         noun = "cycle" if tag == "adp" else "temperature"
         plate.notes.append(f"{count} data element{'s' if count > 1 else ''} listed {tag} readings out of {noun} "
                            f"order; they were sorted")
+    if included:
+        plate.notes.append(f"{included} data element{'s' if included > 1 else ''} hold <excl> with a text that means "
+                           f"\"not excluded\" ({', '.join(sorted(_INCLUDED))}); read as included")
     return plate
 
 
@@ -586,6 +600,7 @@ def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
         if math.isinf(well.quantity):
             plate.notes.append(f"sample {sample_id!r}: the quantity {well.quantity:g} was read as none")
             well.quantity = math.nan
+    well.file_exclusion = _exclusion(doc, data)
     points = data.points or {}
     if "adp" in points:
         well.cycles, well.fluor = points["adp"]
@@ -595,6 +610,20 @@ def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
     last = well.cycles[-1] if well.cycles is not None else math.inf
     well.cq = cq if 0 < cq < last else math.nan
     return well
+
+
+def _exclusion(doc, data):
+    """The reasons of the data element's ``<excl>`` (a tuple, maybe empty), or None when it has none."""
+    element = data.find("excl")
+    if element is None:
+        return None
+    text = (element.text or "").strip()
+    if text.lower() in _INCLUDED:
+        doc.included += 1
+        return None
+    if text.lower() in _EXCLUDED:
+        return ()
+    return tuple(r for r in (part.strip() for part in text.split(";")) if r)
 
 
 def _check_cycles(doc, where, wells):

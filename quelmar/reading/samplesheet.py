@@ -12,6 +12,9 @@ type      the sample type: unkn, std, ntc, nac, nrt, ntp, pos or opt (empty: unk
 quantity  optional: the known quantity of a standard
 group     optional: the biological group the sample belongs to; relative
           quantities are then pooled per group
+exclude   optional: leave the well out of standard curves and relative
+          quantities: yes (or x, 1) or the reason in words; no keeps in a well
+          the file excludes (see :mod:`quelmar.common.exclusion`)
 irc       optional: yes (or 1, x, true) marks the row's sample, which the row
           must name, as an inter-run calibrator, measured in every run of a study
 ========  ========================================================================
@@ -26,12 +29,13 @@ import io
 import math
 from dataclasses import dataclass
 
+from ..common import exclusion
 from ..common.errors import ReaderError
 from ..common.limits import default_limits, open_input
 from ..common.positions import well_key
 
 REQUIRED = ("well", "sample", "target", "type")
-OPTIONAL = ("quantity", "group", "irc")
+OPTIONAL = ("quantity", "group", "exclude", "irc")
 #: What the irc column may say: marked, or not.
 MARKED, UNMARKED = ("yes", "y", "true", "1", "x"), ("", "no", "n", "false", "0")
 TYPES = ("unkn", "std", "ntc", "nac", "nrt", "ntp", "pos", "opt")
@@ -46,6 +50,7 @@ class SheetRow:
     type: str
     quantity: float
     group: str
+    exclude: object = None  # None: the file's word stands; False: kept in; else the exclusion's Reason
     irc: bool = False
 
 
@@ -102,6 +107,8 @@ def _override(well, row):
         well.quantity = row.quantity
     if row.group:
         well.group = row.group
+    if row.exclude is not None:
+        well.sheet_exclusion = row.exclude
 
 
 def read_sample_sheet(path, *, limits=None):
@@ -132,7 +139,7 @@ def read_sample_sheet(path, *, limits=None):
     missing = [c for c in REQUIRED if c not in header]
     if missing:
         raise ReaderError(path, f"has no column {', '.join(missing)} (columns: well, sample, target, type, "
-                                f"optional quantity, group, irc)")
+                                f"optional quantity, group, exclude, irc)")
     unknown = [h for h in header if h not in REQUIRED + OPTIONAL]
     if unknown:
         raise ReaderError(path, f"has an unknown column {unknown[0]!r} (known: {', '.join(REQUIRED + OPTIONAL)})")
@@ -182,4 +189,4 @@ def _row(path, number, cells):
     if mark in MARKED and not cells["sample"]:
         raise ReaderError(path, f"line {number}: an inter-run calibrator (irc) needs its sample named")
     return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""),
-                    mark in MARKED)
+                    exclusion.from_sheet(cells.get("exclude", "")), mark in MARKED)

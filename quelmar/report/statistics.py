@@ -163,10 +163,9 @@ def calibration_block(rows, calibrators):
 # -- unknowns ---------------------------------------------------------------------------------
 
 def unknowns_caption(fit, unknowns):
-    """What a standard curve's unknowns rest on: the standards' range, those left out, the intervals."""
-    excluded = f" Left out of the fit: {escape(', '.join(fit.excluded))}." if fit.excluded else ""
+    """What a standard curve's unknowns rest on: the standards' range and the intervals."""
     level = f"{unknowns[0].level:.0%} " if unknowns else ""
     outside = sum(1 for u in unknowns if math.isfinite(u.quantity) and not u.inside)
     return (f" The standards span {fit.quantity_low:g} to {fit.quantity_high:g}; {len(unknowns)} unknown samples are "
             f"read off the line at their wells' mean Ct with a {level}inverse-prediction interval"
-            f"{f', {outside} of them outside the range (extrapolated)' if outside else ''}.{excluded}")
+            f"{f', {outside} of them outside the range (extrapolated)' if outside else ''}.")

@@ -18,10 +18,11 @@ from quelmar.common.errors import InputError
 from quelmar.results import AmplificationPlate, AmplificationWell, StandardWell
 
 
-def _well(name, sample, target, ct, group="", flags=(), sample_type="unkn", run="r1", file="run.rdml"):
+def _well(name, sample, target, ct, group="", flags=(), sample_type="unkn", run="r1", file="run.rdml", excluded=""):
     return AmplificationWell(well=name, sample=sample, sample_type=sample_type, target=target, run=run,
                              threshold=100.0, scale=1.0, ct_linear=ct, ct_sigmoid=ct, efficiency=math.nan,
-                             flags=tuple(flags), file_cq=math.nan, quantity=math.nan, group=group, file=file)
+                             flags=tuple(flags), excluded=excluded, file_cq=math.nan, quantity=math.nan, group=group,
+                             file=file)
 
 
 def _plates(wells):
@@ -51,7 +52,7 @@ def _design(seed=1, effect=1.0, per_group=5, groups=("ctl", "trt"), wells_per_sa
 def test_references_leave_out_controls_standards_and_outliers_and_name_them():
     wells = _design()
     wells += [_well("N1", "water", "R1", 35.0, sample_type="ntc"), _well("S1", "std1", "R1", 15.0, sample_type="std"),
-              _well("X1", "ctl0", "R1", 40.0, flags=("replicate-outlier",)), _well("X2", "ctl1", "R2", math.nan)]
+              _well("X1", "ctl0", "R1", 40.0, flags=("replicate-outlier",), excluded="replicate-outlier"), _well("X2", "ctl1", "R2", math.nan)]
     r = reference_stability("run.rdml", wells, ["R1", "R2", "T"], dict.fromkeys(["R1", "R2", "T"], 2.0), "linear")
     assert set(r.samples) == {f"{g}{k}" for g in ("ctl", "trt") for k in range(5)}
     assert "well X1 R1 (replicate-outlier)" in r.left_out and "well X2 R2 (no Ct)" in r.left_out
@@ -143,7 +144,8 @@ def test_unknowns_are_averaged_per_sample_and_flagged_outside_the_range():
 
     def row(well, sample, ct, flags=()):
         return StandardWell(well=well, sample=sample, sample_type="unkn", target="T", run="r", ct=ct,
-                            quantity=math.nan, role="unknown", flags=tuple(flags), note="", file="f")
+                            quantity=math.nan, role="unknown", flags=tuple(flags), excluded=",".join(flags), note="",
+                            file="f")
     rows = [row("A1", "u", 38.0 - 3.3 * 3.5 - 0.1), row("A2", "u", 38.0 - 3.3 * 3.5 + 0.1),
             row("A3", "u", 20.0, ("replicate-outlier",)), row("B1", "far", 38.0 - 3.3 * 6), row("B2", "none", math.nan)]
     got = {u.sample: u for u in unknown_quantities(rows, line, 0.95, "f")}

@@ -8,6 +8,7 @@ import statistics as st
 import numpy as np
 import pytest
 
+from quelmar.analysis.exclusion import excluded
 from quelmar.analysis.quantify import quantify_file
 from quelmar.analysis.settings import AnalysisSettings, parse_efficiency
 from quelmar.common.errors import QuelmarError
@@ -28,7 +29,7 @@ def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, window=
                  for k, ct in enumerate(cts)]
         rows = [AmplificationWell(well=f"{target}{k + 1}", sample=s, sample_type="unkn", target=target, run="r",
                                   threshold=100.0, scale=1.0, ct_linear=ct, ct_sigmoid=math.nan, efficiency=math.nan,
-                                  flags=f, file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
+                                  flags=f, excluded=excluded((), f), file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
                                   file="run.rdml")
                 for k, (s, ct, f) in enumerate(wells)]
         plate_file.wells += [Well(r.well, target=target, sample=r.sample) for r in rows]
@@ -130,7 +131,7 @@ def test_outliers_and_wells_without_ct_are_left_out_and_named():
     values = {"T": {"cal": CAL["T"], "s": SAMPLE["T"] + [26.0, math.nan]}, "R": {"cal": CAL["R"], "s": SAMPLE["R"]}}
     rows = _run(values, flags={("T", "s", 3): ("replicate-outlier",)})
     row = rows[("s", "T")]
-    assert row.excluded == ("T7 T (replicate-outlier)", "T8 T (no Ct)")
+    assert row.excluded == ("T7 T (flag: replicate-outlier)", "T8 T (no Ct)")
     assert row.n == 3 and row.rq == pytest.approx(_comparative(SAMPLE, CAL, ("R",), 4)[1], rel=1e-12)
 
 
@@ -138,8 +139,14 @@ def test_rows_without_a_value_or_a_confidence_interval_say_why():
     rows = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}})
     row = rows[("s", "T")]
     assert row.rq == 0.5 and math.isnan(row.rq_low) and "needs 4 to 97" in row.note
+    assert row.flags == ("single-well",) and "one well of T, R: no interval" in row.note
     sd = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}}, error="sd")[("s", "T")]
-    assert (sd.rq_low, sd.rq_high, sd.note) == (0.5, 0.5, "")  # one value each: SD 0
+    # One value each has no scatter: no interval rather than one of zero width.
+    assert sd.rq == 0.5 and math.isnan(sd.rq_low) and math.isnan(sd.rq_high) and sd.flags == ("single-well",)
+    # The sample on one well, the calibrator on three: still one well, still no interval.
+    one = _run({"T": {"cal": [20.0, 20.1, 19.9], "s": [21.0]}, "R": {"cal": [15.0] * 3, "s": [15.0, 15.1]}},
+               error="sd")[("s", "T")]
+    assert math.isnan(one.rq_low) and one.flags == ("single-well",) and "one well of T" in one.note
     rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "U": {"cal": [21.0], "s": [20.0], "x": [20.0]},
                  "R": {"cal": [15.0, 15.1], "s": [15.0]}})
     assert math.isnan(rows[("s", "T")].rq) and rows[("s", "T")].note == "no Ct for T"

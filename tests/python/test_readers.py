@@ -97,6 +97,18 @@ def test_versions_namespaces_and_per_target_sample_data(tmp_path):
     assert read_rdml(plain).wells[0].name == "B1"
 
 
+def test_exclusions_are_read_per_well_with_their_reasons(tmp_path):
+    texts = [None, "bad replicate; suspicious melt;", "", "  true ", "False", "No", "wrong product"]
+    reacts = [_react(k + 1, target="T").replace("</cq>", "</cq>" if t is None else f"</cq><excl>{t}</excl>")
+              for k, t in enumerate(texts)]
+    plate = read_rdml(_write(tmp_path, _rdml(reacts=reacts)))
+    assert [w.file_exclusion for w in plate.wells] == [
+        None, ("bad replicate", "suspicious melt"), (), (), None, None, ("wrong product",)]
+    assert plate.notes == ['2 data elements hold <excl> with a text that means "not excluded" (0, false, no); '
+                           'read as included']
+    assert all(w.file_exclusion is None for w in read_rdml(RDML / "BioRad_384.rdml").wells)
+
+
 @pytest.mark.parametrize("content, problem", [
     ({"other.xml": "<foo/>"}, "no RDML document in the archive (members: other.xml)"),
     (_rdml("2.0"), "<rdml> has unknown version '2.0'"),

@@ -148,12 +148,12 @@ def test_stepone_unknowns_have_intervals_that_hold_their_wells(tmp_path, capsys)
         assert u["quantity_low"] < min(per_well) * 1.02 and u["quantity_high"] > max(per_well) * 0.98
 
 
-def test_outlier_standards_leave_the_fit_and_are_named(tmp_path, capsys):
-    doc = _json(tmp_path, capsys, "standard", "data/rdml/BioRad_384.rdml", "--ct", "linear")
+def test_excluded_standards_leave_the_fit_and_are_named(tmp_path, capsys):
+    whole = _table(_json(tmp_path, capsys, "standard", "data/rdml/BioRad_384.rdml", "--ct", "linear"), "fits")[0]
+    doc = _json(tmp_path, capsys, "standard", "data/rdml/BioRad_384.rdml", "--ct", "linear", "--exclude", "F1,G2")
     fit = _table(doc, "fits")[0]
-    assert fit["n"] == 12 - len(fit["excluded"]) and all("replicate-outlier" in x for x in fit["excluded"])
-    notes = {w["well"]: w["note"] for w in _table(doc, "wells") if w["role"] == "standard"}
-    assert all(notes[x.split()[0]].startswith("left out of the fit") for x in fit["excluded"])
+    assert fit["n"] == whole["n"] - 2 and [x.split()[0] for x in fit["excluded"]] == ["F1", "G2"]
+    assert fit["slope"] != whole["slope"] and (fit["quantity_low"], fit["quantity_high"]) == (1000.0, 100000.0)
 
 
 @pytest.mark.parametrize("argv, message", [
