@@ -114,6 +114,8 @@ class AmplificationPlate:
         The target's mean window efficiency and the SD of the wells in it.
     window_wells : int
         Wells in that mean.
+    window_baseline_kept : bool
+        Whether the readings came with the instrument's baseline removed, which the window analysis kept.
     """
 
     file: str
@@ -135,6 +137,7 @@ class AmplificationPlate:
     window_efficiency: float = NAN
     window_efficiency_sd: float = NAN
     window_wells: int = 0
+    window_baseline_kept: bool = False
 
     def ct(self, kind=None):
         """The Ct of every well (the plate's kind unless given), as an array."""

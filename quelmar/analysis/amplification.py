@@ -245,22 +245,23 @@ def _measure(path, group, settings, requested):
                               curves=conditioned, ct_kind=settings.ct, wells=rows, given=given,
                               dye=wells[0].dye, measures=measures, window_threshold=window["threshold"],
                               window_efficiency=window["mean"], window_efficiency_sd=window["sd"],
-                              window_wells=window["in_mean"])
+                              window_wells=window["in_mean"], window_baseline_kept=window["kept"])
 
 
 def _window(working, cycles, scale):
     """The window-of-linearity results of one plate in file cycles and units: Cq, each well's
     efficiency, N0 = threshold / E^Cq with the target's mean efficiency, why a well has none,
-    and the target's mean efficiency, its SD, its wells and the threshold."""
+    the target's mean efficiency, its SD, its wells and the threshold, and whether the readings'
+    removed baseline was kept."""
     wells = working.shape[0]
     if cycles.size < WINDOW_MIN_CYCLES:
         nan = np.full(wells, np.nan)
         return dict(ct=nan, efficiency=nan, n0=nan, note=[f"fewer than {WINDOW_MIN_CYCLES} cycles"] * wells,
-                    mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan)
+                    mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan, kept=False)
     w = analyze_window(working)
     ct = to_file_cycles(w.cq, cycles)
     threshold = w.threshold / scale
     with np.errstate(over="ignore", invalid="ignore"):
         n0 = threshold / w.mean_efficiency ** ct
     return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=w.reason, mean=w.mean_efficiency, sd=w.efficiency_sd,
-                in_mean=w.wells_in_mean, threshold=threshold)
+                in_mean=w.wells_in_mean, threshold=threshold, kept=w.baseline_kept)

@@ -239,7 +239,9 @@ def _show_amplify(result, out, full):
                                dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
                                     efficiency_window="E", window_note="no window Cq")))
         out.write(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
-                  f"{p.window_wells} wells), threshold {p.window_threshold:.4g}\n")
+                  f"{p.window_wells} wells), threshold {p.window_threshold:.4g}"
+                  + ("; the readings came with their baseline removed, and its zero is kept" if p.window_baseline_kept
+                     else "") + "\n")
         out.write(_flag_line(p.flag_counts()) + "\n")
 
 

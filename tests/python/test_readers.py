@@ -164,6 +164,7 @@ def test_geometry_from_pcr_format_text(tmp_path, text, rows, columns):
 
 
 KINDS = {"dil4reps94.csv": "amplification", "dyemelt.csv": "melting", "nist_norris.csv": "none",
+         "lievens1.csv": "amplification",
          "reps384.csv": "amplification", "BioRad_384.rdml": "amplification", "BioRad_qPCR_melt.rdml": "both",
          "lc96_bACTXY.rdml": "amplification", "stepone_std.rdml": "amplification", "test_rdml.rdml": "amplification"}
 
