@@ -1,7 +1,7 @@
-"""``python3 -m quelmar``: the command, under an interpreter that has numpy.
+"""``python3 -m quelmar``: the command, under an interpreter that has numpy and lxml.
 
 The first python3 on PATH may be one built apart from the system's packages
-(numpy, matplotlib). Then the command runs itself again under /usr/bin/python3
+(numpy, matplotlib, lxml). Then the command runs itself again under /usr/bin/python3
 when that one has numpy, with the same arguments, working directory and this
 package first on its path; otherwise it says in one line what to run.
 """
@@ -14,6 +14,7 @@ SYSTEM_PYTHON = "/usr/bin/python3"
 
 def _has_numpy():
     try:
+        import lxml  # noqa: F401 - the package alone: its parser is loaded when a file is read
         import numpy  # noqa: F401
     except ImportError:
         return False
@@ -24,14 +25,14 @@ def _rerun():
     here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     # Only an interpreter that imports numpy is run, so this cannot loop.
     if (os.access(SYSTEM_PYTHON, os.X_OK)
-            and subprocess.run([SYSTEM_PYTHON, "-c", "import numpy"], stdout=subprocess.DEVNULL,
+            and subprocess.run([SYSTEM_PYTHON, "-c", "import lxml, numpy"], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL).returncode == 0):
         code = (f"import sys; sys.path.insert(0, {here!r}); sys.argv[0] = 'quelmar'; "
                 "from quelmar.command.cli import main; sys.exit(main())")
         sys.stdout.flush()
         os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON, "-c", code, *sys.argv[1:]])
-    sys.stderr.write(f"quelmar: {sys.executable} has no numpy; run {SYSTEM_PYTHON} -m quelmar "
-                     f"(after: apt-get install python3-numpy python3-matplotlib)\n")
+    sys.stderr.write(f"quelmar: {sys.executable} has no numpy or lxml; run {SYSTEM_PYTHON} -m quelmar "
+                     f"(after: apt-get install python3-numpy python3-matplotlib python3-lxml)\n")
     sys.exit(2)
 
 

@@ -767,6 +767,9 @@ class FileResult:
         sorted into order, a run renamed because its id repeats, melts resampled.
     geometry : dict
         Run id -> :class:`~quelmar.reading.readers.Geometry`, for files that say (RDML).
+    source : PlateRead, optional
+        The file as read, readings and all, where the settings ask for it
+        (an RDML output writes it back); None otherwise.
     """
 
     command: str
@@ -776,6 +779,7 @@ class FileResult:
     warnings: list = field(default_factory=list)
     notes: list = field(default_factory=list)
     geometry: dict = field(default_factory=dict)
+    source: object = None
 
     def flag_counts(self):
         """Wells per flag over every table row that has flags."""

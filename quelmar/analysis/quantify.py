@@ -10,8 +10,9 @@ mean (the mean of their means) with its SD and SE; the library's relative
 quantification then gives ddCt = delta Ct - the calibrator's delta Ct,
 RQ = 2^-ddCt and the error bounds.
 
-Efficiency-corrected ratios (any other efficiency E, by default each
-target's window-of-linearity mean): each Ct becomes a
+Efficiency-corrected ratios (any other efficiency E: by default each
+target's window-of-linearity mean, or fixed, from the file's standard curves,
+the wells' mean, or as the file states it per target): each Ct becomes a
 relative quantity E^-Ct with its own gene's E, and the library's quantity
 statistics give the ratio of the target's geometric mean to the reference
 genes' combined mean (the mean of their geometric means), and RQ = that ratio
@@ -38,6 +39,7 @@ import numpy as np
 from ..common import flags as _flags
 from ..common.errors import InputError, Named, OutOfRangeError
 from ..results import QuantifyResult, RelativeQuantity
+from ..reading.rdml import FOLD_MAX, PERCENT_RANGE
 from .settings import EFFICIENCY_LIMITS, ERROR_BARS, parse_efficiency
 from .standard import EFFICIENCY_RANGE, MIN_R_SQUARED, fit_standard
 from .statistics import relative_quantification, replicate_statistics, standard_curve
@@ -71,13 +73,17 @@ def reference_genes(path, plate_file, targets, names):
     return list(dict.fromkeys(genes))
 
 
-def efficiencies(path, choice, genes, plates, warnings=None):
+def efficiencies(path, choice, genes, plates, warnings=None, declared=None):
     """The amplification factor of every gene (target or reference) for this choice.
 
-    Standard curves outside 90-110 % or below R² 0.98 add a line to ``warnings``.
+    ``declared`` is the file's targets (id -> their ``efficiency`` and
+    ``stated_efficiency``), for the choice "file". Standard curves outside 90-110 % or
+    below R² 0.98 add a line to ``warnings``.
     """
     if choice.source == "comparative":
         return dict.fromkeys(genes, 2.0)
+    if choice.source == "file":
+        return {g: _from_file(path, g, (declared or {}).get(g, {})) for g in genes}
     if choice.source == "fixed":
         unknown = [t for t in choice.values if t != "*" and t not in genes]
         if unknown:
@@ -117,6 +123,17 @@ def _from_standards(path, gene, plates, warnings):
         warnings.append(f"{path}: the standard curve of {gene} gives efficiency {fit.efficiency:.1f} % "
                         f"with R² {fit.r_squared:.4f}")
     return e
+
+
+def _from_file(path, gene, target):
+    e, stated = target.get("efficiency", math.nan), target.get("stated_efficiency", math.nan)
+    if math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]:
+        return e
+    said = f"states the efficiency {stated:g}" if math.isfinite(stated) and stated != 0.0 else \
+        "has no amplification efficiency in the file"
+    raise _fail(path, Named("efficiency"), f" file: target {gene!r} {said}; a factor per cycle above "
+                                           f"{EFFICIENCY_LIMITS[0]:g} and at most {FOLD_MAX:g}, or a percentage "
+                                           f"from {PERCENT_RANGE[0]:g} to {PERCENT_RANGE[1]:g}, is needed")
 
 
 def _from_window(path, gene, plates):
@@ -227,7 +244,7 @@ def quantify_file(path, plate_file, plates, settings):
         raise _fail(path, "no sample has a target to quantify besides the reference genes " + ", ".join(refs))
     choice = parse_efficiency(settings.efficiency)
     warnings = []
-    factor = efficiencies(path, choice, of_interest + refs, plates, warnings)
+    factor = efficiencies(path, choice, of_interest + refs, plates, warnings, plate_file.targets)
     if settings.calibrator not in units:
         known = list(units)
         raise _fail(path, f"calibrator {settings.calibrator!r} is not a {'group' if pooled else 'sample'} of the "

@@ -35,15 +35,15 @@ DEFAULT_EFFICIENCY = "window"
 
 @dataclass(frozen=True)
 class EfficiencyChoice:
-    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard", "window" or
-    "wells"; ``values`` the fixed factors by target ("*" for every target)."""
+    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard", "window",
+    "wells" or "file"; ``values`` the fixed factors by target ("*" for every target)."""
 
     source: str
     values: dict = field(default_factory=dict)
 
 
 def parse_efficiency(text):
-    """Parse the efficiency setting: 2, standard, window, wells, E, or TARGET=E[,TARGET=E...].
+    """Parse the efficiency setting: 2, standard, window, wells, file, E, or TARGET=E[,TARGET=E...].
 
     Raises
     ------
@@ -53,7 +53,7 @@ def parse_efficiency(text):
     text = text.strip()
     if text in ("2", "2.0"):
         return EfficiencyChoice("comparative")
-    if text in ("standard", "window", "wells"):
+    if text in ("standard", "window", "wells", "file"):
         return EfficiencyChoice(text)
     values = {}
     for item in text.split(","):
@@ -65,8 +65,8 @@ def parse_efficiency(text):
             e = math.nan
         if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]) or not name:
             raise OptionError(Named("efficiency"),
-                              f" {text!r}: expected 2, standard, window, wells, a factor E, or TARGET=E,... with "
-                              f"each E above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
+                              f" {text!r}: expected 2, standard, window, wells, file, a factor E, or TARGET=E,... "
+                              f"with each E above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
                               f"amplification factor: 2 is a perfect doubling)")
         if name in values:
             raise OptionError(Named("efficiency"), f" {text!r}: {name!r} is given twice")
@@ -105,7 +105,7 @@ class AnalysisSettings:
     reference : tuple of str
         Reference genes (default: the file's targets of type ref).
     efficiency : str
-        "window" (default), "2", "standard", "wells", a number, or "TARGET=E,..." (see
+        "window" (default), "2", "standard", "wells", "file", a number, or "TARGET=E,..." (see
         :func:`parse_efficiency`).
     error : str
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
@@ -125,6 +125,9 @@ class AnalysisSettings:
     irc : tuple of str
         Inter-run calibrators: samples measured in every run, which bring the runs onto one scale
         (see :mod:`quelmar.analysis.runs`).
+    keep_source : bool
+        Return each file as read beside its results, for an output that writes
+        the input back with them (RDML).
     """
 
     target: Optional[str] = None
@@ -146,6 +149,7 @@ class AnalysisSettings:
     compare: tuple = ()
     adjust: str = HOLM
     irc: tuple = ()
+    keep_source: bool = False
 
     def check(self):
         """Refuse values out of range (:class:`OptionError` naming the setting); returns the settings."""

@@ -17,7 +17,7 @@ import textwrap
 import time
 import warnings
 from collections import deque
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Callable, Optional
 
 from ..analysis.melting import EDGE, MAX_FWHM
@@ -30,8 +30,8 @@ from ..report.page import HtmlReport
 from ..results import (REPORT_TABLES, AmplificationWell, Finding, GroupAnova, GroupComparison, MeltPeak, MeltWell,
                        PairwiseVariation, ReferenceGene, RelativeQuantity, RunCalibration, StandardFit, StandardWell,
                        UnknownQuantity, columns_of)
-from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
-                               save_figure)
+from ..writing.writers import (PLOT_SUFFIXES, RDML_SUFFIX, TABLE_SUFFIXES, Stdout, TableWriter, check_destination,
+                               format_table, save_figure)
 from . import jobs
 from .options import command_words, settings_from, settings_record, settings_table
 
@@ -195,13 +195,14 @@ def _quantification_options(p, default):
 
 
 def _efficiency_option(p):
-    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|E|TARGET=E,...",
+    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|file|E|TARGET=E,...",
                    help="window (default): each target's mean efficiency in its window of linearity; 2: the "
                         "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
                         "curve in the same file; wells: the mean of each well's own efficiency from its steepest "
-                        "log-linear stretch (noisier, and biased low where the baseline drifts); E: one "
-                        "amplification factor for every target; TARGET=E,...: per target (others 2). Any but 2 "
-                        "gives efficiency-corrected ratios of E^-Ct")
+                        "log-linear stretch (noisier, and biased low where the baseline drifts); file: the "
+                        "efficiency the RDML file states for each target; E: one amplification factor for every "
+                        "target; TARGET=E,...: per target (others 2). Any but 2 gives efficiency-corrected ratios "
+                        "of E^-Ct")
 
 
 def _report_arguments(p):
@@ -371,6 +372,8 @@ class Subcommand:
         runs joined by inter-run calibrators (``settings.irc``); the files' own results are then not written.
     keep : bool
         With ``combine``: the files' own results are written too, before the combined one (the report).
+    rdml : bool
+        --out may also be an RDML file: the input written back with the job's results.
     """
 
     name: str
@@ -384,6 +387,7 @@ class Subcommand:
     outputs: tuple = ()
     combine: Optional[Callable] = None
     keep: bool = False
+    rdml: bool = False
 
 
 class _LazyPlots:
@@ -406,11 +410,13 @@ def _table():
     return {c.name: c for c in (
         Subcommand("amplify", "Linear, sigmoid and window-of-linearity Ct, PCR efficiency, N0 and quality flags per "
                               "well.",
-                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
+                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify,
+                   rdml=True),
         Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
                            "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
                            "spaced readings are first put on an even grid (the summary says how).",
-                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
+                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt,
+                   rdml=True),
         Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
                                "every unknown read off it: per well, and per sample at its wells' mean Ct with an "
                                "inverse-prediction confidence interval. Standards without a Ct or flagged "
@@ -481,7 +487,8 @@ def _parser():
             s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
         else:
             s.add_argument("--out", metavar="PATH",
-                           help="write the table as .csv or .json (every table) instead of stdout")
+                           help="write the table as .csv or .json (every table) instead of stdout"
+                                + ("; .rdml: the input file (one) as RDML 1.3 with the results" if c.rdml else ""))
         if c.plot:
             s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
         else:
@@ -629,14 +636,19 @@ def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
-    outputs = command.outputs or TABLE_SUFFIXES
+    outputs = command.outputs or TABLE_SUFFIXES + ((RDML_SUFFIX,) if command.rdml else ())
     if inputs.count(STDIN) > 1:
         raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
     settings = settings_from(args)
+    as_rdml = bool(args.out) and args.out.lower().endswith(RDML_SUFFIX)
     if args.out:
         check_destination("--out", args.out, outputs, inputs)
     elif command.writer:
         raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
+    if as_rdml:
+        if len(args.files) != 1:
+            raise ValueError(f"--out {args.out}: an RDML output holds one input file's runs, not {len(args.files)}")
+        settings = replace(settings, keep_source=True)
     if args.plot:
         check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
@@ -651,10 +663,13 @@ def run(args, progress):
         tables = {"wells": tables["wells"], **tables}
     if settings.compare and "comparisons" in tables:  # quantify --compare: the tests are what CSV holds
         tables = {"comparisons": tables["comparisons"], **tables}
-    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     if command.name == "quantify" and not (settings.calibrator or settings.compare):
         raise ValueError("quantify needs --calibrator SAMPLE, or --compare A,B[,...] (whose first group is then the "
                          "calibrator)")
+    if as_rdml:
+        from ..writing.rdml import RdmlWriter  # only a run that writes RDML waits for it
+    writer_type = command.writer or (RdmlWriter if as_rdml else TableWriter)
+    writer = writer_type(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     try:
         for result in _results(command, args, settings, progress):
@@ -677,6 +692,7 @@ def run(args, progress):
             pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
         if writer:
             writer.commit()
+            warnings += [f"{args.out}: {note}" for note in getattr(writer, "notes", ())]
             writer = None
         for f in pending:
             f.commit()

@@ -90,11 +90,12 @@ def read_checked(path, command, settings=None):
     return plate, kind
 
 
-def file_result(command, plate_file, plates, tables, warnings=(), notes=()):
-    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry."""
+def file_result(command, plate_file, plates, tables, warnings=(), notes=(), keep=False):
+    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry;
+    with ``keep``, the file as read too."""
     return FileResult(command=command, file=plate_file.path, plates=plates, tables=tables, warnings=list(warnings),
                       notes=list(getattr(plate_file, "notes", ())) + list(notes),
-                      geometry=dict(getattr(plate_file, "geometry", {})))
+                      geometry=dict(getattr(plate_file, "geometry", {})), source=plate_file if keep else None)
 
 
 def _for_target(settings):
@@ -123,10 +124,11 @@ def _amplified(path, command, settings, notes=None):
 
 
 def amplify(path, settings):
-    """``amplify``: threshold, linear and sigmoid Ct, efficiency, flags and exclusion per well."""
+    """``amplify``: threshold, linear, sigmoid and window Ct, efficiency, flags and exclusion per well."""
     notes = []
     plate_file, plates = _amplified(path, "amplify", settings, notes)
-    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]}, (), notes)
+    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]}, (), notes,
+                       keep=settings.keep_source)
 
 
 def melt(path, settings):
@@ -138,7 +140,7 @@ def melt(path, settings):
     curves = [c for p in plates for c in p.curves]
     return file_result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
                                                  "wells": [c.summary for c in curves]}, examined.warnings,
-                       examined.notes)
+                       examined.notes, keep=settings.keep_source)
 
 
 def standard(path, settings):

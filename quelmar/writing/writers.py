@@ -24,6 +24,8 @@ from ..common.errors import OutputError
 from ..results import cell, text
 
 TABLE_SUFFIXES = (".csv", ".json")
+#: The input written back with its results (:mod:`quelmar.writing.rdml`).
+RDML_SUFFIX = ".rdml"
 PLOT_SUFFIXES = (".png", ".svg", ".pdf")
 
 

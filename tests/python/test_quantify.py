@@ -18,11 +18,14 @@ from quelmar.results import AmplificationPlate, AmplificationWell
 T975 = {4: 2.776445105, 7: 2.364624252}  # two-sided 95 % Student t by degrees of freedom
 
 
-def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, window=None, **options):
+def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, window=None, stated=None, **options):
     """values: {target: {sample: [ct, ...]}}; flags: {(target, sample, k): flags}; groups: {sample: group};
-    window: {target: [(window mean efficiency, wells in it) per run]}. The Ct are linear ones, and the
-    comparative method unless ``efficiency`` says otherwise."""
-    plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in refs else "toi"} for t in values})
+    window: {target: [(window mean efficiency, wells in it) per run]}; stated: {target: the efficiency the
+    file states}. The Ct are linear ones, and the comparative method unless ``efficiency`` says otherwise."""
+    plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in refs else "toi",
+                                                            "efficiency": (stated or {}).get(t, math.nan),
+                                                            "stated_efficiency": (stated or {}).get(t, math.nan)}
+                                                        for t in values})
     plates = []
     for target, by_sample in values.items():
         wells = [(s, ct, (flags or {}).get((target, s, k), ())) for s, cts in by_sample.items()
@@ -87,6 +90,10 @@ def test_efficiency_corrected_ratio():
     row = rows[("s", "T")]
     assert (row.rq, row.rq_low, row.rq_high) == pytest.approx((rq, rq / factor, rq * factor), rel=1e-9)
     assert (row.method, row.efficiency, row.reference_efficiency) == ("efficiency-corrected", e_t, (e_r,))
+    # The efficiencies the file states are the same ratios as those given.
+    stated = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, efficiency="file",
+                  stated={"T": e_t, "R": e_r})[("s", "T")]
+    assert (stated.rq, stated.rq_low, stated.rq_high, stated.efficiency) == (row.rq, row.rq_low, row.rq_high, e_t)
     # A perfect doubling for both genes is the comparative method's RQ.
     twos = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, efficiency="2.0001")
     assert twos[("s", "T")].rq == pytest.approx(2 ** -_comparative(SAMPLE, CAL, ("R",), 4)[0], rel=1e-3)
@@ -163,6 +170,11 @@ def test_rows_without_a_value_or_a_confidence_interval_say_why():
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "Q=1.9"}, "efficiency names 'Q'"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "standard"}, "target 'T' has no standard curve"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "wells"}, "no well of target 'T' has an efficiency"),
+    ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "file", "stated": {"T": 1.9}},
+     "efficiency file: target 'R' has no amplification efficiency in the file; a factor per cycle above 1 and at "
+     "most 3, or a percentage from 50 to 200, is needed"),
+    ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "file", "stated": {"T": 1.9, "R": 0.95}},
+     "efficiency file: target 'R' states the efficiency 0.95; a factor"),
     ({"T": {"cal": [math.nan], "s": [20.0]}, "R": {"cal": [15.0], "s": [15.0]}}, {},
      "no relative quantity can be computed (e.g. cal, T: no Ct for T)"),
     ({"T": {"cal": [20.0]}, "R": {"s": [15.0]}}, {}, "(e.g. cal, T: no well of R)"),
@@ -174,7 +186,7 @@ def test_refusals_name_the_file(values, options, problem):
 
 
 @pytest.mark.parametrize("text, parsed", [
-    ("2", ("comparative", {})), ("standard", ("standard", {})), ("wells", ("wells", {})),
+    ("2", ("comparative", {})), ("standard", ("standard", {})), ("wells", ("wells", {})), ("file", ("file", {})),
     ("1.95", ("fixed", {"*": 1.95})), ("GAPDH=1.9, ACTB=2.05", ("fixed", {"GAPDH": 1.9, "ACTB": 2.05})),
     ("a=b=1.9", ("fixed", {"a=b": 1.9})),
 ] + [(text, None) for text in ["1", "0.9", "3.5", "nan", "inf", "x", "G=", "=1.9", "G=1.9,G=1.8", ""]])
