@@ -49,6 +49,9 @@ class AmplificationWell:
     excluded : str
         "" for a well that standard curves and relative quantities use, else
         its reasons (:func:`quelmar.common.exclusion.describe`).
+    group, biological_replicate : str
+        The sample's group and which biological replicate of it the sample
+        is (a sample sheet's or the file's annotations), "" where none.
     """
 
     well: str
@@ -72,6 +75,7 @@ class AmplificationWell:
     file_cq: float
     quantity: float
     group: str
+    biological_replicate: str = ""
     file: str
 
     @property

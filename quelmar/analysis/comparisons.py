@@ -93,6 +93,7 @@ def compare_groups(path, wells, targets, refs, factors, ct_kind, names, adjustme
     result = ComparisonResult(file=path, groups=tuple(names), replicates=BIOLOGICAL if design else TECHNICAL,
                               adjustment=adjustment, adjustment_name=cmp.ADJUSTMENTS[adjustment], level=level,
                               rows=[], anova=[])
+    result.notes += levels.pooled
     if not design:
         result.notes.append(f"no groups of biological replicates: {names[0]} and {names[1]} are compared through "
                             f"their wells (technical replicates); the p-values say whether the measurements differ, "

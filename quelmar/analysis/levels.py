@@ -53,11 +53,14 @@ class Levels:
         sample -> group ("" without one).
     left_out : list of str
         "well target (why)" for every well of a sample not kept.
+    pooled : list of str
+        A sentence for every set of samples taken together as one biological replicate.
     """
 
     cq: dict = field(default_factory=dict)
     groups: dict = field(default_factory=dict)
     left_out: list = field(default_factory=list)
+    pooled: list = field(default_factory=list)
 
     def mean(self, sample, gene):
         """The mean Cq of a sample's gene (NaN without a kept well)."""
@@ -76,16 +79,22 @@ class Levels:
 def collect(wells, genes, ct_kind):
     """The :class:`Levels` of the sample wells of ``genes``.
 
+    Samples of one group that name the same biological replicate (an RDML
+    file's sample annotations) are one unit, "S1 + S2": counting them apart
+    would count one animal or culture twice and make every test too sure.
+
     Raises
     ------
     ValueError
         When one sample is put in two groups (a well that names none takes its sample's).
     """
-    out = Levels()
+    out, replicates = Levels(), {}
     wanted = set(genes)
     for w in wells:
         if w.target not in wanted or not is_sample(w):
             continue
+        if getattr(w, "biological_replicate", ""):
+            replicates.setdefault(w.sample, w.biological_replicate)
         per = out.cq.setdefault(w.sample, {})
         group, known = w.group or "", out.groups.get(w.sample, "")
         if group and known and group != known:
@@ -97,4 +106,27 @@ def collect(wells, genes, ct_kind):
             per.setdefault(w.target, [])
         else:
             per.setdefault(w.target, []).append(getattr(w, f"ct_{ct_kind}"))
+    return _pool_replicates(out, replicates)
+
+
+def _pool_replicates(levels, replicates):
+    """The levels with the samples of each (group, biological replicate) made one; a sample without either
+    stays itself."""
+    units = {}
+    for sample in levels.cq:
+        group, replicate = levels.groups.get(sample, ""), replicates.get(sample, "")
+        units.setdefault((group, replicate) if group and replicate else (sample,), []).append(sample)
+    if all(len(members) == 1 for members in units.values()):
+        return levels
+    out = Levels(left_out=levels.left_out)
+    for key, members in units.items():
+        name = " + ".join(members)
+        per = out.cq.setdefault(name, {})
+        for sample in members:
+            for gene, values in levels.cq[sample].items():
+                per.setdefault(gene, []).extend(values)
+        out.groups[name] = levels.groups.get(members[0], "")
+        if len(members) > 1:
+            out.pooled.append(f"samples {', '.join(members)} are one biological replicate ({key[1]!r} of group "
+                              f"{key[0]!r}): their wells count as one sample")
     return out

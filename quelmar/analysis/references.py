@@ -57,6 +57,7 @@ def reference_stability(path, wells, genes, factors, ct_kind):
     except StabilityError as e:
         raise InputError(f"{path}: {e}") from None
     verdict, normfinder = _genorm_verdict(genorm), None
+    verdict += levels.pooled
     if len(samples) < FEW_SAMPLES:
         verdict.append(f"only {len(samples)} samples with every candidate: too few to choose reference genes by "
                        f"(at least {FEW_SAMPLES} are needed for a rough judgement)")

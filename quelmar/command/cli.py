@@ -72,7 +72,7 @@ Examples, from the project root:
   python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
   python3 -m quelmar quantify data/rdml/BioRad_384.rdml --calibrator Placebo --plot rq.png
   python3 -m quelmar quantify data/rdml/BioRad_384.rdml --compare Placebo,"Compound A" --plot compare.png
-  python3 -m quelmar references data/rdml/lc96_bACTXY.rdml --reference FAM@bACT,Hex@X,Texas --plot m.png
+  python3 -m quelmar references data/rdml/lc96_bACTXY.rdml --reference FAM@bACT,Hex@X,Cy5@IPC --plot m.png
   python3 -m quelmar amplify data/rdml/BioRad_qPCR_melt.rdml --target Eva --log --plot log.png
   python3 -m quelmar melt data/dyemelt.csv --plot melting.png
   python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --summary --out tm.csv --plot melting.png

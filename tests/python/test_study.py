@@ -200,3 +200,52 @@ def test_the_report_holds_the_study_its_comparison_and_the_stability(tmp_path, c
     assert main(["report", "data/rdml/lc96_bACTXY.rdml", "--ct", "linear", "--out", str(page), "--quiet"]) == 0
     html = page.read_text()
     assert "Reference genes" in html and "geNorm over 2 samples" in html
+
+
+def test_an_rdml_files_annotations_are_the_design_and_its_biological_replicates(tmp_path, capsys):
+    # Three animals per group, each measured as two samples (two extractions): the annotations say which
+    # samples are one animal, and the test counts animals, not extractions.
+    rng = random.Random(11)
+    samples, reacts, well = {}, [], 0
+    for group, effect in (("control", 0.0), ("treated", -2.0)):
+        for animal in range(1, 4):
+            level = rng.uniform(-1, 1)
+            for extraction in "ab":
+                samples[f"{group[:3]}{animal}{extraction}"] = (group, str(animal), effect, level)
+    for sample, (group, animal, effect, level) in samples.items():
+        for gene, midpoint in (("T", 24.0 + effect), ("R", 18.0)):
+            well += 1
+            m = midpoint + level + rng.gauss(0.0, 0.1)
+            points = "".join(f"<adp><cyc>{k}</cyc><fluor>{f!r}</fluor></adp>" for k, f in enumerate(_curve(m), 1))
+            reacts.append(f'<react id="{well}"><sample id="{sample}"/><data><tar id="{gene}"/>{points}</data>'
+                          f'</react>')
+    kinds = "".join(f'<sample id="{s}"><annotation><property>Condition</property><value>{g}</value></annotation>'
+                    f'<annotation><property>Biological replicate</property><value>{a}</value></annotation>'
+                    f'<type>unkn</type></sample>' for s, (g, a, _, _) in samples.items())
+    path = tmp_path / "annotated.rdml"
+    path.write_text(f'<rdml version="1.2" xmlns="http://www.rdml.org">{kinds}<target id="T"><type>toi</type>'
+                    f'</target><target id="R"><type>ref</type></target><experiment id="e"><run id="r"><pcrFormat>'
+                    f'<rows>8</rows><columns>12</columns><rowLabel>ABC</rowLabel><columnLabel>123</columnLabel>'
+                    f'</pcrFormat>{"".join(reacts)}</run></experiment></rdml>')
+    doc = _json(tmp_path, capsys, "quantify", str(path), "--compare", "control,treated", "--ct", "linear")
+    row = _table(doc, "comparisons")[0]
+    assert row["replicates"] == "biological" and (row["n_a"], row["n_b"]) == (3, 3)
+    assert row["fold_change"] == pytest.approx(4.0, rel=0.25)
+    assert row["p_randomisation"] == pytest.approx(2 / 20)  # 6 animals into 3 + 3: only the two extremes
+    assert main(["quantify", str(path), "--compare", "control,treated", "--ct", "linear"]) == 0
+    assert "samples con1a, con1b are one biological replicate ('1' of group 'control')" in capsys.readouterr().out
+
+
+def test_samples_pool_by_biological_replicate_only_within_a_group():
+    from types import SimpleNamespace
+
+    from quelmar.analysis.levels import collect
+
+    def well(sample, group, replicate, ct):
+        return SimpleNamespace(target="T", sample=sample, sample_type="unkn", group=group, well="A1",
+                               biological_replicate=replicate, excluded="", ct_linear=ct)
+    levels = collect([well("x1", "x", "1", 20.0), well("x2", "x", "1", 22.0), well("y1", "y", "1", 25.0),
+                      well("z1", "", "1", 30.0), well("z2", "", "1", 31.0)], ["T"], "linear")
+    assert levels.cq == {"x1 + x2": {"T": [20.0, 22.0]}, "y1": {"T": [25.0]}, "z1": {"T": [30.0]},
+                         "z2": {"T": [31.0]}}
+    assert levels.groups["x1 + x2"] == "x" and len(levels.pooled) == 1
