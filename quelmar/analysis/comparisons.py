@@ -12,7 +12,8 @@ are compared by Welch's t-test and by REST's randomisation test, more by a
 one-way ANOVA and Welch's t-test for every pair. Without one, two samples
 can still be compared, but only through their wells, technical replicates:
 the difference of the target's and the reference genes' well means, tested
-with Satterthwaite's degrees of freedom, and randomised per gene; the p-value
+with Satterthwaite's degrees of freedom, and randomised by reallocating the
+target's wells, each normalised by its sample's reference mean; the p-value
 then speaks of the measurement, not of the biology, and the rows say so.
 
 The p-values of two groups are adjusted over the targets; an ANOVA's over the
@@ -186,9 +187,26 @@ def _technical(path, target, names, levels, refs, factors, level, draws, seed):
     for r in refs:
         weights[r] = weights.get(r, 0.0) + dist.log2(factors[r]) / len(refs)
     terms = [(w, wells[b, g]) for g, w in weights.items()] + [(-w, wells[a, g]) for g, w in weights.items()]
-    blocks = [(w, wells[a, g], wells[b, g]) for g, w in weights.items()]
     return _row(path, target, a, b, n_a, n_b, TECHNICAL, cmp.satterthwaite(terms, level),
-                cmp.randomisation_test(blocks, draws, seed))
+                cmp.randomisation_test([_normalised_wells(wells, target, refs, factors, a, b)], draws, seed))
+
+
+def _normalised_wells(wells, target, refs, factors, a, b):
+    """The target's wells of both samples as log2 NRQ, each against its own sample's reference mean: one block.
+
+    Wells of different genes are not paired, so REST's reallocation of a sample's values together is not
+    possible; reallocating each gene's wells on its own would test that no gene differs, and a loading
+    difference of the reference genes alone would then hide a real change of the target. The reference
+    means stay with their samples.
+    """
+    def log2_nrq(sample):
+        ref = math.fsum(dist.log2(factors[r]) * _mean(wells[sample, r]) for r in refs) / len(refs)
+        return [ref - dist.log2(factors[target]) * c for c in wells[sample, target]]
+    return 1.0, log2_nrq(a), log2_nrq(b)
+
+
+def _mean(values):
+    return math.fsum(values) / len(values)
 
 
 def _adjust(rows, method):

@@ -110,6 +110,18 @@ def test_without_a_design_two_samples_are_compared_through_their_wells():
                            {"T": 2.0, "R1": 2.0}, "linear", ("a", "b", "c"))
 
 
+def test_a_loading_difference_of_the_reference_does_not_hide_the_targets_change():
+    # b loaded with a quarter as much: every gene 2 cycles later, and T one cycle more (half as much). Each
+    # sample's target wells lie apart from the other's, so only the two extreme of C(8, 4) reallocations of
+    # the target's wells are as far apart as observed.
+    wells = [_well(f"{s}{g}{k}", s, g, ct + loading + 0.03 * k) for s, loading, change in (("a", 0.0, 0.0),
+                                                                                             ("b", 2.0, 1.0))
+             for g, ct in (("T", 25.0 + change), ("R1", 18.0)) for k in range(4)]
+    row = grp.compare_groups("run.rdml", wells, ["T"], ["R1"], {"T": 2.0, "R1": 2.0}, "linear", ("a", "b")).rows[0]
+    assert row.log2_fold_change == pytest.approx(-1.0, abs=1e-12)
+    assert row.randomisations == 70 and row.p_randomisation == pytest.approx(2 / 70)
+
+
 def test_groups_that_are_not_there_are_named():
     with pytest.raises(InputError, match="group 'x' is not in the file"):
         grp.compare_groups("run.rdml", _design(), ["T"], ["R1"], dict.fromkeys(["T", "R1"], 2.0), "linear",
