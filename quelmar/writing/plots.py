@@ -246,7 +246,7 @@ def quantify(results, note=""):
             high = np.array([r.rq_high if math.isfinite(r.rq_high) else r.rq for r in rows])
             ax.bar(x, rq - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}", label=target)
             ax.errorbar(x, rq, yerr=[rq - low, high - rq], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
-        ax.set_yscale("log", base=2)
+        _log2_axis(ax)
         ax.axhline(1.0, color="0.3", linewidth=0.8)
         ax.set_xticks(range(len(samples)))
         ax.set_xticklabels(samples, rotation=30 if len(samples) > 4 else 0, ha="right" if len(samples) > 4 else
@@ -256,6 +256,22 @@ def quantify(results, note=""):
         if targets:
             ax.legend(fontsize=8)
     return _finish(fig, note)
+
+
+#: Below this ratio of a log2 axis' ends, powers of two alone leave it with one tick or none: it gets
+#: eighths of each doubling too.
+NARROW_LOG2 = 4.0
+
+
+def _log2_axis(ax):
+    """A log2 axis of ratios labelled as plain numbers (0.5, 1, 1.25), readable however narrow."""
+    from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
+    ax.set_yscale("log", base=2)
+    low, high = ax.get_ylim()
+    if low > 0 and high / low < NARROW_LOG2:
+        ax.yaxis.set_major_locator(LogLocator(base=2, subs=np.arange(1.0, 2.0, 0.125)))
+    ax.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.4g}"))
+    ax.yaxis.set_minor_formatter(NullFormatter())
 
 
 def comparison(results, note=""):
@@ -279,9 +295,9 @@ def comparison(results, note=""):
             for xi, top, r in zip(x, np.maximum(np.maximum(high, fc), 1.0), rows):
                 ax.annotate(r.significance, (xi, top), textcoords="offset points", xytext=(0, 3), ha="center",
                             fontsize=9)
-        ax.set_yscale("log", base=2)
-        ax.axhline(1.0, color="0.3", linewidth=0.8)
         ax.margins(y=0.15)
+        _log2_axis(ax)
+        ax.axhline(1.0, color="0.3", linewidth=0.8)
         ax.set_xticks(range(len(targets)))
         ax.set_xticklabels(targets, rotation=30 if len(targets) > 4 else 0, ha="right" if len(targets) > 4 else
                            "center", fontsize=8)
