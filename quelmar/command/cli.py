@@ -25,6 +25,7 @@ from ..binding import core
 from ..common.errors import QuelmarError
 from ..common.flags import VOCABULARY
 from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
+from ..common.text import encodable, printable
 from ..report.page import HtmlReport
 from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
                        StandardWell, columns_of)
@@ -81,7 +82,7 @@ class Parser(argparse.ArgumentParser):
     """argparse, with a bad option reported in one line like every other failure."""
 
     def error(self, message):
-        self.exit(2, f"{self.prog}: {message} (see {self.prog} --help)\n")
+        self.exit(2, f"{self.prog}: {printable(message)} (see {self.prog} --help)\n")
 
 
 # -- the options -------------------------------------------------------------------
@@ -194,12 +195,13 @@ def _show_amplify(result, out, full):
     if not full:
         return
     for p in result.plates:
-        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
-                  f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
+        out.line()
+        out.line(f"{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
+                 f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}")
         out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
                                          "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
                                dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
-        out.write(_flag_line(p.flag_counts()) + "\n")
+        out.line(_flag_line(p.flag_counts()))
 
 
 def _show_melt(result, out, full):
@@ -208,14 +210,14 @@ def _show_melt(result, out, full):
     for p in result.plates:
         rows = [c.summary for c in p.curves]
         resampled = sum(r.resampled for r in rows)
-        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
-                  + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run)
-                  + "\n")
+        out.line()
+        out.line(f"{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
+                 + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run))
         out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
                                       "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
                                dict(tm=2, height=3, range_low=1, range_high=1),
                                dict(sample_type="type", range_low="from", range_high="to")))
-        out.write(_flag_line(p.flag_counts()) + "\n")
+        out.line(_flag_line(p.flag_counts()))
 
 
 def _show_standard(result, out, full):
@@ -223,9 +225,9 @@ def _show_standard(result, out, full):
         f = p.fit
         if f is None:
             continue
-        out.write(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities, "
-                  f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
-                  f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}\n")
+        out.line(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities, "
+                 f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
+                 f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}")
         if full:
             out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "note"),
                                    (6, 20, 8, -7, -12, 0, 0), dict(ct=3, quantity=4)) + "\n")
@@ -235,7 +237,8 @@ def _show_quantify(result, out, full):
     if not full:
         return
     for q in result.plates:
-        out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
+        out.line()
+        out.line(f"{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
                                         "rq_high", "efficiency", "excluded", "note"),
                                (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
@@ -381,6 +384,7 @@ class Progress:
         if self.quiet or now - self.start < 0.5 or (not self.tty and now - self.shown < 2.0):
             return
         self.shown = now
+        text = printable(text)  # it names a file
         sys.stderr.write(f"\r\033[K{text}" if self.tty else f"{text}\n")
         sys.stderr.flush()
 
@@ -396,8 +400,9 @@ class Failure(Exception):
 
 
 def describe(error, path):
-    """One line for a failure, naming the file."""
-    path = STDIN_NAME if path == STDIN else path
+    """One line for a failure, naming the file (as the messages show it: every byte of a name that is not
+    UTF-8, and every control character, written as its escape)."""
+    path = STDIN_NAME if path == STDIN else printable(path)
     if isinstance(error, OSError) and error.strerror:
         text = f"{error.filename or path}: {error.strerror}"
     elif isinstance(error, MemoryError):
@@ -406,7 +411,7 @@ def describe(error, path):
         text = command_words(error)
     else:
         text = f"{type(error).__name__}: {error}"
-    text = " ".join(text.split())
+    text = printable(" ".join(text.split()))
     return text if path in text or os.path.basename(path) in text else f"{path}: {text}"
 
 
@@ -514,7 +519,7 @@ def run(args, progress):
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
     header = dict(library_version=core.version(), settings=settings_record(args))
     if command.writer:
-        header["command_line"] = [PROG] + list(args.argv)
+        header["command_line"] = [PROG] + [encodable(a) for a in args.argv]
         header["settings_table"] = settings_table(header["settings"])
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
@@ -528,7 +533,7 @@ def run(args, progress):
             command.show(result, stdout, not args.out)
             if not args.out:
                 for note in result.notes:
-                    stdout.write(f"note: {os.path.basename(result.file)}: {note}\n")
+                    stdout.line(f"note: {os.path.basename(result.file)}: {note}")
             total += len(result.plates)
             if args.plot:
                 plates += result.plates[:MAX_PANELS - len(plates)]
@@ -589,10 +594,10 @@ def main(argv=None):
     else:
         if not args.quiet:
             for w in warnings:
-                print(f"{PROG}: warning: {w}", file=sys.stderr)
+                print(f"{PROG}: warning: {printable(w)}", file=sys.stderr)
         return 0
     progress.done()
-    print(f"{PROG}: {problem}", file=sys.stderr)
+    print(f"{PROG}: {printable(problem)}", file=sys.stderr)
     return 2
 
 

@@ -8,6 +8,7 @@ import math
 from ..analysis.settings import AnalysisSettings
 from ..common.errors import InputError, Named, OptionError
 from ..common.limits import Limits
+from ..common.text import encodable
 from ..reading.readers import AXIS_MAX
 from ..reading.samplesheet import read_sample_sheet
 
@@ -120,7 +121,10 @@ def settings_from(args):
 def settings_record(args):
     """The options given, by name, for the JSON header and the report."""
     skip = {"files", "out", "plot", "quiet", "jobs", "command", "argv"}
-    return {k: v for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
+
+    def written(v):  # a path from the command line that is not UTF-8 is written with its bytes escaped
+        return encodable(v) if isinstance(v, str) else [written(x) for x in v] if isinstance(v, list) else v
+    return {k: written(v) for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
 
 
 def settings_table(given):

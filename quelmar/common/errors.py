@@ -4,6 +4,7 @@ Failed library calls raise a subclass of :class:`QuelmarError` chosen by the
 result code (10, 20, 100). The library's messages are Chinese texts in GBK;
 each error carries the decoded text and an English rendering of it.
 """
+from .text import printable
 
 ENGLISH = {
     "两向量长度不等，元素个数不同不能相加。": "The two vectors differ in length; they cannot be added.",
@@ -76,11 +77,6 @@ class LibraryNotFoundError(QuelmarError):
     """No libQuelmarAlg could be loaded; the message names every place tried."""
 
 
-def _one_line(text):
-    """Control characters (a newline in a file or member name) escaped, so a message stays one line."""
-    return "".join(c if c.isprintable() or c == " " else repr(c)[1:-1] for c in text)
-
-
 class ReaderError(QuelmarError):
     """An input file is malformed, or past a reading limit; the message names the
     file and the element or the limit, on one line.
@@ -94,7 +90,8 @@ class ReaderError(QuelmarError):
     """
 
     def __init__(self, path, problem):
-        self.path, self.problem = _one_line(str(path)), _one_line(str(problem))
+        # Control characters (a newline in a file or member name) escaped: a message stays one line.
+        self.path, self.problem = printable(path), printable(problem)
         super().__init__(f"{self.path}: {self.problem}")
 
 

@@ -21,6 +21,7 @@ import sys
 from dataclasses import dataclass, fields, replace
 
 from .errors import ReaderError
+from .text import encodable
 
 ENV_VAR = "QUELMAR_LIMITS"
 STDIN = "-"
@@ -314,7 +315,8 @@ def open_input(path, limits=None):
     except BaseException:
         raw.close()
         raise
-    return Source(name, raw, limits)
+    # The name results and messages carry: a name that is not UTF-8 is written with its bytes escaped.
+    return Source(encodable(name), raw, limits)
 
 
 def _read_stdin(limits):

@@ -11,20 +11,44 @@ something other than a regular file (a device, a folder, a pipe).
 Rows are written as they arrive, one file at a time, so memory does not grow
 with the number of inputs: CSV straight into the temporary file, JSON into
 one spool per table that is stitched together at the end.
+
+Names come from strangers. A CSV cell that a spreadsheet would take for a
+formula (one that starts with ``=``, ``+``, ``-``, ``@``, a tab or a carriage
+return, and is not a number) is written after a ``'``, which spreadsheets read
+as "this is text" (OWASP's guidance on CSV injection). The text table shows
+every control character as its escape (:func:`quelmar.common.text.printable`).
 """
 import contextlib
 import csv
 import json
 import os
+import re
 import stat
 import tempfile
 
 from ..common import flags as _flags
 from ..common.errors import OutputError
+from ..common.text import encodable, printable
 from ..results import cell, text
 
 TABLE_SUFFIXES = (".csv", ".json")
 PLOT_SUFFIXES = (".png", ".svg", ".pdf")
+
+#: What a spreadsheet may read as the start of a formula, and the cells that are numbers all the same.
+#: The report's script (``report.js``, ``spreadsheetCell``) applies the same two patterns.
+FORMULA_START = "=+-@\t\r"
+NUMBER = re.compile(r"[-+]?((\d+\.?\d*|\.\d+)([eE][-+]?\d+)?|inf)")
+#: What a spreadsheet reads as "text follows" and does not show.
+TEXT_MARK = "'"
+
+
+def spreadsheet_cell(value):
+    """A CSV cell as written: text that a spreadsheet would run as a formula gets a leading ``'``,
+    numbers (a negative one too) stay numbers."""
+    value = encodable(value)
+    if value[:1] and value[0] in FORMULA_START and not NUMBER.fullmatch(value):
+        return TEXT_MARK + value
+    return value
 
 
 def _same(a, b):
@@ -133,7 +157,7 @@ class TableWriter:
         self.inputs.append(dict(file=result.file, geometry=geometry, notes=list(result.notes)))
         if not self.json:
             for row in result.tables.get(self.main, ()):
-                self.csv.writerow([text(getattr(row, c)) for c in self.columns])
+                self.csv.writerow([spreadsheet_cell(text(getattr(row, c))) for c in self.columns])
             return
         for name, columns in self.tables.items():
             spool = self.spools[name]
@@ -174,18 +198,30 @@ class TableWriter:
 
 
 def dumps(value):
-    """Strict JSON: a NaN or an infinity that slipped through is an error, never a bare token."""
-    return json.dumps(cell(value), allow_nan=False, ensure_ascii=False)
+    """Strict JSON: a NaN or an infinity that slipped through is an error, never a bare token.
+
+    Lone surrogates (bytes of a name that were not UTF-8) appear only inside strings, where
+    their escape needs its backslash escaped.
+    """
+    return encodable(json.dumps(cell(value), allow_nan=False, ensure_ascii=False), backslash="\\\\")
 
 
 class Stdout:
-    """The text table, kept until the run has succeeded (a spool: memory stays bounded)."""
+    """The text table, kept until the run has succeeded (a spool: memory stays bounded).
+
+    :meth:`line` takes text from files (names, notes), :meth:`write` what
+    :func:`format_table` made of it.
+    """
 
     def __init__(self):
         self.spool = tempfile.SpooledTemporaryFile(max_size=1 << 20, mode="w+", encoding="utf-8")
 
     def write(self, s):
         self.spool.write(s)
+
+    def line(self, s=""):
+        """One line, every control character in it shown as its escape."""
+        self.spool.write(printable(s) + "\n")
 
     def release(self, stream):
         self.spool.seek(0)
@@ -230,10 +266,12 @@ def format_table(rows, columns, widths, digits, headers=None):
     negative right-aligns, 0 leaves the last column free); a column grows to
     hold its longest value up to :data:`MAX_COLUMN`, and a value longer still
     is cut, ending in "~". ``digits``: decimals per float column;
-    ``headers``: a shorter heading per column.
+    ``headers``: a shorter heading per column. Cells are made
+    :func:`~quelmar.common.text.printable`: a name cannot move the cursor, clear the
+    screen or start a row of its own.
     """
     heads = [(headers or {}).get(c, c) for c in columns]
-    cells = [[text(getattr(r, c), digits.get(c)) for c in columns] for r in rows]
+    cells = [[printable(text(getattr(r, c), digits.get(c))) for c in columns] for r in rows]
     sizes = [0 if w == 0 else max([abs(w), len(h)] + [min(len(row[k]), MAX_COLUMN) for row in cells])
              for k, (h, w) in enumerate(zip(heads, widths))]
 
