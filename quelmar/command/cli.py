@@ -10,13 +10,12 @@ when every file has succeeded, and any failure reported as one line naming
 the file, with exit status 2.
 """
 import argparse
+import functools
 import os
-import signal
 import sys
 import textwrap
 import time
 import warnings
-from collections import deque
 from dataclasses import dataclass
 from typing import Callable, Optional
 
@@ -32,6 +31,8 @@ from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, Rel
 from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
                                save_figure)
 from . import jobs
+from .stopping import Terminated, terminable
+from .workers import WorkerDied, in_workers
 from .options import command_words, settings_from, settings_record, settings_table
 
 PROG = "quelmar"
@@ -431,10 +432,6 @@ def _work(name, path, settings):
         return Failure(describe(e, path))
 
 
-def _quiet_worker():
-    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the parent decides what an interrupt means
-
-
 def analyse(name, files, settings, jobs, progress):
     """The results of every file, in order, as they are done; raises :class:`Failure` at the first failure."""
     label = f"{PROG} {name}"
@@ -450,54 +447,20 @@ def analyse(name, files, settings, jobs, progress):
 
 
 def _in_workers(name, files, settings, jobs, progress, label):
-    """analyse() in worker processes: one file per worker at a time, results in input order.
+    """analyse() in worker processes (:mod:`.workers`): one file per worker at a time, results in input order.
 
-    A worker that dies (killed for memory, a crash in the library) breaks the
-    pool and fails the run naming the files in flight, rather than leaving it
-    waiting.
+    A worker that dies (killed for memory, a crash in the library) fails the
+    run naming its file, rather than leaving it waiting.
     """
-    import multiprocessing
-    from concurrent.futures import Future, ProcessPoolExecutor
-    from concurrent.futures.process import BrokenProcessPool
-    methods = multiprocessing.get_all_start_methods()
-    context = multiprocessing.get_context("fork" if "fork" in methods else None)
-    pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
-
-    def submit(path):
-        if path != STDIN:
-            return pool.submit(_work, name, path, settings)
-        done = Future()  # standard input is this process's: a worker's is closed
-        done.set_result(_work(name, path, settings))
-        return done
+    work = functools.partial(_work, name, settings=settings)
     try:
-        pending, queue = deque(), iter(files)
-        # A window of twice the workers: results wait in memory only until their turn comes.
-        for path in queue:
-            pending.append((path, submit(path)))
-            if len(pending) >= 2 * jobs:
-                break
-        done = 0
-        while pending:
-            path, future = pending.popleft()
-            try:
-                result = future.result()
-            except BrokenProcessPool:  # which of the files in flight killed it is not known
-                flight = ", ".join([path] + [p for p, _ in pending])
-                raise Failure(f"a worker analysing {'one of ' if pending else ''}{flight} ended abruptly "
-                              f"(out of memory?)") from None
-            done += 1
+        for done, result in enumerate(in_workers(work, files, jobs, local=lambda path: path == STDIN), 1):
             progress(f"{label}: {done}/{len(files)} files done")
             if isinstance(result, Failure):
                 raise result
-            for path in queue:
-                pending.append((path, submit(path)))
-                break
             yield result
-    finally:
-        # Stop at once: a failed run does not wait for the other files' analyses.
-        for process in list(getattr(pool, "_processes", {}).values()):
-            process.terminate()
-        pool.shutdown(wait=True, cancel_futures=True)
+    except WorkerDied as e:
+        raise Failure(f"{printable(e.item)}: the worker analysing it ended abruptly (out of memory?)") from None
 
 
 def run(args, progress):
@@ -526,8 +489,9 @@ def run(args, progress):
         tables = {"wells": tables["wells"], **tables}
     writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
+    results = analyse(command.name, list(args.files), settings, args.jobs, progress)
     try:
-        for result in analyse(command.name, list(args.files), settings, args.jobs, progress):
+        for result in results:
             if writer:
                 writer.add(result)
             command.show(result, stdout, not args.out)
@@ -552,6 +516,7 @@ def run(args, progress):
             f.commit()
         pending = []
     finally:
+        results.close()  # workers ended, whichever way the run ends
         if writer:
             writer.discard()
         for f in pending:
@@ -578,7 +543,11 @@ def main(argv=None):
     args.argv = list(sys.argv[1:] if argv is None else argv)
     progress = Progress(args.quiet)
     try:
-        warnings = run(args, progress)
+        with terminable():
+            warnings = run(args, progress)
+    except Terminated as e:  # outputs in progress removed and workers ended on the way out
+        progress.done()
+        return e.status
     except BrokenPipeError:  # the reader of stdout has seen enough (| head)
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0

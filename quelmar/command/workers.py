@@ -1,0 +1,115 @@
+"""Files analysed in worker processes, one file per worker at a time, the
+results handed back in the order of the files.
+
+Each worker has a pipe of its own to the parent, and the parent keeps no copy
+of a worker's end: a worker that dies, even halfway through sending a result,
+is seen at once (its pipe ends, its process sentinel fires) and named by the
+file it was given. Stopping (a failure, an interrupt, SIGTERM) ends every
+worker and waits for each, so none is left running. Workers are forked
+where the platform can (the parent's imports and library come with them) and
+started once for the whole run.
+"""
+import multiprocessing
+import os
+from multiprocessing.connection import wait
+
+from .stopping import start_worker
+
+#: Files handed out ahead of the one whose result is due, per worker: results wait in memory
+#: only until their turn comes, and a worker never waits for work while one result is late.
+WINDOW_PER_WORKER = 2
+#: Seconds a worker is given to end after SIGTERM before it is killed.
+GRACE = 5.0
+
+
+class WorkerDied(Exception):
+    """A worker ended without handing back its result (killed for memory, a crash in the library)."""
+
+    def __init__(self, item):
+        super().__init__(item)
+        self.item = item
+
+
+def _serve(connection, parent, work):
+    """A worker's life: the parent's items in, ``work(item)`` out, until the pipe closes."""
+    start_worker(parent)
+    while True:
+        try:
+            item = connection.recv()
+        except (EOFError, OSError):
+            return
+        connection.send(work(item))
+
+
+class _Worker:
+    def __init__(self, context, work):
+        self.connection, theirs = context.Pipe()
+        self.process = context.Process(target=_serve, args=(theirs, os.getpid(), work), daemon=True)
+        self.process.start()
+        theirs.close()  # only the worker holds its end: its death ends the pipe
+        self.index = None
+
+    def stop(self):
+        if self.process.is_alive():
+            self.process.terminate()
+
+    def join(self):
+        self.process.join(GRACE)
+        if self.process.is_alive():
+            self.process.kill()
+            self.process.join()
+        self.connection.close()
+
+
+def _context():
+    methods = multiprocessing.get_all_start_methods()
+    return multiprocessing.get_context("fork" if "fork" in methods else None)
+
+
+def in_workers(work, items, count, local=lambda item: False):
+    """``work(item)`` of every item in ``count`` worker processes, yielded in the items' order.
+
+    ``work`` must be picklable where processes are spawned rather than forked.
+    Items for which ``local(item)`` is true are worked on here (standard
+    input is this process's: a worker's is closed).
+
+    Raises
+    ------
+    WorkerDied
+        For the item of a worker that ended without its result.
+    """
+    items = list(items)
+    context = _context()
+    workers = []
+    try:
+        workers = [_Worker(context, work) for _ in range(min(count, len(items)))]
+        results, given, due = {}, 0, 0
+        window = WINDOW_PER_WORKER * len(workers)
+        while due < len(items):
+            # Hand out work to idle workers, within the window.
+            for w in workers:
+                while w.index is None and given < len(items) and given < due + window:
+                    if local(items[given]):
+                        results[given] = work(items[given])
+                    else:
+                        w.connection.send(items[given])
+                        w.index = given
+                    given += 1
+            if due in results:
+                yield results.pop(due)
+                due += 1
+                continue
+            busy = [w for w in workers if w.index is not None]
+            ready = wait([w.connection for w in busy] + [w.process.sentinel for w in busy])
+            for w in busy:
+                if w.connection in ready or w.process.sentinel in ready:
+                    try:
+                        results[w.index] = w.connection.recv()
+                    except (EOFError, OSError):
+                        raise WorkerDied(items[w.index]) from None
+                    w.index = None
+    finally:
+        for w in workers:
+            w.stop()
+        for w in workers:
+            w.join()
