@@ -148,6 +148,22 @@ class OptionError(InputError, ValueError):
     """An analysis setting out of range, or one that does not fit the file."""
 
 
+class ThresholdBelowCurves(OptionError):
+    """A threshold below where every curve starts: each crossing would come before the first reading.
+
+    Attributes
+    ----------
+    threshold, auto : float
+        The threshold given and the plate's own, in the units of the caller's message.
+    """
+
+    def __init__(self, threshold, auto, where=""):
+        self.threshold, self.auto = threshold, auto
+        super().__init__(where, Named("threshold"), f" {threshold:g} lies below where the curves start: every "
+                                                    f"crossing would come before the first reading (the plate's "
+                                                    f"own threshold is {auto:.4g})")
+
+
 class OutputError(ValueError):
     """An output path that cannot or must not be written."""
 
