@@ -82,8 +82,10 @@ def _refused(settings, error):
             return f"--range must be LO:HI with LO below HI, not {lo:g}:{hi:g}"
         return f"--range must lie within {-AXIS_MAX:g} to {AXIS_MAX:g} degrees, not {lo:g}:{hi:g}"
     if named == "quantities":
-        name, q = next((n, q) for n, q in settings.quantities if not n or not (math.isfinite(q) and q > 0))
-        return f"--quantity {name}={q!r}: expected NAME=Q with a positive quantity"
+        bad = [(n, q) for n, q in settings.quantities if not n or not (math.isfinite(q) and q > 0)]
+        if bad:
+            return f"--quantity {bad[0][0]}={bad[0][1]!r}: expected NAME=Q with a positive quantity"
+        return command_words(error)
     return command_words(error)
 
 
