@@ -1,46 +1,24 @@
 // One 384-well x 45-cycle plate through the amplification run, as a host
 // drives it: the plate threshold, then the linear and the sigmoid Ct.
 //
-// The plate is the bundled real one (379 wells), padded to 384 wells by
-// repeating its first five wells.
+// The plate is the bundled real one (379 wells), padded to 384 wells
+// (road_inputs.h).
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "QuelmarAlg.h"
-#include "plate_csv.h"
+#include "road_inputs.h"
 
 namespace {
 
-constexpr std::size_t kWells = 384;
-
-struct Plate {
-    std::size_t cycles = 0;
-    std::vector<double> data;  // kWells curves, one after another
-};
+constexpr std::size_t kWells = road_inputs::kPlateWells;
+using Plate = road_inputs::Plate;
 
 const Plate& plate() {
-    static const Plate padded = [] {
-        PlateCsv csv;
-        char error[512];
-        if (plate_csv_read(QUELMARALG_DATA_DIR "/reps384.csv", &csv, error, sizeof error) != 0) {
-            std::fprintf(stderr, "%s\n", error);
-            std::exit(1);
-        }
-        Plate p;
-        p.cycles = csv.cycle_count;
-        p.data.resize(kWells * p.cycles);
-        for (std::size_t w = 0; w < kWells; ++w) {
-            const std::size_t source = w % csv.well_count;
-            std::memcpy(&p.data[w * p.cycles], &csv.readings[source * p.cycles], p.cycles * sizeof(double));
-        }
-        plate_csv_free(&csv);
-        return p;
-    }();
+    static const Plate padded = road_inputs::padded_plate(QUELMARALG_DATA_DIR "/reps384.csv");
     return padded;
 }
 

@@ -1,7 +1,7 @@
 // The melting road of one well: -dF/dT (alg_melting), peak detection, the
-// damped least-squares fit and the coefficient filter, on a synthetic curve
-// read every 0.5 degree from 60 to 95 degrees with two products melting at
-// 78 and 86 degrees. The steps are also timed one by one.
+// damped least-squares fit and the coefficient filter, on the synthetic well
+// of road_inputs.h (two products melting at 78 and 86 degrees). The steps
+// are also timed one by one.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,29 +9,14 @@
 #include <vector>
 
 #include "QuelmarAlg.h"
+#include "road_inputs.h"
 
 namespace {
 
-constexpr double kPeakWidth = 1.0;
-// Height above zero and full widths at half maximum from 0.5 to 5 degrees.
-constexpr double kLimits[3] = {0.0, 5.0, 0.5};
-
-struct Well {
-    std::vector<double> temperature;
-    std::vector<double> fluorescence;
-};
-
-// Two logistic melting transitions on a constant background.
-Well synthetic_well() {
-    Well w;
-    for (int i = 0; i <= 70; ++i) {
-        const double t = 60.0 + 0.5 * i;
-        w.temperature.push_back(t);
-        w.fluorescence.push_back(200.0 + 600.0 / (1.0 + std::exp((t - 78.0) / 0.8)) +
-                                400.0 / (1.0 + std::exp((t - 86.0) / 0.9)));
-    }
-    return w;
-}
+using road_inputs::kMeltFilter;
+using road_inputs::kMeltPeakWidth;
+using Well = road_inputs::MeltWell;
+using road_inputs::synthetic_melt_well;
 
 struct Curve {
     std::vector<double> x, y;
@@ -58,7 +43,7 @@ int fit_peaks(const MgfHandle* handle, std::vector<double>* centres) {
     GaussCoeff* kept = nullptr;
     int result = -1;
     if (alg_mgf_local_max_value_id(handle, &start) == ALG_OK && alg_mgf_solve(handle, start) == ALG_OK &&
-        alg_mgf_coeff_filter(kLimits, start, &kept) == ALG_OK) {
+        alg_mgf_coeff_filter(kMeltFilter, start, &kept) == ALG_OK) {
         size_t na, nb, nc;
         double *a, *b, *c;
         if (alg_get_gausscoeff_data(kept, &na, &a, &nb, &b, &nc, &c) == ALG_OK) {
@@ -78,7 +63,7 @@ int fit_peaks(const MgfHandle* handle, std::vector<double>* centres) {
 int melting_road(const Well& w, std::vector<double>* centres) {
     Curve curve;
     if (!derivative(w, curve)) return -1;
-    const MgfOptions options{0.0, 0.0, kPeakWidth, 0.0, 0.0};
+    const MgfOptions options{0.0, 0.0, kMeltPeakWidth, 0.0, 0.0};
     MgfHandle* handle = nullptr;
     if (alg_mgf_create(curve.x.data(), curve.x.size(), curve.y.data(), curve.y.size(), &options, &handle) != ALG_OK)
         return -1;
@@ -88,7 +73,7 @@ int melting_road(const Well& w, std::vector<double>* centres) {
 }
 
 void BM_MeltingRoad(benchmark::State& state) {
-    const Well w = synthetic_well();
+    const Well w = synthetic_melt_well();
     std::vector<double> centres;
     if (melting_road(w, &centres) != 2 || std::fabs(centres[0] - 78.0) > 0.1 || std::fabs(centres[1] - 86.0) > 0.1) {
         state.SkipWithError("the road does not find the two products");
@@ -99,7 +84,7 @@ void BM_MeltingRoad(benchmark::State& state) {
 BENCHMARK(BM_MeltingRoad)->Unit(benchmark::kMicrosecond);
 
 void BM_MeltingDerivative(benchmark::State& state) {
-    const Well w = synthetic_well();
+    const Well w = synthetic_melt_well();
     Curve curve;
     for (auto _ : state) benchmark::DoNotOptimize(derivative(w, curve));
 }
@@ -107,11 +92,11 @@ BENCHMARK(BM_MeltingDerivative)->Unit(benchmark::kMicrosecond);
 
 void BM_DetectFitFilter(benchmark::State& state) {
     Curve curve;
-    if (!derivative(synthetic_well(), curve)) {
+    if (!derivative(synthetic_melt_well(), curve)) {
         state.SkipWithError("alg_melting failed");
         return;
     }
-    const MgfOptions options{0.0, 0.0, kPeakWidth, 0.0, 0.0};
+    const MgfOptions options{0.0, 0.0, kMeltPeakWidth, 0.0, 0.0};
     MgfHandle* handle = nullptr;
     alg_mgf_create(curve.x.data(), curve.x.size(), curve.y.data(), curve.y.size(), &options, &handle);
     for (auto _ : state) benchmark::DoNotOptimize(fit_peaks(handle, nullptr));

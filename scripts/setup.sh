@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever this machine lacks to build the
 # library, run its tests and use the quelmar command, then builds the library
-# into build/. Safe to run again.
+# into build/. Safe to run again. (SciPy serves the benchmarks alone: the melt
+# road's peer, bench/melting_scipy.py.)
 set -euo pipefail
 
 need=()
@@ -12,7 +13,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # they build.
 for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
            clang libclang-rt-dev \
-           python3 python3-numpy python3-matplotlib python3-pytest \
+           python3 python3-numpy python3-matplotlib python3-pytest python3-scipy \
            g++-mingw-w64-x86-64-win32 googletest wine wine64 \
            chromium; do  # chromium: the report's test opens the pages headless
   have_pkg "$pkg" || need+=("$pkg")

@@ -6,6 +6,7 @@
 #include "base/failures.h"
 #include "base/messages.h"
 #include "maths/maths.h"
+#include "peaks/fit_problem.h"
 #include "solvers/lm_solve.h"
 
 namespace quelmar {
@@ -61,7 +62,8 @@ FitSummary solve_peaks(const PeakCurve& curve, PeakSet& set) {
         p[3 * i + 1] = set.center[i];
         p[3 * i + 2] = set.sigma[i];
     }
-    const FitSummary summary = lm_solve(mgf_residual, &curve, p);
+    PeakFitProblem problem(curve);
+    const FitSummary summary = lm_solve(problem, p);
     require_result(summary);
     for (std::size_t i = 0; i < n; ++i) {
         set.amplitude[i] = p[3 * i];

@@ -19,41 +19,48 @@ constexpr double kStepTolerance = 1e-06;       // epsilon_2
 constexpr double kDampingExponent = 3.0;       // of the factor 1 - (2 gain - 1)^3
 constexpr int kIterationLimit = 100;
 
-// Central differences with step 5e-8, J becoming m x n after one evaluation
-// that sizes it. The prescribed behaviour, unlike the textbook's Jacobian at
-// a fixed point: p is left with every element shifted by the step, and the
-// fit goes on from there.
-void numerical_jacobian(ResidualFunction f, const void* context, Vector& p, Matrix& jacobian) {
-    constexpr double kStep = 5e-8;
-    constexpr double kInverseTwoSteps = 1e7;
+// Central differences of any residual callable r(p, out), as
+// numerical_jacobian prescribes them.
+template <class Residual>
+void central_differences(Residual&& r, Vector& p, Matrix& jacobian) {
     Vector value;
-    f(context, p, value);
+    r(p, value);
     jacobian.assign_fill(0.0, value.size(), p.size());
     Vector minus;
     Vector plus;
     for (std::size_t j = 0; j < p.size(); ++j) {
         const double centre = p[j];
-        p[j] = centre - kStep;
-        f(context, p, minus);
-        p[j] = centre + kStep;
-        f(context, p, plus);
+        p[j] = centre - kJacobianStep;
+        r(p, minus);
+        p[j] = centre + kJacobianStep;
+        r(p, plus);
         plus -= minus;
-        plus *= kInverseTwoSteps;
+        plus *= kJacobianInverseTwoSteps;
         jacobian.set_col(j, plus);
     }
 }
 
-// The linearisation of f at x: its Jacobian J (x shifted on the way), the
-// residual r at the shifted x, and the normal equations J^T J, J^T r. The
-// storage is reused from one accepted step to the next.
+// A problem made of a residual function and its context.
+class FunctionProblem final : public LeastSquaresProblem {
+public:
+    FunctionProblem(ResidualFunction f, const void* context) : f_(f), context_(context) {}
+    void residual(const Vector& p, Vector& out) override { f_(context_, p, out); }
+
+private:
+    ResidualFunction f_;
+    const void* context_;
+};
+
+// The linearisation of the problem at x: its Jacobian J (x shifted on the
+// way), the residual r at the shifted x, and the normal equations J^T J,
+// J^T r. The storage is reused from one accepted step to the next.
 struct Linearisation {
     Matrix jacobian;
     Vector residual;
     NormalEquations equations;
 
-    void update(ResidualFunction f, const void* context, Vector& x) {
-        numerical_jacobian(f, context, x, jacobian);
-        f(context, x, residual);
+    void update(LeastSquaresProblem& problem, Vector& x) {
+        problem.linearise(x, jacobian, residual);
         equations.form(jacobian, residual);
     }
 };
@@ -71,8 +78,8 @@ double largest_element(const Matrix& a) {
 // of being evaluated again at the same point.
 class GainRatioFit {
 public:
-    GainRatioFit(ResidualFunction f, const void* context, const Vector& start) : f_(f), context_(context), x_(start) {
-        lin_.update(f_, context_, x_);
+    GainRatioFit(LeastSquaresProblem& problem, const Vector& start) : problem_(problem), x_(start) {
+        lin_.update(problem_, x_);
         mu_ = kInitialDampingScale * largest_element(lin_.equations.normal());
         cost_ = fit_cost(lin_.residual);
     }
@@ -112,7 +119,7 @@ public:
 
 private:
     double cost_at(const Vector& x) {
-        f_(context_, x, trial_residual_);
+        problem_.residual(x, trial_residual_);
         return fit_cost(trial_residual_);
     }
 
@@ -133,14 +140,13 @@ private:
     // undamped Gauss-Newton steps.
     void accept(double gain) {
         std::swap(x_, x_new_);
-        lin_.update(f_, context_, x_);
+        lin_.update(problem_, x_);
         cost_ = fit_cost(lin_.residual);
         const double factor = 1.0 - maths::pow(2.0 * gain - 1.0, kDampingExponent);
         mu_ = factor > 0.0 ? mu_ * factor : 0.0;
     }
 
-    ResidualFunction f_;
-    const void* context_;
+    LeastSquaresProblem& problem_;
     Vector x_;
     Linearisation lin_;
     double mu_ = 0.0;
@@ -150,13 +156,22 @@ private:
 
 }  // namespace
 
-FitSummary lm_solve(ResidualFunction f, const void* context, Vector& p) {
-    // The first evaluation proves that f can be evaluated at all, and gives
-    // the cost at the start.
+void numerical_jacobian(ResidualFunction f, const void* context, Vector& p, Matrix& jacobian) {
+    central_differences([f, context](const Vector& q, Vector& out) { f(context, q, out); }, p, jacobian);
+}
+
+void LeastSquaresProblem::linearise(Vector& p, Matrix& jacobian, Vector& r) {
+    central_differences([this](const Vector& q, Vector& out) { residual(q, out); }, p, jacobian);
+    residual(p, r);
+}
+
+FitSummary lm_solve(LeastSquaresProblem& problem, Vector& p) {
+    // The first evaluation proves that the residual can be evaluated at all,
+    // and gives the cost at the start.
     Vector first;
-    f(context, p, first);
+    problem.residual(p, first);
     FitSummary summary{FitStop::kSmallGradient, 0, fit_cost(first), 0.0};
-    GainRatioFit fit(f, context, p);
+    GainRatioFit fit(problem, p);
     if (!fit.gradient_vanishes()) {
         summary.stop = FitStop::kIterationLimit;
         while (summary.iterations < kIterationLimit) {
@@ -170,6 +185,11 @@ FitSummary lm_solve(ResidualFunction f, const void* context, Vector& p) {
     summary.final_cost = fit.cost();
     if (summary.stop != FitStop::kSingularSystem) p = std::move(fit.x());
     return summary;
+}
+
+FitSummary lm_solve(ResidualFunction f, const void* context, Vector& p) {
+    FunctionProblem problem(f, context);
+    return lm_solve(problem, p);
 }
 
 }  // namespace quelmar

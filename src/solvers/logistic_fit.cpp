@@ -71,12 +71,16 @@ public:
     // equations and evaluates the trial point they lead to; false, with no
     // trial, when the damped system is singular. The damping is added to the
     // diagonal as a multiple of the identity, Levenberg's form, not scaled by
-    // the diagonal of J^T J as Marquardt scales it. As prescribed, the
-    // Jacobian is formed afresh even after a rejected step, at the same
-    // parameters, which gives the same matrix again.
+    // the diagonal of J^T J as Marquardt scales it. The prescribed iteration
+    // forms the Jacobian afresh after a rejected step too, at the same
+    // parameters, which gives the same matrix again; here the normal
+    // equations are kept instead, and only the damping changes.
     bool step() {
-        forward_differences();
-        equations_.form(jacobian_, point_.residual);
+        if (!linearised_) {
+            forward_differences();
+            equations_.form(jacobian_, point_.residual);
+            linearised_ = true;
+        }
         if (!equations_.solve(damping_, delta_)) return false;
         trial_.copy_from(delta_);
         trial_ += params_;
@@ -99,6 +103,7 @@ public:
             std::swap(params_, trial_);
             std::swap(point_, trial_point_);
             residual_norm_ = trial_norm_;
+            linearised_ = false;
             damping_ = std::max(kDampingFloor, damping_ * kDampingShrink);
             return true;
         }
@@ -138,6 +143,7 @@ private:
     double residual_norm_;
     Matrix jacobian_;
     NormalEquations equations_;
+    bool linearised_ = false;  // whether the Jacobian and the equations are those at params_
     Vector shifted_, delta_, trial_;
     Point scratch_, trial_point_;
     double trial_norm_;  // set by every step

@@ -9,11 +9,15 @@ void NormalEquations::form(const Matrix& jacobian, const Vector& residual) {
     const std::size_t n = jacobian.cols();
     normal_.assign_fill(0.0, n, n);
     gradient_.assign_fill(0.0, n);
+    // A is symmetric to the bit, each product J(k, i) J(k, j) being the same
+    // either way round and summed in the same order: only its upper triangle
+    // is summed, and mirrored.
     for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t j = i; j < n; ++j) {
             double sum = 0.0;
             for (std::size_t k = 0; k < m; ++k) sum += jacobian(k, i) * jacobian(k, j);
             normal_(i, j) = sum;
+            normal_(j, i) = sum;
         }
         double sum = 0.0;
         for (std::size_t k = 0; k < m; ++k) sum += jacobian(k, i) * residual[k];
