@@ -21,6 +21,7 @@ from typing import Callable, Optional
 
 from ..analysis.melting import EDGE, MAX_FWHM
 from ..binding import core
+from ..common import signals
 from ..common.errors import QuelmarError
 from ..common.flags import VOCABULARY
 from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
@@ -31,6 +32,7 @@ from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, Rel
 from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
                                save_figure)
 from . import jobs
+from . import stopping
 from .stopping import Terminated, terminable
 from .workers import WorkerDied, in_workers
 from .options import command_words, settings_from, settings_record, settings_table
@@ -487,9 +489,10 @@ def run(args, progress):
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
-    writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     results = analyse(command.name, list(args.files), settings, args.jobs, progress)
+    with signals.held():  # a stop right after the writer made its file would not find it to remove
+        writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
     try:
         for result in results:
             if writer:
@@ -508,13 +511,15 @@ def run(args, progress):
         if args.plot:
             note = f"the first {len(plates)} of {total} plates" if total > len(plates) else ""
             options = dict(log=True) if getattr(args, "log", False) else {}
-            pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
-        if writer:
-            writer.commit()
-            writer = None
-        for f in pending:
-            f.commit()
-        pending = []
+            save_figure(command.plot(plates, note, **options), args.plot, commit=False, pending=pending)
+        stopping.check()  # a stop that Python could not raise where it arrived
+        with signals.held():  # every output, or none
+            if writer:
+                writer.commit()
+                writer = None
+            for f in pending:
+                f.commit()
+            pending = []
     finally:
         results.close()  # workers ended, whichever way the run ends
         if writer:

@@ -17,6 +17,8 @@ import contextlib
 import os
 import signal
 
+from ..common import signals
+
 #: The signals a run unwinds on, besides SIGINT (Python's KeyboardInterrupt).
 STOPPING = tuple(getattr(signal, name) for name in ("SIGTERM", "SIGHUP") if hasattr(signal, name))
 #: prctl's option that has the kernel send a signal to a process when its parent ends.
@@ -36,17 +38,56 @@ class Terminated(BaseException):
         return 128 + self.signum
 
 
+#: The stopping signal received during the run, if any: an exception raised where Python cannot
+#: pass it on (a finalizer, a fork hook) is only printed, so the run looks again before it commits.
+_received = None
+
+
 def _stop(signum, _frame):
+    global _received
+    _received = signum
     # Unwinding runs cleanup; a second signal must not interrupt that cleanup.
     for s in STOPPING:
         signal.signal(s, signal.SIG_IGN)
     raise Terminated(signum)
 
 
+def check():
+    """Raise :class:`Terminated` if a stopping signal arrived during the run and was swallowed."""
+    if _received is not None:
+        raise Terminated(_received)
+
+
+#: Whether a run is terminable now: a process forked meanwhile is a worker and must not inherit _stop.
+_taken = False
+_hooked = False
+
+
+def _leave_signals_to_parent():
+    """A worker's dispositions: an interrupt ignored, a termination ending it at once."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    for s in STOPPING:
+        signal.signal(s, signal.SIG_DFL)
+
+
+def _forked():
+    # From the fork itself, not from the worker's first step: a signal in between would otherwise
+    # unwind the child's start-up with a traceback. The parent held the signals back across the fork.
+    if _taken:
+        _leave_signals_to_parent()
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, signals.STOPPING)
+
+
 @contextlib.contextmanager
 def terminable():
     """Within it, SIGTERM and SIGHUP raise :class:`Terminated` (in the main thread only; elsewhere,
-    and for a signal ignored on entry, nothing changes); the handlers are restored on leaving."""
+    and for a signal ignored on entry, nothing changes); the handlers are restored on leaving.
+    A process forked meanwhile leaves every signal to its parent (:func:`start_worker`)."""
+    global _taken, _hooked, _received
+    _received = None
+    if not _hooked and hasattr(os, "register_at_fork"):
+        os.register_at_fork(after_in_child=_forked)
+        _hooked = True
     previous = {}
     try:
         for s in STOPPING:
@@ -54,18 +95,18 @@ def terminable():
                 previous[s] = signal.signal(s, _stop)
     except ValueError:  # not the main thread: signals are not ours to take
         pass
+    taken, _taken = _taken, bool(previous) or _taken
     try:
         yield
     finally:
+        _taken = taken
         for s, handler in previous.items():
             signal.signal(s, handler)
 
 
 def start_worker(parent):
     """A worker process's first step: the parent (pid ``parent``) decides what signals mean."""
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    for s in STOPPING:
-        signal.signal(s, signal.SIG_DFL)
+    _leave_signals_to_parent()
     _end_with_parent()
     if os.getppid() != parent:  # the parent ended before the kernel was told
         os._exit(1)

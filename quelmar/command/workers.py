@@ -13,6 +13,7 @@ import multiprocessing
 import os
 from multiprocessing.connection import wait
 
+from ..common import signals
 from .stopping import start_worker
 
 #: Files handed out ahead of the one whose result is due, per worker: results wait in memory
@@ -45,7 +46,9 @@ class _Worker:
     def __init__(self, context, work):
         self.connection, theirs = context.Pipe()
         self.process = context.Process(target=_serve, args=(theirs, os.getpid(), work), daemon=True)
-        self.process.start()
+        # The parent's fork hooks would swallow a signal's exception; the child takes its own first.
+        with signals.held():
+            self.process.start()
         theirs.close()  # only the worker holds its end: its death ends the pipe
         self.index = None
 

@@ -328,7 +328,11 @@ class HtmlReport:
         self.path, self.header, self.files = path, dict(header or {}), []
         self.tables = Tables()
         self.out = AtomicFile(path)
-        self.spool = tempfile.TemporaryFile("w+", encoding="utf-8")
+        try:
+            self.spool = tempfile.TemporaryFile("w+", encoding="utf-8")
+        except BaseException:  # a stop, or a full disk: the caller never gets a writer to discard
+            self.out.discard()
+            raise
 
     def add(self, result):
         with naming(self.path):

@@ -27,6 +27,7 @@ import stat
 import tempfile
 
 from ..common import flags as _flags
+from ..common import signals
 from ..common.errors import OutputError
 from ..common.text import encodable, printable
 from ..results import cell, text
@@ -95,13 +96,19 @@ class AtomicFile:
     def __init__(self, path, binary=False):
         self.path = path
         folder = os.path.dirname(os.path.abspath(path))
-        with naming(path):
+        # Held: a stop between creating the file and knowing its name would leave it behind.
+        with naming(path), signals.held():
             fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
-        umask = os.umask(0)
-        os.umask(umask)
-        os.fchmod(fd, 0o666 & ~umask)
-        self.file = os.fdopen(fd, "wb" if binary else "w", **({} if binary else dict(encoding="utf-8",
-                                                                                      newline="")))
+            try:
+                umask = os.umask(0)
+                os.umask(umask)
+                os.fchmod(fd, 0o666 & ~umask)
+                self.file = os.fdopen(fd, "wb" if binary else "w", **({} if binary else dict(encoding="utf-8",
+                                                                                              newline="")))
+            except BaseException:
+                os.close(fd)
+                os.unlink(self.temp)
+                raise
 
     def commit(self):
         with naming(self.path):
@@ -136,15 +143,20 @@ class TableWriter:
     def __init__(self, path, command, tables, header=None):
         self.command, self.tables, self.header = command, dict(tables), dict(header or {})
         self.json = path.lower().endswith(".json")
-        self.files, self.inputs = [], []
+        self.files, self.inputs, self.spools = [], [], {}
         self.out = AtomicFile(path)
-        if self.json:
-            self.spools = {name: tempfile.TemporaryFile("w+", encoding="utf-8") for name in self.tables}
-            self.counts = dict.fromkeys(self.tables, 0)
-        else:
-            self.main, self.columns = next(iter(self.tables.items()))
-            self.csv = csv.writer(self.out.file)
-            self.csv.writerow(self.columns)
+        try:
+            if self.json:
+                self.counts = dict.fromkeys(self.tables, 0)
+                for name in self.tables:
+                    self.spools[name] = tempfile.TemporaryFile("w+", encoding="utf-8")
+            else:
+                self.main, self.columns = next(iter(self.tables.items()))
+                self.csv = csv.writer(self.out.file)
+                self.csv.writerow(self.columns)
+        except BaseException:  # a stop, or a full disk: the caller never gets a writer to discard
+            self.discard()
+            raise
 
     def add(self, result):
         """Write the rows of one :class:`~quelmar.results.FileResult`."""
@@ -174,7 +186,7 @@ class TableWriter:
 
     def discard(self):
         self.out.discard()
-        for spool in getattr(self, "spools", {}).values():
+        for spool in self.spools.values():
             spool.close()
 
     def _stitch(self):
@@ -234,14 +246,19 @@ class Stdout:
         self.spool.close()
 
 
-def save_figure(fig, path, commit=True):
+def save_figure(fig, path, commit=True, pending=None):
     """Save a matplotlib figure exactly at path, in the format of its suffix, through an :class:`AtomicFile`.
 
     With ``commit=False`` the file is returned uncommitted, for a run that
-    writes several outputs and renames them only once all are ready.
+    writes several outputs and renames them only once all are ready; given a
+    list ``pending``, the file is put in it as soon as it exists, so that a run
+    stopped while the picture is drawn knows what to remove.
     """
     import matplotlib.pyplot as plt
-    out = AtomicFile(path, binary=True)
+    with signals.held():
+        out = AtomicFile(path, binary=True)
+        if pending is not None:
+            pending.append(out)
     try:
         with naming(path):
             fig.savefig(out.file, format=os.path.splitext(path)[1][1:].lower(), dpi=110)
