@@ -1,42 +1,55 @@
 """``python3 -m quelmar``: the command, under an interpreter that has numpy.
 
 The first python3 on PATH may be one built apart from the system's packages
-(numpy, matplotlib). Then the command runs itself again under /usr/bin/python3
-when that one has numpy, with the same arguments, working directory and this
-package first on its path; otherwise it says in one line what to run.
+(numpy, matplotlib). What needs no numpy (``quelmar flags``, ``--help``)
+runs in it as it is. Anything else runs in it when it finds numpy, and
+otherwise in /usr/bin/python3, started in its place (exec, never a second
+process), with the same arguments, working directory and this package first
+on its path; when that one has no numpy either it says in one line what to
+install.
 """
 import os
-import subprocess
 import sys
 
 SYSTEM_PYTHON = "/usr/bin/python3"
+#: Marks the interpreter started in place of the first, which must not start another.
+AGAIN = "QUELMAR_STARTED_AGAIN"
 
 
-def _has_numpy():
-    try:
-        import numpy  # noqa: F401
-    except ImportError:
-        return False
-    return True
+def needs_numpy(argv):
+    """Whether the command line runs an analysis (everything but flags, and help without a subcommand)."""
+    word = next((a for a in argv if not a.startswith("-")), None)
+    return word is not None and word != "flags"
 
 
-def _rerun():
+def has_numpy():
+    # Found, not imported: the command imports it when it needs it.
+    import importlib.util
+    return importlib.util.find_spec("numpy") is not None
+
+
+def _system_python():
     here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    # Only an interpreter that imports numpy is run, so this cannot loop.
-    if (os.access(SYSTEM_PYTHON, os.X_OK)
-            and subprocess.run([SYSTEM_PYTHON, "-c", "import numpy"], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL).returncode == 0):
-        code = (f"import sys; sys.path.insert(0, {here!r}); sys.argv[0] = 'quelmar'; "
-                "from quelmar.command.cli import main; sys.exit(main())")
-        sys.stdout.flush()
-        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON, "-c", code, *sys.argv[1:]])
-    sys.stderr.write(f"quelmar: {sys.executable} has no numpy; run {SYSTEM_PYTHON} -m quelmar "
-                     f"(after: apt-get install python3-numpy python3-matplotlib)\n")
-    sys.exit(2)
+    code = (f"import sys; sys.path.insert(0, {here!r}); sys.argv[0] = 'quelmar'; "
+            "from quelmar.__main__ import start; sys.exit(start())")
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os.execve(SYSTEM_PYTHON, [SYSTEM_PYTHON, "-c", code, *sys.argv[1:]], {**os.environ, AGAIN: "1"})
+
+
+def start():
+    """Run the command here, or in the system's interpreter when this one has no numpy; the exit status."""
+    argv = sys.argv[1:]
+    again = os.environ.pop(AGAIN, None)
+    if needs_numpy(argv) and not has_numpy():
+        if not again and os.access(SYSTEM_PYTHON, os.X_OK):  # a venv's python3 may be the same binary
+            _system_python()
+        sys.stderr.write(f"quelmar: {sys.executable} has no numpy; run {SYSTEM_PYTHON} -m quelmar "
+                         f"(after: apt-get install python3-numpy python3-matplotlib)\n")
+        return 2
+    from quelmar.command.cli import main
+    return main(argv)
 
 
 if __name__ == "__main__":
-    if not _has_numpy():
-        _rerun()
-    from quelmar.command.cli import main
-    sys.exit(main())
+    sys.exit(start())

@@ -13,29 +13,19 @@ import argparse
 import functools
 import os
 import sys
-import textwrap
 import time
 import warnings
 from dataclasses import dataclass
-from typing import Callable, Optional
 
-from ..analysis.melting import EDGE, MAX_FWHM
-from ..binding import core
+# Only what every start needs is imported here: the analyses, their results and writers (numpy, the
+# library) are imported by the subcommand that runs, so that `quelmar flags` and --help start at once.
 from ..common import signals
 from ..common.errors import QuelmarError
 from ..common.flags import VOCABULARY
-from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
+from ..common.limits import STDIN, STDIN_NAME
 from ..common.text import encodable, printable
-from ..report.page import HtmlReport
-from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
-                       StandardWell, columns_of)
-from ..writing.writers import (PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, format_table,
-                               save_figure)
-from . import jobs
 from . import stopping
 from .stopping import Terminated, terminable
-from .workers import WorkerDied, in_workers
-from .options import command_words, settings_from, settings_record, settings_table
 
 PROG = "quelmar"
 #: Panels in one picture; past this the plot shows the first plates and says so.
@@ -133,6 +123,7 @@ def _melt_arguments(p):
 
 
 def _melt_options(p):
+    from ..analysis.melting import EDGE, MAX_FWHM
     p.add_argument("--range", metavar="LO:HI",
                    help=f"seek peaks from LO to HI degrees (either may be left out). Default: chosen per well "
                         f"from its -dF/dT: the first and last {EDGE:g} degree are left out, and so is the "
@@ -195,6 +186,7 @@ def _plate_size(result, run):
 
 
 def _show_amplify(result, out, full):
+    from ..writing.writers import format_table
     if not full:
         return
     for p in result.plates:
@@ -208,6 +200,7 @@ def _show_amplify(result, out, full):
 
 
 def _show_melt(result, out, full):
+    from ..writing.writers import format_table
     if not full:
         return
     for p in result.plates:
@@ -224,6 +217,7 @@ def _show_melt(result, out, full):
 
 
 def _show_standard(result, out, full):
+    from ..writing.writers import format_table
     for p in result.plates:
         f = p.fit
         if f is None:
@@ -237,6 +231,7 @@ def _show_standard(result, out, full):
 
 
 def _show_quantify(result, out, full):
+    from ..writing.writers import format_table
     if not full:
         return
     for q in result.plates:
@@ -274,13 +269,29 @@ class Subcommand:
 
     name: str
     help: str
-    arguments: Callable
-    run: Callable
+    arguments: object
+    run: object
     columns: dict
-    plot: Optional[Callable]
-    show: Callable
-    writer: Optional[Callable] = None
+    plot: object
+    show: object
+    writer: object = None
     outputs: tuple = ()
+
+
+#: Each subcommand's help, for the parser (which builds only the chosen one's options).
+HELP = {
+    "amplify": "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
+    "melt": "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main (product's) peak, and "
+            "the melt quality flags. Unsorted, repeated, falling or unevenly spaced readings are first put on an "
+            "even grid (the summary says how).",
+    "standard": "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of every unknown "
+                "read off it.",
+    "quantify": "Relative quantities of every target in every sample against a calibrator, normalised to reference "
+                "genes, with error bars.",
+    "report": "One self-contained HTML page of each run: plate maps, curves, melts, standard curves, relative "
+              "quantities (with --calibrator), every flag and every table.",
+    "flags": "The quality flags and what each means.",
+}
 
 
 class _LazyPlots:
@@ -296,29 +307,25 @@ class _LazyPlots:
 
 
 def _table():
+    from ..report.page import HtmlReport
+    from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
+                           StandardWell, columns_of)
+    from . import jobs
     plots = _LazyPlots()
 
     def cols(**tables):
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
-        Subcommand("amplify", "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
-                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify),
-        Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
-                           "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
-                           "spaced readings are first put on an even grid (the summary says how).",
-                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt),
-        Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
-                               "every unknown read off it.",
-                   _standard_arguments, jobs.standard, cols(wells=StandardWell, fits=StandardFit), plots.standard,
-                   _show_standard),
-        Subcommand("quantify", "Relative quantities of every target in every sample against a calibrator, "
-                               "normalised to reference genes, with error bars.",
-                   _quantify_arguments, jobs.quantify, cols(quantities=RelativeQuantity), plots.quantify,
-                   _show_quantify),
-        Subcommand("report", "One self-contained HTML page of each run: plate maps, curves, melts, standard "
-                             "curves, relative quantities (with --calibrator), every flag and every table.",
-                   _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing, HtmlReport,
-                   (".html",)),
+        Subcommand("amplify", HELP["amplify"], _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell),
+                   plots.amplify, _show_amplify),
+        Subcommand("melt", HELP["melt"], _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt,
+                   _show_melt),
+        Subcommand("standard", HELP["standard"], _standard_arguments, jobs.standard,
+                   cols(wells=StandardWell, fits=StandardFit), plots.standard, _show_standard),
+        Subcommand("quantify", HELP["quantify"], _quantify_arguments, jobs.quantify,
+                   cols(quantities=RelativeQuantity), plots.quantify, _show_quantify),
+        Subcommand("report", HELP["report"], _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing,
+                   HtmlReport, (".html",)),
     )}
 
 
@@ -335,42 +342,60 @@ def commands():
 
 def _limits_text():
     """The default limits as --limits spells them: "file 256M, ..., members 10000"."""
+    from ..common.limits import Limits, format_size
     default = Limits()
     return ", ".join(f"{name} {format_size(getattr(default, key))}" for name, key in Limits.NAMES.items())
 
 
-def _parser():
-    epilog = EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
+def _epilog():
+    import textwrap
+    return EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
+
+
+def _chosen(argv):
+    """The subcommand ``argv`` names: its first word that is no option (the command's own options are
+    only -h and --help), or None."""
+    return next((a for a in argv if not a.startswith("-")), None)
+
+
+def _parser(chosen=None, helping=True):
+    """The command's parser; only the ``chosen`` subcommand gets its options (each job's options import
+    its analyses), the others are listed by name and help; the examples and notes that end a help
+    text only when ``helping``."""
+    epilog = _epilog() if helping else None
     p = Parser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
-               epilog=EXAMPLES + epilog, formatter_class=argparse.RawDescriptionHelpFormatter)
+               epilog=EXAMPLES + epilog if helping else None, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
-    for c in commands().values():
-        s = sub.add_parser(c.name, help=c.help, description=c.help, epilog=epilog,
+    for name, text in HELP.items():
+        s = sub.add_parser(name, help=text, description=text, epilog=None if name == "flags" else epilog,
                            formatter_class=argparse.RawDescriptionHelpFormatter)
-        s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
-        s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
-        s.add_argument("--samples", metavar="SHEET",
-                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
-                            "whose annotations override the file's")
-        c.arguments(s)
-        if c.writer:
-            s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
-        else:
-            s.add_argument("--out", metavar="PATH",
-                           help="write the table as .csv or .json (every table) instead of stdout")
-        if c.plot:
-            s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
-        else:
-            s.set_defaults(plot=None)
-        s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
-        s.add_argument("--limits", metavar="NAME=SIZE[,...]",
-                       help="what one input may hold, over QUELMAR_LIMITS and the defaults: file, document "
-                            "(inflated), readings, wells, token, depth, line, members; SIZE with K, M or G, "
-                            "e.g. file=1G,document=2G")
-        s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
-    sub.add_parser("flags", help="The quality flags and what each means.",
-                   description="The quality flags and what each means.")
+        if name == chosen and name != "flags":
+            _job_arguments(s, commands()[name])
     return p
+
+
+def _job_arguments(s, c):
+    """The options of the job of :class:`Subcommand` ``c`` on its parser ``s``."""
+    s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
+    s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
+    s.add_argument("--samples", metavar="SHEET",
+                   help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
+                        "whose annotations override the file's")
+    c.arguments(s)
+    if c.writer:
+        s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
+    else:
+        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout")
+    if c.plot:
+        s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+    else:
+        s.set_defaults(plot=None)
+    s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
+    s.add_argument("--limits", metavar="NAME=SIZE[,...]",
+                   help="what one input may hold, over QUELMAR_LIMITS and the defaults: file, document "
+                        "(inflated), readings, wells, token, depth, line, members; SIZE with K, M or G, "
+                        "e.g. file=1G,document=2G")
+    s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
 
 
 # -- running the files ------------------------------------------------------------
@@ -411,6 +436,7 @@ def describe(error, path):
     elif isinstance(error, MemoryError):
         text = f"{path}: out of memory"
     elif isinstance(error, (QuelmarError, ValueError)):
+        from .options import command_words
         text = command_words(error)
     else:
         text = f"{type(error).__name__}: {error}"
@@ -454,6 +480,7 @@ def _in_workers(name, files, settings, jobs, progress, label):
     A worker that dies (killed for memory, a crash in the library) fails the
     run naming its file, rather than leaving it waiting.
     """
+    from .workers import WorkerDied, in_workers
     work = functools.partial(_work, name, settings=settings)
     try:
         for done, result in enumerate(in_workers(work, files, jobs, local=lambda path: path == STDIN), 1):
@@ -467,6 +494,9 @@ def _in_workers(name, files, settings, jobs, progress, label):
 
 def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
+    from ..binding import core
+    from ..writing.writers import PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, save_figure
+    from .options import settings_from, settings_record, settings_table
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
     outputs = command.outputs or TABLE_SUFFIXES
@@ -538,14 +568,18 @@ def _print_flags():
 
 def main(argv=None):
     """Run the command; returns the exit status (0, or 2 on bad input)."""
+    words = list(sys.argv[1:] if argv is None else argv)
     try:
-        args = _parser().parse_args(argv)
+        args = _parser(_chosen(words), helping=bool({"-h", "--help"} & set(words))).parse_args(words)
     except SystemExit as e:  # --help, or a bad option already reported in one line
         return e.code
     if args.command == "flags":
-        _print_flags()
+        try:
+            _print_flags()
+        except BrokenPipeError:  # | head
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    args.argv = list(sys.argv[1:] if argv is None else argv)
+    args.argv = words
     progress = Progress(args.quiet)
     try:
         with terminable():

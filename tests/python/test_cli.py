@@ -296,6 +296,22 @@ def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
     assert run.returncode == 0 and run.stderr == "" and "RNase P: 24 wells, scale 10000" in run.stdout
 
 
+def test_what_needs_no_numpy_runs_where_it_starts_and_nothing_starts_twice(tmp_path):
+    """flags and --help run in an interpreter without numpy; an interpreter already started in place of
+    another (the mark in its environment) that lacks numpy says what to install instead of starting a third."""
+    from quelmar.__main__ import AGAIN
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True)
+    python, again = str(venv / "bin" / "python3"), dict(os.environ, **{AGAIN: "1"})
+    for argv in (["flags"], ["--help"]):
+        run = subprocess.run([python, "-m", "quelmar", *argv], cwd=ROOT, capture_output=True, text=True, env=again)
+        assert run.returncode == 0 and run.stderr == "" and ("ntc-amplified" in run.stdout or "COMMAND" in run.stdout)
+    run = subprocess.run([python, "-m", "quelmar", "amplify", STEPONE], cwd=ROOT, capture_output=True, text=True,
+                         env=again)
+    assert run.returncode == 2 and run.stdout == "" and run.stderr.count("\n") == 1
+    assert "has no numpy; run /usr/bin/python3 -m quelmar" in run.stderr
+
+
 @pytest.mark.parametrize("settings, api, command", [
     (dict(threshold=-1.0), "threshold must be a positive number, not -1.0", "--threshold must be a positive"),
     (dict(max_ct=math.nan), "max_ct must be a positive number, not nan", "--max-ct must be a positive"),
