@@ -306,8 +306,13 @@ class _LazyPlots:
         return draw
 
 
-def _table():
+def _report_writer(*args):
+    """The report's page writer, imported when a report is written."""
     from ..report.page import HtmlReport
+    return HtmlReport(*args)
+
+
+def _table():
     from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
                            StandardWell, columns_of)
     from . import jobs
@@ -325,7 +330,7 @@ def _table():
         Subcommand("quantify", HELP["quantify"], _quantify_arguments, jobs.quantify,
                    cols(quantities=RelativeQuantity), plots.quantify, _show_quantify),
         Subcommand("report", HELP["report"], _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing,
-                   HtmlReport, (".html",)),
+                   _report_writer, (".html",)),
     )}
 
 

@@ -1,0 +1,109 @@
+#!/usr/bin/python3
+"""Where users wait on the command, timed in one run:
+
+    bench/command.py [--python EXE] [--before PATH] [--rounds N]
+
+- start-up: ``python3 -m quelmar flags`` (under the first python3 on PATH,
+  as a user types it, and under /usr/bin/python3), beside the bare interpreter
+  starting (``python3 -c pass``), which no change here can make faster;
+- ``quelmar amplify`` on the bundled 384-well RDML file, start to finish;
+- 20 files (the bundled RDML files, repeated) through ``amplify --out`` with
+  ``--jobs 1`` and ``--jobs 2``, and the ratio.
+
+Every figure is the wall time of a whole process, the best of ``--rounds``
+runs (the least disturbed by the machine's other work), with the variants
+alternated round by round; the load average is printed with them. With
+``--before PATH`` (a checkout whose ``quelmar`` package and ``build/`` library
+are used as they are) the same runs are timed for it too, alternated with this
+tree's. The goals: flags at most 0.2 s, amplify at most 0.4 s, --jobs 2 at
+least 1.6 times as fast as --jobs 1. Not a test: nothing here fails on a goal.
+"""
+import argparse
+import datetime
+import glob
+import os
+import platform
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+FLAGS_GOAL, AMPLIFY_GOAL, JOBS_GOAL = 0.2, 0.4, 1.6
+FILES = 20
+PLATE_384 = os.path.join("data", "rdml", "BioRad_384.rdml")
+
+
+def wall(argv, cwd):
+    """Seconds of one run of ``argv``, which must succeed."""
+    start = time.perf_counter()
+    done = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    seconds = time.perf_counter() - start
+    if done.returncode != 0:
+        sys.exit(f"bench/command.py: {' '.join(argv)} failed in {cwd}: {done.stderr.decode()[-500:]}")
+    return seconds
+
+
+def best(runs, rounds):
+    """{name: best seconds} of every named run, the runs alternated round by round."""
+    times = {name: [] for name in runs}
+    for _ in range(rounds):
+        for name, (argv, cwd) in runs.items():
+            times[name].append(wall(argv, cwd))
+    return {name: min(t) for name, t in times.items()}
+
+
+def inputs(folder):
+    """FILES copies of the bundled RDML files, in turn."""
+    bundled = sorted(glob.glob(os.path.join(ROOT, "data", "rdml", "*.rdml")))
+    paths = []
+    for k in range(FILES):
+        source = bundled[k % len(bundled)]
+        paths.append(os.path.join(folder, f"{k:02d}-{os.path.basename(source)}"))
+        shutil.copyfile(source, paths[-1])
+    return paths
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--python", default=shutil.which("python3") or sys.executable,
+                   help="the python3 a user types (default: the first on PATH)")
+    p.add_argument("--before", metavar="PATH", help="a checkout to time beside this tree")
+    p.add_argument("--rounds", type=int, default=7, help="runs per figure, the best kept (default 7)")
+    args = p.parse_args(argv)
+    trees = {"this tree": ROOT, **({"before": os.path.abspath(args.before)} if args.before else {})}
+    system = "/usr/bin/python3"
+    print(f"quelmar command speed, {datetime.datetime.now():%Y-%m-%d %H:%M}, {platform.machine()}, "
+          f"{os.cpu_count()} processors, load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"python3: {args.python}; best of {args.rounds} runs, wall time of the whole process\n")
+    with tempfile.TemporaryDirectory(prefix="quelmar-bench-") as folder:
+        files = inputs(folder)
+        out = os.path.join(folder, "out.csv")
+        runs = {"python3 -c pass": ([args.python, "-c", "pass"], ROOT),
+                f"{system} -c pass": ([system, "-c", "pass"], ROOT)}
+        for tree, where in trees.items():
+            runs[f"flags, python3 ({tree})"] = ([args.python, "-m", "quelmar", "flags"], where)
+            runs[f"flags, {system} ({tree})"] = ([system, "-m", "quelmar", "flags"], where)
+            runs[f"amplify 384 wells ({tree})"] = ([system, "-m", "quelmar", "amplify", PLATE_384, "--out", out], where)
+            for jobs in (1, 2):
+                runs[f"{FILES} files, --jobs {jobs} ({tree})"] = (
+                    [system, "-m", "quelmar", "amplify", *files, "--jobs", str(jobs), "--out", out, "-q"], where)
+        times = best(runs, args.rounds)
+    width = max(map(len, times))
+    for name, seconds in times.items():
+        print(f"{name:<{width}}  {seconds:7.3f} s")
+    print()
+    for tree in trees:
+        ratio = times[f"{FILES} files, --jobs 1 ({tree})"] / times[f"{FILES} files, --jobs 2 ({tree})"]
+        flags = times[f"flags, python3 ({tree})"]
+        amplify = times[f"amplify 384 wells ({tree})"]
+        print(f"{tree}: flags {flags:.3f} s (goal {FLAGS_GOAL} s{', met' if flags <= FLAGS_GOAL else ''}); "
+              f"amplify {amplify:.3f} s (goal {AMPLIFY_GOAL} s{', met' if amplify <= AMPLIFY_GOAL else ''}); "
+              f"--jobs 2 {ratio:.2f} times as fast as --jobs 1 (goal {JOBS_GOAL}{', met' if ratio >= JOBS_GOAL else ''})")
+    print(f"load average after: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
