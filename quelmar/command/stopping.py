@@ -20,7 +20,7 @@ import signal
 from ..common import signals
 
 #: The signals a run unwinds on, besides SIGINT (Python's KeyboardInterrupt).
-STOPPING = tuple(getattr(signal, name) for name in ("SIGTERM", "SIGHUP") if hasattr(signal, name))
+TERMINATING = tuple(getattr(signal, name) for name in ("SIGTERM", "SIGHUP") if hasattr(signal, name))
 #: prctl's option that has the kernel send a signal to a process when its parent ends.
 PR_SET_PDEATHSIG = 1
 
@@ -47,7 +47,7 @@ def _stop(signum, _frame):
     global _received
     _received = signum
     # Unwinding runs cleanup; a second signal must not interrupt that cleanup.
-    for s in STOPPING:
+    for s in TERMINATING:
         signal.signal(s, signal.SIG_IGN)
     raise Terminated(signum)
 
@@ -66,7 +66,7 @@ _hooked = False
 def _leave_signals_to_parent():
     """A worker's dispositions: an interrupt ignored, a termination ending it at once."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    for s in STOPPING:
+    for s in TERMINATING:
         signal.signal(s, signal.SIG_DFL)
 
 
@@ -90,7 +90,7 @@ def terminable():
         _hooked = True
     previous = {}
     try:
-        for s in STOPPING:
+        for s in TERMINATING:
             if signal.getsignal(s) == signal.SIG_DFL:
                 previous[s] = signal.signal(s, _stop)
     except ValueError:  # not the main thread: signals are not ours to take
