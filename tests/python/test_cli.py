@@ -296,6 +296,22 @@ def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
     assert run.returncode == 0 and run.stderr == "" and "RNase P: 24 wells, scale 10000" in run.stdout
 
 
+@pytest.mark.parametrize("argv, heavy", [
+    (["flags"], ()),
+    (["--help"], ()),
+    (["amplify", STEPONE, "-q"], ("numpy",)),  # and not matplotlib, nor the report's writer, without --plot
+])
+def test_a_run_imports_only_what_it_needs(argv, heavy):
+    code = ("import io, sys, contextlib; sys.path.insert(0, sys.argv[1]); from quelmar.__main__ import start\n"
+            "sys.argv = ['quelmar'] + sys.argv[2:]\n"
+            "with contextlib.redirect_stdout(io.StringIO()):\n"
+            "    try:\n        start()\n    except SystemExit:\n        pass\n"
+            "print(*[m for m in ('numpy', 'matplotlib', 'quelmar.report.page') "
+            "if m in sys.modules])")
+    run = subprocess.run([sys.executable, "-c", code, str(ROOT), *argv], capture_output=True, text=True, timeout=120)
+    assert run.stdout.split() == [m for m in heavy], run.stderr
+
+
 def test_what_needs_no_numpy_runs_where_it_starts_and_nothing_starts_twice(tmp_path):
     """flags and --help run in an interpreter without numpy; an interpreter already started in place of
     another (the mark in its environment) that lacks numpy says what to install instead of starting a third."""
