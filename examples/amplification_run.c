@@ -3,12 +3,19 @@
  * interface: one threshold for the plate, then a Ct per well by linear
  * threshold crossing and one from the fitted logistic.
  *
- *   amplification_run [plate.csv]
+ *   amplification_run [--bits] [plate.csv]
  *
  * Without an argument it analyses the bundled real plate data/reps384.csv.
  * The CSV holds a header line of names, then one line per cycle: the cycle
  * number first, then one reading per well.
+ *
+ * --bits prints, instead of the table, every reading and every result (the
+ * threshold, both Ct of every well, every field of every record and every
+ * conditioned reading) as the bits of its value in hexadecimal, one per line,
+ * for comparisons that must hold bit for bit: the .NET binding's test prints
+ * the same lines from its own run of the same plate.
  */
+#include <inttypes.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -46,6 +53,61 @@ static void print_ct(double ct) {
         printf(" %10.3f", ct);
 }
 
+/* "label index bits": a double as the 16 hex digits of its IEEE 754 bits. */
+static void print_bits(const char* label, size_t index, double value) {
+    uint64_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    printf("%s %lu %016" PRIx64 "\n", label, (unsigned long)index, bits);
+}
+
+/* An integer field, as the hex digits of its width. */
+static void print_word(const char* label, size_t index, unsigned value, int digits) {
+    printf("%s %lu %0*x\n", label, (unsigned long)index, digits, value);
+}
+
+static void print_record_bits(size_t w, const FittingResult* r) {
+    size_t k;
+    print_bits("record.max_slope_index", w, r->max_slope_index);
+    print_bits("record.amplification_ratio", w, r->amplification_ratio);
+    print_bits("record.reserved0", w, r->reserved0);
+    print_bits("record.baseline_step", w, r->baseline_step);
+    print_bits("record.max_corrected_slope", w, r->max_corrected_slope);
+    print_bits("record.reserved1", w, r->reserved1);
+    print_bits("record.third_value", w, r->third_value);
+    print_bits("record.raw_max", w, r->raw_max);
+    print_bits("record.reserved2", w, r->reserved2);
+    print_bits("record.reserved3", w, r->reserved3);
+    print_bits("record.baseline_slope", w, r->baseline_slope);
+    print_bits("record.reserved4", w, r->reserved4);
+    print_word("record.baseline_start", w, (uint16_t)r->baseline_start, 4);
+    print_word("record.baseline_end", w, (uint16_t)r->baseline_end, 4);
+    print_word("record.reserved5", w, (uint16_t)r->reserved5, 4);
+    print_bits("record.sigmoid_amplitude", w, r->sigmoid_amplitude);
+    print_bits("record.sigmoid_midpoint", w, r->sigmoid_midpoint);
+    print_bits("record.sigmoid_steepness", w, r->sigmoid_steepness);
+    print_bits("record.baseline_sd", w, r->baseline_sd);
+    print_word("record.low_signal", w, r->low_signal, 2);
+    print_word("record.no_growth", w, r->no_growth, 2);
+    for (k = 0; k < sizeof r->reserved6; ++k) {
+        char label[32];
+        sprintf(label, "record.reserved6[%d]", (int)k);
+        print_word(label, w, r->reserved6[k], 2);
+    }
+}
+
+static void print_plate_bits(const PlateCsv* plate, double threshold, const FittingResult* records,
+                             const double* linear_ct, const double* sigmoid_ct, const double* curves) {
+    size_t w, i;
+    for (i = 0; i < plate->well_count * plate->cycle_count; ++i) print_bits("reading", i, plate->readings[i]);
+    print_bits("threshold", 0, threshold);
+    for (w = 0; w < plate->well_count; ++w) {
+        print_bits("linear_ct", w, linear_ct[w]);
+        print_bits("sigmoid_ct", w, sigmoid_ct[w]);
+        print_record_bits(w, &records[w]);
+    }
+    for (i = 0; i < plate->well_count * plate->cycle_count; ++i) print_bits("curve", i, curves[i]);
+}
+
 static int report_failure(const char* call, int code) {
     /* The library's messages are GBK-encoded Chinese texts, printed as they are. */
     fprintf(stderr, "%s failed with result %d, message (GBK): %s\n", call, code, get_last_error());
@@ -53,7 +115,8 @@ static int report_failure(const char* call, int code) {
 }
 
 int main(int argc, char** argv) {
-    const char* path = argc > 1 ? argv[1] : QUELMARALG_DATA_DIR "/reps384.csv";
+    const int bits = argc > 1 && strcmp(argv[1], "--bits") == 0;
+    const char* path = argc > 1 + bits ? argv[1 + bits] : QUELMARALG_DATA_DIR "/reps384.csv";
     PlateCsv plate;
     char error[512];
     FittingResult* records;
@@ -70,8 +133,8 @@ int main(int argc, char** argv) {
     int code;
     int status = 0;
 
-    if (argc > 2) {
-        fprintf(stderr, "usage: %s [plate.csv]\n", argv[0]);
+    if (argc > 2 + bits) {
+        fprintf(stderr, "usage: %s [--bits] [plate.csv]\n", argv[0]);
         return 2;
     }
     if (plate_csv_read(path, &plate, error, sizeof error) != 0) {
@@ -105,6 +168,11 @@ int main(int argc, char** argv) {
     code = alg_sigmoid_batch_calc_ct(records, plate.well_count, plate.cycle_count, sigmoid_ct);
     if (code != ALG_OK) {
         status = report_failure("alg_sigmoid_batch_calc_ct", code);
+        goto done;
+    }
+
+    if (bits) {
+        print_plate_bits(&plate, threshold, records, linear_ct, sigmoid_ct, curves);
         goto done;
     }
 

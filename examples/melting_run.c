@@ -14,9 +14,15 @@
  *      peak: centre = melting temperature, height and width;
  * and gives back everything the library handed out.
  *
- * Usage: melting_run [path/to/dyemelt.csv]
+ * Usage: melting_run [--bits] [path/to/dyemelt.csv]
+ * --bits prints, instead of the table, every reading and every intermediate
+ * and final result (the grid, -dF/dT before and after conditioning, and the
+ * heights, centres and widths of every peak set) as the bits of its value in
+ * hexadecimal, one per line, for comparisons that must hold bit for bit: the
+ * .NET binding's test prints the same lines from its own run.
  * Plain C99; uses only the public header and the shared library.
  */
+#include <inttypes.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -92,15 +98,50 @@ static double largest(const double* v, size_t n) {
     return best;
 }
 
+static int bits_mode = 0;
+
+/* "dye.what index bits": a double as the 16 hex digits of its IEEE 754 bits. */
+static void print_bits(const char* dye, const char* what, size_t index, double value) {
+    uint64_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    printf("%s.%s %lu %016" PRIx64 "\n", dye, what, (unsigned long)index, bits);
+}
+
+static void print_array_bits(const char* dye, const char* what, const double* values, size_t n) {
+    size_t i;
+    for (i = 0; i < n; ++i) print_bits(dye, what, i, values[i]);
+}
+
 static int report(const char* step, int rc) {
     if (rc != ALG_OK) fprintf(stderr, "  %s failed with %d (%s)\n", step, rc, get_last_error());
     return rc;
 }
 
+/* The three fields of a set as bits, labelled set.height and so on. */
+static int print_set_bits(const char* dye, const char* set, const GaussCoeff* peaks) {
+    size_t n_height = 0, n_centre = 0, n_width = 0;
+    double *height = NULL, *centre = NULL, *width = NULL;
+    char what[64];
+    const int rc = alg_get_gausscoeff_data(peaks, &n_height, &height, &n_centre, &centre, &n_width, &width);
+    if (report("alg_get_gausscoeff_data", rc) != ALG_OK) return rc;
+    sprintf(what, "%.40s.height", set);
+    print_array_bits(dye, what, height, n_height);
+    sprintf(what, "%.40s.centre", set);
+    print_array_bits(dye, what, centre, n_centre);
+    sprintf(what, "%.40s.width", set);
+    print_array_bits(dye, what, width, n_width);
+    alg_darray_release(&height);
+    alg_darray_release(&centre);
+    alg_darray_release(&width);
+    return ALG_OK;
+}
+
 static int print_peaks(const char* dye, const GaussCoeff* peaks) {
     size_t n_height = 0, n_centre = 0, n_width = 0, i;
     double *height = NULL, *centre = NULL, *width = NULL;
-    const int rc = alg_get_gausscoeff_data(peaks, &n_height, &height, &n_centre, &centre, &n_width, &width);
+    int rc;
+    if (bits_mode) return print_set_bits(dye, "peaks", peaks);
+    rc = alg_get_gausscoeff_data(peaks, &n_height, &height, &n_centre, &centre, &n_width, &width);
     if (report("alg_get_gausscoeff_data", rc) != ALG_OK) return rc;
     if (n_centre == 0) printf("%-12s  (no peak passed the filter)\n", dye);
     for (i = 0; i < n_centre; ++i)
@@ -128,8 +169,15 @@ static int analyse_dye(const char* dye, const double* temperature, const double*
 
     rc = report("alg_melting", alg_melting(n, temperature, fluorescence, &count, &grid, &curve));
     if (rc != ALG_OK) return rc;
+    if (bits_mode) {
+        print_array_bits(dye, "temperature", temperature, n);
+        print_array_bits(dye, "fluorescence", fluorescence, n);
+        print_array_bits(dye, "grid", grid, count);
+        print_array_bits(dye, "derivative", curve, count);
+    }
     rc = report("conditioning", condition_curve(curve, count));
     if (rc != ALG_OK) goto done;
+    if (bits_mode) print_array_bits(dye, "conditioned", curve, count);
     top = largest(curve, count);
 
     options.peak_width = kPeakWidth;
@@ -144,9 +192,13 @@ static int analyse_dye(const char* dye, const double* temperature, const double*
     candidate_limits[2] = 0.0;
     rc = report("alg_mgf_coeff_filter", alg_mgf_coeff_filter(candidate_limits, maxima, &candidates));
     if (rc != ALG_OK) goto done;
+    if (bits_mode && ((rc = print_set_bits(dye, "maxima", maxima)) != ALG_OK ||
+                      (rc = print_set_bits(dye, "candidates", candidates)) != ALG_OK))
+        goto done;
 
     rc = report("alg_mgf_solve", alg_mgf_solve(handle, candidates));
     if (rc != ALG_OK) goto done;
+    if (bits_mode && (rc = print_set_bits(dye, "fitted", candidates)) != ALG_OK) goto done;
 
     peak_limits[0] = kMinHeightShare * top;
     peak_limits[1] = kMaxFwhm;
@@ -167,19 +219,27 @@ done:
 }
 
 int main(int argc, char** argv) {
-    const char* path = argc > 1 ? argv[1] : QUELMARALG_DATA_DIR "/dyemelt.csv";
+    const char* path;
     PlateCsv table;
     char error[512];
     size_t c;
     int failures = 0;
 
+    bits_mode = argc > 1 && strcmp(argv[1], "--bits") == 0;
+    if (argc > 2 + bits_mode) {
+        fprintf(stderr, "usage: %s [--bits] [dyemelt.csv]\n", argv[0]);
+        return 2;
+    }
+    path = argc > 1 + bits_mode ? argv[1 + bits_mode] : QUELMARALG_DATA_DIR "/dyemelt.csv";
     if (plate_csv_read(path, &table, error, sizeof error) != 0) {
         fprintf(stderr, "%s\n", error);
         return 1;
     }
-    printf("QuelmarAlg %s: melting peaks of %s (%lu readings per dye)\n\n", version(), path,
-           (unsigned long)table.cycle_count);
-    printf("%-12s %4s %10s %12s %10s %10s\n", "dye", "peak", "Tm (C)", "height", "sigma (C)", "FWHM (C)");
+    if (!bits_mode) {
+        printf("QuelmarAlg %s: melting peaks of %s (%lu readings per dye)\n\n", version(), path,
+               (unsigned long)table.cycle_count);
+        printf("%-12s %4s %10s %12s %10s %10s\n", "dye", "peak", "Tm (C)", "height", "sigma (C)", "FWHM (C)");
+    }
     /* Columns come in pairs: a temperature column, then the dye's readings. */
     for (c = 0; c + 1 <= table.well_count; c += 2) {
         const char* name = table.names[c];

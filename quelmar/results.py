@@ -29,7 +29,24 @@ NAN = math.nan
 
 @dataclass(kw_only=True)
 class AmplificationWell:
-    """One row of ``amplify``: one reaction and target."""
+    """One row of ``amplify``: one reaction and target.
+
+    Attributes
+    ----------
+    ct_linear, ct_sigmoid : float
+        The library's Ct by threshold crossing and from the fitted logistic.
+    ct_window : float
+        The window-of-linearity Cq (libQuelmarAlgWol), NaN where ``window_note`` says why not.
+    efficiency : float
+        The well's efficiency from its own steepest log-linear stretch.
+    efficiency_window : float
+        The well's own efficiency in its target's window of linearity.
+    n0 : float
+        threshold / E^Cq with the target's mean window efficiency E: fluorescence at
+        cycle 0, in the file's units.
+    target_efficiency, target_efficiency_sd : float
+        The target's mean window efficiency (over the wells in its mean) and their SD.
+    """
 
     well: str
     sample: str
@@ -40,7 +57,13 @@ class AmplificationWell:
     scale: float
     ct_linear: float
     ct_sigmoid: float
+    ct_window: float = NAN
     efficiency: float
+    efficiency_window: float = NAN
+    n0: float = NAN
+    target_efficiency: float = NAN
+    target_efficiency_sd: float = NAN
+    window_note: str = ""
     flags: tuple
     file_cq: float
     quantity: float
@@ -65,7 +88,13 @@ class AmplificationPlate:
     curves : ndarray, wells x cycles
         The conditioned curves, in file units.
     ct_kind : str
-        Which Ct the flags judged: "linear" or "sigmoid".
+        Which Ct the flags judged: "linear", "sigmoid" or "window".
+    window_threshold : float
+        The window-of-linearity Cq threshold, in file units.
+    window_efficiency, window_efficiency_sd : float
+        The target's mean window efficiency and the SD of the wells in it.
+    window_wells : int
+        Wells in that mean.
     """
 
     file: str
@@ -79,6 +108,10 @@ class AmplificationPlate:
     curves: np.ndarray
     ct_kind: str
     wells: list
+    window_threshold: float = NAN
+    window_efficiency: float = NAN
+    window_efficiency_sd: float = NAN
+    window_wells: int = 0
 
     def ct(self, kind=None):
         """The Ct of every well (the plate's kind unless given), as an array."""
@@ -419,12 +452,15 @@ def cell(value):
 
 
 def text(value, digits=None):
-    """A value as a CSV or table cell: NaN empty, tuples joined by commas, floats in full (or to digits)."""
+    """A value as a CSV or table cell: NaN empty, tuples joined by commas, floats in full, or to
+    ``digits`` decimals, or by a format spec such as ".3g" (for values of any size)."""
     if isinstance(value, (float, np.floating)):
         value = float(value)
         if not math.isfinite(value):
             return "" if math.isnan(value) else ("inf" if value > 0 else "-inf")
-        return repr(value) if digits is None else f"{value:.{digits}f}"
+        if digits is None:
+            return repr(value)
+        return format(value, digits) if isinstance(digits, str) else f"{value:.{digits}f}"
     if isinstance(value, (tuple, list)):
         return ",".join(text(v, digits) for v in value)
     return str(value)

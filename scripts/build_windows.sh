@@ -5,13 +5,15 @@
 #  1. builds QuelmarAlg.dll (with QuelmarAlg.lib and QuelmarAlg.def), the C++
 #     tests (GoogleTest built from Debian's sources) and the examples, with
 #     cmake/mingw-w64-x86_64.cmake;
-#  2. checks the DLL's tables (the test dll_interface): exactly the header's
-#     exports, system imports only, no TLS directory;
+#  2. checks the DLLs' tables (the tests dll_interface, dll_interface_wol):
+#     exactly their headers' exports (QuelmarAlg.dll: every function of the
+#     ABI baseline in abi/ among them), system imports only, no TLS directory;
 #  3. in a fresh Wine prefix, runs ctest twice, with the x87 control word the
 #     programs start with (MinGW-w64: 0x37F) and with Microsoft's x64
 #     convention (0x27F, set by tests/support/x87_control_word.cpp), and the
 #     examples;
-#  4. checks identity: the case files (cases_test) both ways, every value
+#  4. checks identity: the case files (cases_test, and QuelmarAlgWol's
+#     wol_cases_test) both ways, every value
 #     bit-identical to the case files, and the concurrency test with the
 #     default control word, where the host's threads start with 0x27F.
 #     A difference fails the run (QUELMARALG_IDENTITY=require, the default);
@@ -46,8 +48,12 @@ cmake --build "$build" -j2
 echo "cross build: $(elapsed)"
 
 echo "== windows: DLL tables =="
+major=$(sed -n 's/^project(QuelmarAlg VERSION \([0-9]*\)\..*/\1/p' "$root/CMakeLists.txt")
 /usr/bin/python3 "$root/scripts/check_dll.py" --objdump x86_64-w64-mingw32-objdump \
-  --header "$root/include/QuelmarAlg.h" --no-tls "$build/bin/QuelmarAlg.dll"
+  --header "$root/include/QuelmarAlg.h" --no-tls --abi-baseline "$root/abi/libQuelmarAlg.so.$major.abi" \
+  "$build/bin/QuelmarAlg.dll"
+/usr/bin/python3 "$root/scripts/check_dll.py" --objdump x86_64-w64-mingw32-objdump \
+  --header "$root/include/QuelmarAlgWol.h" --macro QUELMARWOL_API --no-tls "$build/bin/QuelmarAlgWol.dll"
 
 # A fresh, quiet, headless Wine: its own prefix, no Mono or Gecko installers,
 # no desktop menus, no display. The test programs keep GCC's shared runtime,
@@ -74,7 +80,7 @@ for word in default 0x27F; do
   # The identity checks come below: the case files, and with the default
   # control word the concurrency test, whose threads start with 0x27F while
   # the main thread has 0x37F.
-  held='cases_test'
+  held='cases_test|wol_cases_test'
   if [ "$word" = default ]; then held="$held|Concurrency[.].*"; fi
   ctest --test-dir "$build" -E "^($held)$" -j2 --output-on-failure --timeout 600
   for example in "$bin"/*_run.exe; do
@@ -95,6 +101,13 @@ for word in default 0x27F; do
   else
     differ=1
     bash "$root/scripts/count_case_failures.sh" "$log" "case files, x87 control word $word"
+  fi
+  log="$build/wol-cases-$word.log"
+  if (cd "$build" && wine "$bin/wol_cases_test.exe" --gtest_brief=1) >"$log" 2>&1; then
+    echo "QuelmarAlgWol cases, x87 control word $word: every value as in the case file"
+  else
+    differ=1
+    bash "$root/scripts/count_case_failures.sh" "$log" "QuelmarAlgWol cases, x87 control word $word"
   fi
 done
 unset QUELMAR_X87_CONTROL_WORD

@@ -9,8 +9,14 @@
   delays no import.
 - With --no-tls, it has no TLS directory, so that the loader grants its
   DisableThreadLibraryCalls.
+- With --abi-baseline (abi/libQuelmarAlg.so.N.abi, scripts/check_abi.py), it
+  still exports every function of the ABI that hosts are built against: a
+  name gone fails, a name added is reported (the header then names it too).
 
-Usage: check_dll.py --objdump OBJDUMP --header QuelmarAlg.h [--no-tls] DLL
+Usage: check_dll.py --objdump OBJDUMP --header QuelmarAlg.h [--macro QUELMARALG_API] [--no-tls]
+                    [--abi-baseline BASELINE] DLL
+(QuelmarAlgWol.dll: --header QuelmarAlgWol.h --macro QUELMARWOL_API; the DLL's
+own name is the file's.)
 Prints what it found; exits 1 on the first rule broken.
 """
 import argparse
@@ -24,12 +30,20 @@ TLS_ENTRY = 9
 DELAY_IMPORT_ENTRY = 0xD
 
 
-def header_names(path):
-    """The functions the header declares for export, in header order."""
+def header_names(path, macro):
+    """The functions the header declares for export with `macro`, in header order."""
     with open(path, encoding="utf-8") as header:
         text = header.read()
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
-    return re.findall(r"^\s*QUELMARALG_API\s[^;{(]*?\b(\w+)\s*\(", text, flags=re.M)
+    return re.findall(r"^\s*" + macro + r"\s[^;{(]*?\b(\w+)\s*\(", text, flags=re.M)
+
+
+def baseline_names(path):
+    """The exported functions an ABI baseline (abidw's XML) records."""
+    with open(path, encoding="utf-8") as xml:
+        text = xml.read()
+    functions = text.split("<elf-function-symbols>", 1)[-1].split("</elf-function-symbols>", 1)[0]
+    return re.findall(r"<elf-symbol name='(\w+)'", functions)
 
 
 def pe_tables(objdump, dll):
@@ -55,17 +69,20 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--header", required=True)
+    parser.add_argument("--macro", default="QUELMARALG_API")
     parser.add_argument("--no-tls", action="store_true")
+    parser.add_argument("--abi-baseline")
     parser.add_argument("dll")
     args = parser.parse_args()
 
-    declared = header_names(args.header)
+    declared = header_names(args.header, args.macro)
+    own_name = os.path.basename(args.dll)
     dll_name, exported, addresses, imports, entries = pe_tables(args.objdump, args.dll)
     failures = []
 
     print(f"{os.path.basename(args.dll)}: {len(exported)} exports, {len(declared)} declared by the header")
-    if dll_name != "QuelmarAlg.dll":
-        failures.append(f"the DLL calls itself {dll_name}, not QuelmarAlg.dll")
+    if dll_name != own_name:
+        failures.append(f"the DLL calls itself {dll_name}, not {own_name}")
     missing = sorted(set(declared) - set(exported))
     extra = sorted(set(exported) - set(declared))
     if missing:
@@ -76,6 +93,17 @@ def main():
         failures.append("the header declares a name twice")
     if addresses != len(exported):
         failures.append(f"{addresses} export addresses for {len(exported)} names (entries by ordinal only)")
+
+    if args.abi_baseline:
+        promised = baseline_names(args.abi_baseline)
+        gone = sorted(set(promised) - set(exported))
+        added = sorted(set(exported) - set(promised))
+        print(f"ABI baseline {os.path.basename(args.abi_baseline)}: {len(promised)} functions"
+              + (f"; added since (compatible): {' '.join(added)}" if added else ""))
+        if not promised:
+            failures.append(f"{args.abi_baseline} records no function")
+        if gone:
+            failures.append("functions of the ABI baseline not exported (incompatible): " + " ".join(gone))
 
     print("imports: " + " ".join(imports))
     foreign = [dll for dll in imports if not any(re.fullmatch(rule, dll, flags=re.I) for rule in ALLOWED_IMPORTS)]

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs a built tree into a scratch prefix and builds a host program
-# against it twice, through find_package and through pkg-config, then runs
-# both. Usage: scripts/check_install.sh [build folder]
+# Installs a built tree into a scratch prefix and builds a host program of
+# each library (QuelmarAlg, QuelmarAlgWol) against it twice, through
+# find_package and through pkg-config, then runs them. Usage: scripts/check_install.sh [build folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -15,6 +15,7 @@ echo "installed into $prefix:"
 cmake -S tests/install -B "$prefix/consumer-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$prefix/consumer-cmake" >/dev/null
 echo -n "find_package: " && "$prefix/consumer-cmake/consumer"
+echo -n "find_package: " && "$prefix/consumer-cmake/consumer_wol"
 
 pcdir=$(dirname "$(find "$prefix" -name QuelmarAlg.pc)")
 pc() { PKG_CONFIG_PATH="$pcdir" pkg-config "$@" QuelmarAlg; }
@@ -22,6 +23,10 @@ pc() { PKG_CONFIG_PATH="$pcdir" pkg-config "$@" QuelmarAlg; }
 cc -std=c99 tests/install/consumer.c $(pc --cflags) $(pc --libs) -lm \
    -Wl,-rpath,"$(pc --variable=libdir)" -o "$prefix/consumer-pkgconfig"
 echo -n "pkg-config:   " && "$prefix/consumer-pkgconfig"
+# shellcheck disable=SC2046
+cc -std=c99 tests/install/consumer_wol.c $(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs QuelmarAlgWol) -lm \
+   -Wl,-rpath,"$(pc --variable=libdir)" -o "$prefix/consumer-wol-pkgconfig"
+echo -n "pkg-config:   " && "$prefix/consumer-wol-pkgconfig"
 
 # The installed command and package find the installed library with no
 # environment to help them (run away from the checkout).

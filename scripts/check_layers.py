@@ -4,7 +4,7 @@
 The layers, their folders and what each may include are read from the
 Layout table of README.md, so the table and the rule cannot drift apart.
 Every exports.cpp belongs to the boundary layer, whichever folder it is in;
-the public header "QuelmarAlg.h" may be included by the boundary alone.
+the public headers (QuelmarAlg.h, QuelmarAlgWol.h) may be included by the boundary alone.
 Usage: check_layers.py [project root]
 """
 import os
@@ -13,6 +13,8 @@ import sys
 
 ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
 PUBLIC_HEADER = "QuelmarAlg.h"
+# Every public header counts as the one above: only the boundary sees them.
+PUBLIC_HEADERS = {PUBLIC_HEADER, "QuelmarAlgWol.h"}
 
 
 def read_layers():
@@ -60,7 +62,7 @@ def main():
                     if not m:
                         continue
                     target = m.group(1)
-                    if target == PUBLIC_HEADER:
+                    if target in PUBLIC_HEADERS:
                         to = PUBLIC_HEADER
                     elif target.split("/")[0] in folders:
                         to = folders[target.split("/")[0]]

@@ -10,11 +10,15 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # MPFR: the reference of the maths functions' tests. The Windows build
 # (scripts/build_windows.sh): MinGW-w64's compilers with GCC's win32 thread
 # model, GoogleTest's sources to build for them, and Wine (64-bit) to run what
-# they build.
+# they build. Mono's C# compiler and runtime, with its CJK encodings for the
+# GBK messages: the .NET binding's test. libabigail's tools: the ABI check.
+# setuptools, wheel, build and venv: the wheel, built and installed offline.
 for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
            clang libclang-rt-dev \
            python3 python3-numpy python3-matplotlib python3-pytest python3-scipy \
            g++-mingw-w64-x86-64-win32 googletest wine wine64 \
+           mono-mcs mono-runtime libmono-i18n-cjk4.0-cil \
+           abigail-tools python3-setuptools python3-wheel python3-build python3-venv unzip \
            chromium; do  # chromium: the report's test opens the pages headless
   have_pkg "$pkg" || need+=("$pkg")
 done
@@ -29,5 +33,5 @@ fi
 # The library itself, where the quelmar command looks for it first.
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j2 --target QuelmarAlg >/dev/null
-echo "setup: built build/libQuelmarAlg.so" >&2
+cmake --build build -j2 --target QuelmarAlg QuelmarAlgWol >/dev/null
+echo "setup: built build/libQuelmarAlg.so and build/libQuelmarAlgWol.so" >&2

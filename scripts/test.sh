@@ -6,8 +6,11 @@
 #    them), and the Python API's misuse cases against that build;
 #  - the concurrency test under ThreadSanitizer;
 #  - a short run of every fuzz target (clang, libFuzzer);
-#  - the C++ suite in a Release build with the examples and benchmarks, the
-#    Python suite, and a host program built against an installed copy;
+#  - the C++ suite in a Release build with the examples and benchmarks (the
+#    .NET binding's test under Mono among them), the Python suite, and a host
+#    program built against an installed copy;
+#  - the ABI: the library against its baseline in abi/ (scripts/check_abi.sh),
+#    and the check on planted changes (the test abi_planted);
 #  - the Windows DLL, cross-built, checked and tested under Wine
 #    (scripts/build_windows.sh);
 #  - identity: the case files on Linux with glibc's FMA code paths off and
@@ -54,14 +57,18 @@ for target in build-fuzz/tests/*/fuzz_*; do
 done
 
 echo "== release build =="
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUELMARALG_WARNINGS_AS_ERRORS=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUELMARALG_WARNINGS_AS_ERRORS=ON -DQUELMARALG_DOTNET_TESTS=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+echo "== ABI =="
+bash scripts/check_abi.sh
 
 echo "== identity: glibc without its FMA code paths =="
 # As on a processor without FMA: glibc's maths functions take their other paths.
 log=build/cases-no-fma.log
-if GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/cases/cases_test --gtest_brief=1 >"$log" 2>&1; then
+if GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/cases/cases_test --gtest_brief=1 >"$log" 2>&1 &&
+   GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/tests/window/wol_cases_test --gtest_brief=1 >>"$log" 2>&1; then
   echo "glibc without FMA: every value as in the case files"
 else
   bash scripts/count_case_failures.sh "$log" "glibc without FMA"
@@ -79,3 +86,6 @@ echo "== python =="
 
 echo "== install =="
 bash scripts/check_install.sh build
+
+echo "== packages =="
+bash scripts/check_packages.sh build build-windows

@@ -1,7 +1,9 @@
 """The amplification analysis: the plate threshold, the linear and sigmoid
 Ct and the library's flags of a plate on numpy arrays
 (:func:`analyze_amplification`), and every plate of a read file with its
-per-well efficiency and quality flags, as typed results (:func:`amplify_plates`).
+per-well efficiency, its window-of-linearity Cq, efficiency and N0
+(:mod:`quelmar.analysis.window`) and quality flags, as typed results
+(:func:`amplify_plates`).
 
 Ct values come back in the file's own cycle numbers (:func:`to_file_cycles`),
 thresholds and curves in the file's own units: each plate is brought into the
@@ -19,6 +21,8 @@ from ..results import AmplificationPlate, AmplificationWell
 from .efficiency import baselines, well_efficiencies
 from .judgement import amplification_flags
 from .units import plate_scale
+from .window import MIN_CYCLES as WINDOW_MIN_CYCLES
+from .window import analyze_window
 
 #: Cycles an amplification curve needs: the library's baseline ends at the tenth reading at the earliest.
 MIN_CYCLES = 10
@@ -230,20 +234,44 @@ def amplify_plates(plate_file, settings):
         except ThresholdBelowCurves as e:  # said in file units
             raise ThresholdBelowCurves(settings.threshold, e.auto / scale, f"{path}: {group.label}: ") from None
         ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
+        window = _window(working, cycles, scale)
         usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
         base = baselines(working, r.records["baseline_start"], r.records["baseline_end"])
         efficiency = well_efficiencies(working, base, usable)
-        chosen = ct_linear if settings.ct == "linear" else ct_sigmoid
+        chosen = {"linear": ct_linear, "sigmoid": ct_sigmoid, "window": window["ct"]}[settings.ct]
         flags = amplification_flags(wells, chosen, float(cycles[-1]), low_signal=r.low_signal,
                                     no_growth=r.no_growth, efficiency=efficiency, max_ct=settings.max_ct)
         threshold_file = r.threshold / scale
         rows = [AmplificationWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target,
                                   run=w.run, threshold=threshold_file, scale=scale, ct_linear=float(ct_linear[i]),
-                                  ct_sigmoid=float(ct_sigmoid[i]), efficiency=float(efficiency[i]), flags=flags[i],
+                                  ct_sigmoid=float(ct_sigmoid[i]), ct_window=float(window["ct"][i]),
+                                  efficiency=float(efficiency[i]), efficiency_window=float(window["efficiency"][i]),
+                                  n0=float(window["n0"][i]), target_efficiency=window["mean"],
+                                  target_efficiency_sd=window["sd"], window_note=window["note"][i], flags=flags[i],
                                   file_cq=float(w.cq), quantity=float(w.quantity), group=w.group, file=path)
                 for i, w in enumerate(wells)]
         plates.append(AmplificationPlate(file=path, run=group.run, target=group.target, label=group.label,
                                          scale=scale, threshold=threshold_file,
                                          auto_threshold=r.auto_threshold / scale, cycles=cycles,
-                                         curves=r.curves / scale, ct_kind=settings.ct, wells=rows))
+                                         curves=r.curves / scale, ct_kind=settings.ct, wells=rows,
+                                         window_threshold=window["threshold"], window_efficiency=window["mean"],
+                                         window_efficiency_sd=window["sd"], window_wells=window["in_mean"]))
     return plates
+
+
+def _window(working, cycles, scale):
+    """The window-of-linearity results of one plate in file cycles and units: Cq, each well's
+    efficiency, N0 = threshold / E^Cq with the target's mean efficiency, why a well has none,
+    and the target's mean efficiency, its SD, its wells and the threshold."""
+    wells = working.shape[0]
+    if cycles.size < WINDOW_MIN_CYCLES:
+        nan = np.full(wells, np.nan)
+        return dict(ct=nan, efficiency=nan, n0=nan, note=[f"fewer than {WINDOW_MIN_CYCLES} cycles"] * wells,
+                    mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan)
+    w = analyze_window(working)
+    ct = to_file_cycles(w.cq, cycles)
+    threshold = w.threshold / scale
+    with np.errstate(over="ignore", invalid="ignore"):
+        n0 = threshold / w.mean_efficiency ** ct
+    return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=w.reason, mean=w.mean_efficiency, sd=w.efficiency_sd,
+                in_mean=w.wells_in_mean, threshold=threshold)

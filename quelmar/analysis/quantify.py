@@ -10,7 +10,8 @@ mean (the mean of their means) with its SD and SE; the library's relative
 quantification then gives ddCt = delta Ct - the calibrator's delta Ct,
 RQ = 2^-ddCt and the error bounds.
 
-Efficiency-corrected ratios (any other efficiency E): each Ct becomes a
+Efficiency-corrected ratios (any other efficiency E, by default each
+target's window-of-linearity mean): each Ct becomes a
 relative quantity E^-Ct with its own gene's E, and the library's quantity
 statistics give the ratio of the target's geometric mean to the reference
 genes' combined mean (the mean of their geometric means), and RQ = that ratio
@@ -82,8 +83,12 @@ def efficiencies(path, choice, genes, plates, warnings=None):
     out = {}
     for g in genes:
         mine = [p for p in plates if p.target == g]
-        out[g] = _from_standards(path, g, mine, warnings) if choice.source == "standard" else \
-            _from_wells(path, g, mine)
+        if choice.source == "standard":
+            out[g] = _from_standards(path, g, mine, warnings)
+        elif choice.source == "window":
+            out[g] = _from_window(path, g, mine)
+        else:
+            out[g] = _from_wells(path, g, mine)
     return out
 
 
@@ -107,6 +112,19 @@ def _from_standards(path, gene, plates, warnings):
         warnings.append(f"{path}: the standard curve of {gene} gives efficiency {fit.efficiency:.1f} % "
                         f"with R² {fit.r_squared:.4f}")
     return e
+
+
+def _from_window(path, gene, plates):
+    """The target's window-of-linearity mean: the mean of its wells' window efficiencies that enter
+    their plate's mean, pooled over the file's runs (one run: the library's target mean)."""
+    e, n = 0.0, 0
+    for p in plates:
+        if p.window_wells > 0 and math.isfinite(p.window_efficiency):
+            e += p.window_efficiency * p.window_wells
+            n += p.window_wells
+    if n == 0:
+        raise _fail(path, Named("efficiency"), f" window: target {gene!r} has no well in a window of linearity")
+    return e / n
 
 
 def _from_wells(path, gene, plates):

@@ -21,21 +21,26 @@ SCALE_RANGE = (1e-300, 1e300)
 EFFICIENCY_LIMITS = (1.0, 3.0)
 #: The error bars: (error bar, confidence, SD multiple) for the library's relative quantification.
 ERROR_BARS = {"ci95": ("ci", 0.95, 1), "ci99": ("ci", 0.99, 1), "sd": ("sd", 0.95, 1), "2sd": ("sd", 0.95, 2)}
-#: What the Ct setting may be.
-CT_KINDS = ("linear", "sigmoid")
+#: What the Ct setting may be: the library's threshold crossing and logistic, and the window of
+#: linearity's Cq (libQuelmarAlgWol), the default: the most precise on the bundled plates and
+#: files (docs/benchmark.md).
+CT_KINDS = ("window", "linear", "sigmoid")
+DEFAULT_CT = "window"
+#: The default efficiency of relative quantities: each target's window-of-linearity mean.
+DEFAULT_EFFICIENCY = "window"
 
 
 @dataclass(frozen=True)
 class EfficiencyChoice:
-    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard" or "wells";
-    ``values`` the fixed factors by target ("*" for every target)."""
+    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard", "window" or
+    "wells"; ``values`` the fixed factors by target ("*" for every target)."""
 
     source: str
     values: dict = field(default_factory=dict)
 
 
 def parse_efficiency(text):
-    """Parse the efficiency setting: 2, standard, wells, E, or TARGET=E[,TARGET=E...].
+    """Parse the efficiency setting: 2, standard, window, wells, E, or TARGET=E[,TARGET=E...].
 
     Raises
     ------
@@ -45,7 +50,7 @@ def parse_efficiency(text):
     text = text.strip()
     if text in ("2", "2.0"):
         return EfficiencyChoice("comparative")
-    if text in ("standard", "wells"):
+    if text in ("standard", "window", "wells"):
         return EfficiencyChoice(text)
     values = {}
     for item in text.split(","):
@@ -57,8 +62,8 @@ def parse_efficiency(text):
             e = math.nan
         if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]) or not name:
             raise OptionError(Named("efficiency"),
-                              f" {text!r}: expected 2, standard, wells, a factor E, or TARGET=E,... with each E "
-                              f"above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
+                              f" {text!r}: expected 2, standard, window, wells, a factor E, or TARGET=E,... with "
+                              f"each E above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
                               f"amplification factor: 2 is a perfect doubling)")
         if name in values:
             raise OptionError(Named("efficiency"), f" {text!r}: {name!r} is given twice")
@@ -81,7 +86,8 @@ class AnalysisSettings:
     max_ct : float, optional
         A Ct past this is flagged late-ct.
     ct : str
-        "linear" or "sigmoid": the Ct that flags, standard curves and relative quantities use.
+        "window" (default), "linear" or "sigmoid": the Ct that flags, standard curves and relative
+        quantities use.
     samples : SampleSheet, optional
         Annotations that override the file's (see :mod:`quelmar.reading.samplesheet`).
     quantities : tuple of (name, quantity)
@@ -96,7 +102,8 @@ class AnalysisSettings:
     reference : tuple of str
         Reference genes (default: the file's targets of type ref).
     efficiency : str
-        "2", "standard", "wells", a number, or "TARGET=E,..." (see :func:`parse_efficiency`).
+        "window" (default), "2", "standard", "wells", a number, or "TARGET=E,..." (see
+        :func:`parse_efficiency`).
     error : str
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
     limits : Limits, optional
@@ -107,14 +114,14 @@ class AnalysisSettings:
     threshold: Optional[float] = None
     scale: Optional[float] = None
     max_ct: Optional[float] = None
-    ct: str = "linear"
+    ct: str = DEFAULT_CT
     samples: object = None
     quantities: tuple = ()
     melt_range: tuple = (-math.inf, math.inf)
     max_fwhm: float = MAX_FWHM
     calibrator: Optional[str] = None
     reference: tuple = ()
-    efficiency: str = "2"
+    efficiency: str = DEFAULT_EFFICIENCY
     error: str = "ci95"
     limits: Optional[Limits] = None
 
@@ -130,7 +137,7 @@ class AnalysisSettings:
             raise OptionError(Named("scale"), f" must lie between {SCALE_RANGE[0]:g} and {SCALE_RANGE[1]:g}, "
                                               f"not {self.scale:g}")
         if self.ct not in CT_KINDS:
-            raise OptionError(Named("ct"), f" must be linear or sigmoid, not {self.ct!r}")
+            raise OptionError(Named("ct"), f" must be window, linear or sigmoid, not {self.ct!r}")
         if not (math.isfinite(self.max_fwhm) and self.max_fwhm > MIN_FWHM):
             raise OptionError(Named("max_fwhm"), f" must be a width in degrees above {MIN_FWHM:g} (the narrowest "
                                                  f"peak kept), not {self.max_fwhm!r}")

@@ -1,18 +1,26 @@
-"""Finding libQuelmarAlg and declaring the C prototypes of its 32 exports.
+"""Finding libQuelmarAlg and libQuelmarAlgWol and declaring the C prototypes
+of their exports (32 and 3).
 
-The library is loaded on first use (:func:`library`), never on import, so
-that the parts of the package that do not call it (limits, readers, sample
-sheets, writers) work without a build. It is looked up in this order, and
-the first that loads is used:
+Each library is loaded on first use (:func:`library`, :func:`wol_library`),
+never on import, so that the parts of the package that do not call it
+(limits, readers, sample sheets, writers) work without a build. libQuelmarAlg
+is looked up in this order, and the first that loads is used:
 
 1. the path in the environment variable ``QUELMARALG_LIBRARY`` -- when it is
    set, it is the only place tried, so that a typo never silently falls back
    to another build;
-2. the checkout's build folder, ``<repo>/build/libQuelmarAlg.so``, found
+2. the library inside the package, ``quelmar/libQuelmarAlg.so.1``, where a
+   wheel carries it;
+3. the checkout's build folder, ``<repo>/build/libQuelmarAlg.so``, found
    relative to this package;
-3. the library directory recorded by ``cmake --install`` in
+4. the library directory recorded by ``cmake --install`` in
    ``quelmar/_installed_libdir.py``;
-4. the system loader, by soname ``libQuelmarAlg.so.1``.
+5. the system loader, by soname ``libQuelmarAlg.so.1``.
+
+libQuelmarAlgWol the same way under its own names
+(``QUELMARALG_WOL_LIBRARY``, ``libQuelmarAlgWol.so``,
+``libQuelmarAlgWol.so.1``); when only ``QUELMARALG_LIBRARY`` is set, the
+one place tried is beside that library, so that both come from one build.
 
 When none loads, one :class:`~quelmar.common.errors.LibraryNotFoundError`
 names every place tried, and the next use tries again.
@@ -27,11 +35,15 @@ from ..common.errors import LibraryNotFoundError
 
 ENV_VAR = "QUELMARALG_LIBRARY"
 SONAME = "libQuelmarAlg.so.1"
+WOL_ENV_VAR = "QUELMARALG_WOL_LIBRARY"
+WOL_FILE = "libQuelmarAlgWol.so"
+WOL_SONAME = WOL_FILE + ".1"
 #: The folder of the package (a checkout's build folder is beside it).
 PACKAGE = Path(__file__).resolve().parent.parent
 
 #: (library, where it was loaded from) once loaded; None before the first use.
 _loaded = None
+_wol_loaded = None
 _LOADING = threading.Lock()
 
 _D = POINTER(c_double)
@@ -75,33 +87,72 @@ PROTOTYPES = {
     "alg_calc_standard": (c_int, [_D, c_size_t, _D, c_size_t, _D]),
 }
 
+#: The exports of libQuelmarAlgWol; the well and target records cross as void*.
+WOL_PROTOTYPES = {
+    "wol_last_error": (c_char_p, []),
+    "wol_version": (c_char_p, []),
+    "wol_analyse": (c_int, [_D, c_size_t, c_size_t, POINTER(c_int32), c_size_t, c_void_p, c_void_p]),
+}
+
 
 def _candidates():
-    """(description, path or name) of every place to try, in order."""
+    """(description, path or name) of every place to try for libQuelmarAlg, in order."""
     env = os.environ.get(ENV_VAR)
     if env:
         return [(f"{ENV_VAR}={env}", env)]
-    places = [("the checkout's build folder", str(PACKAGE.parent / "build" / "libQuelmarAlg.so"))]
+    return _places("libQuelmarAlg.so", SONAME)
+
+
+def _wol_candidates():
+    """(description, path or name) of every place to try for libQuelmarAlgWol, in order."""
+    env = os.environ.get(WOL_ENV_VAR)
+    if env:
+        return [(f"{WOL_ENV_VAR}={env}", env)]
+    core = os.environ.get(ENV_VAR)
+    if core:
+        return [(f"beside {ENV_VAR}={core}", os.path.join(os.path.dirname(os.path.abspath(core)), WOL_FILE))]
+    return _places(WOL_FILE, WOL_SONAME)
+
+
+def _places(filename, soname):
+    places = []
+    if (PACKAGE / soname).exists():
+        places.append(("the library inside the package", str(PACKAGE / soname)))
+    places.append(("the checkout's build folder", str(PACKAGE.parent / "build" / filename)))
     try:
         from .._installed_libdir import LIBDIR
     except ImportError:
         pass
     else:
-        places.append(("the installed library", os.path.join(LIBDIR, SONAME)))
-    places.append(("the system loader", SONAME))
+        places.append(("the installed library", os.path.join(LIBDIR, soname)))
+    places.append(("the system loader", soname))
     return places
 
 
-def _declare(lib):
-    for name, (restype, argtypes) in PROTOTYPES.items():
+def _declare(lib, prototypes=PROTOTYPES):
+    for name, (restype, argtypes) in prototypes.items():
         function = getattr(lib, name)
         function.restype = restype
         function.argtypes = argtypes
     return lib
 
 
+def _first_that_loads(candidates, prototypes, hint):
+    tried = []
+    for description, where in candidates:
+        if os.sep in where and not os.path.exists(where):
+            tried.append(f"{where} ({description}: no such file)")
+            continue
+        try:
+            return _declare(ctypes.CDLL(where), prototypes), where
+        except (OSError, AttributeError) as error:
+            tried.append(f"{where} ({description}: {error})")
+    message = f"{hint} Tried: {'; '.join(tried)}"
+    raise LibraryNotFoundError(message)
+
+
 def load():
-    """Load the library and declare its prototypes.
+    """Load libQuelmarAlg and declare its prototypes.
 
     Returns
     -------
@@ -113,18 +164,16 @@ def load():
     LibraryNotFoundError
         When no candidate loads; the message names every place tried.
     """
-    tried = []
-    for description, where in _candidates():
-        if os.sep in where and not os.path.exists(where):
-            tried.append(f"{where} ({description}: no such file)")
-            continue
-        try:
-            return _declare(ctypes.CDLL(where)), where
-        except (OSError, AttributeError) as error:
-            tried.append(f"{where} ({description}: {error})")
-    raise LibraryNotFoundError(
-        "libQuelmarAlg not found; build it with `cmake -S . -B build && cmake --build build --target QuelmarAlg` "
-        f"or set {ENV_VAR}. Tried: " + "; ".join(tried))
+    return _first_that_loads(_candidates(), PROTOTYPES,
+                             "libQuelmarAlg not found; build it with `cmake -S . -B build && cmake --build build "
+                             f"--target QuelmarAlg` or set {ENV_VAR}.")
+
+
+def load_wol():
+    """Load libQuelmarAlgWol and declare its prototypes, as :func:`load` does libQuelmarAlg."""
+    return _first_that_loads(_wol_candidates(), WOL_PROTOTYPES,
+                             "libQuelmarAlgWol not found; build it with `cmake -S . -B build && cmake --build build "
+                             f"--target QuelmarAlgWol` or set {WOL_ENV_VAR}.")
 
 
 def library():
@@ -146,3 +195,19 @@ def _load_once():
     with _LOADING:
         if _loaded is None:
             _loaded = load()
+
+
+def wol_library():
+    """libQuelmarAlgWol, loaded and declared on the first call (:func:`load_wol`); the same one afterwards."""
+    global _wol_loaded
+    if _wol_loaded is None:
+        with _LOADING:
+            if _wol_loaded is None:
+                _wol_loaded = load_wol()
+    return _wol_loaded[0]
+
+
+def wol_library_path():
+    """The path or name libQuelmarAlgWol was loaded from (loading it first)."""
+    wol_library()
+    return _wol_loaded[1]

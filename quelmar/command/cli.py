@@ -99,19 +99,25 @@ def _jobs(text):
 
 def _amplification_options(p):
     p.add_argument("--threshold", type=_number, metavar="X",
-                   help="read the linear Ct at X (file units) instead of the plate threshold")
+                   help="read the linear Ct at X (file units) instead of the plate threshold (the window Cq keeps "
+                        "its target's own threshold)")
     p.add_argument("--scale", default="auto", metavar="auto|none|F", help="unit scaling of each plate (default: auto)")
     p.add_argument("--max-ct", type=_number, metavar="CT",
                    help="flag a Ct past CT late-ct (always: a Ct in the last five cycles)")
 
 
 def _ct_option(p):
-    p.add_argument("--ct", choices=("linear", "sigmoid"), default="linear",
-                   help="the Ct used: threshold crossing (default) or from the fitted logistic")
+    from ..analysis.settings import CT_KINDS, DEFAULT_CT
+    p.add_argument("--ct", choices=CT_KINDS, default=DEFAULT_CT,
+                   help="the Ct used: window (default), the window-of-linearity Cq, at a threshold inside each "
+                        "target's log-linear phase with the signal read against each well's plateau (the most "
+                        "precise on the bundled plates and files); linear, the library's threshold crossing; "
+                        "sigmoid, from its fitted logistic")
 
 
 def _amplify_arguments(p):
     _amplification_options(p)
+    _ct_option(p)
     p.add_argument("--log", action="store_true", help="draw the curves on a logarithmic fluorescence axis")
 
 
@@ -149,16 +155,19 @@ def _quantify_arguments(p):
 
 
 def _quantification_options(p, required):
+    from ..analysis.settings import DEFAULT_EFFICIENCY
     p.add_argument("--calibrator", required=required, metavar="SAMPLE",
                    help="the sample (or group, with a sheet's group column) every quantity is relative to" +
                         ("" if required else " (default: none, and no relative quantities)"))
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
-    p.add_argument("--efficiency", default="2", metavar="2|standard|wells|E|TARGET=E,...",
-                   help="2 (default): the comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency "
-                        "from its standard curve in the same file; wells: each target's mean per-well efficiency; "
-                        "E: one amplification factor for every target; TARGET=E,...: per target (others 2). "
-                        "Any but 2 gives efficiency-corrected ratios of E^-Ct")
+    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|E|TARGET=E,...",
+                   help="window (default): each target's mean efficiency in its window of linearity; 2: the "
+                        "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
+                        "curve in the same file; wells: the mean of each well's own efficiency from its steepest "
+                        "log-linear stretch (noisier, and biased low where the baseline drifts); E: one "
+                        "amplification factor for every target; TARGET=E,...: per target (others 2). Any but 2 "
+                        "gives efficiency-corrected ratios of E^-Ct")
     p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
                    help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
 
@@ -193,9 +202,14 @@ def _show_amplify(result, out, full):
         out.line()
         out.line(f"{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
                  f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}")
-        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "efficiency",
-                                         "file_cq", "flags"), (6, 20, 5, -9, -10, -10, -8, 0),
-                               dict(ct_linear=3, ct_sigmoid=3, efficiency=3, file_cq=2), dict(sample_type="type")))
+        out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "ct_window",
+                                         "efficiency_window", "n0", "file_cq", "window_note", "flags"),
+                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 0),
+                               dict(ct_linear=3, ct_sigmoid=3, ct_window=3, efficiency_window=3, n0=".3g", file_cq=2),
+                               dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
+                                    efficiency_window="E", window_note="no window Cq")))
+        out.line(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
+                 f"{p.window_wells} wells), threshold {p.window_threshold:.4g}")
         out.line(_flag_line(p.flag_counts()))
 
 
@@ -280,7 +294,7 @@ class Subcommand:
 
 #: Each subcommand's help, for the parser (which builds only the chosen one's options).
 HELP = {
-    "amplify": "Threshold, linear and sigmoid Ct, PCR efficiency and quality flags per well.",
+    "amplify": "Linear, sigmoid and window-of-linearity Ct, PCR efficiency, N0 and quality flags per well.",
     "melt": "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main (product's) peak, and "
             "the melt quality flags. Unsorted, repeated, falling or unevenly spaced readings are first put on an "
             "even grid (the summary says how).",

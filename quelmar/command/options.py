@@ -5,7 +5,7 @@ command's words, which name the option that sets it.
 """
 import math
 
-from ..analysis.settings import AnalysisSettings
+from ..analysis.settings import DEFAULT_CT, DEFAULT_EFFICIENCY, AnalysisSettings
 from ..common.errors import InputError, Named, OptionError
 from ..common.limits import Limits
 from ..common.text import encodable
@@ -109,10 +109,11 @@ def settings_from(args):
     reference = tuple(g.strip() for g in (getattr(args, "reference", None) or "").split(",") if g.strip())
     settings = AnalysisSettings(target=args.target, threshold=getattr(args, "threshold", None),
                                 scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
-                                ct=getattr(args, "ct", "linear"), samples=sheet, quantities=quantities,
+                                ct=getattr(args, "ct", DEFAULT_CT), samples=sheet, quantities=quantities,
                                 melt_range=melt_range, max_fwhm=getattr(args, "max_fwhm", AnalysisSettings.max_fwhm),
                                 calibrator=getattr(args, "calibrator", None), reference=reference,
-                                efficiency=getattr(args, "efficiency", "2"), error=getattr(args, "error", "ci95"),
+                                efficiency=getattr(args, "efficiency", DEFAULT_EFFICIENCY),
+                                error=getattr(args, "error", "ci95"),
                                 limits=limits)
     try:
         return settings.check()

@@ -60,6 +60,7 @@ if __name__ == "__main__" and "--asan" in sys.argv:  # before the imports below 
 import numpy as np  # noqa: E402
 
 from quelmar import core  # noqa: E402
+from quelmar.binding import wol  # noqa: E402
 from quelmar.common.errors import InvalidArgumentError, LibraryFailure, OutOfRangeError  # noqa: E402
 
 WELLS, CYCLES = 6, 40
@@ -219,6 +220,21 @@ CASES = [
     ("a start that is text", lambda: core.increasing("zero", 1.0, 3), TypeError),
     ("peak fields from read-only arrays", lambda: core.GaussCoeff(*(np.frombuffer(np.ones(3).tobytes())
                                                                     for _ in range(3))).close(), None),
+    # libQuelmarAlgWol: every length checked before the call, the library's own refusals by code.
+    ("window: a plate of one dimension", lambda: wol.analyse(np.ones(20)), ValueError),
+    ("window: a plate of text", lambda: wol.analyse([["a"] * 20]), TypeError),
+    ("window: targets of another length", lambda: wol.analyse(np.ones((3, 20)), [0, 0]), ValueError),
+    ("window: targets that are fractions", lambda: wol.analyse(np.ones((2, 20)), [0.5, 1.0]), TypeError),
+    ("window: targets past 32 bits", lambda: wol.analyse(np.ones((1, 20)), [2 ** 40]), ValueError),
+    ("window: a target past the count", lambda: wol.analyse(np.ones((2, 20)), [0, 3], 2), OutOfRangeError),
+    ("window: a negative target", lambda: wol.analyse(np.ones((2, 20)), [0, -1], 2), OutOfRangeError),
+    ("window: a negative target count", lambda: wol.analyse(np.ones((2, 20)), [0, 0], -1), ValueError),
+    ("window: no target", lambda: wol.analyse(np.ones((2, 20)), [0, 0], 0), InvalidArgumentError),
+    ("window: a target count past memory", lambda: wol.analyse(np.ones((1, 20)), [0], 2 ** 60), LibraryFailure),
+    ("window: eleven cycles", lambda: wol.analyse(np.ones((2, 11))), InvalidArgumentError),
+    ("window: no wells", lambda: wol.analyse(np.ones((0, 20))), None),
+    ("window: NaN readings", lambda: wol.analyse(np.full((2, 20), np.nan)), None),
+    ("window: a read-only plate", lambda: wol.analyse(np.frombuffer(np.ones(40).tobytes()).reshape(2, 20)), None),
 ]
 
 
@@ -241,7 +257,8 @@ def main():
     problems = run_all()
     for p in problems:
         print(p)
-    print(f"api_misuse: {len(CASES)} cases against {core.LIBRARY_PATH}, {len(problems)} ended otherwise than expected")
+    print(f"api_misuse: {len(CASES)} cases against {core.LIBRARY_PATH} and {wol.library_path()}, {len(problems)} "
+          f"ended otherwise than expected")
     return 1 if problems else 0
 
 

@@ -954,8 +954,10 @@ def verdict(case, outcome):
 # -- the command ---------------------------------------------------------------------------
 
 #: The options each subcommand needs besides the file (``--out`` is added for those with a check below).
-SUBCOMMANDS = {"amplify": [], "melt": [], "standard": [], "quantify": ["--calibrator", "u1"],
-               "report": ["--calibrator", "u1"]}
+#: The checks recompute each crafted curve's linear Ct and the comparative method from it.
+SUBCOMMANDS = {"amplify": [], "melt": [], "standard": ["--ct", "linear"],
+               "quantify": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"],
+               "report": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"]}
 #: What each subcommand's --out is; a table (JSON) unless named.
 OUTPUTS = {"report": ".html"}
 #: The data each reads; a subcommand not named here (one added later) is held only to refusing

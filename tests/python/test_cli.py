@@ -95,10 +95,31 @@ def test_standard_reads_the_unknowns_off_the_fit(tmp_path, capsys):
         document["inputs"][0]["notes"][0]
 
 
-def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path):
+def test_by_default_quantify_uses_the_window_cq_and_each_targets_window_efficiency(tmp_path):
     rq, ct = tmp_path / "rq.json", tmp_path / "ct.json"
     assert main(["quantify", BIORAD384, "--calibrator", "Placebo", "--out", str(rq), "-q"]) == 0
     assert main(["amplify", BIORAD384, "--out", str(ct)]) == 0
+    wells = _json(ct)["wells"]
+    efficiency = {w["target"]: w["target_efficiency"] for w in wells}
+    kept = {}
+    for w in wells:
+        if w["ct_window"] is not None and "replicate-outlier" not in w["flags"]:
+            kept.setdefault((w["sample"], w["target"]), []).append(w["ct_window"])
+
+    def log_ratio(sample, target):  # log10 of the target's geometric mean E^-Cq over the reference's
+        return (np.mean([-c * np.log10(efficiency[target]) for c in kept[sample, target]])
+                - np.mean([-c * np.log10(efficiency["Liver"]) for c in kept[sample, "Liver"]]))
+    for row in _json(rq)["quantities"]:
+        assert row["method"] == "efficiency-corrected" and row["efficiency"] == efficiency[row["target"]]
+        want = 10 ** (log_ratio(row["sample"], row["target"]) - log_ratio("Placebo", row["target"]))
+        assert row["rq"] == pytest.approx(want, rel=1e-9)
+
+
+def test_quantify_a_real_file_and_recompute_a_row_from_amplify(tmp_path):
+    rq, ct = tmp_path / "rq.json", tmp_path / "ct.json"
+    assert main(["quantify", BIORAD384, "--calibrator", "Placebo", "--ct", "linear", "--efficiency", "2",
+                 "--out", str(rq), "-q"]) == 0
+    assert main(["amplify", BIORAD384, "--ct", "linear", "--out", str(ct)]) == 0
     rows = {(r["sample"], r["target"]): r for r in _json(rq)["quantities"]}
     assert set(rows) == {(s, t) for s in ("Placebo", "Compound A", "Compound A/B") for t in ("Brain", "Kidney")}
     kept = {}

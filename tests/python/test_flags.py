@@ -41,7 +41,7 @@ def plate(tmp_path):
 def test_flags_on_a_constructed_plate(plate, tmp_path, max_ct, extra):
     csv, sheet = plate
     out = tmp_path / "ct.json"
-    assert main(["amplify", csv, "--samples", sheet, "--out", str(out), "-q"] +
+    assert main(["amplify", csv, "--samples", sheet, "--ct", "linear", "--out", str(out), "-q"] +
                 (["--max-ct", max_ct] if max_ct else [])) == 0
     document = json.loads(out.read_text())
     expected = {**EXPECTED, **extra}

@@ -29,6 +29,13 @@ def test_an_installed_copy_uses_the_libdir_written_at_install(tmp_path):
     assert run.returncode == 0 and run.stdout.strip() == str(libdir / "libQuelmarAlg.so.1")
 
 
+def test_a_copy_carrying_the_library_inside_the_package_uses_it_first(tmp_path):
+    _installed_copy(tmp_path, tmp_path / "elsewhere")
+    shutil.copyfile(core.LIBRARY_PATH, tmp_path / "quelmar" / "libQuelmarAlg.so.1")
+    run = _run(tmp_path)
+    assert run.returncode == 0 and run.stdout.strip() == str(tmp_path / "quelmar" / "libQuelmarAlg.so.1")
+
+
 def test_the_environment_variable_is_the_only_place_tried_when_set(tmp_path):
     run = _run(ROOT, {"QUELMARALG_LIBRARY": str(tmp_path / "nowhere.so")})
     assert run.returncode != 0 and "LibraryNotFoundError" in run.stderr

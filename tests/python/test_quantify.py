@@ -17,8 +17,10 @@ from quelmar.results import AmplificationPlate, AmplificationWell
 T975 = {4: 2.776445105, 7: 2.364624252}  # two-sided 95 % Student t by degrees of freedom
 
 
-def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, **options):
-    """values: {target: {sample: [ct, ...]}}; flags: {(target, sample, k): flags}; groups: {sample: group}."""
+def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, window=None, **options):
+    """values: {target: {sample: [ct, ...]}}; flags: {(target, sample, k): flags}; groups: {sample: group};
+    window: {target: [(window mean efficiency, wells in it) per run]}. The Ct are linear ones, and the
+    comparative method unless ``efficiency`` says otherwise."""
     plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in refs else "toi"} for t in values})
     plates = []
     for target, by_sample in values.items():
@@ -30,10 +32,13 @@ def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, **optio
                                   file="run.rdml")
                 for k, (s, ct, f) in enumerate(wells)]
         plate_file.wells += [Well(r.well, target=target, sample=r.sample) for r in rows]
-        plates.append(AmplificationPlate(file="run.rdml", run="r", target=target, label=target, scale=1.0,
-                                         threshold=100.0, auto_threshold=100.0, cycles=np.arange(1.0, 41.0),
-                                         curves=np.zeros((len(rows), 40)), ct_kind="linear", wells=rows))
-    result, _ = quantify_file("run.rdml", plate_file, plates, AnalysisSettings(calibrator=calibrator, **options).check())
+        for run, (e, n) in enumerate((window or {}).get(target, [(math.nan, 0)])):
+            plates.append(AmplificationPlate(file="run.rdml", run=f"r{run}", target=target, label=target, scale=1.0,
+                                             threshold=100.0, auto_threshold=100.0, cycles=np.arange(1.0, 41.0),
+                                             curves=np.zeros((len(rows), 40)), ct_kind="linear",
+                                             wells=rows if run == 0 else [], window_efficiency=e, window_wells=n))
+    settings = AnalysisSettings(calibrator=calibrator, **{"ct": "linear", "efficiency": "2", **options})
+    result, _ = quantify_file("run.rdml", plate_file, plates, settings.check())
     return {(r.sample, r.target): r for r in result.rows}
 
 
@@ -84,6 +89,20 @@ def test_efficiency_corrected_ratio():
     # A perfect doubling for both genes is the comparative method's RQ.
     twos = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, efficiency="2.0001")
     assert twos[("s", "T")].rq == pytest.approx(2 ** -_comparative(SAMPLE, CAL, ("R",), 4)[0], rel=1e-3)
+
+
+def test_the_window_efficiency_is_each_targets_mean_pooled_over_its_runs():
+    # T in two runs: 10 wells at 1.90 and 30 at 1.98 give 1.96; R in one run at 1.95.
+    window = {"T": [(1.90, 10), (1.98, 30)], "R": [(1.95, 12)]}
+    rows = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, window=window, efficiency="window")
+    same = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, efficiency="T=1.96,R=1.95")
+    row = rows[("s", "T")]
+    assert (row.efficiency, row.reference_efficiency, row.method) == (pytest.approx(1.96), (1.95,),
+                                                                     "efficiency-corrected")
+    assert row.rq == pytest.approx(same[("s", "T")].rq, rel=1e-12)
+    with pytest.raises(QuelmarError, match="target 'R' has no well in a window of linearity"):
+        _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, window={"T": window["T"]},
+             efficiency="window")
 
 
 def test_a_group_pools_the_means_of_its_samples():

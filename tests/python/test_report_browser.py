@@ -165,7 +165,7 @@ def expected_cells(name):
     kind = guess_kind(path).name
     if kind in ("amplification", "both"):
         plates = jobs.amplify(path, AnalysisSettings()).plates
-        maps += [("ct", {w.well: _fixed(w.ct_linear, 3) for w in p.wells}) for p in plates]
+        maps += [("ct", {w.well: _fixed(c, 3) for w, c in zip(p.wells, p.ct())}) for p in plates]
     if kind in ("melting", "both"):
         plates = jobs.melt(path, AnalysisSettings()).plates
         maps += [("tm", {c.well: _fixed(c.summary.tm, 2) for c in m.curves}) for m in plates]

@@ -35,7 +35,7 @@ def test_quantify_a_csv_plate_through_its_sheet(tmp_path):
     plate, sheet = write_plate(tmp_path / "plate.csv", columns), write_sheet(tmp_path / "sheet.csv", rows, HEADER)
     out, ct = tmp_path / "rq.json", {}
     assert main(["quantify", plate, "--samples", sheet, "--calibrator", "ctrl", "--reference", "R",
-                 "--out", str(out), "-q"]) == 0
+                 "--ct", "linear", "--efficiency", "2", "--out", str(out), "-q"]) == 0
     rows = {r["sample"]: r for r in json.loads(out.read_text())["quantities"]}
     assert main(["amplify", plate, "--samples", sheet, "--out", str(tmp_path / "ct.json"), "-q"]) == 0
     for w in json.loads((tmp_path / "ct.json").read_text())["wells"]:
