@@ -269,9 +269,12 @@ def _window(working, cycles, scale):
         return dict(ct=nan, efficiency=nan, n0=nan, note=[f"fewer than {WINDOW_MIN_CYCLES} cycles"] * wells,
                     mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan)
     w = analyze_window(working)
-    ct = to_file_cycles(w.cq, cycles)
+    inside = _within_readings(w.cq, cycles.size)  # as every Ct: within the run, or none
+    notes = [r or "the Cq lies outside the run" if math.isnan(c) and not math.isnan(q) else r
+             for r, c, q in zip(w.reason, inside, w.cq)]
+    ct = to_file_cycles(inside, cycles)
     threshold = w.threshold / scale
     with np.errstate(over="ignore", invalid="ignore"):
         n0 = threshold / w.mean_efficiency ** ct
-    return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=w.reason, mean=w.mean_efficiency, sd=w.efficiency_sd,
+    return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=notes, mean=w.mean_efficiency, sd=w.efficiency_sd,
                 in_mean=w.wells_in_mean, threshold=threshold)

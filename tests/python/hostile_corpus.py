@@ -1090,7 +1090,7 @@ def _plate_ct(rows):
 def check_amplify(case, document):
     first, last = 1 + case.shift, CYCLES + case.shift
     for row in document["wells"]:  # a Ct is a crossing within the run, or none
-        for kind in ("ct_linear", "ct_sigmoid"):
+        for kind in ("ct_linear", "ct_sigmoid", "ct_window"):
             if row.get(kind) is not None and not first <= row[kind] <= last:
                 return f"well {row['well']}: {kind} {row[kind]} outside the run's cycles {first:g} to {last:g}"
     plates = {}
@@ -1139,7 +1139,7 @@ PAGE_TABLES = {"amplify": {"wells": "amplification"}, "melt": {"wells": "melting
                "standard": {"fits": "standard curves", "wells": "standard wells"},
                "quantify": {"quantities": "relative quantities"}}
 #: Columns of the page's tables the checks read as numbers.
-PAGE_NUMBERS = {"ct_linear", "ct_sigmoid", "tm", "slope", "rq"}
+PAGE_NUMBERS = {"ct_linear", "ct_sigmoid", "ct_window", "tm", "slope", "rq"}
 
 
 def page_tables(path):
