@@ -1,5 +1,5 @@
-"""Files analysed in worker processes, one file per worker at a time, the
-results handed back in the order of the files.
+"""Files analysed in worker processes, each worker holding the file it works
+on and the next, the results handed back in the order of the files.
 
 Each worker has a pipe of its own to the parent, and the parent keeps no copy
 of a worker's end: a worker that dies, even halfway through sending a result,
@@ -11,6 +11,7 @@ started once for the whole run.
 """
 import multiprocessing
 import os
+from collections import deque
 from multiprocessing.connection import wait
 
 from ..common import signals
@@ -18,7 +19,10 @@ from .stopping import start_worker
 
 #: Files handed out ahead of the one whose result is due, per worker: results wait in memory
 #: only until their turn comes, and a worker never waits for work while one result is late.
-WINDOW_PER_WORKER = 2
+WINDOW_PER_WORKER = 3
+#: Files a worker holds at once: the next is at hand when it finishes one, without waiting for
+#: the parent to be scheduled and hand it out.
+AHEAD = 2
 #: Seconds a worker is given to end after SIGTERM before it is killed.
 GRACE = 5.0
 
@@ -50,7 +54,7 @@ class _Worker:
         with signals.held():
             self.process.start()
         theirs.close()  # only the worker holds its end: its death ends the pipe
-        self.index = None
+        self.given = deque()  # the items it holds, in the order it works on them
 
     def stop(self):
         if self.process.is_alive():
@@ -89,30 +93,38 @@ def in_workers(work, items, count, local=lambda item: False):
         results, given, due = {}, 0, 0
         window = WINDOW_PER_WORKER * len(workers)
         while due < len(items):
-            # Hand out work to idle workers, within the window.
-            for w in workers:
-                while w.index is None and given < len(items) and given < due + window:
-                    if local(items[given]):
-                        results[given] = work(items[given])
-                    else:
-                        w.connection.send(items[given])
-                        w.index = given
-                    given += 1
+            given = _hand_out(workers, items, given, due + window, work, local, results)
             if due in results:
                 yield results.pop(due)
                 due += 1
                 continue
-            busy = [w for w in workers if w.index is not None]
+            busy = [w for w in workers if w.given]
             ready = wait([w.connection for w in busy] + [w.process.sentinel for w in busy])
             for w in busy:
                 if w.connection in ready or w.process.sentinel in ready:
                     try:
-                        results[w.index] = w.connection.recv()
+                        result = w.connection.recv()
                     except (EOFError, OSError):
-                        raise WorkerDied(items[w.index]) from None
-                    w.index = None
+                        raise WorkerDied(items[w.given[0]]) from None
+                    results[w.given.popleft()] = result
     finally:
         for w in workers:
             w.stop()
         for w in workers:
             w.join()
+
+
+def _hand_out(workers, items, given, limit, work, local, results):
+    """Give each worker up to AHEAD items, the least loaded first, items before ``limit`` only; items to
+    be worked on here are. Returns the next item to give."""
+    while given < min(limit, len(items)):
+        if local(items[given]):
+            results[given] = work(items[given])
+        else:
+            w = min(workers, key=lambda w: len(w.given))
+            if len(w.given) >= AHEAD:
+                break
+            w.connection.send(items[given])
+            w.given.append(given)
+        given += 1
+    return given
