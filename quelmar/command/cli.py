@@ -493,6 +493,14 @@ def analyse(name, files, settings, jobs, progress):
     yield from _in_workers(name, files, settings, min(jobs, len(files)), progress, label)
 
 
+def _size(path):
+    """A file's size in bytes, the measure of its work; 0 for what is no regular file (refused in its turn)."""
+    try:
+        return os.stat(path).st_size if path != STDIN else 0
+    except (OSError, ValueError):
+        return 0
+
+
 def _in_workers(name, files, settings, jobs, progress, label):
     """analyse() in worker processes (:mod:`.workers`): one file per worker at a time, results in input order.
 
@@ -502,7 +510,7 @@ def _in_workers(name, files, settings, jobs, progress, label):
     from .workers import WorkerDied, in_workers
     work = functools.partial(_work, name, settings=settings)
     try:
-        for done, result in enumerate(in_workers(work, files, jobs, local=lambda path: path == STDIN), 1):
+        for done, result in enumerate(in_workers(work, files, jobs, local=lambda path: path == STDIN, size=_size), 1):
             progress(f"{label}: {done}/{len(files)} files done")
             if isinstance(result, Failure):
                 raise result
@@ -540,9 +548,12 @@ def run(args, progress):
         tables = {"wells": tables["wells"], **tables}
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     results = analyse(command.name, list(args.files), settings, args.jobs, progress)
-    with signals.held():  # a stop right after the writer made its file would not find it to remove
-        writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
+    writer = None
     try:
+        # Held: a stop right after the writer made its file would not find it to remove. A stop held
+        # here arrives as the block ends, inside the try, where the file is known.
+        with signals.held():
+            writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
         for result in results:
             if writer:
                 writer.add(result)

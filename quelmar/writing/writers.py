@@ -96,19 +96,25 @@ class AtomicFile:
     def __init__(self, path, binary=False):
         self.path = path
         folder = os.path.dirname(os.path.abspath(path))
-        # Held: a stop between creating the file and knowing its name would leave it behind.
-        with naming(path), signals.held():
-            fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
-            try:
-                umask = os.umask(0)
-                os.umask(umask)
-                os.fchmod(fd, 0o666 & ~umask)
-                self.file = os.fdopen(fd, "wb" if binary else "w", **({} if binary else dict(encoding="utf-8",
-                                                                                              newline="")))
-            except BaseException:
-                os.close(fd)
-                os.unlink(self.temp)
-                raise
+        self.temp = self.file = None
+        # Held: a stop between creating the file and knowing its name would leave it behind; one
+        # delivered as the hold ends finds the name known and the file removed.
+        try:
+            with naming(path), signals.held():
+                fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
+                try:
+                    umask = os.umask(0)
+                    os.umask(umask)
+                    os.fchmod(fd, 0o666 & ~umask)
+                    self.file = os.fdopen(fd, "wb" if binary else "w",
+                                          **({} if binary else dict(encoding="utf-8", newline="")))
+                except BaseException:
+                    os.close(fd)
+                    raise
+        except BaseException:
+            if self.temp is not None:
+                self.discard()
+            raise
 
     def commit(self):
         with naming(self.path):
@@ -118,7 +124,7 @@ class AtomicFile:
             os.replace(self.temp, self.path)
 
     def discard(self):
-        if not self.file.closed:
+        if self.file is not None and not self.file.closed:
             self.file.close()
         try:
             os.unlink(self.temp)
