@@ -117,7 +117,8 @@ def main(argv=None):
         amplify = times[f"amplify 384 wells ({tree})"]
         print(f"{tree}: flags {flags:.3f} s (goal {FLAGS_GOAL} s{', met' if flags <= FLAGS_GOAL else ''}); "
               f"amplify {amplify:.3f} s (goal {AMPLIFY_GOAL} s{', met' if amplify <= AMPLIFY_GOAL else ''}); "
-              f"--jobs 2 {ratio:.2f} times as fast as --jobs 1 (goal {JOBS_GOAL}{', met' if ratio >= JOBS_GOAL else ''})")
+              f"--jobs 2 {ratio:.2f} times as fast as --jobs 1 "
+              f"(goal {JOBS_GOAL}{', met' if ratio >= JOBS_GOAL else ''})")
     print(f"load average after: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
     return 0
 

@@ -3,7 +3,6 @@ their escapes), to a spreadsheet (formulas neutralised, numbers kept), to
 JSON and CSV (a file name that is not UTF-8), to matplotlib (no mathematics);
 and the page's CSV download made by its own script, the same as --out."""
 import csv
-import io
 import json
 import math
 import os
