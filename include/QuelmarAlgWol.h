@@ -20,7 +20,13 @@
  *     an exact exponential to the ground phase and the lower part of the
  *     rise (up to a tenth of the plateau), so that the log-linear phase above
  *     the baseline is as straight as the readings allow; it follows the
- *     readings' drift;
+ *     readings' drift. But where the instrument removed its baseline already
+ *     (a target whose typical well, the median, has zero within two standard
+ *     deviations of its ground readings from their mean; raw readings lie
+ *     far above zero), every well of the target keeps that zero, and its
+ *     ground phase is read against zero: a line fitted to what the
+ *     instrument left would fit the remains of the instrument's own line and
+ *     carry their bend on under the rise;
  *  3. the plateau: the largest reading above the baseline from the steepest
  *     rise on. The well's signal is read as a fraction of it, which takes out
  *     the well's optical gain; but where at least half of a target's wells
@@ -100,8 +106,9 @@ extern "C" {
 #define WOL_STOP_EDGE 1          /* the best value lies on the edge of the range searched */
 #define WOL_STOP_ITERATION_LIMIT 2
 #define WOL_STOP_SKIPPED 3       /* nothing to search: too few readings above the ground
-                                    (baseline: the ground line is kept), or no well to place
-                                    the window on */
+                                    (baseline: the ground line is kept), a removed baseline
+                                    kept (WolTarget.baseline_kept), or no well to place the
+                                    window on */
 #define WOL_STOP_TOO_FEW_WELLS 4 /* window: no position holds four fifths of the wells whose
                                     signal reaches its top; the position holding the most is taken */
 
@@ -114,10 +121,11 @@ typedef struct WolWell {
     double efficiency;      /*  8 the well's own E (2 = doubling) in the window; NaN unless OK */
     double n0;              /* 16 threshold * plateau_median / E^cq with the target's mean E: the fluorescence of a
                                   typical well of the target at cycle 0; NaN unless OK */
-    double baseline_level;  /* 24 baseline at cycle 0 (fluorescence); NaN for bad readings */
+    double baseline_level;  /* 24 baseline at cycle 0 (fluorescence; 0 where the target keeps the readings'
+                                  removed baseline); NaN for bad readings */
     double baseline_slope;  /* 32 baseline change per cycle; NaN for bad readings */
     double plateau;         /* 40 the signal's largest value from the steepest rise on; NaN for bad readings */
-    double noise;           /* 48 standard deviation of the ground readings about the line; NaN for bad readings */
+    double noise;           /* 48 standard deviation of the ground readings about their line; NaN for bad readings */
     int32_t ground_first;   /* 56 first and last cycle of the ground phase (0 when none) */
     int32_t ground_last;    /* 60 */
     int32_t window_first;   /* 64 first and last cycle in the window (0 unless OK) */
@@ -152,7 +160,9 @@ typedef struct WolTarget {
     int32_t window_steps;   /* 76 positions tried */
     int32_t common_plateau; /* 80 1 when at least half the analysed wells still rise at their last reading:
                                   then every well is read against plateau_median, else against its own */
-    int32_t reserved[3];    /* 84 written as 0 */
+    int32_t baseline_kept;  /* 84 1 when the target's readings came with their baseline removed (step 2 of
+                                  the method): every well's baseline is zero, else 0 */
+    int32_t reserved[2];    /* 88 written as 0 */
 } WolTarget;
 
 typedef char quelmarwol_check_well_size[sizeof(WolWell) == 96 ? 1 : -1];

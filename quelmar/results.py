@@ -46,6 +46,9 @@ class AmplificationWell:
         cycle 0, in the file's units.
     target_efficiency, target_efficiency_sd : float
         The target's mean window efficiency (over the wells in its mean) and their SD.
+    excluded : str
+        "" for a well that standard curves and relative quantities use, else
+        its reasons (:func:`quelmar.common.exclusion.describe`).
     """
 
     well: str
@@ -65,10 +68,15 @@ class AmplificationWell:
     target_efficiency_sd: float = NAN
     window_note: str = ""
     flags: tuple
+    excluded: str
     file_cq: float
     quantity: float
     group: str
     file: str
+
+    @property
+    def included(self):
+        return not self.excluded
 
 
 @dataclass(kw_only=True)
@@ -89,12 +97,25 @@ class AmplificationPlate:
         The conditioned curves, in file units.
     ct_kind : str
         Which Ct the flags judged: "linear", "sigmoid" or "window".
+    given : list of tuple of Reason
+        Per well, the reasons to exclude it that do not come from its flags
+        (the file's, the sample sheet's, the user's); ``excluded`` of each
+        row adds those of its flags.
+    dye : str
+        The wells' dye ("" where the file does not say).
+    measures : :class:`quelmar.analysis.judgement.CurveMeasures`, optional
+        What the flags read of each curve besides its Ct.
+    contaminated : tuple of str
+        The negative controls of the plate that amplified or melted like a
+        product: every result from the plate carries ntc-in-run.
     window_threshold : float
         The window-of-linearity Cq threshold, in file units.
     window_efficiency, window_efficiency_sd : float
         The target's mean window efficiency and the SD of the wells in it.
     window_wells : int
         Wells in that mean.
+    window_baseline_kept : bool
+        Whether the readings came with the instrument's baseline removed, which the window analysis kept.
     """
 
     file: str
@@ -108,10 +129,15 @@ class AmplificationPlate:
     curves: np.ndarray
     ct_kind: str
     wells: list
+    given: list = field(default_factory=list)
+    dye: str = ""
+    measures: object = None
+    contaminated: tuple = ()
     window_threshold: float = NAN
     window_efficiency: float = NAN
     window_efficiency_sd: float = NAN
     window_wells: int = 0
+    window_baseline_kept: bool = False
 
     def ct(self, kind=None):
         """The Ct of every well (the plate's kind unless given), as an array."""
@@ -150,6 +176,8 @@ class MeltWell:
         The main peak's (NaN without one).
     peaks : int
         Peaks fitted in the range.
+    excluded : str
+        Why the well is left out of standard curves and relative quantities ("" when it is not).
     range_low, range_high : float
         Where peaks were sought; ``range`` says "chosen" (from the curve) or "given".
     step : float
@@ -168,6 +196,7 @@ class MeltWell:
     height: float
     peaks: int
     flags: tuple
+    excluded: str
     range_low: float
     range_high: float
     range: str
@@ -215,13 +244,15 @@ class MeltCurve:
 
 @dataclass(kw_only=True)
 class MeltPlate:
-    """The melting curves of one run and target."""
+    """The melting curves of one run and target; ``given`` holds per well the reasons to exclude it that
+    no flag gives (as :class:`AmplificationPlate`'s)."""
 
     file: str
     run: str
     target: str
     label: str
     curves: list
+    given: list = field(default_factory=list)
 
     def flag_counts(self):
         return _flags.count(c.flags for c in self.curves)
@@ -231,7 +262,11 @@ class MeltPlate:
 
 @dataclass(kw_only=True)
 class StandardFit:
-    """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept."""
+    """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept.
+
+    ``excluded`` names every standard left out of the fit, as "well (why)";
+    ``flags`` holds ntc-in-run when a negative control of the plate amplified.
+    """
 
     target: str
     run: str
@@ -245,6 +280,8 @@ class StandardFit:
     scale: float
     threshold: float
     warning: str
+    flags: tuple
+    excluded: tuple
     file: str
 
 
@@ -253,7 +290,9 @@ class StandardWell:
     """One row of ``standard``: a well with its quantity, given (standards) or read off the curve.
 
     ``role`` is "standard", "unknown" or "control"; ``note`` says when an
-    unknown lies outside the standards' range.
+    unknown lies outside the standards' range. An excluded well (``excluded``
+    says why) is left out of the curve, and an excluded unknown is given no
+    quantity.
     """
 
     well: str
@@ -265,8 +304,13 @@ class StandardWell:
     quantity: float
     role: str
     flags: tuple
+    excluded: str
     note: str
     file: str
+
+    @property
+    def included(self):
+        return not self.excluded
 
 
 @dataclass(kw_only=True)
@@ -303,6 +347,9 @@ class RelativeQuantity:
         The target's amplification factor (2: doubling per cycle).
     reference_efficiency : tuple of float
         Each reference gene's.
+    flags : tuple of str
+        The result's flags (:mod:`quelmar.common.flags`: single-well,
+        replicate-spread, ntc-in-run).
     excluded : tuple of str
         Every well left out, as "well target (why)".
     pooled : tuple of str
@@ -326,6 +373,7 @@ class RelativeQuantity:
     calibrator: str
     method: str
     error: str
+    flags: tuple
     excluded: tuple
     pooled: tuple
     note: str
@@ -414,6 +462,9 @@ class FileResult:
         sorted into order, a run renamed because its id repeats, melts resampled.
     geometry : dict
         Run id -> :class:`~quelmar.reading.readers.Geometry`, for files that say (RDML).
+    source : PlateRead, optional
+        The file as read, readings and all, where the settings ask for it
+        (an RDML output writes it back); None otherwise.
     """
 
     command: str
@@ -423,6 +474,7 @@ class FileResult:
     warnings: list = field(default_factory=list)
     notes: list = field(default_factory=list)
     geometry: dict = field(default_factory=dict)
+    source: object = None
 
     def flag_counts(self):
         """Wells per flag over every table row that has flags."""

@@ -14,7 +14,7 @@
 #  4. Windows: the same examples built with MinGW-w64 against the unpacked
 #     DLL's import library, run under Wine in a fresh prefix, the same bits;
 #  5. the wheel installed with pip, offline, into a fresh virtual
-#     environment (Debian's numpy and matplotlib visible to it): every module
+#     environment (Debian's numpy, matplotlib and lxml visible to it): every module
 #     and report asset of the checkout's package in it, the library loaded
 #     from inside the package, `quelmar amplify` and `quelmar report` run on
 #     a bundled RDML file.

@@ -13,9 +13,11 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # they build. Mono's C# compiler and runtime, with its CJK encodings for the
 # GBK messages: the .NET binding's test. libabigail's tools: the ABI check.
 # setuptools, wheel, build and venv: the wheel, built and installed offline.
+# xmllint: the RDML output's tests check it against the schema.
 for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
            clang libclang-rt-dev \
-           python3 python3-numpy python3-matplotlib python3-pytest python3-scipy \
+           python3 python3-numpy python3-matplotlib python3-lxml python3-pytest python3-scipy \
+           libxml2-utils \
            g++-mingw-w64-x86-64-win32 googletest wine wine64 \
            mono-mcs mono-runtime libmono-i18n-cjk4.0-cil \
            abigail-tools python3-setuptools python3-wheel python3-build python3-venv unzip \

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Benchmark of the Ct methods on the bundled dilution series, replicate
-plate and RDML files, with the measures of Ruijter et al. (2013) Methods
+"""Benchmark of the Ct methods on the bundled dilution series (dil4reps94,
+and lievens1, held out: never used to tune the method), replicate plate and
+RDML files, with the measures of Ruijter et al. (2013) Methods
 59:32:
 
     /usr/bin/python3 tools/wol_benchmark.py [BUILD_DIR]
@@ -9,7 +10,7 @@ Methods: the linear (threshold) Ct and the sigmoid Ct of QuelmarAlg, read
 off a standard curve of the same Ct values; QuelmarAlgWol's Cq with N0 from
 the target's mean efficiency (N0 = threshold / E^Cq) and from the standard
 curve. Measures per dilution: SD of Cq, CV of N0 beside the Poisson floor
-(1/sqrt(copies)), the fold between dilutions (truth 10), R^2 of log N0
+(1/sqrt(copies)), the fold between dilutions (truth 10, or 5 on lievens1), R^2 of log N0
 against log copies, and the resolution: the smallest fold that triplicates
 tell apart at p = 0.05 (two-sided t test, 4 degrees of freedom:
 10^(2.776 * SD(log10 N0) * sqrt(2/3))).
@@ -74,15 +75,16 @@ def line(x, y):
     return slope, intercept, r2
 
 
-def dilution_table(name, cq, n0, groups, copies, efficiency):
-    """Rows per dilution and the summary of one method."""
+def dilution_table(name, cq, n0, groups, copies, efficiency, step, poisson):
+    """Rows per dilution and the summary of one method; `step` is the true fold between dilutions."""
     ok = ~np.isnan(cq) & ~np.isnan(n0)
     x = np.log10(copies[ok])
     _, _, r2 = line(x, np.log10(n0[ok]))
     slope, _, _ = line(x, cq[ok])
     print(f"\n{name}: mean efficiency {efficiency:.4f}, standard curve efficiency {10 ** (-1 / slope):.4f} "
           f"(slope {slope:.3f}), R^2 of log N0 on log copies {r2:.4f}, wells without a number {(~ok).sum()}")
-    print("| copies | n | SD Cq | CV N0 | Poisson | fold | log residual | resolution |")
+    print(f"| {'copies' if poisson else 'amount'} | n | SD Cq | CV N0 | Poisson | fold (truth {step:g}) | log residual "
+          "| resolution |")
     print("|---|---|---|---|---|---|---|---|")
     previous = None
     fit = np.polyfit(x, np.log10(n0[ok]), 1)
@@ -94,25 +96,31 @@ def dilution_table(name, cq, n0, groups, copies, efficiency):
         previous = mean_log
         residual = mean_log - np.polyval(fit, math.log10(g))
         sd_log = np.std(np.log10(n), ddof=1)
+        floor = f"{100 / math.sqrt(g):.1f} %" if poisson else ""
         print(f"| {g:g} | {sel.sum()} | {np.std(cq[sel], ddof=1):.3f} | {100 * np.std(n, ddof=1) / np.mean(n):.1f} % "
-              f"| {100 / math.sqrt(g):.1f} % | {fold} | {residual:+.3f} | {10 ** (T_4DF * sd_log * math.sqrt(2 / 3)):.2f} |")
+              f"| {floor} | {fold} | {residual:+.3f} | {10 ** (T_4DF * sd_log * math.sqrt(2 / 3)):.2f} |")
+
+
+def dilution_plate(title, plate, copies, groups, step, poisson):
+    """Every method's table on one plate of a dilution series."""
+    linear, sigmoid = core_cts(plate)
+    wells, target = wol(plate)
+    cq = wells["cq"]
+    print(title)
+    for name, ct in (("linear Ct, standard curve", linear), ("sigmoid Ct, standard curve", sigmoid),
+                     ("window-of-linearity Cq, standard curve", cq)):
+        ok = ~np.isnan(ct)
+        slope, intercept, _ = line(np.log10(copies[ok]), ct[ok])
+        dilution_table(name, ct, 10 ** ((ct - intercept) / slope), groups, copies, 10 ** (-1 / slope), step, poisson)
+    dilution_table("window-of-linearity Cq, N0 with the target's mean efficiency", cq, wells["n0"], groups, copies,
+                   target["mean_efficiency"], step, poisson)
 
 
 def plates():
     names, plate = read_csv("dil4reps94.csv")
     copies = np.array([15000 / 10 ** (len(n.split("_")[0]) - 3) for n in names])
-    groups = [15000, 1500, 150, 15]
-    linear, sigmoid = core_cts(plate)
-    wells, target = wol(plate)
-    cq = wells["cq"]
-    print("## dil4reps94: 4 tenfold dilutions, 94 replicates each")
-    for name, ct in (("linear Ct, standard curve", linear), ("sigmoid Ct, standard curve", sigmoid),
-                     ("window-of-linearity Cq, standard curve", cq)):
-        ok = ~np.isnan(ct)
-        slope, intercept, _ = line(np.log10(copies[ok]), ct[ok])
-        dilution_table(name, ct, 10 ** ((ct - intercept) / slope), groups, copies, 10 ** (-1 / slope))
-    dilution_table("window-of-linearity Cq, N0 with the target's mean efficiency", cq, wells["n0"], groups, copies,
-                   target["mean_efficiency"])
+    dilution_plate("## dil4reps94: 4 tenfold dilutions, 94 replicates each", plate, copies, [15000, 1500, 150, 15],
+                   10, True)
 
     names, plate = read_csv("reps384.csv")
     linear, sigmoid = core_cts(plate)
@@ -128,6 +136,13 @@ def plates():
         print(f"| {name} | {ok.sum()} | {(~ok).sum()} | {np.std(ct[ok], ddof=1):.3f} | "
               f"{100 * np.std(n0[ok], ddof=1) / np.mean(n0[ok]):.1f} % | "
               f"{10 ** (T_4DF * sd_log * math.sqrt(2 / 3)):.2f} | {e:.4f} |")
+
+    # Held out: never used to choose the method's rules or constants. The copy
+    # numbers are not known; amounts are relative to the most dilute (1).
+    names, plate = read_csv("lievens1.csv")
+    amounts = np.array([5.0 ** (5 - int(n[1:].split(".")[0])) for n in names])
+    print("\n## lievens1 (held out): 5 fivefold dilutions, 18 replicates each; amounts relative to the most dilute")
+    dilution_plate("", plate, amounts, [625, 125, 25, 5, 1], 5, False)
 
 
 def stored_efficiencies(path):

@@ -18,8 +18,9 @@ import numpy as np
 from ..binding import core
 from ..common.errors import InputError, Named, OptionError, ThresholdBelowCurves
 from ..results import AmplificationPlate, AmplificationWell
+from . import exclusion
 from .efficiency import baselines, well_efficiencies
-from .judgement import amplification_flags
+from .judgement import CurveMeasures, amplification_flags, late_rise_measures
 from .units import plate_scale
 from .window import MIN_CYCLES as WINDOW_MIN_CYCLES
 from .window import analyze_window
@@ -195,79 +196,124 @@ def _ordered(path, group, cycles, curves, wells):
     return cycles, curves
 
 
-def amplify_plates(plate_file, settings):
-    """Analyse every plate (run and target) of a read file.
+def measure_plates(plate_file, settings):
+    """Every plate (run and target) of a read file analysed, its wells not yet judged.
 
     Parameters
     ----------
     plate_file : quelmar.reading.plate.PlateFile
     settings : quelmar.analysis.settings.AnalysisSettings
-        Read: target, scale, threshold, ct, max_ct.
+        Read: target, scale, threshold, ct, exclude.
 
     Returns
     -------
     list of AmplificationPlate
+        With the Ct, efficiency and :class:`~.judgement.CurveMeasures` of each
+        well, the reasons to exclude it that no flag gives, and no flags.
     """
-    path, plates = plate_file.path, []
-    for group in plate_file.groups(settings.target):
-        cycles, curves, wells = group.amplification()
-        if not wells:
-            continue
-        if cycles.size < MIN_CYCLES:
-            raise InputError(f"{path}: {group.label}: {cycles.size} cycle{'s' if cycles.size != 1 else ''}; the "
-                             f"amplification analysis needs at least {MIN_CYCLES}")
-        cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float),
-                                  wells)
-        scale = plate_scale(curves) if settings.scale is None else settings.scale
-        with np.errstate(over="ignore"):  # found below, and said in one line
-            working = curves * scale
-            threshold = None if settings.threshold is None else settings.threshold * scale
-        peak = float(np.abs(working).max(initial=0.0))
-        if not peak <= WORKING_MAX:  # squares and sums of them would overflow and the fits go astray
-            raise InputError(f"{path}: {group.label}: at scale {scale:g} the readings reach {peak:.3g}; the analysis "
-                             f"takes readings up to {WORKING_MAX:g}")
-        if threshold is not None and not math.isfinite(threshold):
-            raise OptionError(f"{path}: {group.label}: ", Named("threshold"),
-                              f" {settings.threshold:g} overflows at scale {scale:g}")
-        try:
-            r = analyze_amplification(working, threshold=threshold)
-        except ThresholdBelowCurves as e:  # said in file units
-            raise ThresholdBelowCurves(settings.threshold, e.auto / scale, f"{path}: {group.label}: ") from None
-        ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
-        window = _window(working, cycles, scale)
-        usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
-        base = baselines(working, r.records["baseline_start"], r.records["baseline_end"])
-        efficiency = well_efficiencies(working, base, usable)
-        chosen = {"linear": ct_linear, "sigmoid": ct_sigmoid, "window": window["ct"]}[settings.ct]
-        flags = amplification_flags(wells, chosen, float(cycles[-1]), low_signal=r.low_signal,
-                                    no_growth=r.no_growth, efficiency=efficiency, max_ct=settings.max_ct)
-        threshold_file = r.threshold / scale
-        rows = [AmplificationWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target,
-                                  run=w.run, threshold=threshold_file, scale=scale, ct_linear=float(ct_linear[i]),
-                                  ct_sigmoid=float(ct_sigmoid[i]), ct_window=float(window["ct"][i]),
-                                  efficiency=float(efficiency[i]), efficiency_window=float(window["efficiency"][i]),
-                                  n0=float(window["n0"][i]), target_efficiency=window["mean"],
-                                  target_efficiency_sd=window["sd"], window_note=window["note"][i], flags=flags[i],
-                                  file_cq=float(w.cq), quantity=float(w.quantity), group=w.group, file=path)
-                for i, w in enumerate(wells)]
-        plates.append(AmplificationPlate(file=path, run=group.run, target=group.target, label=group.label,
-                                         scale=scale, threshold=threshold_file,
-                                         auto_threshold=r.auto_threshold / scale, cycles=cycles,
-                                         curves=r.curves / scale, ct_kind=settings.ct, wells=rows,
-                                         window_threshold=window["threshold"], window_efficiency=window["mean"],
-                                         window_efficiency_sd=window["sd"], window_wells=window["in_mean"]))
+    requested = exclusion.requested(plate_file, settings.exclude)
+    plates = (_measure(plate_file.path, group, settings, requested) for group in plate_file.groups(settings.target))
+    return [p for p in plates if p is not None]
+
+
+def amplify_plates(plate_file, settings):
+    """Analyse every plate (run and target) of a read file and judge its wells.
+
+    Parameters
+    ----------
+    plate_file : quelmar.reading.plate.PlateFile
+    settings : quelmar.analysis.settings.AnalysisSettings
+        Read: target, scale, threshold, ct, max_ct, exclude, keep.
+
+    Returns
+    -------
+    list of AmplificationPlate
+        Each well with its flags and whether it is excluded (see
+        :mod:`.exclusion`); :func:`quelmar.analysis.examination.examine` also
+        weighs the melt.
+    """
+    plates = measure_plates(plate_file, settings)
+    for p, flags in zip(plates, amplification_flags(plates, settings.max_ct)):
+        for w, f in zip(p.wells, flags):
+            w.flags = f
+    exclusion.settle(plates, (), settings.keep)
     return plates
+
+
+def _working(path, group, curves, settings):
+    """The plate in working units: its scale, readings and threshold; readings too large refused."""
+    scale = plate_scale(curves) if settings.scale is None else settings.scale
+    with np.errstate(over="ignore"):  # found below, and said in one line
+        working = curves * scale
+        threshold = None if settings.threshold is None else settings.threshold * scale
+    peak = float(np.abs(working).max(initial=0.0))
+    if not peak <= WORKING_MAX:  # squares and sums of them would overflow and the fits go astray
+        raise InputError(f"{path}: {group.label}: at scale {scale:g} the readings reach {peak:.3g}; the analysis "
+                         f"takes readings up to {WORKING_MAX:g}")
+    if threshold is not None and not math.isfinite(threshold):
+        raise OptionError(f"{path}: {group.label}: ", Named("threshold"),
+                          f" {settings.threshold:g} overflows at scale {scale:g}")
+    return scale, working, threshold
+
+
+def _measure(path, group, settings, requested):
+    """One plate's numbers (see :func:`measure_plates`); None for a group without amplification data."""
+    cycles, curves, wells = group.amplification()
+    if not wells:
+        return None
+    if cycles.size < MIN_CYCLES:
+        raise InputError(f"{path}: {group.label}: {cycles.size} cycle{'s' if cycles.size != 1 else ''}; the "
+                         f"amplification analysis needs at least {MIN_CYCLES}")
+    cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float), wells)
+    scale, working, threshold = _working(path, group, curves, settings)
+    try:
+        r = analyze_amplification(working, threshold=threshold)
+    except ThresholdBelowCurves as e:  # said in file units
+        raise ThresholdBelowCurves(settings.threshold, e.auto / scale, f"{path}: {group.label}: ") from None
+    ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
+    window = _window(working, cycles, scale)
+    usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
+    base = baselines(working, r.records["baseline_start"], r.records["baseline_end"])
+    efficiency = well_efficiencies(working, base, usable)
+    chosen = {"linear": ct_linear, "sigmoid": ct_sigmoid, "window": window["ct"]}[settings.ct]
+    conditioned = r.curves / scale
+    excess, noise, rising = late_rise_measures(curves)
+    # A curve that rises at the very end may have its baseline reach into the rise, which lowers its
+    # conditioned curve: its last reading's excess over the line before it measures the rise as well.
+    rise = np.fmax(np.nanmax(conditioned, axis=1, initial=-np.inf), excess)
+    measures = CurveMeasures(rise=rise, late_excess=excess,
+                             late_noise=noise, rising=rising,
+                             to_midpoint=to_file_cycles(r.midpoint, cycles) - chosen,
+                             low_signal=r.low_signal, no_growth=r.no_growth)
+    given = [exclusion.given(w, requested) for w in wells]
+    threshold_file = r.threshold / scale
+    rows = [AmplificationWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target, run=w.run,
+                              threshold=threshold_file, scale=scale, ct_linear=float(ct_linear[i]),
+                              ct_sigmoid=float(ct_sigmoid[i]), ct_window=float(window["ct"][i]),
+                              efficiency=float(efficiency[i]), efficiency_window=float(window["efficiency"][i]),
+                              n0=float(window["n0"][i]), target_efficiency=window["mean"],
+                              target_efficiency_sd=window["sd"], window_note=window["note"][i], flags=(),
+                              excluded=exclusion.excluded(given[i], ()), file_cq=float(w.cq),
+                              quantity=float(w.quantity), group=w.group, file=path)
+            for i, w in enumerate(wells)]
+    return AmplificationPlate(file=path, run=group.run, target=group.target, label=group.label, scale=scale,
+                              threshold=threshold_file, auto_threshold=r.auto_threshold / scale, cycles=cycles,
+                              curves=conditioned, ct_kind=settings.ct, wells=rows, given=given,
+                              dye=wells[0].dye, measures=measures, window_threshold=window["threshold"],
+                              window_efficiency=window["mean"], window_efficiency_sd=window["sd"],
+                              window_wells=window["in_mean"], window_baseline_kept=window["kept"])
 
 
 def _window(working, cycles, scale):
     """The window-of-linearity results of one plate in file cycles and units: Cq, each well's
     efficiency, N0 = threshold / E^Cq with the target's mean efficiency, why a well has none,
-    and the target's mean efficiency, its SD, its wells and the threshold."""
+    the target's mean efficiency, its SD, its wells and the threshold, and whether the readings'
+    removed baseline was kept."""
     wells = working.shape[0]
     if cycles.size < WINDOW_MIN_CYCLES:
         nan = np.full(wells, np.nan)
         return dict(ct=nan, efficiency=nan, n0=nan, note=[f"fewer than {WINDOW_MIN_CYCLES} cycles"] * wells,
-                    mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan)
+                    mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan, kept=False)
     w = analyze_window(working)
     inside = _within_readings(w.cq, cycles.size)  # as every Ct: within the run, or none
     notes = [r or "the Cq lies outside the run" if math.isnan(c) and not math.isnan(q) else r
@@ -277,4 +323,4 @@ def _window(working, cycles, scale):
     with np.errstate(over="ignore", invalid="ignore"):
         n0 = threshold / w.mean_efficiency ** ct
     return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=notes, mean=w.mean_efficiency, sd=w.efficiency_sd,
-                in_mean=w.wells_in_mean, threshold=threshold)
+                in_mean=w.wells_in_mean, threshold=threshold, kept=w.baseline_kept)

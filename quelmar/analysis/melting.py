@@ -35,7 +35,8 @@ import numpy as np
 from ..binding import core
 from ..common.errors import InputError, QuelmarError
 from ..results import MeltCurve, MeltPeak, MeltPlate, MeltWell
-from .judgement import melt_flags
+from . import exclusion
+from .judgement import melt_flags, product_heights
 
 # -- even grids ---------------------------------------------------------------------
 
@@ -444,6 +445,19 @@ class WellMelt:
     def main_height(self):
         return float(self.height[self.main]) if self.main >= 0 else math.nan
 
+    def keep_peaks(self, keep, reference):
+        """Keep only the peaks marked in ``keep``, say in ``note`` which were dropped as too low for a
+        product (against ``reference``, the height of the target's products), and draw the rest again."""
+        keep = np.asarray(keep, dtype=bool)
+        if keep.all():
+            return
+        dropped = ", ".join(f"{t:.1f} °C ({h:.3g} high)" for t, h in zip(self.tm[~keep], self.height[~keep]))
+        told = f"too low for a product (the target's are {reference:.3g} high): {dropped}"
+        self.note = "; ".join(n for n in (self.note, told) if n)
+        self.tm, self.height, self.width = self.tm[keep], self.height[keep], self.width[keep]
+        self.main = int(np.argmax(self.height)) if self.height.size else -1
+        self.fitted = _gaussians(self.temperature[self.in_range], self.conditioned, self.tm, self.height, self.width)
+
 
 def fit_peaks(temperature, derivative, level, step, *, max_fwhm=MAX_FWHM):
     """Gaussian peaks of one stretch of -dF/dT by the library's normalization and peak fit.
@@ -487,12 +501,15 @@ def fit_peaks(temperature, derivative, level, step, *, max_fwhm=MAX_FWHM):
     keep &= drop >= MIN_DROP * at
     order = np.argsort(tm[keep], kind="stable")
     tm, height, width = tm[keep][order], height[keep][order], width[keep][order]
-    if tm.size:
-        with core.MgfHandle(temperature, conditioned) as handle, core.GaussCoeff(height, tm, width) as kept:
-            fitted = handle.multi_gauss(kept)
-    else:
-        fitted = np.zeros_like(conditioned)
-    return conditioned, fitted, tm, height, width
+    return conditioned, _gaussians(temperature, conditioned, tm, height, width), tm, height, width
+
+
+def _gaussians(temperature, conditioned, tm, height, width):
+    """The sum of the peaks' Gaussians over the stretch, by the library (zeros without a peak)."""
+    if not tm.size:
+        return np.zeros_like(conditioned)
+    with core.MgfHandle(temperature, conditioned) as handle, core.GaussCoeff(height, tm, width) as kept:
+        return handle.multi_gauss(kept)
 
 
 def _tallest(peaks, count):
@@ -565,7 +582,8 @@ def _melt_curve(path, w, m):
              for k in range(m.tm.size)]
     lo, hi = m.range
     summary = MeltWell(well=w.name, sample=w.sample, sample_type=w.sample_type, target=w.target, run=w.run,
-                       tm=m.main_tm, height=m.main_height, peaks=len(peaks), flags=m.flags, range_low=float(lo),
+                       tm=m.main_tm, height=m.main_height, peaks=len(peaks), flags=m.flags, excluded="",
+                       range_low=float(lo),
                        range_high=float(hi), range="chosen" if m.range_chosen else "given",
                        step=round(float(m.step), 6), resampled=m.resampled,
                        note="; ".join(n for n in (m.note, m.problem) if n), file=path)
@@ -574,14 +592,21 @@ def _melt_curve(path, w, m):
                      fitted=m.fitted, peaks=peaks, summary=summary, problem=m.problem)
 
 
-def melt_plates(plate_file, settings):
+def melt_plates(plate_file, settings, amplified=None):
     """Analyse the melting curves of every plate (run and target) of a read file.
+
+    Peaks too low for a product are dropped (:func:`~.judgement.product_heights`)
+    before the flags are set.
 
     Parameters
     ----------
     plate_file : quelmar.reading.plate.PlateFile
     settings : quelmar.analysis.settings.AnalysisSettings
-        Read: target, melt_range, max_fwhm.
+        Read: target, melt_range, max_fwhm, exclude, keep.
+    amplified : dict, optional
+        (run, target, well) -> whether the well amplified, from the same
+        file's amplification; the products' height is then measured on the
+        wells that amplified.
 
     Returns
     -------
@@ -597,14 +622,18 @@ def melt_plates(plate_file, settings):
     given = None if (lo, hi) == (-math.inf, math.inf) else (lo, hi)
     options = MeltSettings(range=given, max_fwhm=settings.max_fwhm)
     plates, warnings, notes = [], [], []
+    requested = exclusion.requested(plate_file, settings.exclude)
     for group in plate_file.groups(settings.target):
         wells = [w for w in group.wells if w.melt_fluor is not None]
         if not wells:
             continue
         melts = [analyze_well(*_melt_readings(path, w), options) for w in wells]
-        melt_flags(melts, [w.sample_type for w in wells], [w.target for w in wells])
+        types = [w.sample_type for w in wells]
+        product_heights(melts, types, [(amplified or {}).get((w.run, w.target, w.name)) for w in wells])
+        melt_flags(melts, types, [w.target for w in wells])
         curves = [_melt_curve(path, w, m) for w, m in zip(wells, melts)]
-        plates.append(MeltPlate(file=path, run=group.run, target=group.target, label=group.label, curves=curves))
+        plates.append(MeltPlate(file=path, run=group.run, target=group.target, label=group.label, curves=curves,
+                                given=[exclusion.given(w, requested) for w in wells]))
         resampled = [c for c in curves if c.summary.resampled]
         if resampled:
             notes.append(f"{group.label}: {len(resampled)} of {len(curves)} wells' readings resampled onto even "
@@ -622,6 +651,7 @@ def melt_plates(plate_file, settings):
                          f"{failed[0].well}: {failed[0].problem}")
     if not any(c.peaks for c in curves):
         warnings.append(f"{path}: no melting peak in any of {len(curves)} wells")
+    exclusion.settle((), plates, settings.keep)
     return plates, warnings, notes
 
 

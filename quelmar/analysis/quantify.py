@@ -10,15 +10,20 @@ mean (the mean of their means) with its SD and SE; the library's relative
 quantification then gives ddCt = delta Ct - the calibrator's delta Ct,
 RQ = 2^-ddCt and the error bounds.
 
-Efficiency-corrected ratios (any other efficiency E, by default each
-target's window-of-linearity mean): each Ct becomes a
+Efficiency-corrected ratios (any other efficiency E: by default each
+target's window-of-linearity mean, or fixed, from the file's standard curves,
+the wells' mean, or as the file states it per target): each Ct becomes a
 relative quantity E^-Ct with its own gene's E, and the library's quantity
 statistics give the ratio of the target's geometric mean to the reference
 genes' combined mean (the mean of their geometric means), and RQ = that ratio
 over the calibrator's, with the bounds as factors.
 
-Left out, and named in the row's ``excluded``: wells without a finite Ct and
-wells flagged replicate-outlier. Negative controls and standards get no row,
+Left out, and named in the row's ``excluded``: excluded wells, with their
+reasons (see :mod:`quelmar.common.exclusion`), and wells without a finite Ct.
+A row's ``flags``: single-well when its target or a reference gene rests on
+one value in the sample or the calibrator (it then has no interval),
+replicate-spread when the sample's replicates disagree, ntc-in-run when a
+negative control of one of its genes amplified in a run its values come from. Negative controls and standards get no row,
 nor does a sample for a target it was not measured for (some files name
 their samples per target); a file where no row gets a quantity is refused.
 With a sample sheet's group column, the samples of a group are pooled: each
@@ -34,6 +39,7 @@ import numpy as np
 from ..common import flags as _flags
 from ..common.errors import InputError, Named, OutOfRangeError
 from ..results import QuantifyResult, RelativeQuantity
+from ..reading.rdml import FOLD_MAX, PERCENT_RANGE
 from .settings import EFFICIENCY_LIMITS, ERROR_BARS, parse_efficiency
 from .standard import EFFICIENCY_RANGE, MIN_R_SQUARED, fit_standard
 from .statistics import relative_quantification, replicate_statistics, standard_curve
@@ -67,13 +73,17 @@ def reference_genes(path, plate_file, targets, names):
     return list(dict.fromkeys(genes))
 
 
-def efficiencies(path, choice, genes, plates, warnings=None):
+def efficiencies(path, choice, genes, plates, warnings=None, declared=None):
     """The amplification factor of every gene (target or reference) for this choice.
 
-    Standard curves outside 90-110 % or below R² 0.98 add a line to ``warnings``.
+    ``declared`` is the file's targets (id -> their ``efficiency`` and
+    ``stated_efficiency``), for the choice "file". Standard curves outside 90-110 % or
+    below R² 0.98 add a line to ``warnings``.
     """
     if choice.source == "comparative":
         return dict.fromkeys(genes, 2.0)
+    if choice.source == "file":
+        return {g: _from_file(path, g, (declared or {}).get(g, {})) for g in genes}
     if choice.source == "fixed":
         unknown = [t for t in choice.values if t != "*" and t not in genes]
         if unknown:
@@ -97,8 +107,9 @@ def _from_standards(path, gene, plates, warnings):
     q, ct = [], []
     for p in plates:
         _, wells = fit_standard(p)
-        q += [w.quantity for w in wells if w.role == "standard" and math.isfinite(w.ct)]
-        ct += [w.ct for w in wells if w.role == "standard" and math.isfinite(w.ct)]
+        used = [w for w in wells if w.role == "standard" and math.isfinite(w.ct) and w.included]
+        q += [w.quantity for w in used]
+        ct += [w.ct for w in used]
     if len(set(q)) < 2:
         raise _fail(path, Named("efficiency"), f" standard: target {gene!r} has no standard curve (standards of at "
                                                f"least two quantities with a Ct)")
@@ -112,6 +123,17 @@ def _from_standards(path, gene, plates, warnings):
         warnings.append(f"{path}: the standard curve of {gene} gives efficiency {fit.efficiency:.1f} % "
                         f"with R² {fit.r_squared:.4f}")
     return e
+
+
+def _from_file(path, gene, target):
+    e, stated = target.get("efficiency", math.nan), target.get("stated_efficiency", math.nan)
+    if math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]:
+        return e
+    said = f"states the efficiency {stated:g}" if math.isfinite(stated) and stated != 0.0 else \
+        "has no amplification efficiency in the file"
+    raise _fail(path, Named("efficiency"), f" file: target {gene!r} {said}; a factor per cycle above "
+                                           f"{EFFICIENCY_LIMITS[0]:g} and at most {FOLD_MAX:g}, or a percentage "
+                                           f"from {PERCENT_RANGE[0]:g} to {PERCENT_RANGE[1]:g}, is needed")
 
 
 def _from_window(path, gene, plates):
@@ -129,7 +151,7 @@ def _from_window(path, gene, plates):
 
 def _from_wells(path, gene, plates):
     e = [w.efficiency for p in plates for w in p.wells
-         if math.isfinite(w.efficiency) and _flags.EFFICIENCY_OUTLIER not in w.flags]
+         if math.isfinite(w.efficiency) and _flags.EFFICIENCY_OUTLIER not in w.flags and w.included]
     if not e:
         raise _fail(path, Named("efficiency"), f" wells: no well of target {gene!r} has an efficiency")
     return float(np.mean(e))
@@ -143,6 +165,18 @@ class _Unit:
     values: dict = field(default_factory=dict)
     excluded: dict = field(default_factory=dict)
     samples: list = field(default_factory=list)
+    marks: dict = field(default_factory=dict)
+    runs: dict = field(default_factory=dict)
+
+    def marked(self, genes, contaminated):
+        """The result flags the unit's wells of these genes give: replicate-spread, ntc-in-run."""
+        found = set()
+        for g in genes:
+            if _flags.REPLICATE_SPREAD in self.marks.get(g, ()):
+                found.add(_flags.REPLICATE_SPREAD)
+            if any((run, g) in contaminated for run in self.runs.get(g, ())):
+                found.add(_flags.NTC_IN_RUN)
+        return found
 
     def series(self, gene, pooled):
         """The values of a gene: the wells' Ct, or each member sample's mean Ct when pooled."""
@@ -159,7 +193,11 @@ def _sample_wells(plates, genes):
 
 
 def _collect(plates, genes, ct_kind):
-    """Units by name, in file order, and whether the wells are pooled into groups."""
+    """Units by name, in file order, and whether the wells are pooled into groups.
+
+    A unit keeps per gene the Ct of its included wells with one, what was
+    left out and why, the runs its values come from and the flags they carry.
+    """
     wells = _sample_wells(plates, genes)
     pooled = any(w.group for w in wells)
     units = {}
@@ -171,13 +209,14 @@ def _collect(plates, genes, ct_kind):
         if w.sample not in unit.samples:
             unit.samples.append(w.sample)
         ct = getattr(w, f"ct_{ct_kind}")
-        why = "no Ct" if not math.isfinite(ct) else (_flags.REPLICATE_OUTLIER if _flags.REPLICATE_OUTLIER in w.flags
-                                                      else "")
+        why = w.excluded or ("no Ct" if not math.isfinite(ct) else "")
         per_sample = unit.values.setdefault(w.target, {}).setdefault(w.sample, [])
         if why:
             unit.excluded.setdefault(w.target, []).append(f"{w.well} {w.target} ({why})")
         else:
             per_sample.append(ct)
+            unit.runs.setdefault(w.target, set()).add(w.run)
+            unit.marks.setdefault(w.target, set()).update(w.flags)
     return units, pooled
 
 
@@ -221,7 +260,7 @@ def quantify_file(path, plate_file, plates, settings):
         raise _fail(path, "no sample has a target to quantify besides the reference genes " + ", ".join(refs))
     choice = parse_efficiency(settings.efficiency)
     warnings = []
-    factor = efficiencies(path, choice, of_interest + refs, plates, warnings)
+    factor = efficiencies(path, choice, of_interest + refs, plates, warnings, plate_file.targets)
     if settings.calibrator not in units:
         known = list(units)
         raise _fail(path, f"calibrator {settings.calibrator!r} is not a {'group' if pooled else 'sample'} of the "
@@ -230,7 +269,8 @@ def quantify_file(path, plate_file, plates, settings):
     bars = ERROR_BARS[settings.error]
     calibrator = units[settings.calibrator]
     # A sample gets a row for each target it was measured for (a file may name its samples per target).
-    rows = [_row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings)
+    contaminated = {(p.run, p.target) for p in plates if p.contaminated}
+    rows = [_row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings, contaminated)
             for unit in units.values() for target in of_interest if target in unit.values]
     if not any(math.isfinite(r.rq) for r in rows):
         example = next((r for r in rows if r.note), rows[0])
@@ -244,21 +284,25 @@ def quantify_file(path, plate_file, plates, settings):
     return result, warnings
 
 
-def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings):
-    excluded = tuple(x for g in [target] + refs for x in unit.excluded.get(g, ()))
+def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, settings, contaminated):
+    genes = [target] + refs
+    excluded = tuple(x for g in genes for x in unit.excluded.get(g, ()))
+    marks = unit.marked(genes, contaminated) | (calibrator.marked(genes, contaminated) - {_flags.REPLICATE_SPREAD})
     target_values = unit.series(target, pooled)
     ref_values = [unit.series(r, pooled) for r in refs]
     row = RelativeQuantity(sample=unit.name, target=target, n=len(target_values),
                            n_reference=sum(len(v) for v in ref_values), delta_ct=math.nan, delta_delta_ct=math.nan,
                            rq=math.nan, rq_low=math.nan, rq_high=math.nan, efficiency=factor[target],
                            reference=tuple(refs), reference_efficiency=tuple(factor[r] for r in refs),
-                           calibrator=settings.calibrator, method=method, error=settings.error, excluded=excluded,
+                           calibrator=settings.calibrator, method=method, error=settings.error,
+                           flags=_flags.in_order(marks), excluded=excluded,
                            pooled=tuple(unit.samples) if pooled else (), note="", file=path)
-    missing = _missing(unit, [target] + refs, pooled)
-    cal_missing = _missing(calibrator, [target] + refs, pooled)
+    missing = _missing(unit, genes, pooled)
+    cal_missing = _missing(calibrator, genes, pooled)
     if missing or cal_missing:
         row.note = missing or f"the calibrator has {cal_missing}"
         return row
+    single = [g for g in genes for u in (unit, calibrator) if len(u.series(g, pooled)) == 1]
     stats = replicate_statistics(target_values, ref_values, kind="ct")
     cal_stats = replicate_statistics(calibrator.series(target, pooled), [calibrator.series(r, pooled) for r in refs],
                                      kind="ct")
@@ -283,6 +327,11 @@ def _row(path, unit, calibrator, target, refs, factor, pooled, method, bars, set
     row.rq = rq.rq
     if method == COMPARATIVE:
         row.delta_delta_ct = rq.ddct
+    if single:  # one value has no scatter: any interval would be made up
+        row.rq_low = row.rq_high = math.nan
+        row.flags = _flags.in_order(row.flags + (_flags.SINGLE_WELL,))
+        row.note = "; ".join(n for n in (row.note, f"one {'sample' if pooled else 'well'} of "
+                                                  f"{', '.join(dict.fromkeys(single))}: no interval") if n)
     return row
 
 

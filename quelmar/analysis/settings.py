@@ -11,6 +11,7 @@ from dataclasses import dataclass, field
 from typing import Optional
 
 from ..common.errors import Named, OptionError
+from ..common.flags import EXCLUDING
 from ..common.limits import Limits
 from ..reading.readers import AXIS_MAX
 from .melting import MAX_FWHM, MIN_FWHM
@@ -32,15 +33,15 @@ DEFAULT_EFFICIENCY = "window"
 
 @dataclass(frozen=True)
 class EfficiencyChoice:
-    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard", "window" or
-    "wells"; ``values`` the fixed factors by target ("*" for every target)."""
+    """The parsed efficiency setting: ``source`` is "comparative", "fixed", "standard", "window",
+    "wells" or "file"; ``values`` the fixed factors by target ("*" for every target)."""
 
     source: str
     values: dict = field(default_factory=dict)
 
 
 def parse_efficiency(text):
-    """Parse the efficiency setting: 2, standard, window, wells, E, or TARGET=E[,TARGET=E...].
+    """Parse the efficiency setting: 2, standard, window, wells, file, E, or TARGET=E[,TARGET=E...].
 
     Raises
     ------
@@ -50,7 +51,7 @@ def parse_efficiency(text):
     text = text.strip()
     if text in ("2", "2.0"):
         return EfficiencyChoice("comparative")
-    if text in ("standard", "window", "wells"):
+    if text in ("standard", "window", "wells", "file"):
         return EfficiencyChoice(text)
     values = {}
     for item in text.split(","):
@@ -62,8 +63,8 @@ def parse_efficiency(text):
             e = math.nan
         if not (math.isfinite(e) and EFFICIENCY_LIMITS[0] < e <= EFFICIENCY_LIMITS[1]) or not name:
             raise OptionError(Named("efficiency"),
-                              f" {text!r}: expected 2, standard, window, wells, a factor E, or TARGET=E,... with "
-                              f"each E above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
+                              f" {text!r}: expected 2, standard, window, wells, file, a factor E, or TARGET=E,... "
+                              f"with each E above {EFFICIENCY_LIMITS[0]:g} and at most {EFFICIENCY_LIMITS[1]:g} (an "
                               f"amplification factor: 2 is a perfect doubling)")
         if name in values:
             raise OptionError(Named("efficiency"), f" {text!r}: {name!r} is given twice")
@@ -102,12 +103,20 @@ class AnalysisSettings:
     reference : tuple of str
         Reference genes (default: the file's targets of type ref).
     efficiency : str
-        "window" (default), "2", "standard", "wells", a number, or "TARGET=E,..." (see
+        "window" (default), "2", "standard", "wells", "file", a number, or "TARGET=E,..." (see
         :func:`parse_efficiency`).
     error : str
         One of :data:`ERROR_BARS`: "ci95", "ci99", "sd" or "2sd".
     limits : Limits, optional
         What the readers may take in (default: :meth:`Limits.from_env`, read where the file is read).
+    exclude : tuple of (str, str)
+        Wells to leave out, as (well, target): a target of "" for every
+        target of the well (see :mod:`quelmar.common.exclusion`).
+    keep : tuple of str
+        Flags of :data:`~quelmar.common.flags.EXCLUDING` that do not exclude a well.
+    keep_source : bool
+        Return each file as read beside its results, for an output that writes
+        the input back with them (RDML).
     """
 
     target: Optional[str] = None
@@ -124,6 +133,9 @@ class AnalysisSettings:
     efficiency: str = DEFAULT_EFFICIENCY
     error: str = "ci95"
     limits: Optional[Limits] = None
+    exclude: tuple = ()
+    keep: tuple = ()
+    keep_source: bool = False
 
     def check(self):
         """Refuse values out of range (:class:`OptionError` naming the setting); returns the settings."""
@@ -157,6 +169,13 @@ class AnalysisSettings:
         if self.error not in ERROR_BARS:
             raise OptionError(Named("error"), f" must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
         parse_efficiency(self.efficiency)
+        for well, _ in self.exclude:
+            if not well:
+                raise OptionError(Named("exclude"), " names an empty well")
+        for name in self.keep:
+            if name not in EXCLUDING:
+                raise OptionError(Named("keep"), f" {name!r}: only a flag that excludes a well can keep it "
+                                                 f"({', '.join(EXCLUDING)})")
         if self.limits is not None and not isinstance(self.limits, Limits):
             raise TypeError(f"limits must be a quelmar.common.limits.Limits, not {type(self.limits).__name__}")
         return self

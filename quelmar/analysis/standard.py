@@ -66,6 +66,8 @@ def fit_standard(plate, quantities=()):
     ------
     InputError
         For a degenerate curve: fewer than two distinct quantities with a Ct, or a flat line.
+
+    Excluded wells are left out of the curve, and an excluded unknown is given no quantity.
     """
     path, ct = plate.file, plate.ct()
     q = np.array([_assign(w.well, quantities, w.quantity) for w in plate.wells], dtype=float)
@@ -73,12 +75,15 @@ def fit_standard(plate, quantities=()):
     standard = np.isfinite(q) & (q > 0) & ~negative
     if not standard.any():
         return None, _standard_wells(path, plate, ct, q, standard, negative, None)
-    used = standard & np.isfinite(ct)
+    included = np.array([w.included for w in plate.wells], dtype=bool)
+    used = standard & np.isfinite(ct) & included
     distinct = np.unique(q[used])
     where = f"{path}: {plate.label}"
     if distinct.size < 2:
+        left_out = int((standard & np.isfinite(ct) & ~included).sum())
         raise InputError(f"{where}: the standard curve needs at least two distinct quantities with a Ct "
-                         f"(has {distinct.size}{': ' + format(distinct[0], 'g') if distinct.size else ''})")
+                         f"(has {distinct.size}{': ' + format(distinct[0], 'g') if distinct.size else ''}"
+                         f"{f'; {left_out} excluded standards left out' if left_out else ''})")
     fit = standard_curve(q[used], ct[used])
     if not (math.isfinite(fit.slope) and fit.slope != 0 and math.isfinite(fit.efficiency)):
         raise InputError(f"{where}: the standard curve is flat (slope {fit.slope:g}): the Ct does not follow "
@@ -88,10 +93,12 @@ def fit_standard(plate, quantities=()):
         warning.append(f"efficiency {fit.efficiency:.1f} % outside {EFFICIENCY_RANGE[0]:g}-{EFFICIENCY_RANGE[1]:g} %")
     if not fit.r_squared >= MIN_R_SQUARED:
         warning.append(f"R² {fit.r_squared:.4f} below {MIN_R_SQUARED:g}")
+    left_out = tuple(f"{w.well} ({w.excluded})" for k, w in enumerate(plate.wells) if standard[k] and w.excluded)
     result = StandardFit(target=plate.target, run=plate.run, ct_kind=plate.ct_kind, slope=fit.slope,
                          intercept=fit.intercept, efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n,
                          quantities=int(distinct.size), scale=plate.scale, threshold=plate.threshold,
-                         warning="; ".join(warning), file=path)
+                         warning="; ".join(warning),
+                         flags=(_flags.NTC_IN_RUN,) if plate.contaminated else (), excluded=left_out, file=path)
     return result, _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
 
 
@@ -103,14 +110,14 @@ def _standard_wells(path, plate, ct, q, standard, negative, fitted):
             role = "control"
         elif standard[i]:
             role, quantity = "standard", float(q[i])
-        elif fitted is not None and math.isfinite(ct[i]):
+        elif fitted is not None and math.isfinite(ct[i]) and w.included:
             fit, distinct = fitted
             quantity = float(fit.quantity(ct[i]))
             if not distinct[0] <= quantity <= distinct[-1]:
                 note = "outside the standards' range"
         rows.append(StandardWell(well=w.well, sample=w.sample, sample_type=w.sample_type, target=w.target,
-                                 run=w.run, ct=float(ct[i]), quantity=quantity, role=role, flags=w.flags, note=note,
-                                 file=path))
+                                 run=w.run, ct=float(ct[i]), quantity=quantity, role=role, flags=w.flags,
+                                 excluded=w.excluded, note=note, file=path))
     return rows
 
 

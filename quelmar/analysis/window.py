@@ -3,7 +3,8 @@
 window and why it has none; per target (a plate is one) the mean efficiency
 of its wells, their spread and the threshold.
 
-The library reads each well against its own plateau (against the target's
+The library fits each well's baseline (keeps the zero of readings whose
+baseline the instrument removed), reads each well against its own plateau (against the target's
 median plateau where most wells still rise at the run's end), places one
 window per target, one decade of the signal where the wells' efficiencies
 agree best, and reads the Cq at the window's top.
@@ -36,6 +37,8 @@ class WindowResult:
         The Cq threshold, in the units of the readings.
     common_plateau : bool
         Whether every well was read against the target's median plateau.
+    baseline_kept : bool
+        Whether the readings came with their baseline removed (the instrument's), which every well keeps.
     """
 
     cq: np.ndarray
@@ -47,6 +50,7 @@ class WindowResult:
     wells_in_mean: int
     threshold: float
     common_plateau: bool
+    baseline_kept: bool
 
 
 def analyze_window(curves):
@@ -58,4 +62,4 @@ def analyze_window(curves):
                         in_mean=wells["in_mean"] != 0, mean_efficiency=float(t["mean_efficiency"]),
                         efficiency_sd=float(t["efficiency_sd"]), wells_in_mean=int(t["in_mean"]),
                         threshold=float(t["threshold"] * t["plateau_median"]),
-                        common_plateau=bool(t["common_plateau"]))
+                        common_plateau=bool(t["common_plateau"]), baseline_kept=bool(t["baseline_kept"]))

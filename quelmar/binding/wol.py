@@ -34,9 +34,9 @@ WELL_DTYPE = np.dtype({
 TARGET_DTYPE = np.dtype({
     "names": ["window_low", "window_high", "threshold", "plateau_median", "mean_efficiency", "efficiency_sd",
               "window_cv", "wells", "amplified", "in_window", "in_mean", "window_stop", "window_steps",
-              "common_plateau", "reserved"],
-    "formats": ["<f8"] * 7 + ["<i4"] * 7 + [("<i4", 3)],
-    "offsets": [8 * k for k in range(7)] + [56 + 4 * k for k in range(7)] + [84],
+              "common_plateau", "baseline_kept", "reserved"],
+    "formats": ["<f8"] * 7 + ["<i4"] * 8 + [("<i4", 2)],
+    "offsets": [8 * k for k in range(7)] + [56 + 4 * k for k in range(8)] + [88],
     "itemsize": 96,
 })
 

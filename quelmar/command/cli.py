@@ -15,13 +15,13 @@ import os
 import sys
 import time
 import warnings
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 # Only what every start needs is imported here: the analyses, their results and writers (numpy, the
 # library) are imported by the subcommand that runs, so that `quelmar flags` and --help start at once.
 from ..common import signals
 from ..common.errors import QuelmarError
-from ..common.flags import VOCABULARY
+from ..common.flags import EXCLUDING, VOCABULARY
 from ..common.limits import STDIN, STDIN_NAME
 from ..common.text import encodable, printable
 from . import stopping
@@ -161,13 +161,14 @@ def _quantification_options(p, required):
                         ("" if required else " (default: none, and no relative quantities)"))
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
-    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|E|TARGET=E,...",
+    p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|file|E|TARGET=E,...",
                    help="window (default): each target's mean efficiency in its window of linearity; 2: the "
                         "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
                         "curve in the same file; wells: the mean of each well's own efficiency from its steepest "
-                        "log-linear stretch (noisier, and biased low where the baseline drifts); E: one "
-                        "amplification factor for every target; TARGET=E,...: per target (others 2). Any but 2 "
-                        "gives efficiency-corrected ratios of E^-Ct")
+                        "log-linear stretch (noisier, and biased low where the baseline drifts); file: the "
+                        "efficiency the RDML file states for each target; E: one amplification factor for every "
+                        "target; TARGET=E,...: per target (others 2). Any but 2 gives efficiency-corrected ratios "
+                        "of E^-Ct")
     p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
                    help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
 
@@ -203,13 +204,15 @@ def _show_amplify(result, out, full):
         out.line(f"{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
                  f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}")
         out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "ct_window",
-                                         "efficiency_window", "n0", "file_cq", "window_note", "flags"),
-                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 0),
+                                         "efficiency_window", "n0", "file_cq", "window_note", "flags", "excluded"),
+                               (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 5, 0),
                                dict(ct_linear=3, ct_sigmoid=3, ct_window=3, efficiency_window=3, n0=".3g", file_cq=2),
                                dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
                                     efficiency_window="E", window_note="no window Cq")))
         out.line(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
-                 f"{p.window_wells} wells), threshold {p.window_threshold:.4g}")
+                 f"{p.window_wells} wells), threshold {p.window_threshold:.4g}"
+                 + ("; the readings came with their baseline removed, and its zero is kept" if p.window_baseline_kept
+                    else ""))
         out.line(_flag_line(p.flag_counts()))
 
 
@@ -224,7 +227,7 @@ def _show_melt(result, out, full):
         out.line(f"{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
                  + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run))
         out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
-                                      "range_high", "flags"), (6, 20, 5, -6, -9, -5, -6, -6, 0),
+                                      "range_high", "flags", "excluded"), (6, 20, 5, -6, -9, -5, -6, -6, 5, 0),
                                dict(tm=2, height=3, range_low=1, range_high=1),
                                dict(sample_type="type", range_low="from", range_high="to")))
         out.line(_flag_line(p.flag_counts()))
@@ -240,8 +243,8 @@ def _show_standard(result, out, full):
                  f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
                  f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}")
         if full:
-            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "note"),
-                                   (6, 20, 8, -7, -12, 0, 0), dict(ct=3, quantity=4)) + "\n")
+            out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "excluded", "note"),
+                                   (6, 20, 8, -7, -12, 5, 8, 0), dict(ct=3, quantity=4)) + "\n")
 
 
 def _show_quantify(result, out, full):
@@ -252,8 +255,8 @@ def _show_quantify(result, out, full):
         out.line()
         out.line(f"{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
-                                        "rq_high", "efficiency", "excluded", "note"),
-                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 0, 0),
+                                        "rq_high", "efficiency", "flags", "excluded", "note"),
+                               (16, 12, -3, -8, -14, -8, -8, -8, -10, 5, 8, 0),
                                dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
 
 
@@ -279,6 +282,8 @@ class Subcommand:
     writer : callable, optional
         (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
         --out is then required and ends in one of ``outputs``.
+    rdml : bool
+        --out may also be an RDML file: the input written back with the job's results.
     """
 
     name: str
@@ -290,6 +295,7 @@ class Subcommand:
     show: object
     writer: object = None
     outputs: tuple = ()
+    rdml: bool = False
 
 
 #: Each subcommand's help, for the parser (which builds only the chosen one's options).
@@ -336,9 +342,9 @@ def _table():
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
         Subcommand("amplify", HELP["amplify"], _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell),
-                   plots.amplify, _show_amplify),
+                   plots.amplify, _show_amplify, rdml=True),
         Subcommand("melt", HELP["melt"], _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt,
-                   _show_melt),
+                   _show_melt, rdml=True),
         Subcommand("standard", HELP["standard"], _standard_arguments, jobs.standard,
                    cols(wells=StandardWell, fits=StandardFit), plots.standard, _show_standard),
         Subcommand("quantify", HELP["quantify"], _quantify_arguments, jobs.quantify,
@@ -398,13 +404,19 @@ def _job_arguments(s, c):
     s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
     s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
     s.add_argument("--samples", metavar="SHEET",
-                   help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group) "
-                        "whose annotations override the file's")
+                   help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group, "
+                        "exclude) whose annotations override the file's")
+    s.add_argument("--exclude", action="append", metavar="WELL[:TARGET],...",
+                   help="leave these wells out of standard curves and relative quantities (every target of "
+                        "the well, or only TARGET); the tables list them with the reason")
+    s.add_argument("--keep", action="append", metavar="FLAG[,FLAG...]",
+                   help=f"wells with this flag are not excluded for it (flags that exclude: {', '.join(EXCLUDING)})")
     c.arguments(s)
     if c.writer:
         s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
     else:
-        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout")
+        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout"
+                       + ("; .rdml: the input file (one) as RDML 1.3 with the results" if c.rdml else ""))
     if c.plot:
         s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
     else:
@@ -522,18 +534,24 @@ def _in_workers(name, files, settings, jobs, progress, label):
 def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
     from ..binding import core
-    from ..writing.writers import PLOT_SUFFIXES, TABLE_SUFFIXES, Stdout, TableWriter, check_destination, save_figure
+    from ..writing.writers import (PLOT_SUFFIXES, RDML_SUFFIX, TABLE_SUFFIXES, Stdout, TableWriter, check_destination,
+                                   save_figure)
     from .options import settings_from, settings_record, settings_table
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
-    outputs = command.outputs or TABLE_SUFFIXES
+    outputs = command.outputs or TABLE_SUFFIXES + ((RDML_SUFFIX,) if command.rdml else ())
     if inputs.count(STDIN) > 1:
         raise ValueError(f"{STDIN} (standard input) is named {inputs.count(STDIN)} times; it can be read only once")
     settings = settings_from(args)
+    as_rdml = bool(args.out) and args.out.lower().endswith(RDML_SUFFIX)
     if args.out:
         check_destination("--out", args.out, outputs, inputs)
     elif command.writer:
         raise ValueError(f"{command.name} writes a page: give --out PATH{outputs[0]}")
+    if as_rdml:
+        if len(args.files) != 1:
+            raise ValueError(f"--out {args.out}: an RDML output holds one input file's runs, not {len(args.files)}")
+        settings = replace(settings, keep_source=True)
     if args.plot:
         check_destination("--plot", args.plot, PLOT_SUFFIXES, inputs)  # never --out's: the suffixes differ
         if command.plot is None:
@@ -547,13 +565,16 @@ def run(args, progress):
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
+    if as_rdml:
+        from ..writing.rdml import RdmlWriter  # only a run that writes RDML waits for it
+    writer_type = command.writer or (RdmlWriter if as_rdml else TableWriter)
     results = analyse(command.name, list(args.files), settings, args.jobs, progress)
     writer = None
     try:
         # Held: a stop right after the writer made its file would not find it to remove. A stop held
         # here arrives as the block ends, inside the try, where the file is known.
         with signals.held():
-            writer = (command.writer or TableWriter)(args.out, command.name, tables, header) if args.out else None
+            writer = writer_type(args.out, command.name, tables, header) if args.out else None
         for result in results:
             if writer:
                 writer.add(result)
@@ -576,6 +597,7 @@ def run(args, progress):
         with signals.held():  # every output, or none
             if writer:
                 writer.commit()
+                warnings += [f"{args.out}: {note}" for note in getattr(writer, "notes", ())]
                 writer = None
             for f in pending:
                 f.commit()

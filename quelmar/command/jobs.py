@@ -18,11 +18,10 @@ report of its melt.
 import hashlib
 from dataclasses import replace
 
-from ..analysis.amplification import amplify_plates
-from ..analysis.melting import melt_plates
+from ..analysis.examination import examine
 from ..analysis.quantify import quantify_file
 from ..analysis.standard import standard_plates
-from ..common.errors import InputError, NotAPlate, QuelmarError, ReaderError
+from ..common.errors import InputError, NotAPlate, ReaderError
 from ..common.limits import default_limits, open_input
 from ..reading.kinds import FileKind, guess_kind, read_plate
 from ..results import FileResult, RunReport
@@ -90,11 +89,12 @@ def read_checked(path, command, settings=None):
     return plate, kind
 
 
-def file_result(command, plate_file, plates, tables, warnings=(), notes=()):
-    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry."""
+def file_result(command, plate_file, plates, tables, warnings=(), notes=(), keep=False):
+    """The :class:`FileResult` of one file, with what its reader noticed and did and its runs' plate geometry;
+    with ``keep``, the file as read too."""
     return FileResult(command=command, file=plate_file.path, plates=plates, tables=tables, warnings=list(warnings),
                       notes=list(getattr(plate_file, "notes", ())) + list(notes),
-                      geometry=dict(getattr(plate_file, "geometry", {})))
+                      geometry=dict(getattr(plate_file, "geometry", {})), source=plate_file if keep else None)
 
 
 def _for_target(settings):
@@ -103,28 +103,43 @@ def _for_target(settings):
 
 # -- the jobs ----------------------------------------------------------------------
 
-def _amplified(path, command, settings):
-    """A file read for ``command`` and every plate of it analysed; refused when it has none."""
+def _melt_notes(path, examined, notes):
+    """The melt's notes, and a note for a melt that could not be analysed beside the amplification."""
+    notes += examined.notes
+    if examined.melt_problem is not None:
+        notes.append(f"no melting analysis: {command_words(examined.melt_problem).removeprefix(f'{path}: ')}")
+
+
+def _amplified(path, command, settings, notes=None):
+    """A file read for ``command`` and every plate of it analysed, judged with its melt when it has one;
+    refused when it has no amplification data. Returns the file, its plates and the melt's warnings."""
     plate_file, _ = read_checked(path, command, settings)
-    plates = amplify_plates(plate_file, settings)
-    if not plates:
+    examined = examine(plate_file, settings)
+    if not examined.amplification:
         raise InputError(f"{plate_file.path}: no amplification data{_for_target(settings)}")
-    return plate_file, plates
+    if notes is not None:
+        _melt_notes(plate_file.path, examined, notes)
+    return plate_file, examined.amplification
 
 
 def amplify(path, settings):
-    """``amplify``: threshold, linear and sigmoid Ct, efficiency and flags per well."""
-    plate_file, plates = _amplified(path, "amplify", settings)
-    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]})
+    """``amplify``: threshold, linear, sigmoid and window Ct, efficiency, flags and exclusion per well."""
+    notes = []
+    plate_file, plates = _amplified(path, "amplify", settings, notes)
+    return file_result("amplify", plate_file, plates, {"wells": [w for p in plates for w in p.wells]}, (), notes,
+                       keep=settings.keep_source)
 
 
 def melt(path, settings):
-    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.analysis.melting`)."""
+    """``melt``: every well's fitted melting peaks, its main peak and its flags (see :mod:`quelmar.analysis.melting`),
+    judged with the file's amplification when it has one."""
     plate_file, _ = read_checked(path, "melt", settings)
-    plates, warnings, notes = melt_plates(plate_file, settings)
+    examined = examine(plate_file, settings, melt="required")
+    plates = examined.melts
     curves = [c for p in plates for c in p.curves]
     return file_result("melt", plate_file, plates, {"peaks": [k for c in curves for k in c.peaks],
-                                                 "wells": [c.summary for c in curves]}, warnings, notes)
+                                                 "wells": [c.summary for c in curves]}, examined.warnings,
+                       examined.notes, keep=settings.keep_source)
 
 
 def standard(path, settings):
@@ -180,12 +195,16 @@ def report(path, settings):
     path = plate_file.path
     warnings, notes = [], []
     amplification, standards, quantities = [], {}, None
+    every = replace(settings, target=None) if settings.calibrator else settings
+    examined = examine(plate_file, every, melt="required" if kind.name == "melting" else "optional")
+    warnings += examined.warnings
+    _melt_notes(path, examined, notes)
     if kind.name in ("amplification", "both"):
-        amplification, standards, quantities = _report_amplification(path, plate_file, settings, warnings, notes)
+        amplification, standards, quantities = _report_amplification(path, plate_file, settings,
+                                                                     examined.amplification, warnings, notes)
     elif settings.calibrator:
         _no_quantities(path, "the file holds no amplification data", warnings, notes)
-    melts = _report_melt(plate_file, settings, warnings, notes, alone=not amplification) \
-        if kind.name in ("melting", "both") else []
+    melts = _shown(examined.melts, plate_file, settings)
     if not (amplification or melts):
         raise InputError(f"{path}: no amplification or melting data{_for_target(settings)}")
     run = RunReport(file=path, sha256=sha256, size=size, format=plate_file.format, kind=kind.name,
@@ -199,14 +218,18 @@ def _no_quantities(path, why, warnings, notes):
     warnings.append(f"{path}: no relative quantities: {why}")
 
 
-def _report_amplification(path, plate_file, settings, warnings, notes):
+def _shown(plates, plate_file, settings):
+    """The plates of the target the report shows (all of them without --target)."""
+    if not settings.target:
+        return plates
+    target = plate_file.resolve_target(settings.target)
+    return [p for p in plates if p.target == target]
+
+
+def _report_amplification(path, plate_file, settings, plates, warnings, notes):
     """The plates shown, their standard curves by label and the relative quantities (or None), from one
     amplification of every plate."""
-    every = replace(settings, target=None) if settings.calibrator else settings
-    plates = shown = amplify_plates(plate_file, every)
-    if settings.target and settings.calibrator:
-        target = plate_file.resolve_target(settings.target)
-        shown = [p for p in plates if p.target == target]
+    shown = _shown(plates, plate_file, settings)
     standards, more = standard_plates(shown, settings.quantities, notes)
     warnings += more
     quantities = None
@@ -217,21 +240,6 @@ def _report_amplification(path, plate_file, settings, warnings, notes):
         except InputError as e:
             _no_quantities(path, command_words(e).removeprefix(f"{path}: "), warnings, notes)
     return shown, {s.label: s for s in standards}, quantities
-
-
-def _report_melt(plate_file, settings, warnings, notes, alone):
-    """The melting analysis of the job; a file where no well could be analysed keeps the rest
-    unless the melt is all it has (``alone``)."""
-    try:
-        melts, more, told = melt_plates(plate_file, settings)
-    except QuelmarError as e:
-        if alone:
-            raise
-        notes.append(f"no melting analysis: {command_words(e)}")
-        return []
-    warnings += more
-    notes += told
-    return melts
 
 
 def _report_tables(run):

@@ -16,13 +16,15 @@ from ..reading.samplesheet import read_sample_sheet
 OPTION_WORDS = {"target": "--target", "threshold": "--threshold", "scale": "--scale", "max_ct": "--max-ct",
                 "ct": "--ct", "samples": "a --samples sheet", "quantities": "--quantity", "melt_range": "--range",
                 "max_fwhm": "--max-fwhm", "calibrator": "--calibrator", "reference": "--reference GENE[,GENE...]",
-                "efficiency": "--efficiency", "error": "--error", "limits": "--limits"}
+                "efficiency": "--efficiency", "error": "--error", "limits": "--limits", "exclude": "--exclude",
+                "keep": "--keep"}
 
 #: What an option left unset means (for the report's table of settings).
 DEFAULTS = {"target": "every target", "threshold": "each plate's own", "max_ct": "the last five cycles only",
             "samples": "none: the file's annotations", "quantity": "the file's quantities",
             "range": "chosen per well from its -dF/dT", "calibrator": "none: no relative quantities",
-            "reference": "the file's targets of type ref"}
+            "reference": "the file's targets of type ref",
+            "exclude": "none: the file's and the sheet's exclusions", "keep": "none: every excluding flag excludes"}
 
 
 def command_words(error):
@@ -72,6 +74,22 @@ def _quantities(items):
     return tuple(quantities)
 
 
+def _items(values):
+    """Repeated options of comma-separated items, as one list without empty items."""
+    return [item.strip() for value in values or () for item in value.split(",") if item.strip()]
+
+
+def _excluded_wells(values):
+    """--exclude WELL[:TARGET],...: (well, target) pairs, target "" for every target of the well."""
+    pairs = []
+    for item in _items(values):
+        well, _, target = item.partition(":")
+        if not well.strip():
+            raise ValueError(f"--exclude {item!r}: expected WELL or WELL:TARGET")
+        pairs.append((well.strip(), target.strip()))
+    return tuple(pairs)
+
+
 def _refused(settings, error):
     """A setting the analyses refused, in the command's words: --range and --quantity in the
     syntax the command reads them in, the others by their option's name."""
@@ -113,8 +131,9 @@ def settings_from(args):
                                 melt_range=melt_range, max_fwhm=getattr(args, "max_fwhm", AnalysisSettings.max_fwhm),
                                 calibrator=getattr(args, "calibrator", None), reference=reference,
                                 efficiency=getattr(args, "efficiency", DEFAULT_EFFICIENCY),
-                                error=getattr(args, "error", "ci95"),
-                                limits=limits)
+                                error=getattr(args, "error", "ci95"), limits=limits,
+                                exclude=_excluded_wells(getattr(args, "exclude", None)),
+                                keep=tuple(dict.fromkeys(_items(getattr(args, "keep", None)))))
     try:
         return settings.check()
     except OptionError as e:

@@ -49,8 +49,9 @@ class Limits:
     wells : int
         Wells, reactions, samples or targets of one file, each counted apart.
     token_bytes : int
-        Bytes of one XML tag, comment or processing instruction, and of the
-        text of one element the reader keeps.
+        Characters of one XML comment or processing instruction, and of the
+        text or an attribute of one element the reader keeps (the XML parser
+        itself reads none of more than 10,000,000).
     depth : int
         Nesting depth of XML elements.
     line_bytes : int
@@ -270,10 +271,11 @@ def open_input(path, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or Source
-        A regular file, or ``-`` for standard input (read once, at most
-        ``limits.file_bytes``); a Source already open is lent as it is
-        (closing what is returned leaves it open).
+    path : str, bytes, path-like or Source
+        A regular file (a name that is not UTF-8 is read as the system
+        gives it; messages show its odd bytes escaped), or ``-`` for standard
+        input (read once, at most ``limits.file_bytes``); a Source already
+        open is lent as it is (closing what is returned leaves it open).
     limits : Limits, optional
         Default: :meth:`Limits.from_env`.
 
@@ -290,8 +292,8 @@ def open_input(path, limits=None):
     limits = default_limits(limits)
     if isinstance(path, Source):
         return path.borrowed()
-    if not isinstance(path, (str, os.PathLike)):
-        raise TypeError(f"path must be a str or path-like, not {type(path).__name__}")
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"path must be a str, bytes or path-like, not {type(path).__name__}")
     name = os.fspath(path)
     if isinstance(name, bytes):
         name = os.fsdecode(name)

@@ -55,8 +55,8 @@ def read_csv(path, kind=None, *, limits=None):
 
 # -- text to a table of numbers ------------------------------------------------------
 
-class _Undecodable(Exception):
-    pass
+class Undecodable(Exception):
+    """The text is not in the encoding it is read in."""
 
 
 def _table(source):
@@ -65,13 +65,13 @@ def _table(source):
     declared = next((encoding for bom, encoding in _BOMS if head.startswith(bom)), None)
     try:
         return _parse(source, declared or "utf-8")
-    except _Undecodable:
+    except Undecodable:
         if declared:
             raise ReaderError(source.name, f"is not {declared} text, although its byte-order mark says so") from None
         return _parse(source, _FALLBACK)
 
 
-def _lines(source, encoding):
+def text_lines(source, encoding):
     """The lines of the text, ends kept; a line longer than the limit is refused."""
     decoder = codecs.getincrementaldecoder(encoding)()
     limit, stream, pending, number = source.limits.line_bytes, source.stream(), "", 0
@@ -81,13 +81,15 @@ def _lines(source, encoding):
         try:
             text = pending + decoder.decode(chunk, final=final)
         except UnicodeDecodeError:
-            raise _Undecodable from None
+            raise Undecodable from None
         start, pos = 0, max(len(pending) - 1, 0)
         while True:
             end = _EOL.search(text, pos)
             if end is None or (not final and end.end() == len(text) and end.group() == "\r"):
                 break  # a "\r" at the end may be the first half of "\r\n"
             number += 1
+            if end.start() - start > limit:
+                raise ReaderError(source.name, over_problem(f"line {number}", f"{limit:,} characters", "line"))
             yield text[start:end.end()]
             start = pos = end.end()
         pending = text[start:]
@@ -105,7 +107,7 @@ def _delimiter(line):
 
 def _parse(source, encoding):
     name, limits = source.name, source.limits
-    lines, seen = _lines(source, encoding), []
+    lines, seen = text_lines(source, encoding), []
     for line in lines:  # the delimiter is the header's
         seen.append(line)
         if line.strip():

@@ -29,7 +29,7 @@ def read_plate(path, kind=None, *, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or quelmar.common.limits.Source
+    path : str, bytes, path-like or quelmar.common.limits.Source
         A regular file, ``-`` for standard input, or an input already open
         (which is left open).
     kind : {None, "amplification", "melting"}

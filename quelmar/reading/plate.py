@@ -23,12 +23,35 @@ class Well:
         The sample's quantity for this target, NaN where there is none.
     cq : float
         The file's own Cq, NaN where there is none.
+    sheet_exclusion : Reason or False, optional
+        What a sample sheet's exclude column says of the well, over the
+        file's own (:mod:`quelmar.common.exclusion`): its reason, False when
+        it keeps the well in, None when it says nothing.
     cycles, fluor : ndarray or None
         Amplification data points.
     melt_temperature, melt_fluor : ndarray or None
         Melting data points.
+    quantity_unit : str
+        The unit the file gives the quantity in (RDML: cop, fold, dil, nMol,
+        ng, other), empty where it says none; a dilution is already turned
+        into its relative quantity.
     group : str
-        The biological group the sample belongs to (from a sample sheet), empty where none.
+        The biological group the sample belongs to (from a sample sheet or
+        the file's sample annotations), empty where none.
+    biological_replicate : str
+        Which biological replicate of its group the sample is (from the
+        file's sample annotations), empty where none.
+    react : str
+        The file's id of the reaction (RDML), empty where none.
+    file_efficiency, file_tm : float
+        The amplification efficiency and melting temperature the file gives
+        the well (RDML 1.3's ``ampEff`` and ``meltTemp``), NaN where none.
+    file_note : str
+        The file's note on the well (RDML 1.3's ``note``).
+    file_exclusion : tuple of str or None
+        The file's exclusion of this well (RDML's ``<excl>``): None where the
+        file does not exclude it, else the reasons it gives (several are
+        separated by ``;`` in the file), an empty tuple where it gives none.
     """
 
     name: str
@@ -39,11 +62,19 @@ class Well:
     sample_type: str = ""
     quantity: float = math.nan
     cq: float = math.nan
+    sheet_exclusion: object = None
     cycles: Optional[np.ndarray] = None
     fluor: Optional[np.ndarray] = None
     melt_temperature: Optional[np.ndarray] = None
     melt_fluor: Optional[np.ndarray] = None
+    quantity_unit: str = ""
     group: str = ""
+    biological_replicate: str = ""
+    react: str = ""
+    file_efficiency: float = math.nan
+    file_tm: float = math.nan
+    file_note: str = ""
+    file_exclusion: Optional[tuple] = None
 
 
 @dataclass

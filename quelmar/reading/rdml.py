@@ -18,7 +18,23 @@ run, and how it was found, is in ``PlateRead.geometry``.
 Readings keep the file's own cycle numbers and temperatures, sorted ascending
 when the file lists them in another order (a note says so); a repeated cycle
 is refused, a repeated temperature kept for the melt analysis to merge. Runs are kept apart: a run whose id repeats one
-read before (in another experiment or document) is renamed, with a note.
+read before (in another experiment or document) is renamed, with a note. Two
+reactions of one run that name one well (ids "A1" and "1", or "01" and "1")
+are refused: which of them holds the well cannot be told.
+
+Sample annotations (RDML 1.2 on: property and value) are kept per sample; the
+first property of the file that names a biological group (``condition``,
+``group``, ...; see GROUP_PROPERTIES) gives each well its ``group``, and one
+that names a biological replicate its ``biological_replicate``. A quantity
+keeps its unit; a dilution (unit ``dil``) becomes the relative quantity
+1/dilution. A target's stated amplification efficiency is read as a factor
+per cycle (``targets[id]["efficiency"]``, NaN where none; the number as
+written is ``stated_efficiency``), from a percentage where an instrument
+writes one.
+
+A data element's ``<excl>`` excludes its well: ``Well.file_exclusion`` holds
+the reasons it gives (none for an empty element, or "true"); the "false", "no"
+or "0" that some writers put there is read as included, with a note.
 
 The file's own Cq is NaN where the file has none, where it is negative (the
 schema's "not available" is -1) and where it lies past the last cycle of the
@@ -30,6 +46,7 @@ input, and input past a limit, raises :class:`~quelmar.common.errors.ReaderError
 naming the file and the element or the limit; a plate is never returned
 partly read.
 """
+import functools
 import lzma
 import math
 import re
@@ -38,6 +55,7 @@ import zipfile
 import zlib
 from array import array
 from collections import Counter
+from dataclasses import dataclass
 
 import numpy as np
 
@@ -60,19 +78,21 @@ NAMES_SHOWN = 10
 # The elements read, by parent; everything else is skipped unread.
 _KEEP = {
     "rdml": {"dye", "sample", "target", "experiment"},
-    "sample": {"type", "quantity", "description"},
-    "quantity": {"value"},
-    "target": {"type", "dyeId"},
+    "sample": {"type", "quantity", "description", "annotation"},
+    "annotation": {"property", "value"},
+    "quantity": {"value", "unit"},
+    "target": {"type", "dyeId", "amplificationEfficiency"},
     "experiment": {"run"},
     "run": {"pcrFormat", "react", "instrument", "runDate", "dataCollectionSoftware"},
     "dataCollectionSoftware": {"name", "version"},
     "pcrFormat": {"rows", "columns", "rowLabel", "columnLabel"},
     "react": {"sample", "data"},
-    "data": {"tar", "cq", "adp", "mdp"},
+    "data": {"tar", "cq", "ampEff", "meltTemp", "excl", "note", "adp", "mdp"},
 }
 # Elements whose text is read.
-_TEXT = {"type", "description", "value", "rows", "columns", "rowLabel", "columnLabel", "pcrFormat", "dyeId",
-         "sample", "tar", "cq", "instrument", "runDate", "name", "version"}
+_TEXT = {"type", "description", "value", "unit", "property", "rows", "columns", "rowLabel", "columnLabel",
+         "pcrFormat", "dyeId", "amplificationEfficiency", "sample", "tar", "cq", "ampEff", "meltTemp", "excl",
+         "note", "instrument", "runDate", "name", "version"}
 # Data points, folded into arrays of their data element as they end: tag -> (axis, reading).
 _POINTS = {"adp": ("cyc", "fluor"), "mdp": ("tmp", "fluor")}
 # Elements counted against limits.wells, each kind apart: (parent, element).
@@ -81,6 +101,26 @@ _COUNTED = {("rdml", "dye"), ("rdml", "sample"), ("rdml", "target"), ("rdml", "e
 # Kept elements other than points, per limits.wells.
 _NODES_PER_WELL = 8
 
+#: Sample annotations read as the sample's biological group, then as its
+#: biological replicate: the first of these properties that a sample of the
+#: file uses (compared without case, spaces, dots, hyphens and underscores).
+GROUP_PROPERTIES = ("group", "condition", "biologicalgroup", "experimentalgroup", "treatment", "samplegroup")
+REPLICATE_PROPERTIES = ("biologicalreplicate", "bioreplicate", "biorep", "replicate")
+#: A target's amplificationEfficiency is the factor per cycle (1.95 for 95 %)
+#: up to this; from PERCENT_RANGE's low end to its high end it is read as a
+#: percentage, as some instruments write it (93.9 for 1.939); anything else,
+#: and 0 (which instruments write for "not determined"), gives none.
+FOLD_MAX = 3.0
+PERCENT_RANGE = (50.0, 200.0)
+#: The quantity unit of a dilution: 10 is a 1:10 dilution, relative quantity 0.1.
+DILUTION = "dil"
+
+#: What some writers put into ``<excl>`` to say "not excluded", although the
+#: element's presence alone excludes; read as included, with a note.
+_INCLUDED = {"false", "no", "0"}
+#: ``<excl>`` texts that exclude without giving a reason.
+_EXCLUDED = {"true", "yes", "1"}
+
 _ZIP_ERRORS = (zipfile.BadZipFile, zipfile.LargeZipFile, zlib.error, lzma.LZMAError, EOFError, NotImplementedError,
                RuntimeError, ValueError, struct.error, OverflowError, UnicodeError, OSError)
 
@@ -88,13 +128,13 @@ _ZIP_ERRORS = (zipfile.BadZipFile, zipfile.LargeZipFile, zlib.error, lzma.LZMAEr
 # -- the document, read into the few elements that matter ------------------------------
 
 class _Node:
-    """An element kept from the document: tag, attributes, kept children, text."""
+    """An element kept from the document: tag, attributes, kept children, text, and its parent for messages."""
 
-    __slots__ = ("tag", "attrs", "children", "parts", "size", "points")
+    __slots__ = ("tag", "attrs", "children", "parts", "size", "points", "parent", "started")
 
-    def __init__(self, tag, attrs, text):
-        self.tag, self.attrs, self.children = tag, attrs, []
-        self.parts, self.size, self.points = ([] if text else None), 0, None
+    def __init__(self, tag, attrs, text, parent):
+        self.tag, self.attrs, self.children, self.parent = tag, attrs, [], parent
+        self.parts, self.size, self.points, self.started = ([] if text else None), 0, None, False
 
     def get(self, key, default=None):
         return self.attrs.get(key, default)
@@ -110,146 +150,298 @@ class _Node:
         return "".join(self.parts) if self.parts else None
 
 
-class _Builder:
-    """Receives one document's events: keeps the elements that matter, folds
-    the data points into arrays as they come, and counts against the limits.
+#: Where data elements lie below each element that holds them: the path from its finished children.
+_DATA_BELOW = {"rdml": ("experiment", "run", "react", "data"), "experiment": ("run", "react", "data"),
+               "run": ("react", "data"), "react": ("data",)}
 
-    Data points are the bulk of a file and take a short road: no element is
-    made for them, the texts of their two values are collected as they come.
+
+def _branches(kind, p):
+    """The location paths, below an element of ``kind``, of every element kept but points, from its children."""
+    out = []
+    for child in sorted(_KEEP.get(kind, ()) - _POINTS.keys()):
+        out.append(f"{p}{child}")
+        out += [f"{p}{child}/{below}" for below in _branches(child, p)]
+    return out
+
+
+@dataclass(frozen=True)
+class _Query:
+    """The XPaths that take what is kept of the finished children of one kind of element at once.
+
+    ``kept``: every kept element below them but points, in document order;
+    ``points``: per kind of point, a :class:`_PointQuery`.
     """
 
-    skip = None  # set by _xml.parse
+    kept: object
+    points: dict
+
+
+@dataclass(frozen=True)
+class _PointQuery:
+    """The XPaths that take the finished points of one kind below an element at once.
+
+    ``total``: how many there are; ``data``: the data elements that hold them
+    (None: the element is a data element itself, still being read); ``each``:
+    how many one of those holds; ``axis`` and ``reading``: the text of every
+    point's first value of each, in document order; ``markup``: whether a
+    value holds an element, and ``markup_all`` whether it holds anything but
+    text (a comment too: asked only of documents that have one). Without
+    markup a value has one text node or none, so texts as many as points
+    are one per point, and each data element's are the next as many as it
+    has points.
+    """
+
+    total: object
+    data: object
+    each: object
+    axis: object
+    reading: object
+    markup: object
+    markup_all: object
+
+
+@functools.lru_cache(maxsize=None)
+def _queries(uri):
+    """Per kind of kept element, its :class:`_Query` for a namespace (``$every``: the last child too)."""
+    p, spaces = ("r:", {"r": uri}) if uri else ("", None)
+
+    def xpath(expression):
+        return _xml.etree().XPath(expression, namespaces=spaces, smart_strings=False)
+    finished = "*[position() < last() + $every]"
+    out = {}
+    for kind in _KEEP:
+        first = [b.split("/", 1) for b in _branches(kind, p)]
+        kept = " | ".join(f"{finished}[self::{head}]" + (f"/{rest[0]}" if rest else "") for head, *rest in first)
+        points = {}
+        if kind in _DATA_BELOW or kind == "data":
+            data = None  # a data element still being read
+            if kind in _DATA_BELOW:
+                head, *rest = [f"{p}{step}" for step in _DATA_BELOW[kind]]
+                data = f"{finished}[self::{head}]" + "".join(f"/{step}" for step in rest)
+            for tag, (axis, reading) in _POINTS.items():
+                own = f"{data}/{p}{tag}" if data else f"{finished}[self::{p}{tag}]"
+                points[tag] = _PointQuery(
+                    xpath(f"count({own})"), xpath(data) if data else None,
+                    xpath(f"count({p}{tag})") if data else xpath(f"count({finished}[self::{p}{tag}])"),
+                    xpath(f"{own}/{p}{axis}[1]/text()"), xpath(f"{own}/{p}{reading}[1]/text()"),
+                    xpath(f"boolean({own}/*/*)"), xpath(f"boolean({own}/*/node()[not(self::text())])"))
+        out[kind] = _Query(xpath(kept) if kept else None, points)
+    return out
+
+
+class _Builder:
+    """Takes the finished parts of one document as the parser hands them over:
+    keeps the elements that matter as nodes, folds the data points into
+    arrays, and counts against the limits.
+
+    Whatever is finished below one element is taken at once, by a few XPaths
+    evaluated in C: one for the kept elements, two per kind of data point for
+    the texts of their values (each data element followed by its points'),
+    converted in one pass; no Python runs per point, nor per element that is
+    not kept.
+    """
 
     def __init__(self, doc, limits):
         self.doc, self.limits = doc, limits
-        self.stack, self.root, self.root_tag, self.ns = [], None, None, None
-        self.counts, self.kept, self.readings = Counter(), 0, 0
-        self.point, self.point_tag, self.field, self.parts, self.size = None, None, None, None, 0
+        self.root, self.ns, self.queries = None, None, None
+        self.nodes, self.counts, self.elements, self.readings = {}, Counter(), 0, 0
+        self.data = []  # every data element, in document order, for the checks of their points
+        self.comments = False  # whether the document has a comment or processing instruction
 
-    def start(self, tag, attrs):
-        cut = tag.rfind("}")
-        uri, local = (tag[:cut], tag[cut + 1:]) if cut >= 0 else ("", tag)
-        stack = self.stack
-        if self.point is not None:  # in a data point: its values, each once
-            if self.field is None and uri == self.ns and local in _POINTS[self.point_tag] and local not in self.point:
-                self.field, self.parts, self.size = local, [], 0
-            else:
-                self.skip(len(stack) + 2 + (self.field is not None))
-            return
-        if not stack:
-            self.root_tag = local
-            if local != "rdml":
-                raise _xml.Stop
-            self.ns, self.root = uri, _Node(local, attrs, False)
-            stack.append(self.root)
-            return
-        parent = stack[-1]
-        if uri != self.ns or local not in _KEEP.get(parent.tag, ()):
-            self.skip(len(stack) + 1)
-        elif local in _POINTS:
-            self.point, self.point_tag = {}, local
-        else:
-            self._count(parent.tag, local)
-            stack.append(_Node(local, attrs, local in _TEXT))
-
-    def _count(self, parent, local):
-        self.kept += 1
-        if self.kept > _NODES_PER_WELL * self.limits.wells:
+    def comment(self):
+        """A comment or processing instruction: held in the tree until it is cut (or to the end, beside the
+        root), so counted with the elements read."""
+        self.comments = True
+        self.elements += 1
+        if self.elements > _NODES_PER_WELL * self.limits.wells:
             self.doc.fail_limit("the number of elements read", _NODES_PER_WELL * self.limits.wells, "wells")
-        if (parent, local) in _COUNTED:
+
+    def begin(self, root, uri):
+        self.ns, self.queries = uri, _queries(uri)
+        self.root = self.nodes[root] = _Node("rdml", dict(root.attrib), False, None)
+
+    def open(self, path):
+        """A node for each element of the path that is kept and has none yet; returns where on the path
+        a data point still being read starts (nothing in it may be cut before its data element takes
+        it whole), or the path's length."""
+        parent = None
+        for k, element in enumerate(path):
+            node = self.nodes.get(element)
+            if node is None:
+                if parent is None:
+                    break
+                local = _xml.local_name(element.tag)
+                if _xml.namespace(element.tag) != self.ns or local not in _KEEP.get(parent.tag, ()):
+                    break
+                if local in _POINTS:
+                    return k
+                node = self.nodes[element] = self._node(element, local, parent)
+            parent = node
+        return len(path)
+
+    def _node(self, element, local, parent):
+        self.elements += 1
+        if self.elements > _NODES_PER_WELL * self.limits.wells:
+            self.doc.fail_limit("the number of elements read", _NODES_PER_WELL * self.limits.wells, "wells")
+        if (parent.tag, local) in _COUNTED:
             self.counts[local] += 1
             if self.counts[local] > self.limits.wells:
                 self.doc.fail_limit(f"the number of <{local}> elements", self.limits.wells, "wells")
+        attributes = dict(element.attrib)
+        if any(len(v) > self.limits.token_bytes for v in attributes.values()):
+            self.doc.fail(f"<{local}>", f"has an attribute longer than the limit of "
+                                       f"{describe_size(self.limits.token_bytes)} {how_to_raise('token')}")
+        return _Node(local, attributes, local in _TEXT, parent)
 
-    def end(self, _tag):
-        if self.field is not None:
-            self.point[self.field] = "".join(self.parts)
-            self.field = self.parts = None
+    def done(self, element, depth, every):
+        """Take what is kept of the element's finished children (its last too when ``every``), which are then cut."""
+        node = self.nodes.get(element)
+        if node is None or not (len(element) > 1 or (every and len(element))):  # nothing kept, or nothing finished
             return
-        if self.point is not None:
-            self._point(self.stack[-1])
-            self.point = None
-            return
-        node = self.stack.pop()
-        if not self.stack:
-            return
-        if node.tag == "data":
-            self._finish_data(node)
-        self.stack[-1].children.append(node)
+        query = self.queries.get(node.tag)
+        finished = []
+        if query is not None:
+            if query.kept is not None:
+                finished = self._kept(element, node, query.kept(element, every=every))
+            for tag, paths in query.points.items():
+                self._points(element, node, tag, paths, every, {e: n for e, n in finished if n.tag == "data"})
+        for e, n in finished:
+            if n.parts is not None:
+                self._text(n, ([] if n.started else [e.text]) + [c.tail for c in e])
+            elif n.tag == "data":
+                self.data.append(n)
+        if node.parts is not None and len(element) > 1:  # the text between the children that are cut
+            self._text(node, ([] if node.started else [element.text]) + [c.tail for c in element[:-1]])
+            node.started = True
 
-    def text(self, data):
-        if self.parts is not None:
-            node_tag, self.size = self.field, self.size + len(data)
-            self.parts.append(data)
-        elif self.point is None and self.stack and self.stack[-1].parts is not None:
-            node = self.stack[-1]
-            node_tag, node.size = node.tag, node.size + len(data)
-            node.parts.append(data)
-            self.size = node.size
-        else:
-            return
-        if self.size > self.limits.token_bytes:
-            self.doc.fail(f"<{node_tag}>", f"has a text longer than the limit of "
+    def _kept(self, element, node, found):
+        """Nodes for the kept elements found (document order: a parent before its children), as children
+        of their parents' nodes; those that were open before carry on with the nodes they had."""
+        made, out = {element: node}, []
+        for e in found:
+            parent = made.get(e.getparent())
+            if parent is None:  # below an element that is not kept: a kept name in the wrong place
+                continue
+            n = self.nodes.pop(e, None) or self._node(e, _xml.local_name(e.tag), parent)
+            parent.children.append(n)
+            made[e] = n
+            out.append((e, n))
+        return out
+
+    def _text(self, node, parts):
+        for part in parts:
+            if part:
+                node.parts.append(part)
+                node.size += len(part)
+        if node.size > self.limits.token_bytes:
+            self.doc.fail(f"<{node.tag}>", f"has a text longer than the limit of "
                                            f"{describe_size(self.limits.token_bytes)} {how_to_raise('token')}")
 
-    def where(self):
-        """The location of the innermost data element being read, for messages."""
-        run = next((n for n in self.stack if n.tag == "run"), None)
-        react = next((n for n in self.stack if n.tag == "react"), None)
-        data = next((n for n in reversed(self.stack) if n.tag == "data"), None)
+    def where(self, node):
+        """The location of a data element (or what holds it), for messages."""
+        found = {}
+        while node is not None:
+            found.setdefault(node.tag, node)
+            node = node.parent
+        run, react, data = found.get("run"), found.get("react"), found.get("data")
         parts = [f"run {run.get('id', '')!r}" if run else "", f"react {react.get('id', '')}" if react else "",
                  f"data {self.doc.ref(data, 'tar')!r}" if data else ""]
         return ", ".join(p for p in parts if p)
 
-    def _point(self, data):
-        tag, keys = self.point_tag, _POINTS[self.point_tag]
+    def _points(self, element, node, tag, query, every, datas):
+        """The finished points of one kind below ``element`` (of ``element`` itself when it is a data
+        element still being read), appended to the arrays of their data elements' nodes."""
+        n = int(query.total(element, every=every))
+        if not n:
+            return
+        if query.data is None:
+            holders = [(element, node, n)]
+        else:
+            holders = [(e, datas[e], int(query.each(e))) for e in query.data(element, every=every) if e in datas]
+        axis, reading = query.axis(element, every=every), query.reading(element, every=every)
+        markup = query.markup_all if self.comments else query.markup
+        whole = len(axis) == n == len(reading) == sum(h[2] for h in holders) and not markup(element, every=every)
+        start = 0
+        for e, data, count in holders:
+            if not count:
+                continue
+            try:
+                if not whole:
+                    raise ValueError
+                values = (array("d", map(float, axis[start:start + count])),
+                          array("d", map(float, reading[start:start + count])))
+            except ValueError:
+                values = self._points_one_by_one(e, data, tag, every if e is element else 1)
+            start += count
+            self._append(data, tag, values)
+
+    def _append(self, data, tag, values):
         if data.points is None:
             data.points = {}
-        columns = data.points.get(tag)
-        if columns is None:
-            columns = data.points[tag] = (array("d"), array("d"))
-        try:
-            axis, reading = float(self.point[keys[0]]), float(self.point[keys[1]])
-        except (KeyError, ValueError):
-            self._bad_point(tag, keys, len(columns[0]) + 1)
-        columns[0].append(axis)
-        columns[1].append(reading)
-        self.readings += 2
+        columns = data.points.setdefault(tag, (array("d"), array("d")))
+        columns[0].extend(values[0])
+        columns[1].extend(values[1])
+        self.readings += 2 * len(values[0])
         if self.readings > self.limits.readings:
             self.doc.fail_limit("the number of readings", self.limits.readings, "readings")
 
-    def _bad_point(self, tag, keys, index):
-        where = f"{self.where()}, {tag} {index}"
-        for key in keys:
-            text = self.point.get(key, "").strip()
-            if not text:
-                self.doc.fail(where, f"has no <{key}>")
-            try:
-                float(text)
-            except ValueError:
-                self.doc.fail(where, f"<{key}> {text[:40]!r} is not a number")
-        self.doc.fail(where, "cannot be read")
+    def _points_one_by_one(self, element, data, tag, every):
+        """The points of one data element read one by one, for the message on the first that cannot be read."""
+        keys = _POINTS[tag]
+        values = array("d"), array("d")
+        name = f"{{{self.ns}}}{tag}" if self.ns else tag
+        points = [c for c in element.iterchildren(name)]
+        if not every and points and points[-1] is element[-1]:
+            points.pop()
+        before = len(data.points[tag][0]) if data.points and tag in data.points else 0
+        for index, point in enumerate(points, before + 1):
+            where = f"{self.where(data)}, {tag} {index}"
+            for key, column in zip(keys, values):
+                child = point.find(f"{{{self.ns}}}{key}" if self.ns else key)
+                text = "".join(child.xpath("text()")).strip() if child is not None else ""
+                if not text:
+                    self.doc.fail(where, f"has no <{key}>")
+                try:
+                    column.append(float(text))
+                except ValueError:
+                    self.doc.fail(where, f"<{key}> {text[:40]!r} is not a number")
+        return values
 
-    def _finish_data(self, data):
-        """The data element's points as sorted arrays, (axis, reading) per tag."""
-        if not data.points:
-            return
-        self.stack.append(data)  # for where()
-        for tag, columns in data.points.items():
-            axis, reading = (np.frombuffer(c, dtype=np.float64).copy() for c in columns)
+    def finish(self):
+        """Every data element's points as arrays in axis order, (axis, reading) per tag, each checked:
+        all points of the document at once, one data element at a time only where one is out of order."""
+        for tag in _POINTS:
+            data = [d for d in self.data if d.points and tag in d.points]
+            if not data:
+                continue
+            sizes = np.array([len(d.points[tag][0]) for d in data])
+            ends = np.cumsum(sizes)
+            axis, reading = (np.concatenate([np.frombuffer(d.points[tag][k], dtype=np.float64) for d in data])
+                             for k in (0, 1))
             for values, check, key in ((axis, bad_axis, _POINTS[tag][0]), (reading, bad_reading, "fluor")):
                 i, why = first_bad(values, check)
                 if i is not None:
-                    self.doc.fail(f"{self.where()}, {tag} {i + 1}", f"<{key}> {float(values[i])!r} {why}")
-            order, repeated = sort_axis(axis)
-            # Two readings at one temperature are kept: the melt analysis merges them.
-            if repeated is not None and tag != "mdp":
-                self.doc.fail(self.where(), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
-            if order is not None:
-                axis, reading = axis[order], reading[order]
-                self.doc.resorted[tag] += 1
-            data.points[tag] = (axis, reading)
-        self.stack.pop()
+                    k = int(np.searchsorted(ends, i, side="right"))
+                    self.doc.fail(f"{self.where(data[k])}, {tag} {i - (ends[k] - sizes[k]) + 1}",
+                                  f"<{key}> {float(values[i])!r} {why}")
+            rises = np.diff(axis) > 0
+            rises[ends[:-1] - 1] = True  # from one data element to the next
+            unsorted = set(np.searchsorted(ends, np.flatnonzero(~rises), side="right").tolist())
+            for k, d in enumerate(data):
+                a, r = axis[ends[k] - sizes[k]:ends[k]].copy(), reading[ends[k] - sizes[k]:ends[k]].copy()
+                if k in unsorted:
+                    a, r = self._sorted(d, tag, a, r)
+                d.points[tag] = (a, r)
+
+    def _sorted(self, data, tag, axis, reading):
+        order, repeated = sort_axis(axis)
+        # Two readings at one temperature are kept: the melt analysis merges them.
+        if repeated is not None and tag != "mdp":
+            self.doc.fail(self.where(data), f"has two <{tag}> with {_POINTS[tag][0]} {repeated:g}")
+        if order is None:
+            return axis, reading
+        self.doc.resorted[tag] += 1
+        return axis[order], reading[order]
 
 
 class _Doc:
@@ -257,7 +449,7 @@ class _Doc:
 
     def __init__(self, path, member, limits):
         self.path, self.member, self.limits = path, member, limits
-        self.resorted = Counter()
+        self.resorted, self.included, self.dilutions = Counter(), 0, 0
 
     def text(self, element, name, default=""):
         child = element.find(name)
@@ -293,13 +485,12 @@ class _Doc:
 
 
 def _parse_document(doc, chunks):
-    """The root of an RDML document as kept elements, or None when the root is not <rdml>."""
+    """The root of an RDML document as kept elements, or None when the root is not <rdml>; and the root's name."""
     builder = _Builder(doc, doc.limits)
-    complete = _xml.parse(chunks, builder, doc.limits, doc.fail_document)
-    if not complete:
-        return None, builder.root_tag
+    root = _xml.parse(chunks, builder, doc.limits, doc.fail_document)
     if builder.root is None:
-        doc.fail_document("holds no element")
+        return None, root
+    builder.finish()
     return builder.root, "rdml"
 
 
@@ -471,7 +662,7 @@ def read_rdml(path, *, limits=None):
 
     Parameters
     ----------
-    path : str, path-like or quelmar.common.limits.Source
+    path : str, bytes, path-like or quelmar.common.limits.Source
         A regular file, or ``-`` for standard input.
     limits : quelmar.common.limits.Limits, optional
         Default: :meth:`~quelmar.common.limits.Limits.from_env`.
@@ -489,14 +680,22 @@ def read_rdml(path, *, limits=None):
     """
     with open_input(path, default_limits(limits)) as source:
         plate = PlateRead(source.name, "RDML")
-        resorted, origins = Counter(), {}
+        resorted, origins, included, dilutions = Counter(), {}, 0, 0
         for doc, root in _documents(source, source.limits):
             _read_document(doc, root, plate, origins)
             resorted += doc.resorted
+            included += doc.included
+            dilutions += doc.dilutions
     for tag, count in sorted(resorted.items()):
         noun = "cycle" if tag == "adp" else "temperature"
         plate.notes.append(f"{count} data element{'s' if count > 1 else ''} listed {tag} readings out of {noun} "
                            f"order; they were sorted")
+    if included:
+        plate.notes.append(f"{included} data element{'s' if included > 1 else ''} hold <excl> with a text that means "
+                           f"\"not excluded\" ({', '.join(sorted(_INCLUDED))}); read as included")
+    if dilutions:
+        plate.notes.append(f"{dilutions} well{'s' if dilutions > 1 else ''} give their quantity as a dilution (unit "
+                           f"{DILUTION}: 10 is 1:10); read as the relative quantity 1/dilution")
     return plate
 
 
@@ -508,12 +707,74 @@ def _read_document(doc, root, plate, origins):
     plate.dyes += [d.get("id", "") for d in root.findall("dye")]
     samples = {s.get("id"): s for s in root.findall("sample")}
     for t in root.findall("target"):
-        plate.targets[t.get("id")] = {"type": doc.text(t, "type"), "dye": doc.ref(t, "dyeId")}
+        tid = t.get("id")
+        stated = doc.number(t, "amplificationEfficiency", f"target {tid!r}")
+        plate.targets[tid] = {"type": doc.text(t, "type"), "dye": doc.ref(t, "dyeId"),
+                              "efficiency": stated_efficiency(stated), "stated_efficiency": stated}
     for sid, s in samples.items():
-        plate.samples[sid] = {"type": doc.text(s, "type", "unkn"), "description": doc.text(s, "description")}
+        plate.samples[sid] = {"type": doc.text(s, "type", "unkn"), "description": doc.text(s, "description"),
+                              "annotations": _annotations(doc, plate, sid, s),
+                              "quantities": _quantities(doc, sid, s)}
+    _annotated(plate, samples)
     for experiment in root.findall("experiment"):
         for run in experiment.findall("run"):
             _read_run(doc, plate, samples, experiment.get("id", ""), run, origins)
+
+
+def stated_efficiency(value):
+    """The amplification factor per cycle that a target's amplificationEfficiency states, or NaN."""
+    if 1.0 < value <= FOLD_MAX:
+        return value
+    if PERCENT_RANGE[0] <= value <= PERCENT_RANGE[1]:
+        return 1.0 + value / 100.0
+    return math.nan
+
+
+def _annotations(doc, plate, sid, sample):
+    """The sample's annotations, property -> value, in file order; a repeated property keeps its first value."""
+    out = {}
+    for a in sample.findall("annotation"):
+        prop, value = doc.text(a, "property"), doc.text(a, "value")
+        if not prop:
+            continue
+        if prop in out:
+            plate.notes.append(f"sample {sid!r} annotates {prop!r} twice; its first value {out[prop]!r} is kept")
+            continue
+        out[prop] = value
+    return out
+
+
+def _quantities(doc, sid, sample):
+    """The sample's quantities as written, target id (None for every target) -> (value, unit)."""
+    out = {}
+    for q in sample.findall("quantity"):
+        out.setdefault(q.get("targetId"), (doc.number(q, "value", f"sample {sid!r}, quantity"), doc.text(q, "unit")))
+    return out
+
+
+def _normal_property(name):
+    return re.sub(r"[\s._-]+", "", name.lower())
+
+
+def _annotated(plate, samples):
+    """Each sample's biological group and replicate, from the first annotation property of the file that names them."""
+    for key, properties in (("group", GROUP_PROPERTIES), ("biological_replicate", REPLICATE_PROPERTIES)):
+        used = {}
+        for sid in samples:
+            for prop in plate.samples[sid]["annotations"]:
+                used.setdefault(_normal_property(prop), prop)
+        chosen = next((used[p] for p in properties if p in used), None)
+        found = 0
+        for sid in samples:
+            value = next((v for p, v in plate.samples[sid]["annotations"].items()
+                          if chosen is not None and _normal_property(p) == _normal_property(chosen)), "")
+            plate.samples[sid][key] = value
+            plate.samples[sid][f"{key}_property"] = chosen or ""
+            found += bool(value)
+        if found:
+            noun = "group" if key == "group" else "biological replicate"
+            plate.notes.append(f"the samples' {noun} is read from their annotation {chosen!r} ({found} of "
+                               f"{len(samples)} samples)")
 
 
 def _run_id(doc, plate, experiment, run, origins):
@@ -539,12 +800,12 @@ def _read_run(doc, plate, samples, experiment, run, origins):
     rid = _run_id(doc, plate, experiment, run, origins)
     where = f"run {run.get('id', '')!r}"
     plate.runs.append(rid)
-    plate.run_info[rid] = _run_info(doc, run)
+    plate.run_info[rid] = _run_info(doc, experiment, run)
     reacts = run.findall("react")
     geometry = _geometry(doc, run.find("pcrFormat"), [r.get("id", "") for r in reacts])
     plate.geometry[rid] = geometry
     namer = _well_namer(doc, run, geometry, where)
-    seen, wells = set(), []
+    seen, named, wells = set(), {}, []
     for react in reacts:
         react_id = react.get("id", "")
         at = f"{where}, react {react_id}"
@@ -555,6 +816,10 @@ def _read_run(doc, plate, samples, experiment, run, origins):
         if sample_id not in samples:
             doc.fail(at, f"refers to sample {sample_id!r}, which the file does not define")
         sample, name, targets = samples[sample_id], namer(react_id), set()
+        # Two ids for one well ("A1" and "1", or "01" and "1"): which of them holds the well cannot be told.
+        other = named.setdefault(name, react_id)
+        if other != react_id:
+            doc.fail(at, f"is well {name}, as react {other} is")
         for data in react.findall("data"):
             target = doc.ref(data, "tar")
             here = f"{at}, data {target!r}"
@@ -564,28 +829,31 @@ def _read_run(doc, plate, samples, experiment, run, origins):
                 doc.fail(here, "appears twice")
             targets.add(target)
             wells.append(_well(doc, plate, sample, sample_id, name, rid, target, data, here))
+            wells[-1].react = react_id
     _check_cycles(doc, where, wells)
     plate.wells += wells
 
 
-def _run_info(doc, run):
+def _run_info(doc, experiment, run):
     def words(element, name):
         return " ".join(doc.text(element, name).split()) if element is not None else ""
-    software = run.find("dataCollectionSoftware")
-    return RunInfo(words(run, "instrument"), words(run, "runDate"),
-                   " ".join(filter(None, (words(software, "name"), words(software, "version")))))
+    software, fmt = run.find("dataCollectionSoftware"), run.find("pcrFormat")
+    name, version = words(software, "name"), words(software, "version")
+    return RunInfo(words(run, "instrument"), words(run, "runDate"), " ".join(filter(None, (name, version))),
+                   experiment=experiment, id=run.get("id", ""), row_label=words(fmt, "rowLabel"),
+                   column_label=words(fmt, "columnLabel"), software_name=name, software_version=version)
 
 
 def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
-    well = Well(name, run=rid, target=target, dye=plate.targets[target]["dye"], sample=sample_id)
+    about = plate.samples[sample_id]
+    well = Well(name, run=rid, target=target, dye=plate.targets[target]["dye"], sample=sample_id,
+                group=about["group"], biological_replicate=about["biological_replicate"])
     kind = _per_target(doc, sample, "type", target)
     well.sample_type = "unkn" if kind is None or not kind.text else kind.text.strip()
     quantity = _per_target(doc, sample, "quantity", target)  # not data/quantity: that is a result
     if quantity is not None:
-        well.quantity = doc.number(quantity, "value", f"{here}, quantity")
-        if math.isinf(well.quantity):
-            plate.notes.append(f"sample {sample_id!r}: the quantity {well.quantity:g} was read as none")
-            well.quantity = math.nan
+        _quantity(doc, plate, well, quantity, f"{here}, quantity")
+    well.file_exclusion = _exclusion(doc, data)
     points = data.points or {}
     if "adp" in points:
         well.cycles, well.fluor = points["adp"]
@@ -594,7 +862,37 @@ def _well(doc, plate, sample, sample_id, name, rid, target, data, here):
     cq = doc.number(data, "cq", here)
     last = well.cycles[-1] if well.cycles is not None else math.inf
     well.cq = cq if 0 < cq < last else math.nan
+    well.file_efficiency = doc.number(data, "ampEff", here)
+    well.file_tm = doc.number(data, "meltTemp", here)
+    well.file_note = doc.text(data, "note")
     return well
+
+
+def _quantity(doc, plate, well, quantity, where):
+    """The well's quantity and unit; a dilution becomes its relative quantity."""
+    value = doc.number(quantity, "value", where)
+    well.quantity_unit = doc.text(quantity, "unit")
+    if math.isinf(value):
+        plate.notes.append(f"sample {well.sample!r}: the quantity {value:g} was read as none")
+        value = math.nan
+    if well.quantity_unit == DILUTION and math.isfinite(value):
+        doc.dilutions += 1
+        value = 1.0 / value if value > 0.0 else math.nan
+    well.quantity = value
+
+
+def _exclusion(doc, data):
+    """The reasons of the data element's ``<excl>`` (a tuple, maybe empty), or None when it has none."""
+    element = data.find("excl")
+    if element is None:
+        return None
+    text = (element.text or "").strip()
+    if text.lower() in _INCLUDED:
+        doc.included += 1
+        return None
+    if text.lower() in _EXCLUDED:
+        return ()
+    return tuple(r for r in (part.strip() for part in text.split(";")) if r)
 
 
 def _check_cycles(doc, where, wells):

@@ -54,11 +54,25 @@ class Geometry:
 
 @dataclass
 class RunInfo:
-    """What an RDML file says of one run ("" where it says nothing)."""
+    """What an RDML file says of one run ("" where it says nothing).
+
+    ``experiment`` and ``id`` are the run's experiment and its id as the file
+    gives them (the plate's key of a run may be renamed to keep it apart);
+    ``row_label`` and ``column_label`` how pcrFormat labels rows and columns
+    ("ABC" or "123"); ``software`` the name and version of the software that
+    collected the data, also kept apart as ``software_name`` and
+    ``software_version``.
+    """
 
     instrument: str = ""
     date: str = ""
     software: str = ""
+    experiment: str = ""
+    id: str = ""
+    row_label: str = ""
+    column_label: str = ""
+    software_name: str = ""
+    software_version: str = ""
 
 
 @dataclass

@@ -12,24 +12,33 @@ type      the sample type: unkn, std, ntc, nac, nrt, ntp, pos or opt (empty: unk
 quantity  optional: the known quantity of a standard
 group     optional: the biological group the sample belongs to; relative
           quantities are then pooled per group
+exclude   optional: leave the well out of standard curves and relative
+          quantities: yes (or x, 1) or the reason in words; no keeps in a well
+          the file excludes (see :mod:`quelmar.common.exclusion`)
 ========  ========================================================================
 
 Column names are case-insensitive; other columns are refused (a misspelt
 "quantity" must not be silently ignored). A non-empty cell overrides what the
 file says; an empty one keeps it. Every row must match a well of the file, and
 no well may be matched by two rows.
+
+The sheet is UTF-8 text (a byte-order mark allowed), read as a stream within
+the limits: a sheet of more rows than ``limits.wells`` (one per well, or per
+well and target) or with a line longer than ``limits.line_bytes`` is refused
+as soon as it shows it.
 """
 import csv
-import io
 import math
 from dataclasses import dataclass
 
+from ..common import exclusion
 from ..common.errors import ReaderError
-from ..common.limits import default_limits, open_input
+from ..common.limits import default_limits, open_input, over_problem
+from .csvplate import Undecodable, text_lines
 from ..common.positions import well_key
 
 REQUIRED = ("well", "sample", "target", "type")
-OPTIONAL = ("quantity", "group")
+OPTIONAL = ("quantity", "group", "exclude")
 TYPES = ("unkn", "std", "ntc", "nac", "nrt", "ntp", "pos", "opt")
 
 
@@ -42,6 +51,7 @@ class SheetRow:
     type: str
     quantity: float
     group: str
+    exclude: object = None  # None: the file's word stands; False: kept in; else the exclusion's Reason
 
 
 @dataclass(frozen=True)
@@ -93,6 +103,8 @@ def _override(well, row):
         well.quantity = row.quantity
     if row.group:
         well.group = row.group
+    if row.exclude is not None:
+        well.sheet_exclusion = row.exclude
 
 
 def read_sample_sheet(path, *, limits=None):
@@ -109,21 +121,41 @@ def read_sample_sheet(path, *, limits=None):
         twice for the same target; or a file that cannot be read, or is past a limit.
     """
     with open_input(path, default_limits(limits)) as source:
-        path, data = source.name, source.stream().read()
+        return _sheet(source.name, _records(source))
+
+
+def _records(source):
+    """(line number, cells) of every record with a non-empty cell, read as a stream: a sheet is one row
+    per well (and target), so one of more rows than ``limits.wells`` is refused as soon as it has them,
+    as is a line longer than ``limits.line_bytes``."""
+    limits = source.limits
+    reader = csv.reader(text_lines(source, "utf-8-sig"))
+    records = 0
     try:
-        lines = list(csv.reader(io.StringIO(data.decode("utf-8-sig"), newline="")))
-    except UnicodeDecodeError as e:
-        raise ReaderError(path, f"is not UTF-8 text ({e.reason} at byte {e.start})") from None
+        for cells in reader:
+            if not any(c.strip() for c in cells):
+                continue
+            records += 1
+            if records > limits.wells + 1:  # the header, then the wells
+                raise ReaderError(source.name, over_problem(f"the number of rows (more than {limits.wells:,})",
+                                                            f"{limits.wells:,}", "wells"))
+            yield reader.line_num, cells
+    except Undecodable:
+        raise ReaderError(source.name, "is not UTF-8 text") from None
     except csv.Error as e:
-        raise ReaderError(path, f"is not a CSV file ({e})") from None
-    numbered = [(k, line) for k, line in enumerate(lines, 1) if any(c.strip() for c in line)]
-    if not numbered:
+        raise ReaderError(source.name, f"is not a CSV file (line {reader.line_num}: {e})") from None
+
+
+def _sheet(path, records):
+    numbered = iter(records)
+    header = next(numbered, None)
+    if header is None:
         raise ReaderError(path, "is empty: a sample sheet needs a header row (well, sample, target, type)")
-    header = [h.strip().lower() for h in numbered[0][1]]
+    header = [h.strip().lower() for h in header[1]]
     missing = [c for c in REQUIRED if c not in header]
     if missing:
         raise ReaderError(path, f"has no column {', '.join(missing)} (columns: well, sample, target, type, "
-                                f"optional quantity, group)")
+                                f"optional quantity, group, exclude)")
     unknown = [h for h in header if h not in REQUIRED + OPTIONAL]
     if unknown:
         raise ReaderError(path, f"has an unknown column {unknown[0]!r} (known: {', '.join(REQUIRED + OPTIONAL)})")
@@ -131,7 +163,7 @@ def read_sample_sheet(path, *, limits=None):
     if repeated:
         raise ReaderError(path, f"has the column {repeated[0]!r} twice")
     rows, seen = [], {}
-    for number, cells in numbered[1:]:
+    for number, cells in numbered:
         if len(cells) != len(header):
             raise ReaderError(path, f"line {number} has {len(cells)} fields where the header has {len(header)}")
         row = _row(path, number, dict(zip(header, (c.strip() for c in cells))))
@@ -167,4 +199,5 @@ def _row(path, number, cells):
             quantity = math.nan
         if not (math.isfinite(quantity) and quantity > 0):
             raise ReaderError(path, f"line {number}: quantity {text!r} is not a positive number")
-    return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""))
+    return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""),
+                    exclusion.from_sheet(cells.get("exclude", "")))

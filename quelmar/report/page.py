@@ -24,14 +24,19 @@ from ..common import flags as _flags
 from ..common.positions import position, smallest_plate
 from ..results import REPORT_TABLES, text
 from ..writing.writers import AtomicFile, naming
-from . import svg
+from . import maps, svg
 
 #: Wells laid out in file order (no positions) fill rows of this many columns, or 24 for larger plates.
 FILE_ORDER_COLUMNS = 12
 #: Where the template is cut: the files' sections stream in between.
 BODY_MARK = "<!-- files -->"
-#: The Ct and Tm plate maps show values to this many decimals inside the cells.
-CELL_DIGITS = 1
+#: How the page's tables show a column (the CSV download keeps every digit): ("fixed", decimals) or
+#: ("significant", digits).
+DISPLAY = {**dict.fromkeys(("ct_linear", "ct_sigmoid", "file_cq", "ct", "delta_ct", "delta_delta_ct", "tm",
+                            "range_low", "range_high"), ("fixed", 2)),
+           **dict.fromkeys(("efficiency", "reference_efficiency", "slope", "width"), ("fixed", 3)),
+           "intercept": ("fixed", 2), "r_squared": ("fixed", 4),
+           **dict.fromkeys(("threshold", "quantity", "rq", "rq_low", "rq_high", "height", "scale"), ("significant", 4))}
 #: The page's title names this many files at most.
 TITLE_FILES = 3
 
@@ -95,16 +100,21 @@ def _figure(picture, caption, views=(), cls="chart"):
 
 
 class Tables:
-    """The sortable tables of the page: each a JSON island and the box the script builds the table in."""
+    """The sortable tables of the page: each a JSON island and the box the script builds the table in.
+    Also hands out the page's other element ids (:meth:`next`)."""
 
     def __init__(self):
         self.count = 0
 
-    def block(self, title, columns, rows, filename):
+    def next(self, prefix):
         self.count += 1
-        key = f"table{self.count}"
+        return f"{prefix}{self.count}"
+
+    def block(self, title, columns, rows, filename):
+        key = self.next("table")
         data = {"columns": list(columns), "rows": [[text(getattr(r, c)) if not isinstance(r, dict) else text(r[c])
-                                                    for c in columns] for r in rows]}
+                                                    for c in columns] for r in rows],
+                "digits": {c: DISPLAY[c] for c in columns if c in DISPLAY}}
         # No "<" at all inside the script element: neither "</script>" nor "<!--" can end or bend it.
         island = json.dumps(data, ensure_ascii=False, separators=(",", ":")).replace("<", "\\u003c")
         return (f'<div class="table" {svg.attrs(data_source=key, data_file=filename)}>'
@@ -112,80 +122,99 @@ class Tables:
                 f'<script type="application/json" id="{key}">{island}</script>')
 
 
-def _ct_cells(plate, chosen, positions, colours):
-    cells = []
-    for k, (w, (r, c)) in enumerate(zip(plate.wells, positions)):
-        data = dict(data_well=w.well, data_target=w.target, data_ct=svg.number(chosen[k]), data_sample=w.sample,
-                    data_type=w.sample_type, data_ct_linear=svg.number(w.ct_linear),
-                    data_ct_sigmoid=svg.number(w.ct_sigmoid), data_cq=svg.number(w.file_cq, 2),
-                    data_efficiency=svg.number(w.efficiency), data_flags=", ".join(w.flags),
-                    aria_label=f"{w.well} {w.sample}: Ct {svg.number(chosen[k]) or 'none'}"
-                               f"{'; ' + ', '.join(w.flags) if w.flags else ''}")
-        cells.append(dict(row=r, column=c, fill=colours[k], flagged=bool(w.flags),
-                          text=svg.number(chosen[k], CELL_DIGITS), data=data))
-    return cells
+def _identity(w, run, quantity):
+    """The data a cell carries of its well's identity, shown on hover and focus."""
+    return dict(data_well=w.well, data_target=w.target, data_sample=w.sample, data_type=w.sample_type,
+                data_run=run or None, data_quantity=svg.number(quantity, 6).rstrip("0").rstrip(".") or None,
+                data_excluded=w.excluded or None)
 
 
-def _tm_cells(plate, positions, colours):
+def _aria(w, kind, what):
+    identity = f"{w.well}, {w.sample or 'no sample'} ({w.sample_type or 'unkn'}, {kind}), {w.target}"
+    flags = f"; flags {', '.join(w.flags)}" if w.flags else ""
+    return f"{identity}: {what}{flags}{'; excluded: ' + w.excluded if w.excluded else ''}"
+
+
+def _ct_cells(plate, chosen, positions):
+    kinds = [maps.role(w.sample_type, w.quantity) for w in plate.wells]
+    scale = maps.Scale(chosen, kinds, [maps.extreme(w.flags) for w in plate.wells],
+                       [bool(w.excluded) for w in plate.wells])
     cells = []
-    for curve, (r, c) in zip(plate.curves, positions):
-        s = curve.summary
-        peaks = ", ".join(f"{k.tm:.2f}" for k in curve.peaks)
-        data = dict(data_well=curve.well, data_target=curve.target, data_tm=svg.number(s.tm, 2),
-                    data_sample=curve.sample, data_type=s.sample_type, data_peaks=peaks,
+    for k, (w, place) in enumerate(zip(plate.wells, positions)):
+        data = dict(_identity(w, plate.run, w.quantity), data_ct=svg.number(chosen[k]),
+                    data_ct_linear=svg.number(w.ct_linear), data_ct_sigmoid=svg.number(w.ct_sigmoid),
+                    data_cq=svg.number(w.file_cq, 2), data_efficiency=svg.number(w.efficiency),
+                    data_flags=", ".join(w.flags), aria_label=_aria(w, kinds[k], f"Ct {svg.number(chosen[k], 2) or 'none'}"))
+        cells.append(maps.cell(w, place, chosen[k], kinds[k], maps.short_label(w.sample, w.sample_type, w.quantity),
+                               scale, bool(w.flags), bool(w.excluded), data))
+    return cells, scale
+
+
+def _tm_cells(plate, positions, quantities):
+    tm = [c.summary.tm for c in plate.curves]
+    kinds = [maps.role(c.summary.sample_type, quantities.get(c.well, math.nan)) for c in plate.curves]
+    scale = maps.Scale(tm, kinds, [maps.extreme(c.flags) for c in plate.curves],
+                       [bool(c.summary.excluded) for c in plate.curves])
+    cells = []
+    for k, (curve, place) in enumerate(zip(plate.curves, positions)):
+        s, q = curve.summary, quantities.get(curve.well, math.nan)
+        peaks = ", ".join(f"{p.tm:.2f}" for p in curve.peaks)
+        data = dict(_identity(s, plate.run, q), data_tm=svg.number(s.tm, 2), data_peaks=peaks,
                     data_flags=", ".join(s.flags), data_problem=curve.problem or None,
-                    aria_label=f"{curve.well} {curve.sample}: Tm {svg.number(s.tm, 2) or 'none'}"
-                               f"{'; ' + ', '.join(s.flags) if s.flags else ''}")
-        cells.append(dict(row=r, column=c, fill=colours[curve.well], flagged=bool(s.flags),
-                          text=svg.number(s.tm, CELL_DIGITS), data=data))
-    return cells
+                    aria_label=_aria(s, kinds[k], f"Tm {svg.number(s.tm, 1) or 'none'}"))
+        cells.append(maps.cell(s, place, s.tm, kinds[k], maps.short_label(s.sample, s.sample_type, q), scale,
+                               bool(s.flags), bool(s.excluded), data))
+    return cells, scale
 
 
 def _where_cells_are(labelled):
     return "" if labelled else " Wells in file order: the file gives no plate positions."
 
 
-def amplification_block(plate, geometry, standard):
+def _map(cells, scale, positions, labelled, unit, missing, label):
+    return maps.plate_map(cells, maps.crop(positions), labelled, maps.legend(scale, unit, missing), label)
+
+
+def amplification_block(plate, geometry, standard, keys):
     """The plate map by Ct beside the curves, and the standard curve when the plate has one."""
     names = [w.well for w in plate.wells]
-    rows, columns, positions, labelled = layout(names, geometry)
+    _, _, positions, labelled = layout(names, geometry)
     ct = plate.ct()
-    scale = svg.ColourScale(ct)
-    colours = [scale(v) for v in ct]
-    legend = svg.map_key(scale, f"{plate.ct_kind} Ct", "no Ct")
-    picture = svg.plate_map(_ct_cells(plate, ct, positions, colours), rows, columns, labelled, legend,
-                            f"plate map of {plate.label} by Ct")
+    cells, scale = _ct_cells(plate, ct, positions)
+    colours = [maps.curve_colour(c["fill"]) for c in cells]
+    picture = _map(cells, scale, positions, labelled, f"{plate.ct_kind} Ct", "no Ct", f"plate map of {plate.label} by Ct")
     with_ct = int(sum(1 for v in ct if math.isfinite(v)))
     flagged = sum(1 for w in plate.wells if w.flags)
+    excluded = sum(1 for w in plate.wells if w.excluded)
     out = [_figure(picture, f"Plate map by {plate.ct_kind} Ct: {len(plate.wells)} wells, {with_ct} with a Ct, "
-                            f"{flagged} flagged.{_where_cells_are(labelled)}", cls="map ct-map")]
-    curves, views = svg.amplification(plate, colours)
+                            f"{flagged} flagged, {excluded} excluded. Hover or focus a cell for the well's "
+                            f"identity.{_where_cells_are(labelled)}", cls="map ct-map")]
+    curves, views = svg.amplification(plate, colours, keys.next("curves"))
     out.append(_figure(curves, f"Amplification curves (conditioned, file units), threshold {plate.threshold:.4g}, "
                                f"scale {plate.scale:g}. Dashed: flagged wells.", views))
     if standard is not None:
         fit = standard.fit
         colour_of = {w.well: colours[k] for k, w in enumerate(plate.wells)}
         note = f' <strong class="warn">{escape(fit.warning)}</strong>' if fit.warning else ""
+        left_out = f" Left out of the fit: {escape(', '.join(fit.excluded))}." if fit.excluded else ""
         out.append(_figure(svg.standard_curve(standard, colour_of),
                            f"Standard curve: Ct = {fit.slope:.4f} log10 Q + {fit.intercept:.3f}, efficiency "
                            f"{fit.efficiency:.1f} %, R² {fit.r_squared:.4f}, {fit.n} wells of {fit.quantities} "
-                           f"quantities; circles standards, crosses unknowns read off the line.{note}"))
+                           f"quantities; circles standards, crosses unknowns read off the line.{left_out}{note}"))
     return "".join(out)
 
 
-def melting_block(plate, geometry):
+def melting_block(plate, geometry, quantities, keys):
     """The plate map by main Tm beside the melting curves."""
-    rows, columns, positions, labelled = layout([c.well for c in plate.curves], geometry)
-    tm = [c.summary.tm for c in plate.curves]
-    scale = svg.ColourScale(tm)
-    colours = {c.well: scale(v) for c, v in zip(plate.curves, tm)}
-    legend = svg.map_key(scale, "°C main Tm", "no peak")
-    picture = svg.plate_map(_tm_cells(plate, positions, colours), rows, columns, labelled, legend,
-                            f"plate map of {plate.label} by melting temperature")
-    with_tm = sum(1 for v in tm if math.isfinite(v))
+    _, _, positions, labelled = layout([c.well for c in plate.curves], geometry)
+    cells, scale = _tm_cells(plate, positions, quantities)
+    colours = {c.well: maps.curve_colour(x["fill"]) for c, x in zip(plate.curves, cells)}
+    picture = _map(cells, scale, positions, labelled, "°C main Tm", "no peak",
+                   f"plate map of {plate.label} by melting temperature")
+    with_tm = sum(1 for c in plate.curves if math.isfinite(c.summary.tm))
     out = [_figure(picture, f"Plate map by main Tm: {len(plate.curves)} wells, {with_tm} with a main peak."
                             f"{_where_cells_are(labelled)}", cls="map tm-map")]
-    curves, views = svg.melting(plate, colours)
+    curves, views = svg.melting(plate, colours, keys.next("curves"))
     out.append(_figure(curves, "Melting curves, -dF/dT: the analysis range with the background removed (every "
                                "peak marked, the main one by a triangle, the fitted Gaussians of the highlighted "
                                "well dashed), or over all readings.", views))
@@ -223,22 +252,23 @@ def run_block(result):
     return "".join(out)
 
 
-def plates_block(report, geometry):
+def plates_block(report, geometry, keys):
     """One section per run and target: its maps and pictures, tied together by the script."""
     melts = {(m.run, m.target): m for m in report.melts}
-    keys = list(dict.fromkeys([(p.run, p.target) for p in report.amplification] + list(melts)))
+    plates = list(dict.fromkeys([(p.run, p.target) for p in report.amplification] + list(melts)))
     amps = {(p.run, p.target): p for p in report.amplification}
     out = []
-    for key in keys:
+    for key in plates:
         amp, melt = amps.get(key), melts.get(key)
         label = (amp or melt).label
         g = geometry.get(key[0])
         size = (g.rows, g.columns) if g is not None and g.rows else None
         parts = []
         if amp is not None:
-            parts.append(amplification_block(amp, size, report.standards.get(amp.label)))
+            parts.append(amplification_block(amp, size, report.standards.get(amp.label), keys))
         if melt is not None:
-            parts.append(melting_block(melt, size))
+            quantities = {w.well: w.quantity for w in amp.wells} if amp is not None else {}
+            parts.append(melting_block(melt, size, quantities, keys))
         out.append(f'<section class="plate" data-scope="plate"><h3>{escape(label)}</h3>'
                    f'<div class="figures">{"".join(parts)}</div></section>')
     return "".join(out)
@@ -253,24 +283,48 @@ def quantities_block(result):
 
 
 def quality_block(report, tables, stem):
-    """Every flag of the analyses run, counted, explained, and listed per well."""
+    """Every flag of the analyses run, counted (wells, and standard curves and relative quantities for the
+    results' flags), explained, and listed per well."""
     analyses = (["amplification"] if report.amplification else []) + (["melting"] if report.melts else [])
     wells = [("amplification", w.well, w.run, w.target, w.sample, w.sample_type, w.flags)
              for p in report.amplification for w in p.wells]
     wells += [("melting", c.well, m.run, c.target, c.sample, c.summary.sample_type, c.flags)
               for m in report.melts for c in m.curves]
-    counts = _flags.count(w[-1] for w in wells)
+    results = [s.fit.flags for s in report.standards.values()]
+    if report.quantities is not None:
+        results += [r.flags for r in report.quantities.rows]
+    if results:
+        analyses.append("result")
+    counts = _flags.count([w[-1] for w in wells] + results)
     rows = [[f"<code>{escape(f.name)}</code>", escape(f.analysis), str(counts.get(f.name, 0)), escape(f.explanation)]
             for f in _flags.VOCABULARY.values() if f.analysis in analyses]
     flagged = [dict(analysis=a, well=w, run=r, target=t, sample=s, sample_type=ty, flags=f)
                for a, w, r, t, s, ty, f in wells if f]
-    out = [_table(["flag", "analysis", "wells", "what it means"], rows, "flags")]
+    out = [_table(["flag", "analysis", "wells or results", "what it means"], rows, "flags")]
     if flagged:
         columns = ("well", "run", "target", "sample", "sample_type", "analysis", "flags")
         out.append(tables.block("Flagged wells", columns, flagged, f"{stem}-flagged-wells.csv"))
     else:
         out.append('<p class="ok">No well is flagged.</p>')
+    out.append(excluded_block(report, tables, stem))
     return "".join(out)
+
+
+def excluded_block(report, tables, stem):
+    """The wells left out of standard curves and relative quantities, each with its reasons."""
+    seen, rows = set(), []
+    wells = [w for p in report.amplification for w in p.wells] + [c.summary for m in report.melts for c in m.curves]
+    for w in wells:
+        key = (w.run, w.target, w.well)
+        if w.excluded and key not in seen:
+            seen.add(key)
+            rows.append(dict(well=w.well, run=w.run, target=w.target, sample=w.sample, sample_type=w.sample_type,
+                             excluded=w.excluded))
+    if not rows:
+        return '<p class="ok">No well is excluded.</p>'
+    columns = ("well", "run", "target", "sample", "sample_type", "excluded")
+    return tables.block("Excluded wells: left out of standard curves and relative quantities", columns, rows,
+                        f"{stem}-excluded-wells.csv")
 
 
 def file_section(result, index, tables):
@@ -281,7 +335,7 @@ def file_section(result, index, tables):
            '<h3 class="part">Run</h3>', run_block(result)]
     if result.warnings:
         out.append('<ul class="warnings">' + "".join(f"<li>{escape(w)}</li>" for w in result.warnings) + "</ul>")
-    out.append(plates_block(report, result.geometry))
+    out.append(plates_block(report, result.geometry, tables))
     if report.quantities is not None:
         out += ['<h3 class="part">Relative quantities</h3>', quantities_block(report.quantities)]
     out += ['<h3 class="part">Quality</h3>', quality_block(report, tables, stem), '<h3 class="part">Tables</h3>']

@@ -24,10 +24,12 @@ function csvText(data) {
 
   var tip = document.getElementById("tip");
   // What the tooltip shows of a cell's data-* attributes, in order.
-  var FIELDS = [["sample", "sample"], ["type", "type"], ["target", "target"], ["ct-linear", "Ct linear"],
-                ["ct-sigmoid", "Ct sigmoid"], ["cq", "file Cq"], ["efficiency", "efficiency"],
-                ["tm", "main Tm \u00b0C"], ["peaks", "peaks \u00b0C"], ["flags", "flags"],
+  var FIELDS = [["sample", "sample"], ["type", "type"], ["target", "target"], ["run", "run"],
+                ["quantity", "quantity"], ["ct-linear", "Ct linear"], ["ct-sigmoid", "Ct sigmoid"],
+                ["cq", "file Cq"], ["efficiency", "efficiency"], ["tm", "main Tm \u00b0C"],
+                ["peaks", "peaks \u00b0C"], ["flags", "flags"], ["excluded", "excluded"],
                 ["problem", "not analysed"]];
+  var SVG = "http://www.w3.org/2000/svg";
   var hovered = null;
 
   function scopeOf(el) { return el.closest("[data-scope]"); }
@@ -161,12 +163,78 @@ function csvText(data) {
     });
   }
 
+  // -- curves --------------------------------------------------------------------------------
+  // Each chart's curves are data (quelmar/report/curves.py): whole steps, each the difference from
+  // the one before, drawn here into every view that shows them.
+
+  function steps(d, q) {
+    var out = new Array(d.length), v = 0;
+    for (var i = 0; i < d.length; i++) { v += d[i]; out[i] = v * q; }
+    return out;
+  }
+
+  function mapper(view) {
+    var x = view.x, y = view.y, span = y[1] - y[0];
+    return {
+      x: function (v) { return x[2] + (v - x[0]) / (x[1] - x[0]) * (x[3] - x[2]); },
+      y: function (v) {
+        if (view.log) v = Math.log(Math.max(v, view.floor)) / Math.LN10;
+        v = Math.min(Math.max(v, y[0] - span), y[1] + span);
+        return y[3] - (v - y[0]) / span * (y[3] - y[2]);
+      }
+    };
+  }
+
+  function pathData(map, xs, ys) {
+    var parts = [];
+    for (var i = 0; i < xs.length; i++) {
+      parts.push((i ? "L" : "M") + map.x(xs[i]).toFixed(1) + " " + map.y(ys[i]).toFixed(1));
+    }
+    return parts.join("");
+  }
+
+  function stroke(group, cls, d, colour, well) {
+    var p = document.createElementNS(SVG, "path");
+    p.setAttribute("class", cls);
+    p.setAttribute("d", d);
+    p.setAttribute("stroke", colour);
+    p.setAttribute("data-well", well);
+    group.appendChild(p);
+  }
+
+  function gaussians(xs, peaks) {
+    return xs.map(function (x) {
+      return peaks.reduce(function (sum, p) { var z = (x - p[0]) / p[2]; return sum + p[1] * Math.exp(-0.5 * z * z); }, 0);
+    });
+  }
+
+  function draw(picture) {
+    var data = JSON.parse(document.getElementById(picture.getAttribute("data-curves")).textContent);
+    Object.keys(data.views).forEach(function (name) {
+      var view = data.views[name], set = data.sets[view.set], map = mapper(view);
+      var group = picture.querySelector('.view[data-view="' + name + '"] g.curves');
+      var shared = set.x ? steps(set.x, set.q[0]) : null;
+      var fits = data.fits && data.fits.set === view.set ? data.fits.peaks : {};
+      set.series.forEach(function (s) {
+        var xs = s[4] ? steps(s[4], set.q[0]) : shared, ys = steps(s[3], set.q[1]);
+        stroke(group, s[2] ? "curve flagged" : "curve", pathData(map, xs, ys), s[1], s[0]);
+        if (fits[s[0]]) stroke(group, "fit", pathData(map, xs, gaussians(xs, fits[s[0]])), s[1], s[0]);
+      });
+    });
+  }
+
+  Array.prototype.forEach.call(document.querySelectorAll("svg[data-curves]"), draw);
+
   // -- tables --------------------------------------------------------------------------------
   var NUMBER = /^-?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?$/;
 
-  function shown(v) {
-    if (!NUMBER.test(v) || v.indexOf(".") < 0) return v;
-    return String(Number(Number(v).toPrecision(6)));
+  // A number as the table shows it: the column's decimals or significant digits, else six digits.
+  function shown(v, digits) {
+    if (!NUMBER.test(v) || v.indexOf(".") < 0 && !digits) return v;
+    var n = Number(v);
+    if (digits && digits[0] === "fixed") return n.toFixed(digits[1]);
+    if (digits) return String(Number(n.toPrecision(digits[1])));
+    return String(Number(n.toPrecision(6)));
   }
 
   function compare(a, b) {
@@ -236,7 +304,7 @@ function csvText(data) {
         var tr = body.insertRow();
         r.forEach(function (v, k) {
           var td = tr.insertCell();
-          td.textContent = shown(v);
+          td.textContent = shown(v, (data.digits || {})[data.columns[k]]);
           if (numeric[k]) td.className = "num";
           if (td.textContent !== v) td.title = v;
         });

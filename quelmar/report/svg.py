@@ -2,9 +2,9 @@
 which every well is its own element carrying ``data-well``, so that the
 page's script can tie a plate-map cell to its curves and back.
 
-Coordinates are written to a tenth of a pixel and long curves thinned to a
-point per pixel, which keeps a 384-well plate's curves in a few hundred
-kilobytes. Colours are presentation attributes, never style attributes: the
+Coordinates are written to a tenth of a pixel; the curves of the
+amplification and melting charts are data the page's script draws
+(:mod:`.curves`), each stored once. Colours are presentation attributes, never style attributes: the
 page's content security policy allows no inline style but its own sheet.
 """
 import math
@@ -12,7 +12,7 @@ from html import escape
 
 import numpy as np
 
-from ..common.positions import row_label
+from . import curves as _curves
 
 #: Chart size in SVG units (the page scales it to its column).
 WIDTH, HEIGHT = 600.0, 330.0
@@ -41,12 +41,6 @@ NO_VALUE, DARK_TEXT, LIGHT_TEXT = "#d9d9d9", "#111111", "#ffffff"
 #: Target colours of the relative quantity bars (a qualitative palette).
 PALETTE = ("#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22",
            "#17becf")
-#: Widest cell of a plate map, and the plate map's width in SVG units.
-CELL_MAX, MAP_WIDTH = 34.0, 470.0
-#: Plate maps with at most this many columns write the value inside each cell.
-LABELLED_COLUMNS = 12
-#: Share of a cell's side the flag mark in its corner spans.
-CORNER = 0.38
 
 
 def attrs(**values):
@@ -139,6 +133,27 @@ def ticks(low, high, count=TICKS):
     return values
 
 
+SUPERSCRIPT = str.maketrans("-0123456789", "⁻⁰¹²³⁴⁵⁶⁷⁸⁹")
+#: Powers of two written out in full (1/64 to 64); beyond, as 2 with a raised exponent.
+WRITTEN_POWERS = 6
+
+
+def power_of_two(exponent):
+    """2^exponent for an axis: 4, 1, 1/8, or 2¹⁰ and 2⁻¹⁰ beyond :data:`WRITTEN_POWERS`."""
+    k = int(round(exponent))
+    if abs(k) > WRITTEN_POWERS:
+        return "2" + str(k).translate(SUPERSCRIPT)
+    return str(2 ** k) if k >= 0 else f"1/{2 ** -k}"
+
+
+def log2_ticks(low, high, count=TICKS):
+    """Whole exponents from low to high, every 1, 2, 5 or 10 doublings so that about ``count`` remain."""
+    if not (math.isfinite(low) and math.isfinite(high)) or high < low:
+        return []
+    step = next((m for m in (1, 2, 5, 10, 20, 50) if (high - low) / m <= count), 100)
+    return [float(k) for k in range(math.ceil(low / step) * step, math.floor(high) + 1, step)]
+
+
 def tick_label(value):
     return f"{value:g}" if abs(value) < 1e5 else f"{value:.0e}"
 
@@ -206,8 +221,8 @@ def _widen(low, high):
     return float(low) - 0.5, float(high) + 0.5
 
 
-def svg(content, label, width=WIDTH, height=HEIGHT):
-    return tag("svg", Markup(content), viewBox=f"0 0 {width:g} {height:g}", role="img", aria_label=label)
+def svg(content, label, width=WIDTH, height=HEIGHT, **more):
+    return tag("svg", Markup(content), viewBox=f"0 0 {width:g} {height:g}", role="img", aria_label=label, **more)
 
 
 def view(name, content, shown):
@@ -221,60 +236,14 @@ def switch(views):
                    for k, (name, label) in enumerate(views))
 
 
-# -- plate maps -------------------------------------------------------------------------------
-
-def plate_map(cells, rows, columns, labelled, legend, label):
-    """A plate map: one focusable cell per well at its position, empty positions drawn faintly.
-
-    Parameters
-    ----------
-    cells : list of dict
-        ``row``, ``column`` (from 0), ``fill``, ``text`` (inside the cell), ``flagged``
-        and ``data`` (the cell's attributes: data-well, data-target, ...).
-    labelled : bool
-        Rows lettered and columns numbered (plate positions); else file order.
-    legend : str
-        SVG drawn under the plate.
-    """
-    size = min(CELL_MAX, (MAP_WIDTH - 24.0) / max(columns, 1))
-    left, top = 22.0, 16.0
-    out = []
-    if labelled:
-        out += [tag("text", c + 1, class_="tick", x=left + (c + 0.5) * size, y=11, text_anchor="middle")
-                for c in range(columns)]
-        out += [tag("text", row_label(r), class_="tick", x=left - 5, y=top + (r + 0.5) * size + 3, text_anchor="end")
-                for r in range(rows)]
-    taken = {(c["row"], c["column"]) for c in cells}
-    out += [tag("rect", class_="empty", x=left + c * size + 1, y=top + r * size + 1, width=size - 2, height=size - 2)
-            for r in range(rows) for c in range(columns) if (r, c) not in taken]
-    font = max(6.0, min(10.0, size / 3.4))
-    for cell in cells:
-        x, y = left + cell["column"] * size, top + cell["row"] * size
-        body = tag("rect", x=x + 1, y=y + 1, width=size - 2, height=size - 2, fill=cell["fill"])
-        if cell["flagged"]:
-            corner = size * CORNER
-            body += tag("path", class_="mark", d=f"M{x + size - 1 - corner:.1f} {y + 1:.1f}h{corner:.1f}v{corner:.1f}z")
-        if cell["text"] and columns <= LABELLED_COLUMNS:
-            body += tag("text", cell["text"], x=x + size / 2, y=y + size / 2 + font / 3, text_anchor="middle",
-                        font_size=font, fill=ColourScale.text_on(cell["fill"]))
-        out.append(tag("g", Markup(body), class_="cell", tabindex=0, role="button", **cell["data"]))
-    out.append(tag("g", Markup(legend), transform=f"translate(0 {top + size * rows + 12:.1f})"))
-    return svg("".join(out), label, left + size * columns + 4.0, top + size * rows + 34.0)
-
-
-def map_key(scale, unit, missing):
-    """Under a plate map: the colour bar, the colour of wells without a value, and the flag mark."""
-    key = (tag("rect", x=190, y=0, width=10, height=10, fill=NO_VALUE) + tag("text", missing, x=204, y=9) +
-           tag("path", class_="mark", d="M262 0h10v10z") + tag("text", "flagged", x=276, y=9))
-    return scale.legend(unit, 0, 0) + tag("g", Markup(key), class_="key")
-
-
 # -- amplification -----------------------------------------------------------------------------
 
-def amplification(plate, colours):
+def amplification(plate, colours, key):
     """Conditioned curves of one plate with the threshold, as a linear and a log view.
 
-    ``colours``: per well, the plate map's. Returns the SVG and its views as (name, label) pairs.
+    ``colours``: per well, the plate map's; ``key``: the id of the curves' data (:mod:`.curves`), which
+    the page's script draws into both views. Returns the SVG with its data, and its views as (name,
+    label) pairs.
     """
     curves = np.asarray(plate.curves, dtype=float)
     cycles = np.asarray(plate.cycles, dtype=float)
@@ -282,25 +251,28 @@ def amplification(plate, colours):
     low = float(np.nanmin(curves)) if curves.size else 0.0
     x_range = (float(cycles[0]), float(cycles[-1])) if cycles.size else (0.0, 1.0)
     linear = Axes(x_range, (min(low, 0.0), max(top, plate.threshold) * HEADROOM))
-    views = [("linear", _curve_view(plate, colours, linear, curves, plate.threshold, None, "conditioned fluorescence"))]
+    chart = _curves.Chart()
+    span = max(abs(top), abs(low), abs(plate.threshold)) or 1.0
+    index = chart.shared(cycles, curves, [w.well for w in plate.wells], colours, [bool(w.flags) for w in plate.wells],
+                         (_curves.pixel_steps(linear)[0], span * _curves.LOG_STEP))
+    chart.view("linear", linear, index)
+    views = [("linear", _curve_view(plate, linear, plate.threshold, None, "conditioned fluorescence"))]
     if plate.threshold > 0:
         floor = plate.threshold / LOG_DEPTH
         high = max(top, plate.threshold) * LOG_TOP
-        logs = np.log10(np.maximum(curves, floor))
         axes = Axes(x_range, (math.log10(floor), math.log10(high)))
         decades = range(math.floor(math.log10(floor)), math.ceil(math.log10(high)) + 1)
         yticks = [(float(d), f"1e{d}" if abs(d) > 3 else f"{10.0 ** d:g}") for d in decades]
-        views.append(("log", _curve_view(plate, colours, axes, logs, math.log10(plate.threshold), yticks,
+        chart.view("log", axes, index, log=True, floor=floor)
+        views.append(("log", _curve_view(plate, axes, math.log10(plate.threshold), yticks,
                                          "conditioned fluorescence, log axis")))
     body = "".join(view(name, content, k == 0) for k, (name, content) in enumerate(views))
-    return svg(body, f"amplification curves of {plate.label}"), [(n, n) for n, _ in views]
+    picture = svg(body, f"amplification curves of {plate.label}", data_curves=key)
+    return Markup(picture + chart.island(key)), [(n, n) for n, _ in views]
 
 
-def _curve_view(plate, colours, axes, curves, threshold, yticks, ylabel):
-    out = [axes.frame("cycle", ylabel + " (file units)", yticks=yticks)]
-    for k, w in enumerate(plate.wells):
-        out.append(tag("path", class_=_curve_class(w.flags), d=axes.path(plate.cycles, curves[k]), stroke=colours[k],
-                       data_well=w.well))
+def _curve_view(plate, axes, threshold, yticks, ylabel):
+    out = [axes.frame("cycle", ylabel + " (file units)", yticks=yticks), tag("g", Markup(""), class_="curves")]
     y = float(axes.y(threshold))
     out.append(tag("line", class_="threshold", x1=axes.left, x2=axes.right, y1=y, y2=y) +
                tag("text", f"threshold {plate.threshold:.4g}", class_="threshold", x=axes.right - 4, y=y - 4,
@@ -308,44 +280,41 @@ def _curve_view(plate, colours, axes, curves, threshold, yticks, ylabel):
     return "".join(out)
 
 
-def _curve_class(flags):
-    return "curve flagged" if flags else "curve"
-
-
 # -- melting ------------------------------------------------------------------------------------
 
-def melting(plate, colours):
+def melting(plate, colours, key):
     """-dF/dT of one plate: the analysis range without background, with the fitted Gaussians (shown for
-    the highlighted well) and every peak, the main one as a triangle; and -dF/dT over all readings."""
+    the highlighted well) and every peak, the main one as a triangle; and -dF/dT over all readings.
+    The curves are data the page's script draws (see :func:`amplification`)."""
     curves = [c for c in plate.curves if not c.problem]
     grids = [c.grid for c in curves if c.grid.size]
     temps = [c.temperature for c in curves if c.temperature.size]
-    views = []
+    chart, views = _curves.Chart(), []
     if grids:
         x_range = (min(float(g[0]) for g in grids), max(float(g[-1]) for g in grids))
         values = [v for c in curves for v in (c.conditioned, c.fitted) if v.size]
         axes = Axes(x_range, (min(0.0, min(float(np.nanmin(v)) for v in values)),
                               max(float(np.nanmax(v)) for v in values) * PEAK_HEADROOM))
-        out = [axes.frame("temperature (°C)", "-dF/dT, background removed")]
-        for c in curves:
-            colour = colours[c.well]
-            out.append(tag("path", class_=_curve_class(c.flags), d=axes.path(c.grid, c.conditioned), stroke=colour,
-                           data_well=c.well))
-            if c.fitted.size:
-                out.append(tag("path", class_="fit", d=axes.path(c.grid, c.fitted), stroke=colour, data_well=c.well))
-            out += [_peak(axes, peak, colour, c.well) for peak in c.peaks]
+        index = chart.own([(c.well, colours[c.well], bool(c.flags), c.grid, c.conditioned) for c in curves],
+                          axes, _curves.pixel_steps(axes))
+        chart.view("range", axes, index)
+        chart.peaks(index, {c.well: [(k.tm, k.height, k.width) for k in c.peaks] for c in curves})
+        out = [axes.frame("temperature (°C)", "-dF/dT, background removed"), tag("g", Markup(""), class_="curves")]
+        out += [_peak(axes, peak, colours[c.well], c.well) for c in curves for peak in c.peaks]
         views.append(("range", "analysis range", "".join(out)))
     if temps:
         x_range = (min(float(t[0]) for t in temps), max(float(t[-1]) for t in temps))
         d = [c.derivative for c in curves if c.derivative.size]
         axes = Axes(x_range, (min(0.0, min(float(np.nanmin(v)) for v in d)),
                               max(float(np.nanmax(v)) for v in d) * HEADROOM))
-        out = [axes.frame("temperature (°C)", "-dF/dT, all readings")]
-        out += [tag("path", class_=_curve_class(c.flags), d=axes.path(c.temperature, c.derivative),
-                    stroke=colours[c.well], data_well=c.well) for c in curves]
-        views.append(("all", "all readings", "".join(out)))
+        index = chart.own([(c.well, colours[c.well], bool(c.flags), c.temperature, c.derivative) for c in curves],
+                          axes, _curves.pixel_steps(axes))
+        chart.view("all", axes, index)
+        views.append(("all", "all readings", axes.frame("temperature (°C)", "-dF/dT, all readings") +
+                      tag("g", Markup(""), class_="curves")))
     body = "".join(view(name, content, k == 0) for k, (name, _, content) in enumerate(views))
-    return svg(body, f"melting curves of {plate.label}"), [(n, label) for n, label, _ in views]
+    picture = svg(body, f"melting curves of {plate.label}", data_curves=key)
+    return Markup(picture + chart.island(key)), [(n, label) for n, label, _ in views]
 
 
 def _peak(axes, peak, colour, well):
@@ -393,7 +362,7 @@ def relative_quantities(result):
     low, high = min(bounds + [0.0]) - LOG2_PAD, max(bounds + [0.0]) + LOG2_PAD
     margin = (MARGIN[0], MARGIN[1], MARGIN[2] + 16.0, MARGIN[3] + 30.0)
     axes = Axes((0.0, float(max(len(samples), 1))), (low, high), margin=margin)
-    yticks = [(float(v), f"{2.0 ** v:g}") for v in ticks(low, high) if float(v).is_integer()]
+    yticks = [(float(v), power_of_two(v)) for v in log2_ticks(low, high)]
     out = [axes.frame("", f"relative quantity (log2 axis), {result.error}", xticks=[], yticks=yticks)]
     width = BARS_SHARE / max(len(targets), 1)
     where = {s: i for i, s in enumerate(samples)}
@@ -407,9 +376,17 @@ def relative_quantities(result):
         start = where[r.sample] + (1.0 - BARS_SHARE) / 2
         left, right = float(axes.x(start + width * k)), float(axes.x(start + width * (k + 0.95)))
         top = float(axes.y(math.log2(r.rq)))
-        tip = f"{r.sample}, {r.target}: RQ {r.rq:.4g} ({number(r.rq_low, 4)} to {number(r.rq_high, 4)}), n {r.n}"
-        out.append(tag("rect", Markup(tag("title", tip)), class_="bar", x=left, y=min(top, base), width=right - left,
-                       height=abs(base - top), fill=PALETTE[k % len(PALETTE)]))
+        bounds = f" ({r.rq_low:.3g} to {r.rq_high:.3g})" if math.isfinite(r.rq_low) else " (no interval)"
+        tip = f"{r.sample}, {r.target}: RQ {r.rq:.3g}{bounds}, n {r.n}{'; ' + ', '.join(r.flags) if r.flags else ''}"
+        single = "single-well" in r.flags
+        colour = PALETTE[k % len(PALETTE)]
+        out.append(tag("rect", Markup(tag("title", tip)), class_="bar single" if single else "bar", x=left,
+                       y=min(top, base), width=right - left, height=abs(base - top),
+                       fill="none" if single else colour, stroke=colour if single else None,
+                       data_flags=", ".join(r.flags) or None))
+        if single:
+            out.append(tag("text", "n=1", class_="single-label", x=(left + right) / 2, y=min(top, base) - 3,
+                           text_anchor="middle"))
         if math.isfinite(r.rq_low) and math.isfinite(r.rq_high) and r.rq_low > 0:
             mid = (left + right) / 2
             y0, y1 = float(axes.y(math.log2(r.rq_low))), float(axes.y(math.log2(r.rq_high)))

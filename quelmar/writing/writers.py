@@ -33,6 +33,8 @@ from ..common.text import encodable, printable
 from ..results import cell, text
 
 TABLE_SUFFIXES = (".csv", ".json")
+#: The input written back with its results (:mod:`quelmar.writing.rdml`).
+RDML_SUFFIX = ".rdml"
 PLOT_SUFFIXES = (".png", ".svg", ".pdf")
 
 #: What a spreadsheet may read as the start of a formula, and the cells that are numbers all the same.

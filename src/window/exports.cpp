@@ -73,6 +73,7 @@ WolTarget target_record(const TargetWindow& t) {
     out.window_stop = static_cast<int32_t>(t.search.stop);
     out.window_steps = t.search.steps;
     out.common_plateau = t.common_plateau ? 1 : 0;
+    out.baseline_kept = t.baseline_kept ? 1 : 0;
     return out;
 }
 
@@ -85,22 +86,26 @@ void analyse(const double* data, std::size_t well_count, std::size_t cycle_count
         if (targets[w] < 0 || static_cast<std::size_t>(targets[w]) >= target_count)
             quelmar::fail_out_of_range(quelmar::msg::kWolTargetIndex);
 
+    // Each target's wells, in well order, read and then analysed together.
     BlockArray<WellCurve> curves(well_count);
-    for (std::size_t w = 0; w < well_count; ++w) curves[w] = read_well(plate.data() + w * cycle_count, cycle_count);
-
-    // Each target's wells, in well order.
     BlockArray<WellReading> readings(well_count);
     BlockArray<TargetWindow> windows(target_count);
+    BlockArray<std::size_t> indices(well_count);
     BlockArray<WellCurve*> members(well_count);
     BlockArray<WellReading> member_readings(well_count);
     for (std::size_t t = 0; t < target_count; ++t) {
         std::size_t n = 0;
         for (std::size_t w = 0; w < well_count; ++w)
-            if (static_cast<std::size_t>(targets[w]) == t) members[n++] = &curves[w];
+            if (static_cast<std::size_t>(targets[w]) == t) indices[n] = w, members[n++] = &curves[w];
+        for (std::size_t k = 0; k < n; ++k) curves[indices[k]] = read_well(plate.data() + indices[k] * cycle_count, cycle_count);
+        const bool removed = baseline_removed(plate.data(), cycle_count, indices.data(), members.data(), n);
+        if (removed)
+            for (std::size_t k = 0; k < n; ++k)
+                curves[indices[k]] =
+                    read_well(plate.data() + indices[k] * cycle_count, cycle_count, BaselineSource::kKeptZero);
         windows[t] = analyse_target(members.data(), member_readings.data(), n);
-        n = 0;
-        for (std::size_t w = 0; w < well_count; ++w)
-            if (static_cast<std::size_t>(targets[w]) == t) readings[w] = member_readings[n++];
+        windows[t].baseline_kept = removed;
+        for (std::size_t k = 0; k < n; ++k) readings[indices[k]] = member_readings[k];
     }
 
     for (std::size_t w = 0; w < well_count; ++w) wells[w] = well_record(curves[w], readings[w]);

@@ -277,7 +277,7 @@ void mean_efficiency(WellCurve* const* curves, WellReading* readings, std::size_
 }  // namespace
 
 TargetWindow analyse_target(WellCurve* const* curves, WellReading* readings, std::size_t count) {
-    TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, false, {}};
+    TargetWindow t{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, static_cast<int>(count), 0, 0, 0, false, false, {}};
     for (std::size_t k = 0; k < count; ++k) readings[k] = {kNaN, kNaN, kNaN, 0, 0, false};
     t.plateau_median = median_plateau(curves, count);
     judge_plateaus(curves, count, t);

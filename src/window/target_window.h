@@ -20,6 +20,7 @@ struct TargetWindow {
     double mean_efficiency, efficiency_sd, cv;
     int wells, amplified, in_window, in_mean;
     bool common_plateau;  // every well read against the median plateau
+    bool baseline_kept;   // the readings came with their baseline removed; every well keeps its zero
     SearchSummary search;
 };
 

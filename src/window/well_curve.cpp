@@ -5,8 +5,8 @@
 #include <limits>
 #include <utility>
 
-#include "maths/maths.h"
 #include "fitting/linear_regression.h"
+#include "maths/maths.h"
 
 namespace quelmar::wol {
 namespace {
@@ -67,6 +67,15 @@ constexpr double kGoldenShare = 0.6180339887498949;
 // two of the plateau per cycle, for a rise.)
 constexpr double kStillRisingShare = 0.3;
 
+// Readings whose baseline the instrument removed already have their ground
+// about zero: in the typical well (the median of the target's) zero lies
+// within this many standard deviations of the ground readings (about their
+// mean) from their mean, where about 95 % of single readings lie. Raw and
+// normalised readings lie tens to thousands of standard deviations above
+// zero (on the bundled files at least 3, typically 15 to 500); readings from
+// which a baseline was removed lie within 0.2 to 1.3.
+constexpr double kRemovedBaselineSds = 2.0;
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Cycle numbers first .. last (inclusive) and their readings.
@@ -92,9 +101,6 @@ double above(const double* y, std::size_t i, double level, double slope) {
     return y[i] - (level + slope * cycle_of(i));
 }
 
-// The ground phase: refits the line until the first reading of the rise,
-// walked down from the steepest rise, stays the same. Returns false when the
-// rise starts before enough ground readings.
 // The first reading half way up from the first ground readings to the
 // largest one.
 std::size_t half_rise(const double* y, std::size_t count) {
@@ -109,7 +115,11 @@ std::size_t half_rise(const double* y, std::size_t count) {
     return i;
 }
 
-bool find_ground(const double* y, std::size_t count, WellCurve& w) {
+// The ground phase: refits the line (or, with kKeptZero, reads against zero)
+// until the first reading of the rise, walked down from the steepest rise,
+// stays the same. Returns false when the rise starts before enough ground
+// readings.
+bool find_ground(const double* y, std::size_t count, BaselineSource source, WellCurve& w) {
     const std::size_t least_end = kFirstGroundIndex + kMinGroundReadings - 1;
     const std::size_t anchor = std::min(w.steepest, half_rise(y, count));
     std::size_t end = anchor > least_end + kInitialRiseGap ? anchor - kInitialRiseGap : least_end;
@@ -117,7 +127,9 @@ bool find_ground(const double* y, std::size_t count, WellCurve& w) {
     bool enough = true;
     for (w.ground_passes = 1;; ++w.ground_passes) {
         const std::size_t first = end + 1 > kFirstGroundIndex + kGroundSpan ? end + 1 - kGroundSpan : kFirstGroundIndex;
-        const Line line = ground_line(y, first, end);
+        // A kept zero is the line; the noise is still the readings' about their own line.
+        Line line = ground_line(y, first, end);
+        if (source == BaselineSource::kKeptZero) line.level = line.slope = 0.0;
         w.ground_first = first;
         w.level = line.level, w.slope = line.slope, w.noise = line.noise;
         double top = 0.0;
@@ -242,7 +254,7 @@ bool rose_before_ground(const double* y, std::size_t count, std::size_t steepest
 
 }  // namespace
 
-WellCurve read_well(const double* y, std::size_t count) {
+WellCurve read_well(const double* y, std::size_t count, BaselineSource source) {
     WellCurve w;
     for (std::size_t i = 0; i < count; ++i) {
         if (!std::isfinite(y[i])) {
@@ -259,11 +271,13 @@ WellCurve read_well(const double* y, std::size_t count) {
     if (rose_before_ground(y, count, w.steepest, steepest_rise)) {
         w.reason = WellReason::kNoGround;
         const Line line = ground_line(y, count - kTailReadings, count - 1);
-        w.level = line.level, w.slope = line.slope, w.noise = line.noise;
+        w.noise = line.noise;
+        if (source == BaselineSource::kFitted) w.level = line.level, w.slope = line.slope;
         fill_signal(y, count, w);
         return w;
     }
-    const bool ground = find_ground(y, count, w);
+    w.ground_read = true;
+    const bool ground = find_ground(y, count, source, w);
     fill_signal(y, count, w);
     if (!(steepest_rise > 0.0) || !(w.plateau > 0.0) || w.plateau < kMinRiseOverNoise * w.noise) {
         w.reason = WellReason::kNoAmplification;
@@ -273,12 +287,47 @@ WellCurve read_well(const double* y, std::size_t count) {
         w.reason = WellReason::kNoGround;
         return w;
     }
-    straighten(y, w);
-    fill_signal(y, count, w);
+    // A removed baseline keeps its zero: a line fitted to what the instrument
+    // left would fit the remains of its baseline's bend and carry them on
+    // under the rise.
+    if (source == BaselineSource::kFitted) {
+        straighten(y, w);
+        fill_signal(y, count, w);
+    }
     // Steps of the signal, the drift taken out.
     const Vector& s = w.signal;
     w.still_rising = s[count - 1] - s[count - 2] > kStillRisingShare * (s[w.steepest + 1] - s[w.steepest]);
     return w;
+}
+
+namespace {
+
+// How far the ground lies from zero, in standard deviations of its readings
+// about their mean; NaN when no ground was read.
+double ground_offset(const double* y, const WellCurve& w) {
+    if (!w.ground_read) return kNaN;
+    Vector ground;
+    ground.assign_copy(y + w.ground_first, w.ground_last - w.ground_first + 1);
+    const double offset = std::fabs(mean(ground));
+    const double sd = std::sqrt(sum_sq_dev(ground) / static_cast<double>(ground.size() - 1));
+    if (sd == 0.0) return offset == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
+    return offset / sd;
+}
+
+}  // namespace
+
+bool baseline_removed(const double* plate, std::size_t count, const std::size_t* members, const WellCurve* const* curves,
+                      std::size_t member_count) {
+    Vector offsets(member_count);
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < member_count; ++k) {
+        const double offset = ground_offset(plate + members[k] * count, *curves[k]);
+        if (!std::isnan(offset)) offsets[n++] = offset;
+    }
+    if (n == 0) return false;
+    std::sort(offsets.begin(), offsets.begin() + n);
+    const double median = n % 2 == 1 ? offsets[n / 2] : 0.5 * (offsets[n / 2 - 1] + offsets[n / 2]);
+    return median <= kRemovedBaselineSds;
 }
 
 }  // namespace quelmar::wol

@@ -1,6 +1,7 @@
 // One well's curve read for the window of linearity: its ground phase, the
 // baseline that follows the readings' drift and straightens the log-linear
-// phase, and its plateau.
+// phase (or the zero of readings whose baseline was removed already), and
+// its plateau.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,10 @@ struct SearchSummary {
     int steps = 0;
 };
 
+// Where a well's baseline comes from: fitted to its readings, or the zero of
+// readings from which the instrument removed its baseline already.
+enum class BaselineSource { kFitted, kKeptZero };
+
 struct WellCurve {
     WellReason reason = WellReason::kOk;
     double level = 0.0;    // baseline at cycle 0
@@ -42,6 +47,8 @@ struct WellCurve {
     double noise = 0.0;    // SD of the ground readings about their line
     std::size_t ground_first = 0, ground_last = 0;  // reading indices
     std::size_t steepest = 0;                       // the largest rise is from reading steepest to the next
+    bool ground_read = false;                       // a ground phase was looked for (not for bad readings or
+                                                    // a rise before the ground could be read)
     int ground_passes = 0;
     bool still_rising = false;  // the last step is still a large share of the steepest
     SearchSummary baseline;
@@ -53,7 +60,15 @@ inline double cycle_of(std::size_t index) noexcept { return static_cast<double>(
 
 // Reads one well of `count` readings (at least 12). A well with a NaN or
 // infinite reading comes back with kBadReadings and NaN fields, a flat one
-// with kNoAmplification, one that rises too soon with kNoGround.
-WellCurve read_well(const double* readings, std::size_t count);
+// with kNoAmplification, one that rises too soon with kNoGround. With
+// kKeptZero the ground phase is read against zero and the baseline is zero.
+WellCurve read_well(const double* readings, std::size_t count, BaselineSource source = BaselineSource::kFitted);
+
+// Whether a target's readings came with their baseline removed: the ground
+// of its typical well lies about zero. plate holds `count` readings a well,
+// well after well; members are the indices of the target's wells, curves
+// their readings by read_well (fitted).
+bool baseline_removed(const double* plate, std::size_t count, const std::size_t* members, const WellCurve* const* curves,
+                      std::size_t member_count);
 
 }  // namespace quelmar::wol

@@ -1,8 +1,9 @@
 """A corpus of hostile inputs for the readers and the command, made on the spot
 (zips flagged encrypted or bombs, damaged archives, unknown encodings, huge
 tokens, billion laughs, external entities, deep nesting, readings out of range,
-shuffled, falling and repeated cycles and temperatures, FIFOs, devices,
-standard input), each read in a fresh process under a memory cap and a time
+shuffled, falling and repeated cycles and temperatures, two reactions naming
+one well, limits set low, names that are not UTF-8, oversized sample sheets,
+FIFOs, devices, standard input), each read in a fresh process under a memory cap and a time
 limit:
 
     /usr/bin/python3 tests/python/hostile_corpus.py [--command] [--subcommands A,B] [--memory MB]
@@ -63,8 +64,13 @@ sys.path.insert(0, sys.argv[1])
 from quelmar.common.errors import ReaderError
 from quelmar.common.limits import Limits
 from quelmar.reading.kinds import guess_kind, read_plate
+from quelmar.reading.samplesheet import read_sample_sheet
 try:
-    plate = read_plate(sys.argv[2], limits=Limits().parse(sys.argv[3]))
+    limits = Limits().parse(sys.argv[3])
+    sheet = read_sample_sheet(sys.argv[4], limits=limits) if sys.argv[4] else None
+    plate = read_plate(sys.argv[2], limits=limits)
+    if sheet is not None:
+        sheet.apply(plate)
 except ReaderError as e:
     print(e)
     sys.exit(2)
@@ -207,7 +213,8 @@ def _reference_genes():
 @dataclass
 class Case:
     """One crafted input: ``make(directory, context)`` writes it and returns the path to read (or "-",
-    with ``stdin(directory)`` the bytes piped in or a path opened as standard input); ``expect`` is
+    with ``stdin(directory)`` the bytes piped in or a path opened as standard input), and ``sheet``,
+    made the same way, a sample sheet to read with it (the file a refusal then names); ``expect`` is
     "refuse" (with ``message`` in the line), "read" or "either"; ``limits`` the --limits.
 
     A file that is read holds ``holds`` data (amplification or melting), is read by the subcommands
@@ -237,6 +244,7 @@ class Case:
     shift: float = 0.0
     tm: float = TM
     plates: int = 0
+    sheet: object = None
     options: object = ()
     output: str = ""
     check: object = None
@@ -336,6 +344,19 @@ def _gbk():
     ).encode("gbk")
 
 
+#: Rows of the crafted large sample sheet (about 87 MB).
+SHEET_ROWS = 2_500_000
+
+
+def _big_sheet(path, _context):
+    """A sample sheet of SHEET_ROWS rows, one well each, written a block at a time."""
+    with open(path, "w") as f:
+        f.write("well,sample,target,type,quantity,group\n")
+        for start in range(0, SHEET_ROWS, 100_000):
+            f.write("".join(f"W{k:07d},sample-{k:07d},GAPDH,unkn,,group-{k % 97:02d}\n"
+                            for k in range(start, min(start + 100_000, SHEET_ROWS))))
+
+
 #: Subcommands that read the standards of the crafted RDML documents.
 STANDARD = ("amplify", "standard")
 #: How standard refuses a document without two standards of different quantities.
@@ -396,6 +417,8 @@ CASES = [
          _file("text.xml", lambda: rdml().replace("<type>std</type>", f"<description>{'x' * 8 * MiB}</description>"
                                                   "<type>std</type>", 1)), "refuse", "has a text longer"),
     Case("XML 64 MiB text of an ignored element", _file("ignored.xml", lambda: rdml(head=f"<id>{'x' * 64 * MiB}</id>")),
+         "refuse", "has a text longer than 10,000,000 characters"),
+    Case("XML 8 MiB text of an ignored element", _file("ignored8.xml", lambda: rdml(head=f"<id>{'x' * 8 * MiB}</id>")),
          "read", reads=STANDARD),
     Case("XML file of 1 GiB (sparse)",
          _special("sparse.xml", lambda path, _: (path.touch(), os.truncate(path, 1 << 30))),
@@ -444,12 +467,33 @@ CASES = [
         1, cycles=sorted(TEMPERATURES * 2), tag="mdp", axis="tmp")])), "read", holds="melting", tags=("command",)),
     Case("RDML number of 5,000 digits", _file("digits.xml", rdml([react(1, fluor=["9" * 5000] * 4)])), "refuse"),
     Case("RDML suffix, CSV inside", _file("csv.rdml", sample_csv()), "refuse", "not an RDML file"),
+    Case("RDML reactions A1 and 1 in one run", _file("twoids.xml", rdml([react("A1"), react(1, sample="s2")])),
+         "refuse", "react 1 is well A1, as react A1 is", tags=("command",)),
+    Case("RDML 7 deep under --limits depth=1", _file("depth.xml", rdml()), "refuse", "nests elements more than 1 deep",
+         limits="depth=1", tags=("command",)),
+    Case("RDML a data point spanning chunks", _file("point.xml", lambda: rdml([react(1).replace(
+        "<cyc>2</cyc>", "<cyc>2</cyc>" + "<v/>" * 40_000)])), "refuse", "data point of more than"),
     # CSV
     Case("CSV valid", _file("valid.csv", sample_csv()), "read", tags=("command",)),
     Case("CSV field over 131,072 characters",
          _file("field.csv", lambda: sample_csv() + '"' + "1" * 200_000 + '",1,1\n'), "refuse", "field longer",
          tags=("command",)),
     Case("CSV line over 4 MiB", _file("line.csv", lambda: "Cycle," + ",".join(["A"] * (3 * MiB))), "refuse", "line 1"),
+    Case("CSV line of 60,000 characters under --limits line=1000",
+         _file("longline.csv", lambda: sample_csv(header="Cycle,A1," + "A" * 60_000)), "refuse",
+         "line 1 is over the limit of 1,000 characters", limits="line=1000", tags=("command",)),
+    Case("CSV named in bytes that are not UTF-8", _file("plate\udcff\udcfe.csv", sample_csv()), "read"),
+    Case("CSV named in bytes that are not UTF-8, refused", _file("bad\udcff.csv", sample_csv() + "41,x,1\n"),
+         "refuse", "not a number"),
+    # sample sheets
+    Case("sample sheet of 2.5 million rows (87 MB)", _file("sheeted.csv", sample_csv()), "refuse",
+         "the number of rows (more than 100,000) is over the limit of 100,000", sheet=_special("big.csv", _big_sheet),
+         tags=("command",)),
+    Case("sample sheet with a 60,000-character line under --limits line=1000", _file("sheeted2.csv", sample_csv()),
+         "refuse", "is over the limit of 1,000 characters", limits="line=1000",
+         sheet=_file("longsheet.csv", "well,sample,target,type\nA1," + "s" * 60_000 + ",,unkn\n")),
+    Case("sample sheet not UTF-8", _file("sheeted3.csv", sample_csv()), "refuse", "is not UTF-8 text",
+         sheet=_file("latin1.csv", "well,sample,target,type\nA1,f\xf6tus,,unkn\n".encode("latin-1"))),
     Case("CSV NUL bytes", _file("nul.csv", sample_csv() + "41,\0,1\n"), "refuse", "not a number"),
     Case("CSV ragged rows", _file("ragged.csv", sample_csv() + "41,1\n"), "refuse", "fields where the header"),
     Case("CSV text in a reading", _file("text.csv", sample_csv() + "41,x,1\n"), "refuse", "not a number"),
@@ -919,14 +963,26 @@ def _write_all(fd, data):
 
 
 def prepare(case, directory, context):
-    """Make the case's input: (path to read, standard input)."""
-    return case.make(directory, context), (case.stdin(directory) if case.stdin else None)
+    """Make the case's input: (path to read, standard input, sample sheet or None)."""
+    return (case.make(directory, context), (case.stdin(directory) if case.stdin else None),
+            case.sheet(directory, context) if case.sheet else None)
+
+
+def named(prepared):
+    """The file a refusal of a prepared case names, as messages show it (a name that is not UTF-8
+    with its odd bytes escaped)."""
+    path = prepared[2] or prepared[0]
+    if path == "-":
+        return "<stdin>"
+    sys.path.insert(0, str(ROOT))
+    from quelmar.common.errors import ReaderError
+    return ReaderError(path, "").path
 
 
 def read_case(case, prepared, **options):
     """Run the readers on one prepared case in a fresh process."""
-    path, stdin = prepared
-    return run([sys.executable, "-c", READER, str(ROOT), path, case.limits], stdin=stdin, **options)
+    path, stdin, sheet = prepared
+    return run([sys.executable, "-c", READER, str(ROOT), path, case.limits, sheet or ""], stdin=stdin, **options)
 
 
 def _judged(outcome, expect, message, text):
@@ -983,11 +1039,12 @@ def run_by(case, subcommand):
 
 def command_case(case, prepared, subcommand, out=None, **options):
     """Run ``python3 -m quelmar SUBCOMMAND FILE`` on one prepared case in a fresh process."""
-    path, stdin = prepared
+    path, stdin, sheet = prepared
     extra = case.options(os.path.dirname(path)) if callable(case.options) else case.options
     argv = [sys.executable, "-m", "quelmar", subcommand, path, "--quiet", *SUBCOMMANDS.get(subcommand, ()), *extra]
     argv += ["--limits", case.limits] if case.limits else []
     argv += [("--plot" if str(out).endswith(".png") else "--out"), str(out)] if out else []
+    argv += ["--samples", sheet] if sheet else []
     return run(argv, stdin=stdin, cwd=ROOT, **options)
 
 
@@ -1009,28 +1066,17 @@ def expectation(case, subcommand):
 CONTROLS = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f]")
 
 
-def shown(name):
-    """A file name as the command's messages show it: each byte that is not UTF-8 as \\xNN, each
-    character a terminal would act on as its Python escape."""
-    out = []
-    for c in name:
-        if 0xDC80 <= ord(c) <= 0xDCFF:
-            out.append(f"\\x{ord(c) - 0xDC00:02x}")
-        else:
-            out.append(c if c.isprintable() else repr(c)[1:-1])
-    return "".join(out)
-
-
 def command_verdict(case, subcommand, outcome, path, out=None):
-    """None when the command's run is a clean refusal or a correct read, else why not."""
+    """None when the command's run is a clean refusal or a correct read, else why not; ``path`` is
+    the file the refusal names, as :func:`named` gives it."""
     lines = outcome.err.splitlines()
     why = _judged(outcome, *expectation(case, subcommand), lines[0] if lines else "")
     if why is None and CONTROLS.search(outcome.err):
         why = "a control character reached the terminal (stderr)"
     if why or outcome.kind != "refused":
         return why or _checked(case, subcommand, outcome, out)
-    named = "quelmar: " if case.option_refusal else f"quelmar: {'<stdin>' if path == '-' else shown(path)}: "
-    if outcome.out or len(lines) != 1 or not lines[0].startswith(named):
+    named_by = "quelmar: " if case.option_refusal else f"quelmar: {path}: "
+    if outcome.out or len(lines) != 1 or not lines[0].startswith(named_by):
         return f"the refusal is not one line naming the {'option' if case.option_refusal else 'file'}"
     return "a refused run left its output behind" if out is not None and os.path.exists(out) else None
 
@@ -1201,7 +1247,7 @@ def main(argv=None):
             def one(k):
                 out = output(outputs, k, name, CASES[k]) if name in CHECKS else None
                 outcome = command_case(CASES[k], prepared[k], name, out, **options)
-                why = command_verdict(CASES[k], name, outcome, prepared[k][0], out)
+                why = command_verdict(CASES[k], name, outcome, named(prepared[k]), out)
                 if out and os.path.exists(out):
                     os.unlink(out)
                 return outcome, why

@@ -18,6 +18,7 @@ from synthetic import CYCLES, richards, write_plate
 
 from quelmar.analysis.amplification import analyze_amplification
 from quelmar.analysis.settings import AnalysisSettings
+from quelmar.common.flags import VOCABULARY
 from quelmar.command.cli import main
 from quelmar.command.options import _refused, command_words
 from quelmar.common.errors import InputError, Named, OptionError
@@ -51,7 +52,7 @@ def test_amplify_tables_are_the_analysis_in_the_files_units(tmp_path, capsys):
     cycles, curves, wells = read_rdml(STEPONE).groups()[0].amplification()
     expected = analyze_amplification(curves * 1e4)
     assert np.array_equal([float(r["ct_linear"] or "nan") for r in rows], expected.ct_linear, equal_nan=True)
-    assert [r["flags"] for r in rows][:4] == ["no-growth"] * 3 + [""] and \
+    assert [r["flags"] for r in rows][:4] == [""] * 4 and \
         float(rows[0]["threshold"]) == expected.threshold / 1e4
     assert [r["file_cq"] for r in rows[:4]] == ["", "", "", "28.96287"]  # the NTC's 40.0 means no Cq
     assert all(1.7 < float(r["efficiency"]) < 1.9 for r in rows[3:])
@@ -62,7 +63,9 @@ def test_amplify_tables_are_the_analysis_in_the_files_units(tmp_path, capsys):
     assert sum(r["ct_linear"] is not None for r in doc["wells"]) == 21
     assert doc["command"] == "amplify" and doc["files"] == [STEPONE] and doc["settings"]["threshold"] == 0.2
     assert main(["amplify", STEPONE, "--scale", "none", "--out", str(document)]) == 0
-    assert all("low-signal" in r["flags"] and r["ct_linear"] is None for r in _json(document)["wells"])
+    # Unscaled, nothing reaches the low-signal level; negative controls are not flagged for it.
+    assert all(("low-signal" in r["flags"]) == (r["sample_type"] != "ntc") and r["ct_linear"] is None
+               for r in _json(document)["wells"])
 
 
 @pytest.mark.parametrize("args, magic", [
@@ -306,7 +309,7 @@ def test_notes_plate_geometry_and_the_flags(tmp_path, capsys):
     assert inputs[1]["geometry"] == {} and "sorted by column 'Cycle'" in inputs[1]["notes"][0]
     assert main(["flags"]) == 0
     listed = capsys.readouterr().out
-    assert listed.count("\n") == 12 and "ntc-amplified" in listed and "low-tm" in listed
+    assert listed.count("\n") == len(VOCABULARY) == 16 and "ntc-amplified" in listed and "single-well" in listed
 
 
 def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
@@ -346,7 +349,7 @@ def test_what_needs_no_numpy_runs_where_it_starts_and_nothing_starts_twice(tmp_p
     run = subprocess.run([python, "-m", "quelmar", "amplify", STEPONE], cwd=ROOT, capture_output=True, text=True,
                          env=again)
     assert run.returncode == 2 and run.stdout == "" and run.stderr.count("\n") == 1
-    assert "has no numpy; run /usr/bin/python3 -m quelmar" in run.stderr
+    assert "has no numpy or lxml; run /usr/bin/python3 -m quelmar" in run.stderr
 
 
 @pytest.mark.parametrize("settings, api, command", [

@@ -37,7 +37,7 @@ def plate(tmp_path):
     return csv, sheet
 
 
-@pytest.mark.parametrize("max_ct, extra", [(None, {}), ("25", {"B5": {"late-ct"}, "B1": {"ntc-amplified", "late-ct"}})])
+@pytest.mark.parametrize("max_ct, extra", [(None, {}), ("25", {"B5": {"late-ct"}})])
 def test_flags_on_a_constructed_plate(plate, tmp_path, max_ct, extra):
     csv, sheet = plate
     out = tmp_path / "ct.json"
@@ -64,24 +64,69 @@ def test_legend_counts_what_it_claims(plate):
     assert flagged == len({w.well for w in p.wells if w.flags}) >= 4
 
 
+O, S = "replicate-outlier", "replicate-spread"
+
+
 @pytest.mark.parametrize("ct, samples, expected", [
-    ([20.0, 20.1, 19.9, 21.0], "aaaa", [3]),            # the median of four is 20.05
-    ([20.0, 20.6, 21.2], "aaa", [0, 2]),                # a spread group: both ends
-    ([20.0, 25.0], "aa", []),                           # two replicates: no median to trust
-    ([20.0, 20.1, 25.0, 30.0, 30.1, 35.0], "aaabbb", [2, 5]),
-    ([20.0, np.nan, 20.1, 24.0], "aaaa", [3]),          # a well without Ct is no replicate
-    ([20.0, 20.1, 24.0], "", []),                       # unnamed samples are not replicates
+    ([20.0, 20.1, 19.9, 21.0], "aaaa", {3: O}),           # the others agree within 0.5: one outlier
+    ([20.0, 20.6, 21.2], "aaa", {0: S, 1: S, 2: S}),       # no two agree: three are never made one
+    ([20.0, 20.45, 20.3], "aaa", {}),                      # within the least tolerance
+    ([20.0, 25.0], "aa", {0: S, 1: S}),                    # two that disagree: which is wrong is unknown
+    ([20.0, 20.1, 25.0, 30.0, 30.1, 35.0], "aaabbb", {2: O, 5: O}),
+    ([20.0, np.nan, 20.1, 24.0], "aaaa", {3: O}),          # a well without Ct is no replicate
+    ([20.0, 20.1, 24.0], "", {}),                          # unnamed samples are not replicates
+    ([30.14, 31.25, 32.64], "aaa", {0: S, 1: S, 2: S}),    # a real case that once became n = 1
 ])
-def test_replicate_outliers(ct, samples, expected):
-    from quelmar.reading.plate import Well
-    wells = [Well(f"W{i}", sample=samples[i] if samples else "") for i in range(len(ct))]
-    assert judgement.replicate_outliers(wells, np.array(ct), [False] * len(ct)) == expected
+def test_replicate_flags(ct, samples, expected):
+    names = list(samples) if samples else [""] * len(ct)
+    assert judgement.replicate_flags(names, ct, [False] * len(ct)) == expected
+
+
+def test_replicate_tolerance_follows_the_runs_own_scatter():
+    # Eight triplicates scattered by 0.3 cycles: four SD is about 1.2 cycles of tolerance.
+    rng = np.random.default_rng(0)
+    ct = list(np.concatenate([20.0 + 2 * g + rng.normal(0.0, 0.3, 3) for g in range(8)]))
+    names = [str(g) for g in range(8) for _ in range(3)]
+    tolerance = judgement.replicate_tolerance(judgement.replicate_groups(names, np.array(ct), [False] * 24),
+                                              np.array(ct))
+    assert 0.8 < tolerance < 2.0
+    # A ninth group with a well 1 cycle off agrees at that scatter; one 2.5 cycles off is told apart.
+    for far, expected in ((1.0, {}), (2.5, {26: O})):
+        assert judgement.replicate_flags(names + ["n"] * 3, ct + [40.0, 40.1, 40.0 + far], [False] * 27) == expected
+    # An outlier in most groups does not widen the tolerance: the spread leaves each group's furthest out.
+    quads = [20.49, 20.11, 21.21, 20.37, 21.43, 21.18, 20.44, 21.44, 22.43, 20.55, 21.59, 21.28]
+    found = judgement.replicate_flags(["P", "A", "B"] * 4, quads, [False] * 12)
+    assert found == {1: O, 8: O}
+    # Left out (a control, an excluded well): no one's replicate.
+    assert judgement.replicate_flags(list("aaa"), [20.0, 20.1, 24.0], [False, False, True]) == {}
+
+
+@pytest.mark.parametrize("size", sorted(judgement.SPREAD_MEDIANS))
+def test_spread_medians_are_those_of_normal_scatter(size):
+    x = np.sort(np.random.default_rng(size).normal(0.0, 1.0, (400_000, size)), axis=1)
+    if size > 2:  # the furthest from the median is the lowest or the highest value
+        median = np.median(x, axis=1)
+        low_far = median - x[:, 0] > x[:, -1] - median
+        x = np.where(low_far[:, None], x[:, 1:], x[:, :-1])
+    assert np.median(x[:, -1] - x[:, 0]) == pytest.approx(judgement.SPREAD_MEDIANS[size], rel=0.01)
+    group = np.array([20.0, 20.3, 23.0, 19.9][:size])
+    assert judgement._spread(group) == pytest.approx(0.3 if size == 2 else 0.4 if size > 3 else 0.3)
+
+
+def test_a_large_group_is_judged_against_its_own_spread():
+    rng = np.random.default_rng(3)
+    poisson_like = list(32.0 + rng.normal(0.0, 0.4, 94))  # 15 copies: ordinary scatter of 0.4 cycles
+    assert judgement.replicate_flags(["x"] * 94, poisson_like, [False] * 94) == {}
+    tight = list(20.0 + rng.normal(0.0, 0.05, 20)) + [20.8]
+    assert judgement.replicate_flags(["x"] * 21, tight, [False] * 21) == {20: O}
 
 
 @pytest.mark.parametrize("efficiency, expected", [
-    ([2.0, 1.98, 2.01, 1.80], [3]),
-    ([2.0, 1.95, 1.9], []),             # 5 % of the median 1.95 is 0.0975
-    ([2.0, np.nan, 1.5], []),           # two values: too few
+    ([2.0, 1.98, 2.01, 1.80], []),                          # four values: too few for a spread
+    ([1.90, 1.91, 1.89, 1.92, 1.90, 1.70], [5]),            # far beyond a tight spread
+    ([1.80, 1.82, 1.85, 1.84, 1.81, 1.86, 1.83], []),       # within 3 % of the median
+    ([1.50, 1.70, 1.90, 2.10, 1.60, 2.00, 1.45], []),       # a noisy target: nothing stands out
+    ([1.90, 1.91, np.nan, 1.92, 1.90, 1.89, 1.60], [6]),
 ])
 def test_efficiency_outliers(efficiency, expected):
     assert judgement.efficiency_outliers(efficiency) == expected

@@ -31,7 +31,7 @@ def outcomes(corpus):
     _, prepared, context = corpus
     with ThreadPoolExecutor(WORKERS) as pool:
         results = list(pool.map(lambda c: hc.read_case(c, prepared[c.name]), hc.CASES))
-    return {c.name: (prepared[c.name][0], o) for c, o in zip(hc.CASES, results)}, context
+    return {c.name: (hc.named(prepared[c.name]), o) for c, o in zip(hc.CASES, results)}, context
 
 
 @pytest.fixture(scope="module")
@@ -42,7 +42,7 @@ def command_outcomes(corpus, tmp_path_factory):
     def one(run):
         (case, subcommand), out = run, hc.output(outputs, hc.CASES.index(run[0]), run[1], run[0])
         outcome = hc.command_case(case, prepared[case.name], subcommand, out)
-        return outcome, hc.command_verdict(case, subcommand, outcome, prepared[case.name][0], out)
+        return outcome, hc.command_verdict(case, subcommand, outcome, hc.named(prepared[case.name]), out)
     with ThreadPoolExecutor(WORKERS) as pool:
         return dict(zip([(c.name, s) for c, s in COMMAND_RUNS], pool.map(one, COMMAND_RUNS)))
 
@@ -53,7 +53,7 @@ def test_crafted_input_is_refused_cleanly_or_read(outcomes, case):
     problem = hc.verdict(case, outcome)
     assert problem is None, f"{problem}: {outcome.out[-500:]} {outcome.err[-2000:]}"
     if outcome.kind == "refused":  # one line, naming the file
-        assert outcome.out.count("\n") == 1 and outcome.out.startswith("<stdin>: " if path == "-" else f"{path}: ")
+        assert outcome.out.count("\n") == 1 and outcome.out.startswith(f"{path}: ")
 
 
 @pytest.mark.parametrize("case, subcommand", COMMAND_RUNS, ids=[f"{s} {c.name}" for c, s in COMMAND_RUNS])

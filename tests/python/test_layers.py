@@ -118,7 +118,12 @@ def test_importing_the_package_loads_no_library_and_changes_nothing(tmp_path):
 
 def test_the_flag_vocabulary_is_declared_whole():
     analyses = [f.analysis for f in flags.VOCABULARY.values()]
-    assert len(flags.VOCABULARY) == 12 and analyses == ["amplification"] * 7 + ["melting"] * 5
+    assert len(flags.VOCABULARY) == 16 and analyses == ["amplification"] * 9 + ["melting"] * 5 + ["result"] * 2
     assert flags.MELT_FLAGS == ("no-peak", "ntc-peak", "extra-peak", "tm-outlier", "low-tm")
+    assert flags.EXCLUDING == ("replicate-outlier", "tm-outlier")
+    # Every level an explanation quotes is the constant's own value.
+    assert f"{flags.PRODUCT_RISE_SHARE:.0%}" in flags.explain("ntc-amplified")
+    assert f"{flags.LATE_CT_SHARE:.0%}" in flags.explain("late-ct")
+    assert f"{flags.EFFICIENCY_FLOOR:.0%}" in flags.explain("efficiency-outlier")
     with pytest.raises(ValueError, match="declared twice"):
         flags._vocabulary(flags.VOCABULARY["no-ct"], flags.VOCABULARY["no-ct"])

@@ -148,7 +148,10 @@ def test_flat_traces_give_no_peak():
     traces.append(2800.0 - 3.0 * t + 2.0 * np.sin(t / 4.0))
     traces += [2800.0 - 3.0 * t, np.full(t.size, 900.0)]  # a straight fall: the filters' ripple is no product
     melts = [analyze_well(t, f) for f in traces]
-    assert melt_flags(melts, ["ntc"] * len(melts)) == [("no-peak",)] * len(melts)
+    assert [m.main for m in melts] == [-1] * len(melts)
+    # A flat negative control is what it should be: no peak and no flag; a flat sample has no product.
+    assert melt_flags(melts, ["ntc"] * len(melts)) == [()] * len(melts)
+    assert melt_flags(melts, ["unkn"] * len(melts)) == [("no-peak",)] * len(melts)
     assert [m.problem for m in melts] == [""] * len(melts) and melts[-2].range == pytest.approx((36.0, 94.0))
 
 
@@ -163,8 +166,8 @@ def test_flags_of_a_constructed_plate():
         ("unkn", [(83.6, 1.0, 200.0)], ["tm-outlier"]),
         ("unkn", [(82.0, 1.0, 200.0), (87.0, 1.0, 90.0)], ["extra-peak"]),
         ("unkn", [(82.0, 1.0, 200.0), (87.0, 1.0, 30.0)], []),
-        ("ntc", [(72.0, 0.8, 80.0)], ["ntc-peak", "tm-outlier", "low-tm"]),
-        ("ntc", [], ["no-peak"]),
+        ("ntc", [(72.0, 0.8, 80.0)], ["ntc-peak", "low-tm"]),  # controls make no median and are no outlier
+        ("ntc", [], []),
         ("nrt", [(82.1, 1.0, 150.0)], ["ntc-peak"]),
     ]
     melts = [analyze_well(t, melt(t, products)) for _, products, _ in wells]
@@ -199,10 +202,9 @@ def test_bundled_rdml_melts_meet_the_target():
     amplified = [m for w, m in groups["EvaGreen"] if math.isfinite(w.cq)]
     in_range = [m for m in amplified if 70.0 <= m.main_tm <= 95.0]
     assert len(amplified) == 26 and len(in_range) >= 0.9 * len(amplified)
-    for target in ("Cy5", "Cy5-2", "Cy5-2_rr"):  # no well amplified: no peak goes without a flag
-        assert all(m.flags for w, m in groups[target])
-    negatives = [m for w, m in groups["EvaGreen"] if not math.isfinite(w.cq)]
-    assert all(m.flags for m in negatives)
+    for target in ("Cy5", "Cy5-2", "Cy5-2_rr"):  # no well amplified: no peak, every sample flagged for it
+        assert all(m.main < 0 and (m.flags == ("no-peak",) or w.sample_type == "ntc") for w, m in groups[target])
+    assert all(m.main < 0 for w, m in groups["EvaGreen"] if not math.isfinite(w.cq))  # flat traces
 
 
 def test_dyemelt_peaks_where_the_products_melt():
@@ -228,7 +230,7 @@ def test_melt_command_peak_rows_summary_and_json(tmp_path, capsys):
     assert [(r["well"], r["tm"]) for r in mains] == [(r["well"], r["tm"]) for r in summary if r["tm"]]
     assert sum(int(r["peaks"]) for r in summary) == len(rows)
     d10 = next(r for r in summary if r["well"] == "D10")
-    assert d10["flags"] == "ntc-peak,tm-outlier,low-tm" and d10["range"] == "chosen"
+    assert d10["flags"] == "ntc-peak,low-tm" and d10["range"] == "chosen"
     doc = json.loads(both.read_text())
     assert {"peaks", "wells"} <= set(doc) and set(flags.MELT_FLAGS) <= set(doc["flags"])
     assert {w["range"] for w in doc["wells"]} == {"given"} and min(w["range_low"] for w in doc["wells"]) == 70.0

@@ -8,6 +8,7 @@ import statistics as st
 import numpy as np
 import pytest
 
+from quelmar.analysis.exclusion import excluded
 from quelmar.analysis.quantify import quantify_file
 from quelmar.analysis.settings import AnalysisSettings, parse_efficiency
 from quelmar.common.errors import QuelmarError
@@ -17,18 +18,21 @@ from quelmar.results import AmplificationPlate, AmplificationWell
 T975 = {4: 2.776445105, 7: 2.364624252}  # two-sided 95 % Student t by degrees of freedom
 
 
-def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, window=None, **options):
+def _run(values, calibrator="cal", refs=("R",), flags=None, groups=None, window=None, stated=None, **options):
     """values: {target: {sample: [ct, ...]}}; flags: {(target, sample, k): flags}; groups: {sample: group};
-    window: {target: [(window mean efficiency, wells in it) per run]}. The Ct are linear ones, and the
-    comparative method unless ``efficiency`` says otherwise."""
-    plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in refs else "toi"} for t in values})
+    window: {target: [(window mean efficiency, wells in it) per run]}; stated: {target: the efficiency the
+    file states}. The Ct are linear ones, and the comparative method unless ``efficiency`` says otherwise."""
+    plate_file = PlateFile("run.rdml", "RDML", targets={t: {"type": "ref" if t in refs else "toi",
+                                                            "efficiency": (stated or {}).get(t, math.nan),
+                                                            "stated_efficiency": (stated or {}).get(t, math.nan)}
+                                                        for t in values})
     plates = []
     for target, by_sample in values.items():
         wells = [(s, ct, (flags or {}).get((target, s, k), ())) for s, cts in by_sample.items()
                  for k, ct in enumerate(cts)]
         rows = [AmplificationWell(well=f"{target}{k + 1}", sample=s, sample_type="unkn", target=target, run="r",
                                   threshold=100.0, scale=1.0, ct_linear=ct, ct_sigmoid=math.nan, efficiency=math.nan,
-                                  flags=f, file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
+                                  flags=f, excluded=excluded((), f), file_cq=math.nan, quantity=math.nan, group=(groups or {}).get(s, ""),
                                   file="run.rdml")
                 for k, (s, ct, f) in enumerate(wells)]
         plate_file.wells += [Well(r.well, target=target, sample=r.sample) for r in rows]
@@ -86,6 +90,10 @@ def test_efficiency_corrected_ratio():
     row = rows[("s", "T")]
     assert (row.rq, row.rq_low, row.rq_high) == pytest.approx((rq, rq / factor, rq * factor), rel=1e-9)
     assert (row.method, row.efficiency, row.reference_efficiency) == ("efficiency-corrected", e_t, (e_r,))
+    # The efficiencies the file states are the same ratios as those given.
+    stated = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, efficiency="file",
+                  stated={"T": e_t, "R": e_r})[("s", "T")]
+    assert (stated.rq, stated.rq_low, stated.rq_high, stated.efficiency) == (row.rq, row.rq_low, row.rq_high, e_t)
     # A perfect doubling for both genes is the comparative method's RQ.
     twos = _run({g: {"cal": CAL[g], "s": SAMPLE[g]} for g in ("T", "R")}, efficiency="2.0001")
     assert twos[("s", "T")].rq == pytest.approx(2 ** -_comparative(SAMPLE, CAL, ("R",), 4)[0], rel=1e-3)
@@ -130,7 +138,7 @@ def test_outliers_and_wells_without_ct_are_left_out_and_named():
     values = {"T": {"cal": CAL["T"], "s": SAMPLE["T"] + [26.0, math.nan]}, "R": {"cal": CAL["R"], "s": SAMPLE["R"]}}
     rows = _run(values, flags={("T", "s", 3): ("replicate-outlier",)})
     row = rows[("s", "T")]
-    assert row.excluded == ("T7 T (replicate-outlier)", "T8 T (no Ct)")
+    assert row.excluded == ("T7 T (flag: replicate-outlier)", "T8 T (no Ct)")
     assert row.n == 3 and row.rq == pytest.approx(_comparative(SAMPLE, CAL, ("R",), 4)[1], rel=1e-12)
 
 
@@ -138,8 +146,14 @@ def test_rows_without_a_value_or_a_confidence_interval_say_why():
     rows = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}})
     row = rows[("s", "T")]
     assert row.rq == 0.5 and math.isnan(row.rq_low) and "needs 4 to 97" in row.note
+    assert row.flags == ("single-well",) and "one well of T, R: no interval" in row.note
     sd = _run({"T": {"cal": [20.0], "s": [21.0]}, "R": {"cal": [15.0], "s": [15.0]}}, error="sd")[("s", "T")]
-    assert (sd.rq_low, sd.rq_high, sd.note) == (0.5, 0.5, "")  # one value each: SD 0
+    # One value each has no scatter: no interval rather than one of zero width.
+    assert sd.rq == 0.5 and math.isnan(sd.rq_low) and math.isnan(sd.rq_high) and sd.flags == ("single-well",)
+    # The sample on one well, the calibrator on three: still one well, still no interval.
+    one = _run({"T": {"cal": [20.0, 20.1, 19.9], "s": [21.0]}, "R": {"cal": [15.0] * 3, "s": [15.0, 15.1]}},
+               error="sd")[("s", "T")]
+    assert math.isnan(one.rq_low) and one.flags == ("single-well",) and "one well of T" in one.note
     rows = _run({"T": {"cal": [20.0, 20.1], "s": [math.nan]}, "U": {"cal": [21.0], "s": [20.0], "x": [20.0]},
                  "R": {"cal": [15.0, 15.1], "s": [15.0]}})
     assert math.isnan(rows[("s", "T")].rq) and rows[("s", "T")].note == "no Ct for T"
@@ -156,6 +170,11 @@ def test_rows_without_a_value_or_a_confidence_interval_say_why():
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "Q=1.9"}, "efficiency names 'Q'"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "standard"}, "target 'T' has no standard curve"),
     ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "wells"}, "no well of target 'T' has an efficiency"),
+    ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "file", "stated": {"T": 1.9}},
+     "efficiency file: target 'R' has no amplification efficiency in the file; a factor per cycle above 1 and at "
+     "most 3, or a percentage from 50 to 200, is needed"),
+    ({"T": {"cal": [20.0]}, "R": {"cal": [15.0]}}, {"efficiency": "file", "stated": {"T": 1.9, "R": 0.95}},
+     "efficiency file: target 'R' states the efficiency 0.95; a factor"),
     ({"T": {"cal": [math.nan], "s": [20.0]}, "R": {"cal": [15.0], "s": [15.0]}}, {},
      "no relative quantity can be computed (e.g. cal, T: no Ct for T)"),
     ({"T": {"cal": [20.0]}, "R": {"s": [15.0]}}, {}, "(e.g. cal, T: no well of R)"),
@@ -177,7 +196,7 @@ def test_a_group_named_like_a_sample_in_no_group_is_refused_not_pooled():
 
 
 @pytest.mark.parametrize("text, parsed", [
-    ("2", ("comparative", {})), ("standard", ("standard", {})), ("wells", ("wells", {})),
+    ("2", ("comparative", {})), ("standard", ("standard", {})), ("wells", ("wells", {})), ("file", ("file", {})),
     ("1.95", ("fixed", {"*": 1.95})), ("GAPDH=1.9, ACTB=2.05", ("fixed", {"GAPDH": 1.9, "ACTB": 2.05})),
     ("a=b=1.9", ("fixed", {"a=b": 1.9})),
 ] + [(text, None) for text in ["1", "0.9", "3.5", "nan", "inf", "x", "G=", "=1.9", "G=1.9,G=1.8", ""]])

@@ -3,6 +3,7 @@ itself) and on malformed files; geometry, what the instrument wrote of its runs,
 file kinds, axes, sorted readings and the reading limits. Encodings, byte-order
 marks, standard input and runs sharing an id are the hostile corpus's."""
 import io
+import os
 import re
 import zipfile
 
@@ -97,6 +98,61 @@ def test_versions_namespaces_and_per_target_sample_data(tmp_path):
     assert read_rdml(plain).wells[0].name == "B1"
 
 
+def test_exclusions_are_read_per_well_with_their_reasons(tmp_path):
+    texts = [None, "bad replicate; suspicious melt;", "", "  true ", "False", "No", "wrong product"]
+    reacts = [_react(k + 1, target="T").replace("</cq>", "</cq>" if t is None else f"</cq><excl>{t}</excl>")
+              for k, t in enumerate(texts)]
+    plate = read_rdml(_write(tmp_path, _rdml(reacts=reacts)))
+    assert [w.file_exclusion for w in plate.wells] == [
+        None, ("bad replicate", "suspicious melt"), (), (), None, None, ("wrong product",)]
+    assert plate.notes == ['2 data elements hold <excl> with a text that means "not excluded" (0, false, no); '
+                           'read as included']
+    assert all(w.file_exclusion is None for w in read_rdml(RDML / "BioRad_384.rdml").wells)
+
+
+def test_sample_annotations_give_groups_and_biological_replicates(tmp_path):
+    def sample(sid, *annotations):
+        return (f'<sample id="{sid}">' + "".join(f"<annotation><property>{p}</property><value>{v}</value></annotation>"
+                                                for p, v in annotations) + "<type>unkn</type></sample>")
+    head = (sample("c1", ("Sex", "F"), ("Condition", "control"), ("Biological replicate", "1"))
+            + sample("t1", ("condition", "treated"), ("Treatment", "drug"), ("condition", "placebo"))
+            + sample("x"))
+    reacts = [_react(k + 1).replace('<sample id="s"/>', f'<sample id="{s}"/>') for k, s in enumerate(("c1", "t1", "x"))]
+    plate = read_rdml(_write(tmp_path, _rdml("1.3", reacts=reacts, head=head)))
+    assert [(w.group, w.biological_replicate) for w in plate.wells] == [("control", "1"), ("treated", ""), ("", "")]
+    assert plate.samples["c1"]["annotations"] == {"Sex": "F", "Condition": "control", "Biological replicate": "1"}
+    assert plate.notes == ["sample 't1' annotates 'condition' twice; its first value 'treated' is kept",
+                           "the samples' group is read from their annotation 'Condition' (2 of 4 samples)",
+                           "the samples' biological replicate is read from their annotation 'Biological "
+                           "replicate' (1 of 4 samples)"]
+
+
+@pytest.mark.parametrize("stated, efficiency", [
+    ("1.95", 1.95), ("2.025608", 2.025608), ("3", 3.0), ("93.9", 1.939), ("50", 1.5), ("200", 3.0), ("0", np.nan),
+    ("-1", np.nan), ("1", np.nan), ("0.95", np.nan), ("3.01", np.nan), ("250", np.nan), (None, np.nan),
+])
+def test_target_efficiencies_as_factors_per_cycle(tmp_path, stated, efficiency):
+    doc = _rdml()
+    if stated is not None:
+        doc = doc.replace("<type>toi</type>", f"<type>toi</type><amplificationEfficiency>{stated}"
+                                              f"</amplificationEfficiency>")
+    plate = read_rdml(_write(tmp_path, doc))
+    assert np.isclose(plate.targets["T"]["efficiency"], efficiency, rtol=1e-15, equal_nan=True)
+    assert np.array_equal(plate.targets["T"]["stated_efficiency"], float(stated or "nan"), equal_nan=True)
+
+
+def test_quantities_keep_their_unit_and_dilutions_become_relative_quantities(tmp_path):
+    head = "".join(f'<sample id="{s}"><type>std</type><quantity><value>{v}</value><unit>{u}</unit></quantity>'
+                   f'</sample>' for s, v, u in (("d10", 10, "dil"), ("d100", 100, "dil"), ("c", 5000, "cop")))
+    reacts = [_react(k + 1).replace('<sample id="s"/>', f'<sample id="{s}"/>') for k, s in enumerate(("d10", "d100",
+                                                                                                      "c"))]
+    plate = read_rdml(_write(tmp_path, _rdml(reacts=reacts, head=head)))
+    assert [(w.quantity, w.quantity_unit) for w in plate.wells] == [(0.1, "dil"), (0.01, "dil"), (5000, "cop")]
+    assert plate.notes == ["2 wells give their quantity as a dilution (unit dil: 10 is 1:10); read as the relative "
+                           "quantity 1/dilution"]
+    assert read_rdml(RDML / "stepone_std.rdml").targets["RNase P"]["efficiency"] == 1.9391181
+
+
 @pytest.mark.parametrize("content, problem", [
     ({"other.xml": "<foo/>"}, "no RDML document in the archive (members: other.xml)"),
     (_rdml("2.0"), "<rdml> has unknown version '2.0'"),
@@ -152,6 +208,7 @@ def test_geometry_from_pcr_format_text(tmp_path, text, rows, columns):
 
 
 KINDS = {"dil4reps94.csv": "amplification", "dyemelt.csv": "melting", "nist_norris.csv": "none",
+         "lievens1.csv": "amplification",
          "reps384.csv": "amplification", "BioRad_384.rdml": "amplification", "BioRad_qPCR_melt.rdml": "both",
          "lc96_bACTXY.rdml": "amplification", "stepone_std.rdml": "amplification", "test_rdml.rdml": "amplification"}
 
@@ -200,6 +257,111 @@ def test_readings_sorted_with_their_cycles_and_the_file_cycles_kept(tmp_path):
     well = read_rdml(_write(tmp_path, doc)).wells[0]
     assert well.cycles.tolist() == [1, 2, 3] and well.fluor.tolist() == [10, 20, 30]
     assert well.melt_temperature.tolist() == [60, 61, 62] and well.melt_fluor.tolist() == [0, 1, 2]
+
+
+@pytest.mark.parametrize("name", ["BioRad_qPCR_melt", "lc96_bACTXY", "BioRad_384"])
+def test_every_reading_is_the_one_a_whole_document_parse_gives(name):
+    """The streamed parse, cut after every chunk, against the standard library's parse of the whole document."""
+    import xml.etree.ElementTree as ET
+    with zipfile.ZipFile(RDML / f"{name}.rdml") as z:
+        member = next(n for n in z.namelist() if n in ("rdml_data.xml", "bio_rad_384.xml", "BioRad_qPCR_melt.xml"))
+        root = ET.fromstring(z.read(member))
+    ns = {"r": "http://www.rdml.org"}
+    expected = []
+    for data in root.iterfind("r:experiment/r:run/r:react/r:data", ns):
+        for tag, axis in (("adp", "cyc"), ("mdp", "tmp")):
+            pairs = sorted((float(p.find(f"r:{axis}", ns).text), float(p.find("r:fluor", ns).text))
+                           for p in data.iterfind(f"r:{tag}", ns))
+            expected.append(pairs)
+    plate = read_rdml(RDML / f"{name}.rdml")
+    got = []
+    for w in plate.wells:
+        for axis, reading in ((w.cycles, w.fluor), (w.melt_temperature, w.melt_fluor)):
+            got.append([] if axis is None else list(zip(axis.tolist(), reading.tolist())))
+    assert got == expected
+
+
+def _long_data(points, value=lambda k: f"{k * 1.5!r}"):
+    adp = "".join(f"<adp><cyc>{k}</cyc><fluor>{value(k)}</fluor></adp>" for k in range(1, points + 1))
+    return _rdml(reacts=[f'<react id="1"><sample id="s"/><data><tar id="T"/>{adp}</data></react>'])
+
+
+@pytest.mark.parametrize("value, reading", [
+    (lambda k: f"{k * 1.5!r}", lambda k: k * 1.5),
+    (lambda k: f" {k}<!-- a comment -->5 ", lambda k: float(f"{k}5")),  # text around markup is one value
+    (lambda k: f"<![CDATA[{k}]]>.25", lambda k: k + 0.25),
+    (lambda k: f"&#{ord(str(k)[0])};{str(k)[1:]}", lambda k: float(k)),
+    (lambda k: f"{k}<x/>.5<!---->", lambda k: k + 0.5),  # an element inside is passed over, its text read
+], ids=["plain", "comment", "CDATA", "character reference", "element"])
+def test_points_across_many_chunks_keep_every_value(tmp_path, value, reading):
+    """6000 points in one data element span many of the parser's chunks; every cut falls somewhere inside it."""
+    plate = read_rdml(_write(tmp_path, _long_data(6000, value)))
+    assert plate.wells[0].cycles.tolist() == list(range(1, 6001))
+    assert plate.wells[0].fluor.tolist() == [reading(k) for k in range(1, 6001)]
+
+
+def test_a_kept_text_cut_by_the_chunks_is_read_whole(tmp_path):
+    words = "".join(f"word{k} <!-- {k} --> " for k in range(20000))
+    doc = _rdml().replace('<sample id="s"><type>unkn</type>', f'<sample id="s"><description>{words}</description>'
+                                                                f'<type>unkn</type>')
+    plate = read_rdml(_write(tmp_path, doc), limits=Limits(token_bytes=1 << 20))
+    assert plate.samples["s"]["description"] == "".join(f"word{k}  " for k in range(20000)).strip()
+
+
+@pytest.mark.parametrize("doc, limits, problem", [
+    # The bundled files nest 7 deep (rdml, experiment, run, react, data, adp, cyc).
+    (RDML / "stepone_std.rdml", Limits(depth=6), "nests elements more than 6 deep"),
+    (RDML / "stepone_std.rdml", Limits(depth=1), "nests elements more than 1 deep"),
+    ("<rdml version='1.2'>" + "<a>" * 70 + "</a>" * 70 + "</rdml>", Limits(), "nests elements more than 64 deep"),
+    (_rdml(head="<!--" + "x" * 5000 + "-->"), Limits(token_bytes=4096), "comment or processing instruction longer"),
+    (_rdml(head="<?pi " + "x" * 5000 + "?>"), Limits(token_bytes=4096), "comment or processing instruction longer"),
+    (_rdml().replace('<sample id="s">', f'<sample id="{"s" * 5000}">'), Limits(token_bytes=4096),
+     "<sample> has an attribute longer than the limit of 4 KiB"),
+    (_long_data(3).replace("<cyc>2</cyc>", "<cyc>2</cyc>" + "<v/>" * 40000), Limits(),
+     "has a data point of more than 1024 nodes"),
+    (_rdml(head="<!---->" * 900), Limits(wells=100), "the number of elements read is over the limit of 800"),
+    (_long_data(3).replace("<cyc>2</cyc>", ""), Limits(), "react 1, data 'T', adp 2 has no <cyc>"),
+    (_long_data(3).replace("<fluor>3.0</fluor>", "<fluor>3<x/>a</fluor>"), Limits(), "adp 2 <fluor> '3a' is not"),
+], ids=lambda v: v.split(" (")[0][:40] if isinstance(v, str) else None)
+def test_the_parse_keeps_its_limits(tmp_path, doc, limits, problem):
+    path = doc if isinstance(doc, type(RDML)) else _write(tmp_path, doc)
+    with pytest.raises(ReaderError) as caught:
+        read_rdml(path, limits=limits)
+    assert problem in str(caught.value)
+    if isinstance(doc, type(RDML)):
+        assert len(read_rdml(path, limits=Limits(depth=7)).wells) == 24
+
+
+@pytest.mark.parametrize("ids, problem", [
+    (("A1", "1"), "react 1 is well A1, as react A1 is"),
+    (("01", "1"), "react 1 is well A1, as react 01 is"),
+    (("B1", "13"), "react 13 is well B1, as react B1 is"),
+])
+def test_two_reactions_naming_one_well_are_refused(tmp_path, ids, problem):
+    with pytest.raises(ReaderError, match=problem):
+        read_rdml(_write(tmp_path, _rdml(reacts=[_react(i) for i in ids])))
+
+
+def test_a_csv_line_past_the_limit_is_refused_wherever_it_lies(tmp_path):
+    path = tmp_path / "plate.csv"
+    rows = "".join(f"{c},{c * 10}\n" for c in range(1, 41))
+    path.write_text(f"Cycle,A1\n{rows}" + "41," + "0" * 995 + "\n")
+    assert len(read_csv(path, limits=Limits(line_bytes=1000)).wells) == 1  # 999 characters
+    path.write_text(f"Cycle,A1\n{rows[:40]}" + "x" * 2000 + f"\n{rows[40:]}")
+    with pytest.raises(ReaderError, match="line 10 is over the limit of 1,000 characters"):
+        read_csv(path, limits=Limits(line_bytes=1000))
+
+
+def test_a_file_named_in_bytes_that_are_not_utf8_is_read_and_named(tmp_path):
+    path = bytes(tmp_path) + b"/plate\xff.csv"
+    with open(path, "wb") as f:
+        f.write(b"Cycle,A1\n" + b"".join(b"%d,%d\n" % (c, 100 + c) for c in range(1, 41)))
+    assert len(read_plate(path).wells) == 1 and read_plate(os.fsdecode(path)).path == os.fsdecode(path)
+    with open(path, "ab") as f:
+        f.write(b"41,x\n")
+    with pytest.raises(ReaderError) as caught:
+        read_plate(path)
+    assert str(caught.value) == f"{tmp_path}/plate\\udcff.csv: line 42, column 'A1': 'x' is not a number"
 
 
 def test_limits_are_named_in_the_refusal(tmp_path, monkeypatch):

@@ -279,3 +279,37 @@ def test_a_curve_lights_its_cell_and_a_log_view_a_sorted_table_and_its_csv(repor
     reference = tmp_path / "reference.csv"
     assert main(["amplify", os.path.join(ROOT, "data/rdml/stepone_std.rdml"), "--out", str(reference), "-q"]) == 0
     assert download.read_bytes() == reference.read_bytes()  # the page's CSV is the command's, byte for byte
+
+
+IDENTITY_JS = """(() => { const map = document.querySelector('figure.ct-map');
+  const cell = w => map.querySelector('.cell[data-well="' + w + '"]');
+  const text = w => [...cell(w).querySelectorAll('text')].map(t => t.textContent);
+  const chart = document.querySelector('svg[data-curves]');
+  return {a1: text('A1'), a9: text('A9'), a9role: cell('A9').dataset.role, h9: text('H9'),
+          a7marks: cell('A7').querySelectorAll('.x-mark').length, a7: cell('A7').dataset.excluded,
+          curves: chart.querySelectorAll('.curve').length, views: chart.querySelectorAll('.view').length,
+          fits: document.querySelectorAll('.tm-map ~ figure .fit, figure .fit').length,
+          note: map.querySelector('.scale-note') && map.querySelector('.scale-note').textContent}; })()"""
+
+
+def test_cells_say_what_each_well_is_and_the_keyboard_reads_an_exclusion(reports, browser):
+    browser.open(reports["data/rdml/BioRad_qPCR_melt.rdml"][1])
+    seen = browser.js(IDENTITY_JS)
+    wells = {w.well: w for w in jobs.amplify(os.path.join(ROOT, "data/rdml/BioRad_qPCR_melt.rdml"),
+                                              AnalysisSettings(target="EvaGreen")).tables["wells"]}
+    shown = lambda w: [_fixed(wells[w].ct_window, 1)] if math.isfinite(wells[w].ct_window) else []  # noqa: E731
+    assert seen["a1"] == ["Alm12"] + shown("A1") and seen["a9"] == ["NTC"] and seen["a9role"] == "control"
+    assert seen["h9"] == ["NTC"] + shown("H9")  # a control shows its Ct, if any, outside the colour scale
+    assert seen["a7marks"] == 1 and seen["a7"] == "flag: replicate-outlier"
+    assert seen["curves"] == seen["views"] * 30 and seen["fits"] > 0  # drawn by the script from stored data
+    # The scale leaves out every control with a Ct (here, by the window Ct, perhaps none) and the extremes.
+    controls = [w for w in wells.values() if w.sample_type == "ntc" and math.isfinite(w.ct_window)]
+    assert ("negative control" in seen["note"]) == bool(controls) and "out-of-line" in seen["note"]
+    # Tab from A6 to A7: the tooltip names the well in full, and why it is excluded.
+    browser.js("document.querySelector(\".ct-map .cell[data-well='A6']\").focus()")
+    browser.call("Input.dispatchKeyEvent", type="keyDown", key="Tab", code="Tab", windowsVirtualKeyCode=9)
+    browser.call("Input.dispatchKeyEvent", type="keyUp", key="Tab", code="Tab", windowsVirtualKeyCode=9)
+    focused = _state(browser, ".ct-map .cell[data-well='A7']")
+    assert focused["focused"] and "sample: katG 315" in focused["tip"] and "type: unkn" in focused["tip"]
+    assert "excluded: flag: replicate-outlier" in focused["tip"] and "run: Amp Step 3_FAM" in focused["tip"]
+    assert browser.problems() == []

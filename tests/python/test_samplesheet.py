@@ -9,6 +9,8 @@ from conftest import DATA
 from synthetic import richards, write_plate, write_sheet
 
 from quelmar.command.cli import main
+from quelmar.common.errors import ReaderError
+from quelmar.common.limits import Limits
 from quelmar.reading.csvplate import read_csv
 from quelmar.reading.samplesheet import read_sample_sheet
 
@@ -114,3 +116,25 @@ def test_efficiencies_from_the_files_standard_curves(tmp_path, capsys):
     assert row["efficiency"] == pytest.approx(10 ** (-1 / slope["T"]), rel=1e-12)
     assert row["reference_efficiency"] == [pytest.approx(10 ** (-1 / slope["R"]), rel=1e-12)]
     assert row["efficiency"] == pytest.approx(1.9, abs=0.05) and row["method"] == "efficiency-corrected"
+
+
+@pytest.mark.parametrize("text, limits, problem", [
+    ("well,sample,target,type\n" + "".join(f"W{k},s,,unkn\n" for k in range(4)), Limits(wells=3),
+     "the number of rows (more than 3) is over the limit of 3 (raise it with QUELMAR_LIMITS=wells=...)"),
+    ("well,sample,target,type\n\n" + "".join(f"W{k},s,,unkn\n\n" for k in range(3)), Limits(wells=3), None),
+    ("well,sample,target,type\nA1," + "s" * 2000 + ",,unkn\n", Limits(line_bytes=1000),
+     "line 2 is over the limit of 1,000 characters"),
+    ("well,sample,target,type\nA1," + "s" * 900 + ",,unkn\n", Limits(line_bytes=1000), None),
+    (b"well,sample,target,type\nA1,f\xf6tus,,unkn\n", Limits(), "is not UTF-8 text"),
+    ('well,sample,target,type\nA1,"two\nlines",,unkn\nA2,"' + "x" * 200_000 + '",,unkn\n', Limits(),
+     "is not a CSV file (line 4: field larger than field limit"),
+])
+def test_a_sheet_is_read_as_a_stream_within_the_limits(tmp_path, text, limits, problem):
+    path = tmp_path / "sheet.csv"
+    path.write_bytes(text if isinstance(text, bytes) else text.encode())
+    if problem is None:
+        assert len(read_sample_sheet(path, limits=limits).rows) in (1, 3)
+        return
+    with pytest.raises(ReaderError) as caught:
+        read_sample_sheet(path, limits=limits)
+    assert str(caught.value).startswith(f"{path}: ") and problem in str(caught.value)

@@ -101,3 +101,18 @@ def test_wells_without_a_window_cq_say_why():
     notes = {w.well: w.window_note for p in plates for w in p.wells}
     assert notes["A1"] == notes["A2"] == "no amplification" and notes["A4"] == ""
     assert all(w.n0 > 0 and w.efficiency_window > 1 for p in plates for w in p.wells if not w.window_note)
+
+
+def test_readings_with_their_baseline_removed_keep_its_zero():
+    # The Bio-Rad exports come with the instrument's baseline removed; the others are raw or normalised.
+    for path in sorted(RDML.glob("*.rdml")):
+        plates = _amplified(path.name)
+        kept = {p.window_baseline_kept for p in plates if p.window_wells > 0}
+        assert kept == {path.name.startswith("BioRad")}, path.name
+    # Their ground is bent (a few RFU above zero, then below it before the rise): a line fitted to it
+    # lies about 10 RFU under zero at the window's foot, which took the efficiencies down to 1.82-1.88
+    # and cost one GAPDH well (H1) its Cq. Kept at zero, every well has a Cq and each target's mean
+    # efficiency is within 0.1 of the file's 2.0256 (GAPDH's standard curve).
+    plates = _amplified("BioRad_384.rdml")
+    assert all(w.window_note == "" for p in plates for w in p.wells)
+    assert all(p.window_efficiency == pytest.approx(2.0256, abs=0.1) for p in plates)

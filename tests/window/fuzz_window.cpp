@@ -3,7 +3,9 @@
 // empty exactly on success, caller arrays untouched on failure and nothing
 // written past them, and on success records that keep their own rules (a
 // well with a number has all three and a window of at least three cycles
-// after its ground phase; a well without one says why; counts that add up).
+// after its ground phase; a well without one says why; counts that add up;
+// a target that keeps its readings' removed baseline has it zero in every
+// well).
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -65,6 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int> members(target_count), numbered(target_count);
     for (size_t w = 0; w < wells; ++w) {
         check_well(out_wells[w], cycles);
+        // A kept baseline is zero in every well with readings to read.
+        if (out_targets[targets[w]].baseline_kept && out_wells[w].reason != WOL_WELL_BAD_READINGS)
+            FUZZ_REQUIRE(out_wells[w].baseline_level == 0 && out_wells[w].baseline_slope == 0);
         ++members[targets[w]];
         if (out_wells[w].reason == WOL_WELL_OK) ++numbered[targets[w]];
     }
@@ -72,8 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const WolTarget& r = out_targets[t];
         FUZZ_REQUIRE(r.wells == members[t] && r.in_window == numbered[t]);
         FUZZ_REQUIRE(r.in_mean <= r.in_window && r.in_window <= r.amplified && r.amplified <= r.wells);
-        FUZZ_REQUIRE(r.reserved[0] == 0 && r.reserved[1] == 0 && r.reserved[2] == 0);
+        FUZZ_REQUIRE(r.reserved[0] == 0 && r.reserved[1] == 0);
         FUZZ_REQUIRE(r.common_plateau == 0 || r.common_plateau == 1);
+        FUZZ_REQUIRE(r.baseline_kept == 0 || r.baseline_kept == 1);
         if (r.in_window > 0) FUZZ_REQUIRE(r.window_low < r.window_high && r.threshold == r.window_high);
     }
     return 0;

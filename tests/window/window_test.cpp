@@ -217,8 +217,71 @@ TEST(WolTargets, EachTargetItsOwnWindow) {
     EXPECT_NEAR(p.results[2].mean_efficiency, 1.80, 0.01);
     EXPECT_EQ(p.results[1].wells, 0);
     EXPECT_TRUE(std::isnan(p.results[1].mean_efficiency) && std::isnan(p.results[1].threshold));
-    EXPECT_EQ(p.results[0].reserved[0] | p.results[0].reserved[2], 0);
+    EXPECT_EQ(p.results[0].reserved[0] | p.results[0].reserved[1], 0);
     EXPECT_EQ(p.results[0].common_plateau, 0);
+    EXPECT_EQ(p.results[0].baseline_kept | p.results[2].baseline_kept, 0);
+}
+
+// Readings from which the instrument removed its baseline, leaving a bent
+// ground about zero (a hump and a dip of 5 units over cycles 3 to 13 with
+// noise of 1.5, as in a Bio-Rad export): the target keeps that zero, every
+// ground phase is read against it, and the efficiency is the curves' own.
+// The same readings lifted onto a raw ground of 5000 get a fitted baseline;
+// through the bend that line falls under the rise, which costs it about 0.14
+// of efficiency here (and 0.2 on the bundled Bio-Rad export).
+TEST(WolBaseline, ReadingsWithTheirBaselineRemovedKeepTheirZero) {
+    constexpr double kEfficiency = 1.95, kBend = 5.0;
+    Plate p;
+    Noise noise(17);
+    for (int k = 0; k < 12; ++k) {
+        const double gain = 0.8 + 0.4 * k / 11.0;
+        V y = curve(Synthetic{5e-4 * gain, kEfficiency, 3000 * gain, 0, 0, 0, 1.5}, noise);
+        for (int c = 3; c <= 13; ++c) y[c - 1] += kBend * std::sin(6.283185307179586 * (c - 3) / 10.0);
+        p.add(y, 0);
+    }
+    const std::size_t wells = p.targets.size();
+    for (std::size_t k = 0; k < wells; ++k) {
+        V lifted(p.data.begin() + k * kCycles, p.data.begin() + (k + 1) * kCycles);
+        for (double& v : lifted) v += 5000;
+        p.add(lifted, 1);
+    }
+    p.analyse(2);
+    ASSERT_EQ(p.code, WOL_OK);
+    EXPECT_EQ(p.results[0].baseline_kept, 1);
+    EXPECT_EQ(p.results[0].in_window, 12);
+    EXPECT_NEAR(p.results[0].mean_efficiency, kEfficiency, 0.02);
+    for (std::size_t k = 0; k < wells; ++k) {
+        const WolWell& w = p.wells[k];
+        EXPECT_EQ(w.baseline_level, 0.0);
+        EXPECT_EQ(w.baseline_slope, 0.0);
+        EXPECT_EQ(w.baseline_stop, WOL_STOP_SKIPPED);
+        EXPECT_GT(w.noise, 1.0);  // about zero, the bend included
+        EXPECT_LT(w.ground_last, w.window_first);
+    }
+    EXPECT_EQ(p.results[1].baseline_kept, 0);
+    EXPECT_EQ(p.results[1].in_window, 12);
+    for (std::size_t k = wells; k < 2 * wells; ++k) EXPECT_NEAR(p.wells[k].baseline_level, 5000, 50);
+}
+
+// Whether the baseline was removed is the target's, by its typical well: a
+// target of raw readings with a few wells whose readings were shifted to
+// zero still fits every baseline, and the other way round.
+TEST(WolBaseline, TheTypicalWellDecides) {
+    Plate p;
+    Noise noise(19);
+    for (int k = 0; k < 10; ++k) {
+        const bool raw = k < 7;
+        p.add(curve(Synthetic{5e-4, 1.95, 3000, raw ? 5000.0 : 0.0, 0, 0, 1.5}, noise), 0);
+        p.add(curve(Synthetic{5e-4, 1.95, 3000, raw ? 0.0 : 5000.0, 0, 0, 1.5}, noise), 1);
+    }
+    p.analyse(2);
+    ASSERT_EQ(p.code, WOL_OK);
+    EXPECT_EQ(p.results[0].baseline_kept, 0);
+    EXPECT_EQ(p.results[1].baseline_kept, 1);
+    for (std::size_t k = 0; k < p.wells.size(); ++k) {
+        const bool kept = p.targets[k] == 1;
+        EXPECT_EQ(p.wells[k].baseline_level == 0.0, kept) << "well " << k;
+    }
 }
 
 // Curves cut off by the end of the run, all of them still growing

@@ -8,9 +8,9 @@
 // and the outputs "wells" (17 values a well: cq efficiency n0 level slope
 // plateau noise ground_first ground_last window_first window_last reason
 // in_mean still_rising baseline_stop baseline_steps ground_passes) and
-// "targets" (14 a target: low high threshold plateau_median mean_efficiency
+// "targets" (15 a target: low high threshold plateau_median mean_efficiency
 // efficiency_sd window_cv wells amplified in_window in_mean window_stop
-// window_steps common_plateau). With QUELMAR_PRINT_OUTPUTS set the program prints the
+// window_steps common_plateau baseline_kept). With QUELMAR_PRINT_OUTPUTS set the program prints the
 // outputs instead; tests/cases/pin.py writes them into the file.
 #include <gtest/gtest.h>
 
@@ -90,7 +90,8 @@ Outcome run(const Case& k) {
     for (const WolTarget& r : results) {
         const V v = {r.window_low, r.window_high, r.threshold, r.plateau_median, r.mean_efficiency, r.efficiency_sd,
                      r.window_cv, double(r.wells), double(r.amplified), double(r.in_window), double(r.in_mean),
-                     double(r.window_stop), double(r.window_steps), double(r.common_plateau)};
+                     double(r.window_stop), double(r.window_steps), double(r.common_plateau),
+                     double(r.baseline_kept)};
         o.out["targets"].insert(o.out["targets"].end(), v.begin(), v.end());
     }
     return o;
