@@ -21,7 +21,6 @@ import sys
 from dataclasses import dataclass, fields, replace
 
 from .errors import ReaderError
-from .text import encodable
 
 ENV_VAR = "QUELMAR_LIMITS"
 STDIN = "-"
@@ -317,8 +316,7 @@ def open_input(path, limits=None):
     except BaseException:
         raw.close()
         raise
-    # The name results and messages carry: a name that is not UTF-8 is written with its bytes escaped.
-    return Source(encodable(name), raw, limits)
+    return Source(name, raw, limits)
 
 
 def _read_stdin(limits):

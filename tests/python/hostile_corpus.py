@@ -665,9 +665,9 @@ def _escaped_file_name(case, subcommand, outcome, out):
     shows the escape sequence as its escape too, JSON writes it as JSON does."""
     if out is None:
         return None if r"plate\xff\x1b[2J.csv" in outcome.out else "the table does not show the file's name escaped"
-    if subcommand == "report":
-        return None
     with open(out, encoding="utf-8") as f:
+        if subcommand == "report":
+            return None if "plate\\xff" in f.read() else "the page does not name the file with its byte escaped"
         files = json.load(f)["files"]
     return None if files[0].endswith("plate\\xff\x1b[2J.csv") else f"the file is written as {files[0]!r}"
 
