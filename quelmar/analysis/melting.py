@@ -54,7 +54,8 @@ REPEAT_GAP = 1e-6
 BIN_SHARE = 0.5
 #: Fewest distinct temperatures a melting curve is analysed from.
 MIN_READINGS = 8
-#: Readings per melting curve above which the peak fit would take minutes.
+#: Readings per melting curve analysed at most: the smoothing sums each point's window afresh (its
+#: bits stay those of the plain sum), so at a fixed span its cost grows with the square of their number.
 MAX_MELT_READINGS = 20000
 #: Widest span of temperatures, degrees, taken for a melting curve (which bounds the grid).
 MAX_SPAN = 150.0

@@ -482,9 +482,10 @@ CASES = [
     Case("CSV line of 60,000 characters under --limits line=1000",
          _file("longline.csv", lambda: sample_csv(header="Cycle,A1," + "A" * 60_000)), "refuse",
          "line 1 is over the limit of 1,000 characters", limits="line=1000", tags=("command",)),
-    Case("CSV named in bytes that are not UTF-8", _file("plate\udcff\udcfe.csv", sample_csv()), "read"),
+    Case("CSV named in bytes that are not UTF-8", _file("plate\udcff\udcfe.csv", sample_csv()), "read",
+         tags=("command",)),
     Case("CSV named in bytes that are not UTF-8, refused", _file("bad\udcff.csv", sample_csv() + "41,x,1\n"),
-         "refuse", "not a number"),
+         "refuse", "not a number", tags=("command",)),
     # sample sheets
     Case("sample sheet of 2.5 million rows (87 MB)", _file("sheeted.csv", sample_csv()), "refuse",
          "the number of rows (more than 100,000) is over the limit of 100,000", sheet=_special("big.csv", _big_sheet),
@@ -865,7 +866,10 @@ def stop_run(stop, inputs, out):
     os.makedirs(out, exist_ok=True)
     argv = [sys.executable, "-m", "quelmar", "melt", *inputs, "--jobs", str(stop.jobs), "--quiet",
             "--out", os.path.join(out, "tm.json"), "--plot", os.path.join(out, "tm.png")]
-    process = subprocess.Popen(argv, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    # The signal acts as it would from a terminal, even where this runs in the background (which ignores SIGINT).
+    process = subprocess.Popen(argv, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               preexec_fn=lambda: signal.signal(stop.signal, signal.SIG_DFL)
+                               if stop.signal != signal.SIGKILL else None)
     try:
         deadline, workers = time.monotonic() + STOP_START, None
         while time.monotonic() < deadline and process.poll() is None:

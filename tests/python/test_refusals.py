@@ -60,7 +60,7 @@ def test_the_amplification_api_refuses_thresholds_that_are_no_positive_number(th
 def _plate(*names):
     wells = [AmplificationWell(well=n, sample="", sample_type="std", target="T", run="r", threshold=1.0, scale=1.0,
                                ct_linear=20.0, ct_sigmoid=20.0, efficiency=2.0, flags=(), file_cq=math.nan,
-                               quantity=math.nan, group="", file="f.csv") for n in names]
+                               quantity=math.nan, group="", excluded="", file="f.csv") for n in names]
     return AmplificationPlate(file="f.csv", run="r", target="T", label="T", scale=1.0, threshold=1.0,
                               auto_threshold=1.0, cycles=np.arange(1.0, 41.0), curves=np.zeros((len(names), 40)),
                               ct_kind="linear", wells=wells)
