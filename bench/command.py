@@ -8,7 +8,11 @@
   starting (``python3 -c pass``), which no change here can make faster;
 - ``quelmar amplify`` on the bundled 384-well RDML file, start to finish;
 - 20 files (the bundled RDML files, repeated) through ``amplify --out`` with
-  ``--jobs 1`` and ``--jobs 2``, and the ratio.
+  ``--jobs 1`` and ``--jobs 2``, and the ratio;
+- ``quelmar.analyze_melt`` (in one process, the call alone): 5,000 to 20,000
+  readings, the most it analyses (the smoothing's cost grows with the square
+  of their number), and 80,000, refused at once, then put on the grid the
+  refusal points to and analysed.
 
 Every figure is the wall time of a whole process, the best of ``--rounds``
 runs (the least disturbed by the machine's other work), with the variants
@@ -74,6 +78,35 @@ def inputs(folder):
     return paths
 
 
+#: Times analyze_melt on one sigmoid melt read at N readings from 60 to 95 degrees, printing a line per N.
+MELT = r"""
+import sys, time
+sys.path.insert(0, sys.argv[1])
+import numpy as np
+from quelmar.analysis.melting import MAX_MELT_READINGS, analyze_melt, even_grid
+def melt(n):
+    t = np.linspace(60.0, 95.0, n)
+    return t, 1000.0 + 20000.0 / (1.0 + np.exp((t - 82.0) / 0.6))
+analyze_melt(*melt(1000))
+for n in (5000, 10000, MAX_MELT_READINGS):
+    start = time.perf_counter()
+    tm = analyze_melt(*melt(n)).tm
+    print(f"analyze_melt {n:,} readings: {time.perf_counter() - start:.3f} s (Tm {tm[0]:.3f})")
+t, f = melt(80000)
+start = time.perf_counter()
+try:
+    analyze_melt(t, f)
+    print("analyze_melt 80,000 readings: analysed")
+except ValueError as e:
+    print(f"analyze_melt 80,000 readings: refused in {time.perf_counter() - start:.4f} s: {e}")
+start = time.perf_counter()
+grid = even_grid(t, f)
+tm = analyze_melt(grid.temperature, grid.fluorescence).tm
+print(f"even_grid then analyze_melt, 80,000 readings: {time.perf_counter() - start:.3f} s "
+      f"({grid.temperature.size} readings, Tm {tm[0]:.3f})")
+"""
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--python", default=shutil.which("python3") or sys.executable,
@@ -119,6 +152,9 @@ def main(argv=None):
               f"amplify {amplify:.3f} s (goal {AMPLIFY_GOAL} s{', met' if amplify <= AMPLIFY_GOAL else ''}); "
               f"--jobs 2 {ratio:.2f} times as fast as --jobs 1 "
               f"(goal {JOBS_GOAL}{', met' if ratio >= JOBS_GOAL else ''})")
+    print()
+    sys.stdout.flush()
+    subprocess.run([system, "-c", MELT, ROOT], check=True)
     print(f"load average after: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
     return 0
 

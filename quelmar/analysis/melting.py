@@ -751,7 +751,8 @@ def _even_readings(temperature, fluorescence):
                          f"{MIN_DERIVATIVE_READINGS}")
     if t.size > MAX_MELT_READINGS:
         raise ValueError(f"{t.size} readings: at most {MAX_MELT_READINGS} are analysed (the smoothing's cost grows "
-                         f"with the square of their number); put them on a coarser grid with even_grid")
+                         f"with the square of their number); put them on a coarser grid with "
+                         f"quelmar.analysis.melting.even_grid")
     for name, values in (("temperature", t), ("fluorescence", f)):
         bad = ~np.isfinite(values)
         if bad.any():
@@ -760,8 +761,8 @@ def _even_readings(temperature, fluorescence):
     steps = np.diff(t)
     if not (steps > 0).all():
         k = int(np.argmax(steps <= 0))
-        raise ValueError(f"temperatures must ascend, and {t[k + 1]:g} follows {t[k]:g} (reading {k + 2}); even_grid "
-                         f"sorts readings and merges repeated temperatures")
+        raise ValueError(f"temperatures must ascend, and {t[k + 1]:g} follows {t[k]:g} (reading {k + 2}); "
+                         f"quelmar.analysis.melting.even_grid sorts readings and merges repeated temperatures")
     return t, f
 
 

@@ -89,3 +89,16 @@ def test_a_quantity_given_twice_is_refused_by_the_settings_and_the_command(capsy
     assert capsys.readouterr().err == "quelmar: --quantity gives 'A1' two quantities\n"
     assert main(["standard", STEPONE, "--quantity", "B13=10", "-q"]) == 2
     assert "--quantity 'B13' names no well of the file (wells: A1, A2" in capsys.readouterr().err
+
+
+def test_a_melt_past_the_bound_is_refused_and_the_advice_given_works():
+    """Readings every 0.0004 degree: refused before the smoothing (whose cost grows with their square), and put
+    on the suggested grid they give the melt's own Tm, worked out from the curve: 82 degrees."""
+    from quelmar.analysis.melting import MAX_MELT_READINGS, analyze_melt, even_grid
+    t = np.linspace(60.0, 95.0, 4 * MAX_MELT_READINGS)
+    f = 1000.0 + 20000.0 / (1.0 + np.exp((t - 82.0) / 0.6))
+    with pytest.raises(ValueError, match=f"80000 readings: at most {MAX_MELT_READINGS} .*melting[.]even_grid"):
+        analyze_melt(t, f)
+    grid = even_grid(t, f)
+    assert grid.temperature.size <= MAX_MELT_READINGS
+    assert analyze_melt(grid.temperature, grid.fluorescence).tm == pytest.approx([82.0], abs=0.01)
