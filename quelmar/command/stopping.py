@@ -43,19 +43,25 @@ class Terminated(BaseException):
 _received = None
 
 
+def _stopped(signum):
+    return KeyboardInterrupt() if signum == signal.SIGINT else Terminated(signum)
+
+
 def _stop(signum, _frame):
     global _received
     _received = signum
     # Unwinding runs cleanup; a second signal must not interrupt that cleanup.
-    for s in TERMINATING:
-        signal.signal(s, signal.SIG_IGN)
-    raise Terminated(signum)
+    for s in TERMINATING + (signal.SIGINT,):
+        if signal.getsignal(s) == _stop:
+            signal.signal(s, signal.SIG_IGN)
+    raise _stopped(signum)
 
 
 def check():
-    """Raise :class:`Terminated` if a stopping signal arrived during the run and was swallowed."""
+    """Raise :class:`Terminated` (KeyboardInterrupt for SIGINT) if a stopping signal arrived during the run
+    and was swallowed."""
     if _received is not None:
-        raise Terminated(_received)
+        raise _stopped(_received)
 
 
 #: Whether a run is terminable now: a process forked meanwhile is a worker and must not inherit _stop.
@@ -80,8 +86,9 @@ def _forked():
 
 @contextlib.contextmanager
 def terminable():
-    """Within it, SIGTERM and SIGHUP raise :class:`Terminated` (in the main thread only; elsewhere,
-    and for a signal ignored on entry, nothing changes); the handlers are restored on leaving.
+    """Within it, SIGTERM and SIGHUP raise :class:`Terminated` and SIGINT KeyboardInterrupt, each
+    remembered for :func:`check` (in the main thread only; elsewhere, and for a signal ignored or
+    handled otherwise on entry, nothing changes); the handlers are restored on leaving.
     A process forked meanwhile leaves every signal to its parent (:func:`start_worker`)."""
     global _taken, _hooked, _received
     _received = None
@@ -93,6 +100,10 @@ def terminable():
         for s in TERMINATING:
             if signal.getsignal(s) == signal.SIG_DFL:
                 previous[s] = signal.signal(s, _stop)
+        # An interrupt is taken too, only to be remembered: Python drops a KeyboardInterrupt raised in
+        # a finalizer after printing it, and the run would then end as if never interrupted.
+        if signal.getsignal(signal.SIGINT) is signal.default_int_handler:
+            previous[signal.SIGINT] = signal.signal(signal.SIGINT, _stop)
     except ValueError:  # not the main thread: signals are not ours to take
         pass
     taken, _taken = _taken, bool(previous) or _taken

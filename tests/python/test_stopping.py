@@ -1,6 +1,8 @@
 """A run stopped by a signal leaves nothing behind: no worker process, no
 partial output (the hostile corpus's stops, each the real command in its own
 process, stopped once its output is being written and its workers are busy)."""
+import os
+import signal
 import subprocess
 import sys
 
@@ -8,6 +10,7 @@ import pytest
 from conftest import DATA, ROOT
 
 import hostile_corpus as hc
+from quelmar.command.stopping import Terminated, check, terminable
 
 
 @pytest.fixture(scope="module")
@@ -30,3 +33,22 @@ def test_a_signal_ignored_by_the_caller_stays_ignored(tmp_path):
     done = subprocess.run([sys.executable, "-c", code, str(ROOT), str(DATA / "rdml" / "stepone_std.rdml"),
                            str(tmp_path / "ct.csv")], capture_output=True, text=True, timeout=120)
     assert done.stdout.split() == ["0", "True", "True"], done.stderr
+
+
+@pytest.mark.parametrize("signum, raised", [(signal.SIGINT, KeyboardInterrupt), (signal.SIGTERM, Terminated)])
+def test_a_stop_python_drops_in_a_finalizer_is_raised_before_the_outputs_commit(monkeypatch, signum, raised):
+    """Python prints and drops an exception raised in __del__; the run must still end as stopped."""
+    monkeypatch.setattr(sys, "unraisablehook", lambda unraisable: None)
+
+    class StoppedWhileCollected:
+        def __del__(self):
+            os.kill(os.getpid(), signum)
+            for _ in range(1000):  # the handler runs between two bytecodes, here
+                pass
+
+    with terminable():
+        StoppedWhileCollected()  # collected at once: the stop lands in its finalizer and is dropped
+        with pytest.raises(raised):
+            check()
+    assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+    assert signal.getsignal(signal.SIGTERM) == signal.SIG_DFL
