@@ -49,6 +49,9 @@ class AmplificationWell:
     excluded : str
         "" for a well that standard curves and relative quantities use, else
         its reasons (:func:`quelmar.common.exclusion.describe`).
+    group, biological_replicate : str
+        The sample's group and which biological replicate of it the sample
+        is (a sample sheet's or the file's annotations), "" where none.
     """
 
     well: str
@@ -72,6 +75,7 @@ class AmplificationWell:
     file_cq: float
     quantity: float
     group: str
+    biological_replicate: str = ""
     file: str
 
     @property
@@ -264,8 +268,18 @@ class MeltPlate:
 class StandardFit:
     """The standard curve of one run and target: Ct = slope * log10(quantity) + intercept.
 
-    ``excluded`` names every standard left out of the fit, as "well (why)";
-    ``flags`` holds ntc-in-run when a negative control of the plate amplified.
+    Attributes
+    ----------
+    n, quantities : int
+        Standard wells in the fit, and their distinct quantities.
+    quantity_low, quantity_high : float
+        The standards' range: unknowns outside it are extrapolated.
+    residual_sd : float
+        The scatter of the standards about the line, sqrt(SSE / (n - 2)) in cycles (NaN below three wells).
+    flags : tuple
+        ntc-in-run when a negative control of the plate amplified.
+    excluded : tuple of str
+        Every standard left out of the fit, as "well (why)".
     """
 
     target: str
@@ -277,6 +291,9 @@ class StandardFit:
     r_squared: float
     n: int
     quantities: int
+    quantity_low: float
+    quantity_high: float
+    residual_sd: float
     scale: float
     threshold: float
     warning: str
@@ -315,11 +332,13 @@ class StandardWell:
 
 @dataclass(kw_only=True)
 class StandardPlate:
-    """A plate with its standard curve (None when it has no standards) and its wells."""
+    """A plate with its standard curve (None when it has no standards), its wells, and its unknowns per sample
+    (:class:`UnknownQuantity`, defined below)."""
 
     amplification: AmplificationPlate
     fit: Optional[StandardFit]
     wells: list
+    unknowns: list = field(default_factory=list)
 
     @property
     def label(self):
@@ -397,10 +416,293 @@ class QuantifyResult:
     rows: list
     plates: list
     efficiencies: dict
+    comparison: Optional["ComparisonResult"] = None
+    calibration: list = field(default_factory=list)
+    calibrators: tuple = ()
 
     @property
     def label(self):
         return f"against {self.calibrator}, reference {' + '.join(self.references)}"
+
+
+@dataclass(kw_only=True)
+class StudyRun:
+    """What one file gives a study of several runs before they are calibrated onto one scale.
+
+    Attributes
+    ----------
+    targets : dict
+        Target id -> what the file says of it (its ``type``: ref or toi).
+    plates : list of AmplificationPlate
+        Every plate of the file.
+    """
+
+    file: str
+    targets: dict
+    plates: list
+
+
+# -- reference-gene stability ----------------------------------------------------
+
+@dataclass(kw_only=True)
+class ReferenceGene:
+    """One row of ``references``: a candidate reference gene.
+
+    Attributes
+    ----------
+    m : float
+        geNorm's M among all the candidates.
+    genorm_rank : int
+        1 is most stable (the last pair of the stepwise exclusion share ranks 1 and 2).
+    m_excluded : float
+        M in the round of the stepwise exclusion the gene left (the last pair: their final M).
+    normfinder : float
+        NormFinder's stability value (NaN with fewer than three candidates).
+    normfinder_rank : int
+        1 is most stable (0 without a value).
+    samples : int
+        Samples with every candidate.
+    groups : int
+        NormFinder's groups (0: none).
+    """
+
+    gene: str
+    m: float
+    genorm_rank: int
+    m_excluded: float
+    normfinder: float
+    normfinder_rank: int
+    samples: int
+    groups: int
+    file: str
+
+
+@dataclass(kw_only=True)
+class PairwiseVariation:
+    """One row of ``references``' second table: geNorm's V(n/n+1)."""
+
+    pair: str
+    genes: int
+    v: float
+    below_cutoff: bool
+    file: str
+
+
+@dataclass(kw_only=True)
+class StabilityResult:
+    """Everything ``references`` found for one file.
+
+    Attributes
+    ----------
+    genes : tuple of str
+        The candidates, as given.
+    samples : tuple of str
+        The samples used (those with every candidate).
+    groups : tuple of str
+        NormFinder's groups (``("",)``: none).
+    left_out : list of str
+        Samples without every candidate, and wells not kept.
+    ranking : tuple of str
+        geNorm's, most stable first; ``m_excluded`` each gene's M when it left.
+    v : dict
+        n -> V(n/n+1).
+    normfinder : dict
+        Gene -> NormFinder's stability value (empty with fewer than three candidates);
+        ``normfinder_ranking`` most stable first, ``best_pair`` ((gene, gene), value) or None.
+    verdict : list of str
+        Plain sentences: bounds exceeded, the most stable pair or set.
+    m_bounds, v_cutoff : the bounds the verdict reads M and V against.
+    """
+
+    file: str
+    genes: tuple
+    samples: tuple
+    groups: tuple
+    left_out: list
+    ranking: tuple
+    m_excluded: dict
+    v: dict
+    normfinder: dict
+    normfinder_ranking: tuple
+    best_pair: Optional[tuple]
+    verdict: list
+    genes_table: list
+    pairs_table: list
+    m_bounds: tuple
+    v_cutoff: float
+
+    @property
+    def label(self):
+        return f"reference genes {', '.join(self.genes)}"
+
+
+@dataclass(kw_only=True)
+class Finding:
+    """One sentence of what the stability values say (a row of ``references``' verdict)."""
+
+    text: str
+    file: str
+
+
+# -- comparisons between groups ---------------------------------------------------
+
+@dataclass(kw_only=True)
+class GroupComparison:
+    """One row of a comparison: a target's fold change of group B over group A and its tests.
+
+    Attributes
+    ----------
+    n_a, n_b : int
+        Biological replicates (samples) per group, or the target's wells for technical replicates.
+    replicates : str
+        "biological" or "technical".
+    log2_fold_change, fold_change, fold_low, fold_high : float
+        B over A, with its confidence interval.
+    t, df, p : float
+        Welch's (Satterthwaite's) test; ``p_adjusted`` over the family of tests.
+    p_randomisation, p_randomisation_adjusted : float
+        REST's randomisation test, over ``randomisations`` relabellings.
+    significance : str
+        ``***``, ``**``, ``*`` or ``ns`` from ``p_adjusted``.
+    """
+
+    target: str
+    group_a: str
+    group_b: str
+    n_a: int
+    n_b: int
+    replicates: str
+    log2_fold_change: float
+    fold_change: float
+    fold_low: float
+    fold_high: float
+    t: float
+    df: float
+    p: float
+    p_adjusted: float
+    p_randomisation: float
+    p_randomisation_adjusted: float
+    randomisations: int
+    significance: str
+    note: str
+    file: str
+
+
+@dataclass(kw_only=True)
+class GroupAnova:
+    """One row of the ANOVA of three or more groups: one target."""
+
+    target: str
+    groups: str
+    n: str
+    f: float
+    df_between: int
+    df_within: int
+    p: float
+    p_adjusted: float
+    significance: str
+    note: str
+    file: str
+
+
+@dataclass(kw_only=True)
+class ComparisonResult:
+    """The comparison of the groups of one file (or study).
+
+    Attributes
+    ----------
+    groups : tuple of str
+        The groups compared; the first is group A of every two-group fold change.
+    replicates : str
+        "biological" (samples in groups) or "technical" (two samples through their wells).
+    adjustment : str
+        "holm" or "bh"; ``adjustment_name`` in words.
+    level : float
+        Confidence level of the fold changes' intervals.
+    rows : list of GroupComparison
+    anova : list of GroupAnova
+    notes : list of str
+    """
+
+    file: str
+    groups: tuple
+    replicates: str
+    adjustment: str
+    adjustment_name: str
+    level: float
+    rows: list
+    anova: list
+    notes: list = field(default_factory=list)
+
+    @property
+    def label(self):
+        return f"{', '.join(self.groups)} ({self.replicates} replicates)"
+
+
+# -- inter-run calibration --------------------------------------------------------
+
+@dataclass(kw_only=True)
+class RunCalibration:
+    """One row of the calibration table: a run's factor for a target.
+
+    Attributes
+    ----------
+    efficiency : float
+        The target's amplification factor E.
+    offset, se : float
+        Cycles subtracted from every Cq of the run and target, and its standard error.
+    factor, factor_low, factor_high : float
+        The calibration factor E^-offset that quantities are divided by, at offset +/- se.
+    calibrators : str
+        "name (wells, mean Cq)" of every calibrator in this run.
+    """
+
+    file: str
+    run: str
+    target: str
+    efficiency: float
+    offset: float
+    se: float
+    factor: float
+    factor_low: float
+    factor_high: float
+    calibrators: str
+
+
+# -- unknowns of a standard curve ---------------------------------------------------
+
+@dataclass(kw_only=True)
+class UnknownQuantity:
+    """One row of ``standard``'s unknowns: a sample of one run and target read off the curve.
+
+    Attributes
+    ----------
+    wells : int
+        Wells averaged (with a Ct, not replicate outliers).
+    ct : float
+        Their mean Ct.
+    quantity, quantity_low, quantity_high : float
+        The quantity at the mean Ct and its inverse-prediction interval at ``level``
+        (NaN bounds when the line cannot bound it).
+    inside : bool
+        Whether the quantity lies within the standards' range.
+    excluded : tuple of str
+        Wells left out, as "well (why)".
+    """
+
+    sample: str
+    target: str
+    run: str
+    wells: int
+    ct: float
+    quantity: float
+    quantity_low: float
+    quantity_high: float
+    level: float
+    inside: bool
+    excluded: tuple
+    note: str
+    file: str
 
 
 # -- the report of one file ---------------------------------------------------------
@@ -425,6 +727,11 @@ class RunReport:
         Plate label -> StandardPlate, for the plates with standards.
     melts : list of MeltPlate
     quantities : QuantifyResult, optional
+        With its comparison of groups when one was asked for.
+    stability : StabilityResult, optional
+        When the file has two or more reference genes (declared, or named by the settings).
+    study : StudyRun, optional
+        Every plate of the file, for a study of several runs joined by inter-run calibration.
     """
 
     file: str
@@ -438,6 +745,8 @@ class RunReport:
     standards: dict
     melts: list
     quantities: Optional[QuantifyResult]
+    stability: Optional[StabilityResult] = None
+    study: Optional[StudyRun] = None
 
 
 # -- one file ---------------------------------------------------------------------
@@ -487,7 +796,10 @@ def columns_of(row_type):
 
 #: The tables of a report, in the order the page shows them, with their rows' columns.
 REPORT_TABLES = {"amplification": columns_of(AmplificationWell), "standard wells": columns_of(StandardWell),
-                 "standard curves": columns_of(StandardFit), "relative quantities": columns_of(RelativeQuantity),
+                 "standard curves": columns_of(StandardFit), "standard unknowns": columns_of(UnknownQuantity),
+                 "relative quantities": columns_of(RelativeQuantity), "comparisons": columns_of(GroupComparison),
+                 "anova": columns_of(GroupAnova), "inter-run calibration": columns_of(RunCalibration),
+                 "reference genes": columns_of(ReferenceGene), "pairwise variation": columns_of(PairwiseVariation),
                  "melting wells": columns_of(MeltWell), "melting peaks": columns_of(MeltPeak)}
 
 

@@ -7,14 +7,16 @@ set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-# MPFR: the reference of the maths functions' tests. The Windows build
+# MPFR: the reference of the maths functions' tests; g++-multilib: their test
+# that 32-bit x86 is built with SSE2 arithmetic, and refused with x87's
+# (tests/maths/x87_refusal.cmake). The Windows build
 # (scripts/build_windows.sh): MinGW-w64's compilers with GCC's win32 thread
 # model, GoogleTest's sources to build for them, and Wine (64-bit) to run what
 # they build. Mono's C# compiler and runtime, with its CJK encodings for the
 # GBK messages: the .NET binding's test. libabigail's tools: the ABI check.
 # setuptools, wheel, build and venv: the wheel, built and installed offline.
 # xmllint: the RDML output's tests check it against the schema.
-for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev \
+for pkg in cmake g++ make pkgconf libgtest-dev libbenchmark-dev libmpfr-dev g++-multilib \
            clang libclang-rt-dev \
            python3 python3-numpy python3-matplotlib python3-lxml python3-pytest python3-scipy \
            libxml2-utils \

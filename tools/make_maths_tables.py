@@ -23,7 +23,14 @@ each the nearest double to what remains. So a (hi, lo) pair is within
   half the centre. The two intervals next to 1 ([1, 1 + 2^-7) and, halved,
   [1 - 2^-8, 1)) have r = 1, so that log(x) near 1 is a series in x - 1
   computed exactly. ln(2) as hi (42 significant bits: times an exponent
-  below 2^11 it is exact), mid and lo; 1/ln(10) as (hi, lo).
+  below 2^11 it is exact), mid and lo; 1/ln(10) as (hi, lo), and again as
+  a 27-bit hi and the rest.
+- log's quick first try: 256 intervals of the mantissa centred on the
+  multiples of 1/256 (the first, [1 - 2^-10, 1 + 2^-9), around 1), each with
+  r a multiple of 2^-15 chosen to make |m r - 1| smallest over the interval
+  (r = 1 for the first) and -ln(r) as hi, a multiple of 2^-42, and lo. The
+  properties the evaluation relies on are checked here, and the bounds it
+  uses are printed into the header.
 - series: 1/k! as (hi, lo) for the exponential, 1/k as (hi, lo) for the
   logarithm.
 
@@ -31,6 +38,7 @@ Run from the top of the source tree:
     /usr/bin/python3 tools/make_maths_tables.py > src/maths/tables.h
 """
 import decimal
+import math
 from decimal import Decimal
 from fractions import Fraction
 
@@ -45,6 +53,11 @@ HALVED_FROM = 53      # intervals from here on hold m / 2
 RECIPROCAL_BITS = 20  # fractional bits of the log table's reciprocals
 LN2_SCALED_BITS = 35  # significant bits of ln(2)/128, hi part
 LN2_BITS = 42         # significant bits of ln(2), hi part
+QUICK_LOG_BITS = 8    # 2^QUICK_LOG_BITS intervals for log's quick first try
+QUICK_R_BITS = 15     # its reciprocals are multiples of 2^-QUICK_R_BITS
+QUICK_SPLIT_BITS = 19  # the mantissa's rounded part, a multiple of 2^-19
+QUICK_LOG_GRID = 42   # -ln(r)'s hi part, a multiple of 2^-42
+INV_LN10_SPLIT_BITS = 27  # significant bits of 1/ln(10)'s split hi part
 EXP_SERIES = 16       # 1/k! for k = 0 .. EXP_SERIES - 1
 LOG_SERIES = 24       # 1/k for k = 1 .. LOG_SERIES - 1
 
@@ -115,6 +128,77 @@ def emit_ln2_over(emit, ln2, n, bits, name, inverse_name):
     emit("inline constexpr Triple %s = {%s, %s, %s};" % (name, hexd(nearest_double(hi)), hexd(mid), hexd(lo)))
     emit("// %d/ln(2), rounded." % n)
     emit("inline constexpr double %s = %s;" % (inverse_name, hexd(nearest_double(n / ln2))))
+
+
+def log2_of(v):
+    """log2 of a positive Fraction, as a float (for the printed bounds)."""
+    return math.log2(v.numerator) - math.log2(v.denominator)
+
+
+def quick_log_interval(i, n):
+    """The mantissas of interval i of log's quick table, [low, high)."""
+    if i == 0:
+        return 1 - Fraction(1, 2 * 2 * n), 1 + Fraction(1, 2 * n)
+    return 1 + Fraction(2 * i - 1, 2 * n), 1 + Fraction(2 * i + 1, 2 * n)
+
+
+def emit_quick_log(emit, ln2_hi):
+    """log's quick table, its checks and the bounds its evaluation uses."""
+    n = 1 << QUICK_LOG_BITS
+    grid = Fraction(1, 1 << QUICK_R_BITS)
+    split_half = Fraction(1, 1 << (QUICK_SPLIT_BITS + 1))  # |m - m_hi| at most
+    widest = Fraction(0)
+    widest_zh = Fraction(0)
+    smallest_log = None  # min |ln x| over the intervals other than the first
+    worst_truncation = Fraction(0)  # max of z^8 / |ln x| over them
+    entries = []
+    for i in range(n):
+        low, high = quick_log_interval(i, n)
+        if i == 0:
+            r = Fraction(1)
+        else:
+            centre = round(2 / ((low + high) * grid))
+            r = min((Fraction(c) * grid for c in (centre - 1, centre, centre + 1)),
+                    key=lambda c: max(abs(low * c - 1), abs(high * c - 1)))
+        assert (r / grid).denominator == 1 and r / grid <= 1 << QUICK_R_BITS
+        z = max(abs(low * r - 1), abs(high * r - 1))
+        widest = max(widest, z)
+        # zh = m_hi r - 1 with m_hi within split_half of m.
+        widest_zh = max(widest_zh, abs((low - split_half) * r - 1), abs((high + split_half) * r - 1))
+        if i > 0:
+            # |e ln 2 + ln m| grows with |e| beyond these (ln2_hi is 2^-43
+            # off, far below what is printed).
+            least = min(abs(e * ln2_hi + ln(m)) for e in (-1, 0, 1) for m in (low, high))
+            smallest_log = least if smallest_log is None else min(smallest_log, least)
+            worst_truncation = max(worst_truncation, z ** 8 / least)
+        if r == 1:
+            hi, lo = 0.0, 0.0
+        else:
+            value = -ln(r)
+            hi_fraction = Fraction(round(value * (1 << QUICK_LOG_GRID)), 1 << QUICK_LOG_GRID)
+            assert abs(hi_fraction) < 1
+            hi = nearest_double(hi_fraction)
+            assert Fraction(hi) == hi_fraction
+            lo = nearest_double(value - hi_fraction)
+        entries.append((nearest_double(r), hi, lo))
+    assert widest_zh < Fraction(1, 256)  # zh has at most 26 significant bits
+    emit("// log's quick first try: interval i holds the mantissas m in")
+    emit("// [1 + (2i - 1)/%d, 1 + (2i + 1)/%d), the first [1 - 2^-10, 1 + 2^-9); r is" % (2 * n, 2 * n))
+    emit("// a multiple of 2^-%d, and -ln(r) = hi + lo with hi a multiple of 2^-%d." %
+         (QUICK_R_BITS, QUICK_LOG_GRID))
+    emit("struct QuickLogEntry {")
+    emit("  double r;")
+    emit("  double neg_log_hi;")
+    emit("  double neg_log_lo;")
+    emit("};")
+    emit("inline constexpr QuickLogEntry kQuickLog[%d] = {" % n)
+    for r, hi, lo in entries:
+        emit("    {%s, %s, %s}," % (hexd(r), hexd(hi), hexd(lo)))
+    emit("};")
+    emit("// Checked when generated: |m r - 1| <= 2^%.4f; |m_hi r - 1| < 2^-8 for m_hi" % log2_of(widest))
+    emit("// within 2^-%d of m; outside the first interval, |ln x| >= 2^%.4f and" %
+         (QUICK_SPLIT_BITS + 1, log2_of(smallest_log)))
+    emit("// (m r - 1)^8 <= 2^%.4f |ln x|." % log2_of(worst_truncation))
 
 
 def main():
@@ -206,6 +290,11 @@ def main():
     hi, lo = parts(1 / ln10, 2)
     emit("// 1/ln(10) = hi + lo.")
     emit("inline constexpr Pair kInvLn10 = {%s, %s};" % (hexd(hi), hexd(lo)))
+    hi = round_bits(1 / ln10, INV_LN10_SPLIT_BITS)
+    emit("// 1/ln(10) = hi + lo with hi of %d significant bits." % INV_LN10_SPLIT_BITS)
+    emit("inline constexpr Pair kInvLn10Split = {%s, %s};" % (hexd(nearest_double(hi)), hexd(nearest_double(1 / ln10 - hi))))
+    emit("")
+    emit_quick_log(emit, round_bits(ln2, LN2_BITS))
     emit("")
 
     # series

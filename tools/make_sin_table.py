@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Writes src/maths/sin_table.h: sin(i pi/512) for i = 0 .. 256 in double-double,
-and the constants of sin's reduction by steps of pi/512.
+"""Writes src/maths/sin_table.h: sin(i pi/512) for i = 0 .. 256 in double-double
+and again cut at 26 bits, and the constants of sin's reductions by steps of
+pi/512.
 
 Every value is computed with Python's integers in fixed point (pi by Machin's
 formula, tools/make_multiprecision_tables.py, then Taylor series with 320-bit
@@ -25,6 +26,8 @@ BITS = 320  # fixed-point fraction bits of the computation
 STEPS = 512  # steps of the reduction per pi
 ENTRIES = STEPS // 2 + 1  # sin(i pi/512) for i = 0 .. 256 (a quarter period)
 SPLIT_BITS = 29  # bits of the first two Cody-Waite parts (times j < 2^24: exact)
+QUICK_SPLIT_BITS = 37  # bits of the quick reduction's first part (times j < 2^16: exact)
+PRODUCT_BITS = 26  # bits of the entries' leading part for exact products
 
 PI = Fraction(pi_fixed(BITS + 64) >> 64, 1 << BITS)  # below pi by less than 2^-BITS
 
@@ -81,7 +84,11 @@ def main():
     for i in range(ENTRIES):
         value = sin_fraction(PI * i / STEPS)
         hi, lo = split(value)
-        table.append((hi, lo))
+        lead = rounded_to_bits(value, PRODUCT_BITS) if value else Fraction(0)
+        rest = float(Fraction(hi) + Fraction(lo) - lead)
+        if value and abs(Fraction(rest)) > abs(value) * Fraction(1, 1 << PRODUCT_BITS):
+            sys.exit("make_sin_table: the 26-bit part's remainder above 2^-26")
+        table.append((hi, lo, float(lead), rest))
         if value:
             worst = max(worst, abs(value - Fraction(hi) - Fraction(lo)) / value)
     table_error = log2_bound(worst)
@@ -95,6 +102,16 @@ def main():
     remainder = step - p1 - p2 - p3
     if log2_bound(p3) > -65 or log2_bound(remainder) > -119:
         sys.exit("make_sin_table: Cody-Waite parts larger than sin.cpp's bounds")
+    a3 = rounded_to_bits(step - p1 - p2, SPLIT_BITS)
+    a4 = Fraction(float(step - p1 - p2 - a3))
+    accurate_remainder = step - p1 - p2 - a3 - a4
+    if log2_bound(a3) > -65 or log2_bound(a4) > -94 or log2_bound(accurate_remainder) > -147:
+        sys.exit("make_sin_table: the accurate reduction's parts larger than sin.cpp's bounds")
+    q1 = rounded_to_bits(step, QUICK_SPLIT_BITS)
+    q2 = Fraction(float(step - q1))
+    quick_remainder = step - q1 - q2
+    if log2_bound(q2) > -45 or log2_bound(quick_remainder) > -99:
+        sys.exit("make_sin_table: the quick reduction's parts larger than sin.cpp's bounds")
     ph, pl = split(step)
     inverse = float(1 / step)
 
@@ -105,10 +122,12 @@ def main():
     print("namespace quelmar::maths::sin_table {")
     print()
     print("// sin(i pi/512) = hi + lo for i = 0 .. 256, relative error below 2^%d; the" % table_error)
-    print("// cosine of i pi/512 is entry 256 - i.")
-    print("inline constexpr double kSin[%d][2] = {" % ENTRIES)
-    for hi, lo in table:
-        print("    {%s, %s}," % (hi.hex(), lo.hex()))
+    print("// cosine of i pi/512 is entry 256 - i. Then the same value as lead + rest,")
+    print("// lead of %d significant bits and rest the double nearest to what remains" % PRODUCT_BITS)
+    print("// (below 2^-%d of the value)." % PRODUCT_BITS)
+    print("inline constexpr double kSin[%d][4] = {" % ENTRIES)
+    for hi, lo, lead, rest in table:
+        print("    {%s, %s, %s, %s}," % (hi.hex(), lo.hex(), lead.hex(), rest.hex()))
     print("};")
     print()
     print("// pi/512 = kStep1 + kStep2 + kStep3 within 2^%d; the first two have %d" % (log2_bound(remainder), SPLIT_BITS))
@@ -117,6 +136,15 @@ def main():
     print("inline constexpr double kStep1 = %s;" % float(p1).hex())
     print("inline constexpr double kStep2 = %s;" % float(p2).hex())
     print("inline constexpr double kStep3 = %s;" % float(p3).hex())
+    print("// pi/512 = kStep1 + kStep2 + kAccurateStep3 + kAccurateStep4 within 2^%d;" % log2_bound(accurate_remainder))
+    print("// kAccurateStep3 has %d significant bits too, and |kAccurateStep4| <= 2^%d." % (SPLIT_BITS, log2_bound(a4)))
+    print("inline constexpr double kAccurateStep3 = %s;" % float(a3).hex())
+    print("inline constexpr double kAccurateStep4 = %s;" % float(a4).hex())
+    print("// pi/512 = kQuickStep1 + kQuickStep2 within 2^%d; kQuickStep1 has %d significant" %
+          (log2_bound(quick_remainder), QUICK_SPLIT_BITS))
+    print("// bits, so that j * kQuickStep1 is exact for j < 2^16, and |kQuickStep2| <= 2^%d." % log2_bound(q2))
+    print("inline constexpr double kQuickStep1 = %s;" % float(q1).hex())
+    print("inline constexpr double kQuickStep2 = %s;" % float(q2).hex())
     print("// pi/512 = kStepHi + kStepLo (double-double, relative error below 2^-106).")
     print("inline constexpr double kStepHi = %s;" % ph.hex())
     print("inline constexpr double kStepLo = %s;" % pl.hex())

@@ -294,7 +294,8 @@ def _measure(path, group, settings, requested):
                               n0=float(window["n0"][i]), target_efficiency=window["mean"],
                               target_efficiency_sd=window["sd"], window_note=window["note"][i], flags=(),
                               excluded=exclusion.excluded(given[i], ()), file_cq=float(w.cq),
-                              quantity=float(w.quantity), group=w.group, file=path)
+                              quantity=float(w.quantity), group=w.group,
+                              biological_replicate=w.biological_replicate, file=path)
             for i, w in enumerate(wells)]
     return AmplificationPlate(file=path, run=group.run, target=group.target, label=group.label, scale=scale,
                               threshold=threshold_file, auto_threshold=r.auto_threshold / scale, cycles=cycles,

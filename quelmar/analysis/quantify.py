@@ -103,10 +103,10 @@ def efficiencies(path, choice, genes, plates, warnings=None, declared=None):
 
 
 def _from_standards(path, gene, plates, warnings):
-    """E from the target's standard curve, pooled over the file's runs."""
+    """E from the target's standard curve, pooled over the file's runs (the standards each run's fit keeps)."""
     q, ct = [], []
     for p in plates:
-        _, wells = fit_standard(p)
+        _, wells, _ = fit_standard(p)
         used = [w for w in wells if w.role == "standard" and math.isfinite(w.ct) and w.included]
         q += [w.quantity for w in used]
         ct += [w.ct for w in used]

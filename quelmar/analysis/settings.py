@@ -14,6 +14,8 @@ from ..common.errors import Named, OptionError
 from ..common.flags import EXCLUDING
 from ..common.limits import Limits
 from ..reading.readers import AXIS_MAX
+from .comparisons import ALL
+from .inference.comparison import ADJUSTMENTS, HOLM
 from .melting import MAX_FWHM, MIN_FWHM
 
 #: Scale factors allowed: past them the readings' way back to file units overflows.
@@ -114,6 +116,15 @@ class AnalysisSettings:
         target of the well (see :mod:`quelmar.common.exclusion`).
     keep : tuple of str
         Flags of :data:`~quelmar.common.flags.EXCLUDING` that do not exclude a well.
+    compare : tuple of str
+        Groups (or, without a design, samples) whose normalised relative quantities are tested against each
+        other, the first being the reference of every fold change; ``("all",)`` for every group of the design
+        (see :mod:`quelmar.analysis.comparisons`).
+    adjust : str
+        How p-values are adjusted over the targets: "holm" or "bh" (Benjamini-Hochberg).
+    irc : tuple of str
+        Inter-run calibrators: samples measured in every run, which bring the runs onto one scale
+        (see :mod:`quelmar.analysis.runs`).
     keep_source : bool
         Return each file as read beside its results, for an output that writes
         the input back with them (RDML).
@@ -135,6 +146,9 @@ class AnalysisSettings:
     limits: Optional[Limits] = None
     exclude: tuple = ()
     keep: tuple = ()
+    compare: tuple = ()
+    adjust: str = HOLM
+    irc: tuple = ()
     keep_source: bool = False
 
     def check(self):
@@ -176,6 +190,15 @@ class AnalysisSettings:
             if name not in EXCLUDING:
                 raise OptionError(Named("keep"), f" {name!r}: only a flag that excludes a well can keep it "
                                                  f"({', '.join(EXCLUDING)})")
+        if self.compare:
+            names = tuple(self.compare)
+            if names != (ALL,) and (len(names) < 2 or not all(names) or len(set(names)) != len(names)):
+                raise OptionError(Named("compare"), f" {','.join(names)!r}: expected two or more different groups "
+                                                    f"A,B[,C...], or all")
+        if self.adjust not in ADJUSTMENTS:
+            raise OptionError(Named("adjust"), f" must be one of {', '.join(ADJUSTMENTS)}, not {self.adjust!r}")
+        if not all(self.irc) or len(set(self.irc)) != len(self.irc):
+            raise OptionError(Named("irc"), f" {','.join(self.irc)!r}: expected different sample names")
         if self.limits is not None and not isinstance(self.limits, Limits):
             raise TypeError(f"limits must be a quelmar.common.limits.Limits, not {type(self.limits).__name__}")
         return self

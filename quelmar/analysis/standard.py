@@ -1,6 +1,11 @@
 """Standard curves of amplified plates: which wells are standards (a quantity
 from the file, a sample sheet or the settings), the curve through them, and
-the quantity of every unknown read off it."""
+the quantity of every unknown read off it: per well, and per sample at its
+wells' mean Ct with an inverse-prediction interval (:mod:`.unknowns`).
+
+Excluded standards (see :mod:`.exclusion`) and standards without a Ct are
+left out of the fit, which names the excluded ones.
+"""
 import math
 
 import numpy as np
@@ -8,11 +13,16 @@ import numpy as np
 from ..common import flags as _flags
 from ..common.errors import InputError, Named
 from ..results import StandardFit, StandardPlate, StandardWell
+from .inference import distributions as dist
+from .inference.inverse import MIN_STANDARDS, Line, line_through
 from .statistics import standard_curve
+from .unknowns import unknown_quantities
 
 #: A standard curve outside these efficiencies (percent) or below this R² is worth a warning.
 EFFICIENCY_RANGE = (90.0, 110.0)
 MIN_R_SQUARED = 0.98
+#: Confidence level of the unknowns' intervals.
+LEVEL = 0.95
 
 
 def _names(prefix, name):
@@ -54,13 +64,13 @@ def check_quantities(path, plates, quantities):
                              Named("quantities"))
 
 
-def fit_standard(plate, quantities=()):
-    """The standard curve of one plate and the role and quantity of each well.
+def fit_standard(plate, quantities=(), level=LEVEL):
+    """The standard curve of one plate, the role and quantity of each well, and the unknowns per sample.
 
     Returns
     -------
-    (StandardFit or None, list of StandardWell)
-        No fit when the plate has no standard (a well with a positive quantity).
+    (StandardFit or None, list of StandardWell, list of UnknownQuantity)
+        No fit (and no unknowns) when the plate has no standard (a well with a positive quantity).
 
     Raises
     ------
@@ -74,7 +84,7 @@ def fit_standard(plate, quantities=()):
     negative = np.array([_flags.is_negative_control(w.sample_type) for w in plate.wells])
     standard = np.isfinite(q) & (q > 0) & ~negative
     if not standard.any():
-        return None, _standard_wells(path, plate, ct, q, standard, negative, None)
+        return None, _standard_wells(path, plate, ct, q, standard, negative, None), []
     included = np.array([w.included for w in plate.wells], dtype=bool)
     used = standard & np.isfinite(ct) & included
     distinct = np.unique(q[used])
@@ -93,13 +103,27 @@ def fit_standard(plate, quantities=()):
         warning.append(f"efficiency {fit.efficiency:.1f} % outside {EFFICIENCY_RANGE[0]:g}-{EFFICIENCY_RANGE[1]:g} %")
     if not fit.r_squared >= MIN_R_SQUARED:
         warning.append(f"R² {fit.r_squared:.4f} below {MIN_R_SQUARED:g}")
+    line = _line(q[used], ct[used], fit)
     left_out = tuple(f"{w.well} ({w.excluded})" for k, w in enumerate(plate.wells) if standard[k] and w.excluded)
     result = StandardFit(target=plate.target, run=plate.run, ct_kind=plate.ct_kind, slope=fit.slope,
                          intercept=fit.intercept, efficiency=fit.efficiency, r_squared=fit.r_squared, n=fit.n,
-                         quantities=int(distinct.size), scale=plate.scale, threshold=plate.threshold,
-                         warning="; ".join(warning),
+                         quantities=int(distinct.size), quantity_low=float(distinct[0]),
+                         quantity_high=float(distinct[-1]), residual_sd=line.s, scale=plate.scale,
+                         threshold=plate.threshold, warning="; ".join(warning),
                          flags=(_flags.NTC_IN_RUN,) if plate.contaminated else (), excluded=left_out, file=path)
-    return result, _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
+    wells = _standard_wells(path, plate, ct, q, standard, negative, (fit, distinct))
+    return result, wells, unknown_quantities(wells, line, level, path)
+
+
+def _line(q, ct, fit):
+    """What inverse prediction needs of the library's line; without a residual variance (two standards) its
+    scatter is NaN and the unknowns get no interval."""
+    x = [dist.log10(float(v)) for v in q]
+    if len(x) < MIN_STANDARDS:
+        mean = math.fsum(x) / len(x)
+        return Line(fit.slope, fit.intercept, len(x), mean, math.fsum((v - mean) * (v - mean) for v in x), math.nan,
+                    (min(x), max(x)), (float(min(ct)), float(max(ct))))
+    return line_through(x, [float(v) for v in ct], fit.slope, fit.intercept)
 
 
 def _standard_wells(path, plate, ct, q, standard, negative, fitted):
@@ -133,14 +157,14 @@ def standard_plates(plates, quantities=(), problems=None):
         check_quantities(plates[0].file, plates, quantities)
     for p in plates:
         try:
-            fit, wells = fit_standard(p, quantities)
+            fit, wells, unknowns = fit_standard(p, quantities)
         except InputError as e:
             if problems is None:
                 raise
             problems.append(f"no standard curve: {e}")
             continue
         if fit is not None:
-            results.append(StandardPlate(amplification=p, fit=fit, wells=wells))
+            results.append(StandardPlate(amplification=p, fit=fit, wells=wells, unknowns=unknowns))
             if fit.warning:
                 warnings.append(f"{p.file}: {p.label}: {fit.warning}")
     return results, warnings

@@ -31,6 +31,8 @@ PROG = "quelmar"
 #: Panels in one picture; past this the plot shows the first plates and says so.
 MAX_PANELS = 24
 MAX_JOBS = 64
+#: What the text of ``references`` lists of the samples and wells left out, at most.
+MAX_LEFT_OUT = 6
 EPILOG_WIDTH = 76
 
 EPILOG = """\
@@ -61,6 +63,8 @@ Examples, from the project root:
   python3 -m quelmar amplify data/rdml/stepone_std.rdml --plot amplification.png
   python3 -m quelmar amplify data/rdml/lc96_bACTXY.rdml --target FAM@bACT --out ct.csv
   python3 -m quelmar quantify data/rdml/BioRad_384.rdml --calibrator Placebo --plot rq.png
+  python3 -m quelmar quantify data/rdml/BioRad_384.rdml --compare Placebo,"Compound A" --plot compare.png
+  python3 -m quelmar references data/rdml/lc96_bACTXY.rdml --reference FAM@bACT,Hex@X,Cy5@IPC --plot m.png
   python3 -m quelmar amplify data/rdml/BioRad_qPCR_melt.rdml --target Eva --log --plot log.png
   python3 -m quelmar melt data/dyemelt.csv --plot melting.png
   python3 -m quelmar melt data/rdml/BioRad_qPCR_melt.rdml --summary --out tm.csv --plot melting.png
@@ -151,16 +155,41 @@ def _standard_arguments(p):
 def _quantify_arguments(p):
     _amplification_options(p)
     _ct_option(p)
-    _quantification_options(p, required=True)
+    _quantification_options(p, default="the first group of --compare")
 
 
-def _quantification_options(p, required):
-    from ..analysis.settings import DEFAULT_EFFICIENCY
-    p.add_argument("--calibrator", required=required, metavar="SAMPLE",
-                   help="the sample (or group, with a sheet's group column) every quantity is relative to" +
-                        ("" if required else " (default: none, and no relative quantities)"))
+def _references_arguments(p):
+    _amplification_options(p)
+    _ct_option(p)
+    p.add_argument("--reference", metavar="GENE[,GENE...]",
+                   help="the candidate reference genes, two or more (default: the file's targets of type ref)")
+    _efficiency_option(p)
+
+
+def _quantification_options(p, default):
+    p.add_argument("--calibrator", metavar="SAMPLE",
+                   help=f"the sample (or group, with a sheet's group column) every quantity is relative to (default: "
+                        f"{default})")
     p.add_argument("--reference", metavar="GENE[,GENE...]",
                    help="reference genes (default: the file's targets of type ref)")
+    _efficiency_option(p)
+    p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
+                   help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD; "
+                        "fold changes of --compare get 99 %% intervals with ci99, else 95 %%")
+    p.add_argument("--compare", metavar="A,B[,C...]|all",
+                   help="test the groups (a sheet's group column or the file's) on their normalised relative "
+                        "quantities, per target: two by Welch's t-test and a randomisation test, more by one-way "
+                        "ANOVA and every pair; fold changes are B over A. Without groups, two samples are compared "
+                        "through their wells (technical replicates). all: every group of the design")
+    p.add_argument("--adjust", default="holm", choices=("holm", "bh"),
+                   help="adjust the p-values over the targets by Holm's method (default) or Benjamini-Hochberg's")
+    p.add_argument("--irc", metavar="SAMPLE[,SAMPLE...]",
+                   help="inter-run calibrators, measured in every run: the runs of every file are brought onto "
+                        "one scale and give one table (a sheet's irc column marks them too)")
+
+
+def _efficiency_option(p):
+    from ..analysis.settings import DEFAULT_EFFICIENCY
     p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|file|E|TARGET=E,...",
                    help="window (default): each target's mean efficiency in its window of linearity; 2: the "
                         "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
@@ -169,13 +198,11 @@ def _quantification_options(p, required):
                         "efficiency the RDML file states for each target; E: one amplification factor for every "
                         "target; TARGET=E,...: per target (others 2). Any but 2 gives efficiency-corrected ratios "
                         "of E^-Ct")
-    p.add_argument("--error", default="ci95", choices=("ci95", "ci99", "sd", "2sd"),
-                   help="error bars: Student-t 95 %% or 99 %% confidence interval (default ci95), or 1 or 2 SD")
 
 
 def _report_arguments(p):
     _standard_arguments(p)
-    _quantification_options(p, required=False)
+    _quantification_options(p, default="none, and no relative quantities unless --compare is given")
     _melt_options(p)
 
 
@@ -239,9 +266,12 @@ def _show_standard(result, out, full):
         f = p.fit
         if f is None:
             continue
-        out.line(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities, "
-                 f"{f.ct_kind} Ct, slope {f.slope:.4f}, intercept {f.intercept:.3f}, efficiency "
-                 f"{f.efficiency:.1f} %, R² {f.r_squared:.4f}{'  (' + f.warning + ')' if f.warning else ''}")
+        out.line(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities "
+                 f"({f.quantity_low:g} to {f.quantity_high:g}), {f.ct_kind} Ct, slope {f.slope:.4f}, intercept "
+                 f"{f.intercept:.3f}, efficiency {f.efficiency:.1f} %, R² {f.r_squared:.4f}"
+                 f"{'  (' + f.warning + ')' if f.warning else ''}")
+        if f.excluded:
+            out.line(f"  left out of the fit: {', '.join(f.excluded)}")
         if full:
             out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "excluded", "note"),
                                    (6, 20, 8, -7, -12, 5, 8, 0), dict(ct=3, quantity=4)) + "\n")
@@ -258,6 +288,68 @@ def _show_quantify(result, out, full):
                                         "rq_high", "efficiency", "flags", "excluded", "note"),
                                (16, 12, -3, -8, -14, -8, -8, -8, -10, 5, 8, 0),
                                dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
+        if q.calibration:
+            out.line()
+            out.line(f"inter-run calibration by {', '.join(q.calibrators)}: Cq offsets subtracted per run and "
+                     f"target, factors E^-offset that quantities are divided by")
+            out.write(format_table(q.calibration, ("file", "run", "target", "offset", "se", "factor", "factor_low",
+                                                   "factor_high"), (24, 16, 12, -8, -7, -8, -10, -11),
+                                   dict(offset=3, se=3, factor=4, factor_low=4, factor_high=4)))
+        if q.comparison is not None:
+            _show_comparison(q.comparison, out)
+
+
+def _show_comparison(c, out):
+    from ..writing.writers import format_table
+    out.line()
+    out.line(f"{os.path.basename(c.file)}: comparison of {c.label}; fold change of B over A with "
+             f"{c.level * 100:g} % interval, Welch's t-test and REST's randomisation test, p adjusted by "
+             f"{c.adjustment_name}")
+    if c.anova:
+        out.write(format_table(c.anova, ("target", "groups", "n", "f", "df_between", "df_within", "p", "p_adjusted",
+                                         "significance", "note"), (12, 24, 10, -8, -10, -9, -10, -10, 4, 0),
+                               dict(f=3, p=6, p_adjusted=6), dict(df_between="df1", df_within="df2",
+                                                                 significance="")) + "\n")
+    out.write(format_table(c.rows, ("target", "group_a", "group_b", "n_a", "n_b", "fold_change", "fold_low",
+                                    "fold_high", "p", "p_adjusted", "p_randomisation", "significance", "note"),
+                           (12, 14, 14, -3, -3, -11, -8, -9, -10, -10, -15, 4, 0),
+                           dict(fold_change=4, fold_low=4, fold_high=4, p=6, p_adjusted=6, p_randomisation=4),
+                           dict(group_a="A", group_b="B", significance="")))
+
+
+def _show_references(result, out, full):
+    from ..writing.writers import format_table
+    for r in result.plates:
+        out.line()
+        out.line(f"{os.path.basename(r.file)}: {r.label}; {len(r.samples)} samples")
+        for line in r.verdict:
+            out.line(f"  {line}")
+        if r.left_out:
+            shown = "; ".join(r.left_out[:MAX_LEFT_OUT])
+            more = f"; and {len(r.left_out) - MAX_LEFT_OUT} more" if len(r.left_out) > MAX_LEFT_OUT else ""
+            out.line(f"  left out: {shown}{more}")
+        if full:
+            out.write(format_table(r.genes_table, ("gene", "m", "genorm_rank", "m_excluded", "normfinder",
+                                                   "normfinder_rank"), (20, -7, -6, -10, -10, -10),
+                                   dict(m=3, m_excluded=3, normfinder=3),
+                                   dict(m="M", genorm_rank="rank", m_excluded="M (left)", normfinder_rank="rank")))
+            if r.pairs_table:
+                out.write(format_table(r.pairs_table, ("pair", "v", "below_cutoff"), (8, -7, 0), dict(v=3),
+                                       dict(v="V", below_cutoff=f"below {r.v_cutoff:g}")))
+
+
+def _show_standard_unknowns(result, out, full):
+    from ..writing.writers import format_table
+    _show_standard(result, out, full)
+    unknowns = [u for p in result.plates for u in getattr(p, "unknowns", ())]
+    if full and unknowns:
+        level = unknowns[0].level
+        out.line(f"unknowns per sample: the quantity at the mean Ct of its wells, {level * 100:g} % "
+                 f"inverse-prediction interval")
+        out.write(format_table(unknowns, ("sample", "target", "wells", "ct", "quantity", "quantity_low",
+                                          "quantity_high", "inside", "note"), (20, 12, -5, -7, -12, -12, -12, 6, 0),
+                               dict(ct=3, quantity=4, quantity_low=4, quantity_high=4),
+                               dict(quantity_low="low", quantity_high="high", inside="range")) + "\n")
 
 
 # -- the table of subcommands -----------------------------------------------------
@@ -282,6 +374,11 @@ class Subcommand:
     writer : callable, optional
         (path, command, columns, header) -> the writer of --out, for a job whose output is not a table;
         --out is then required and ends in one of ``outputs``.
+    combine : callable, optional
+        (results, settings) -> one more FileResult made of every file's, or None: for a study of several
+        runs joined by inter-run calibrators (``settings.irc``); the files' own results are then not written.
+    keep : bool
+        With ``combine``: the files' own results are written too, before the combined one (the report).
     rdml : bool
         --out may also be an RDML file: the input written back with the job's results.
     """
@@ -295,6 +392,8 @@ class Subcommand:
     show: object
     writer: object = None
     outputs: tuple = ()
+    combine: object = None
+    keep: bool = False
     rdml: bool = False
 
 
@@ -305,11 +404,17 @@ HELP = {
             "the melt quality flags. Unsorted, repeated, falling or unevenly spaced readings are first put on an "
             "even grid (the summary says how).",
     "standard": "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of every unknown "
-                "read off it.",
+                "read off it: per well, and per sample at its wells' mean Ct with an inverse-prediction confidence "
+                "interval. Standards without a Ct or flagged replicate-outlier are left out of the fit and named.",
     "quantify": "Relative quantities of every target in every sample against a calibrator, normalised to reference "
-                "genes, with error bars.",
-    "report": "One self-contained HTML page of each run: plate maps, curves, melts, standard curves, relative "
-              "quantities (with --calibrator), every flag and every table.",
+                "genes, with error bars; with --compare, tests between groups; with --irc, several runs and files "
+                "on one scale in one table.",
+    "references": "Stability of the candidate reference genes across the samples: geNorm's M and pairwise "
+                  "variation V(n/n+1), NormFinder's stability value (with the groups of a design), and which genes "
+                  "to normalise by.",
+    "report": "One self-contained HTML page of each run: plate maps, curves, melts, standard curves with unknowns, "
+              "reference-gene stability, relative quantities (with --calibrator), tests between groups "
+              "(--compare), a study joined by inter-run calibrators (--irc), every flag and every table.",
     "flags": "The quality flags and what each means.",
 }
 
@@ -333,8 +438,9 @@ def _report_writer(*args):
 
 
 def _table():
-    from ..results import (REPORT_TABLES, AmplificationWell, MeltPeak, MeltWell, RelativeQuantity, StandardFit,
-                           StandardWell, columns_of)
+    from ..results import (REPORT_TABLES, AmplificationWell, Finding, GroupAnova, GroupComparison, MeltPeak,
+                           MeltWell, PairwiseVariation, ReferenceGene, RelativeQuantity, RunCalibration, StandardFit,
+                           StandardWell, UnknownQuantity, columns_of)
     from . import jobs
     plots = _LazyPlots()
 
@@ -346,11 +452,17 @@ def _table():
         Subcommand("melt", HELP["melt"], _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt,
                    _show_melt, rdml=True),
         Subcommand("standard", HELP["standard"], _standard_arguments, jobs.standard,
-                   cols(wells=StandardWell, fits=StandardFit), plots.standard, _show_standard),
+                   cols(wells=StandardWell, fits=StandardFit, unknowns=UnknownQuantity), plots.standard,
+                   _show_standard_unknowns),
         Subcommand("quantify", HELP["quantify"], _quantify_arguments, jobs.quantify,
-                   cols(quantities=RelativeQuantity), plots.quantify, _show_quantify),
+                   cols(quantities=RelativeQuantity, comparisons=GroupComparison, anova=GroupAnova,
+                        calibration=RunCalibration), plots.quantify, _show_quantify,
+                   combine=jobs.quantify_study_result),
+        Subcommand("references", HELP["references"], _references_arguments, jobs.references,
+                   cols(genes=ReferenceGene, pairs=PairwiseVariation, verdict=Finding), plots.references,
+                   _show_references),
         Subcommand("report", HELP["report"], _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing,
-                   _report_writer, (".html",)),
+                   _report_writer, (".html",), combine=jobs.report_study, keep=True),
     )}
 
 
@@ -564,11 +676,16 @@ def run(args, progress):
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
         tables = {"wells": tables["wells"], **tables}
+    if settings.compare and "comparisons" in tables:  # quantify --compare: the tests are what CSV holds
+        tables = {"comparisons": tables["comparisons"], **tables}
+    if command.name == "quantify" and not (settings.calibrator or settings.compare):
+        raise ValueError("quantify needs --calibrator SAMPLE, or --compare A,B[,...] (whose first group is then the "
+                         "calibrator)")
     stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     if as_rdml:
         from ..writing.rdml import RdmlWriter  # only a run that writes RDML waits for it
     writer_type = command.writer or (RdmlWriter if as_rdml else TableWriter)
-    results = analyse(command.name, list(args.files), settings, args.jobs, progress)
+    results = _results(command, args, settings, progress)
     writer = None
     try:
         # Held: a stop right after the writer made its file would not find it to remove. A stop held
@@ -610,6 +727,31 @@ def run(args, progress):
             f.discard()
     stdout.release(sys.stdout)
     return warnings
+
+
+def _results(command, args, settings, progress):
+    """Every file's result as it is done; with inter-run calibrators, the study made of them all (after
+    the files' own, for a job that keeps them)."""
+    files = analyse(command.name, list(args.files), settings, args.jobs, progress)
+    if not (settings.irc and command.combine):
+        yield from files
+        return
+    done = []
+    try:
+        for result in files:
+            done.append(result)
+            if command.keep:
+                yield result
+    finally:
+        files.close()  # workers ended, however this generator is left
+    progress(f"{PROG} {command.name}: joining {len(done)} file{'s' if len(done) != 1 else ''} into one study")
+    try:
+        combined = command.combine(done, settings)
+    except QuelmarError as e:
+        from .options import command_words
+        raise Failure(command_words(e)) from None
+    if combined is not None:
+        yield combined
 
 
 def _print_flags():

@@ -19,19 +19,20 @@ import hashlib
 from dataclasses import replace
 
 from ..analysis.examination import examine
-from ..analysis.quantify import quantify_file
 from ..analysis.standard import standard_plates
-from ..common.errors import InputError, NotAPlate, ReaderError
+from ..analysis.study import quantify_and_compare, quantify_study, stability_of, study_label, study_parts
+from ..common.errors import InputError, Named, NotAPlate, ReaderError
 from ..common.limits import default_limits, open_input
 from ..reading.kinds import FileKind, guess_kind, read_plate
-from ..results import FileResult, RunReport
+from ..results import FileResult, Finding, RunReport, StudyRun
 from .options import command_words
 
 #: The data each subcommand needs.
-NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification", "melt": "melting"}
+NEEDS = {"amplify": "amplification", "standard": "amplification", "quantify": "amplification",
+         "references": "amplification", "melt": "melting"}
 #: Subcommands that fit each kind of file.
-FITS = {"amplification": ("amplify", "standard", "quantify"), "melting": ("melt",),
-        "both": ("amplify", "standard", "quantify", "melt"), "none": ()}
+FITS = {"amplification": ("amplify", "standard", "quantify", "references"), "melting": ("melt",),
+        "both": ("amplify", "standard", "quantify", "references", "melt"), "none": ()}
 #: Bytes read at a time for the report's checksum.
 HASH_CHUNK = 1 << 20
 
@@ -154,15 +155,61 @@ def standard(path, settings):
     without = [p.label for p in plates if id(p) not in fitted]
     notes = [f"no standards (wells with a quantity) in {', '.join(without)}"] if without else []
     return file_result("standard", plate_file, results, {"wells": [w for r in results for w in r.wells],
-                                                     "fits": [r.fit for r in results]}, warnings, notes)
+                                                     "fits": [r.fit for r in results],
+                                                     "unknowns": [u for r in results for u in r.unknowns]},
+                       warnings, notes)
+
+
+def quantify_tables(result):
+    """The tables of relative quantities, with the comparison and the calibration when there are some."""
+    tables = {"quantities": result.rows}
+    if result.comparison is not None:
+        tables["comparisons"] = result.comparison.rows
+        if result.comparison.anova:
+            tables["anova"] = result.comparison.anova
+    if result.calibration:
+        tables["calibration"] = result.calibration
+    return tables
 
 
 def quantify(path, settings):
-    """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.analysis.quantify`)."""
+    """``quantify``: relative quantities against a calibrator (see :mod:`quelmar.analysis.quantify`), and the
+    comparison of groups when asked; with inter-run calibrators, the file's plates for the study."""
     # Every target is analysed: --target picks the targets reported, not the reference genes.
     plate_file, plates = _amplified(path, "quantify", replace(settings, target=None))
-    result, warnings = quantify_file(plate_file.path, plate_file, plates, settings)
-    return file_result("quantify", plate_file, [result], {"quantities": result.rows}, warnings)
+    if settings.irc:
+        part = StudyRun(file=plate_file.path, targets=dict(plate_file.targets), plates=plates)
+        return file_result("quantify", plate_file, [part], {})
+    result, warnings = quantify_and_compare(plate_file.path, plate_file, plates, settings)
+    notes = result.comparison.notes if result.comparison is not None else []
+    return file_result("quantify", plate_file, [result], quantify_tables(result), warnings, notes)
+
+
+def quantify_study_result(results, settings):
+    """``quantify`` with inter-run calibrators: the files' plates joined into one study and one table."""
+    parts = study_parts(results)
+    result, warnings = quantify_study(parts, settings, settings.irc)
+    notes = [f"{len(parts)} files, {len({(p.file, p.run) for part in parts for p in part.plates})} runs, brought "
+             f"onto one scale by inter-run calibrators {', '.join(settings.irc)}"]
+    if result.comparison is not None:
+        notes += result.comparison.notes
+    return FileResult(command="quantify", file=result.file, plates=[result], tables=quantify_tables(result),
+                      warnings=[w for r in results for w in r.warnings] + warnings,
+                      notes=[n for r in results for n in r.notes] + notes)
+
+
+def references(path, settings):
+    """``references``: geNorm's and NormFinder's stability of the reference genes (see
+    :mod:`quelmar.analysis.references`)."""
+    plate_file, plates = _amplified(path, "references", replace(settings, target=None))
+    warnings = []
+    result = stability_of(plate_file.path, plate_file, plates, settings, warnings)
+    if result is None:
+        raise InputError(f"{plate_file.path}: reference-gene stability needs two or more candidates: the file "
+                         f"declares fewer targets of type ref; name them with ", Named("reference"))
+    verdict = [Finding(text=line, file=plate_file.path) for line in result.verdict]
+    return file_result("references", plate_file, [result], {"genes": result.genes_table, "pairs": result.pairs_table,
+                                                         "verdict": verdict}, warnings)
 
 
 # -- the report's job -----------------------------------------------------------------
@@ -194,22 +241,23 @@ def report(path, settings):
         plate_file, kind = read_checked(source, "report", settings)
     path = plate_file.path
     warnings, notes = [], []
-    amplification, standards, quantities = [], {}, None
-    every = replace(settings, target=None) if settings.calibrator else settings
+    amplification, standards, quantities, extra = [], {}, None, {}
+    quantified = settings.calibrator or settings.compare
+    every = replace(settings, target=None) if quantified or settings.irc else settings
     examined = examine(plate_file, every, melt="required" if kind.name == "melting" else "optional")
     warnings += examined.warnings
     _melt_notes(path, examined, notes)
     if kind.name in ("amplification", "both"):
-        amplification, standards, quantities = _report_amplification(path, plate_file, settings,
-                                                                     examined.amplification, warnings, notes)
-    elif settings.calibrator:
+        amplification, standards, quantities, extra = _report_amplification(path, plate_file, settings,
+                                                                            examined.amplification, warnings, notes)
+    elif quantified:
         _no_quantities(path, "the file holds no amplification data", warnings, notes)
     melts = _shown(examined.melts, plate_file, settings)
     if not (amplification or melts):
         raise InputError(f"{path}: no amplification or melting data{_for_target(settings)}")
     run = RunReport(file=path, sha256=sha256, size=size, format=plate_file.format, kind=kind.name,
                     description=kind.description, runs=plate_file.run_info, amplification=amplification,
-                    standards=standards, melts=melts, quantities=quantities)
+                    standards=standards, melts=melts, quantities=quantities, **extra)
     return file_result("report", plate_file, [run], _report_tables(run), warnings, notes)
 
 
@@ -227,27 +275,62 @@ def _shown(plates, plate_file, settings):
 
 
 def _report_amplification(path, plate_file, settings, plates, warnings, notes):
-    """The plates shown, their standard curves by label and the relative quantities (or None), from one
+    """The plates shown, their standard curves by label, the relative quantities (or None) with their
+    comparison, and the reference genes' stability and the plates of a study (as RunReport's fields), from one
     amplification of every plate."""
+    quantified = settings.calibrator or settings.compare
     shown = _shown(plates, plate_file, settings)
     standards, more = standard_plates(shown, settings.quantities, notes)
     warnings += more
-    quantities = None
-    if settings.calibrator:
+    quantities, extra = None, {}
+    if quantified and not settings.irc:
         try:
-            quantities, more = quantify_file(path, plate_file, plates, settings)
+            quantities, more = quantify_and_compare(path, plate_file, plates, settings)
             warnings += more
         except InputError as e:
             _no_quantities(path, command_words(e).removeprefix(f"{path}: "), warnings, notes)
-    return shown, {s.label: s for s in standards}, quantities
+    try:
+        extra["stability"] = stability_of(path, plate_file, plates, settings, warnings)
+    except InputError as e:
+        notes.append(f"no reference-gene stability: {command_words(e).removeprefix(f'{path}: ')}")
+    if settings.irc:
+        extra["study"] = StudyRun(file=path, targets=dict(plate_file.targets), plates=plates)
+    return shown, {s.label: s for s in standards}, quantities, extra
 
 
 def _report_tables(run):
     standards = list(run.standards.values())
+    comparison = run.quantities.comparison if run.quantities is not None else None
     tables = {"amplification": [w for p in run.amplification for w in p.wells],
               "standard wells": [w for s in standards for w in s.wells],
               "standard curves": [s.fit for s in standards],
+              "standard unknowns": [u for s in standards for u in s.unknowns],
               "relative quantities": run.quantities.rows if run.quantities is not None else [],
+              "comparisons": comparison.rows if comparison is not None else [],
+              "anova": comparison.anova if comparison is not None else [],
+              "reference genes": run.stability.genes_table if run.stability is not None else [],
+              "pairwise variation": run.stability.pairs_table if run.stability is not None else [],
               "melting wells": [c.summary for p in run.melts for c in p.curves],
               "melting peaks": [k for p in run.melts for c in p.curves for k in c.peaks]}
     return {name: rows for name, rows in tables.items() if rows}
+
+
+def report_study(results, settings):
+    """The report's last section with inter-run calibrators: every file's plates joined into one study, its
+    calibration, relative quantities and comparison (a :class:`FileResult` whose plate is the QuantifyResult)."""
+    parts = [r.plates[0].study for r in results if r.plates and getattr(r.plates[0], "study", None) is not None]
+    if not parts:
+        return None
+    label = study_label(parts)
+    try:
+        result, warnings = quantify_study(parts, settings, settings.irc)
+    except InputError as e:
+        message = command_words(e)
+        return FileResult(command="report", file=label, plates=[], tables={}, warnings=[message],
+                          notes=[f"no study: {message.removeprefix(f'{label}: ')}"])
+    notes = [f"{len(parts)} files brought onto one scale by inter-run calibrators {', '.join(settings.irc)}"]
+    tables = {"relative quantities": result.rows, "inter-run calibration": result.calibration}
+    if result.comparison is not None:
+        tables.update({"comparisons": result.comparison.rows, "anova": result.comparison.anova})
+    return FileResult(command="report", file=label, plates=[result], tables={k: v for k, v in tables.items() if v},
+                      warnings=warnings, notes=notes)

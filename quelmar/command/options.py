@@ -17,14 +17,15 @@ OPTION_WORDS = {"target": "--target", "threshold": "--threshold", "scale": "--sc
                 "ct": "--ct", "samples": "a --samples sheet", "quantities": "--quantity", "melt_range": "--range",
                 "max_fwhm": "--max-fwhm", "calibrator": "--calibrator", "reference": "--reference GENE[,GENE...]",
                 "efficiency": "--efficiency", "error": "--error", "limits": "--limits", "exclude": "--exclude",
-                "keep": "--keep"}
+                "keep": "--keep", "compare": "--compare", "adjust": "--adjust", "irc": "--irc"}
 
 #: What an option left unset means (for the report's table of settings).
 DEFAULTS = {"target": "every target", "threshold": "each plate's own", "max_ct": "the last five cycles only",
             "samples": "none: the file's annotations", "quantity": "the file's quantities",
             "range": "chosen per well from its -dF/dT", "calibrator": "none: no relative quantities",
             "reference": "the file's targets of type ref",
-            "exclude": "none: the file's and the sheet's exclusions", "keep": "none: every excluding flag excludes"}
+            "exclude": "none: the file's and the sheet's exclusions", "keep": "none: every excluding flag excludes",
+            "compare": "none: no tests between groups", "adjust": "holm", "irc": "none: each run on its own"}
 
 
 def command_words(error):
@@ -107,6 +108,11 @@ def _refused(settings, error):
     return command_words(error)
 
 
+def _names(text):
+    """A comma-separated list of names (genes, samples), blanks dropped."""
+    return tuple(g.strip() for g in (text or "").split(",") if g.strip())
+
+
 def settings_from(args):
     """The :class:`~quelmar.analysis.settings.AnalysisSettings` of parsed arguments, checked.
 
@@ -124,7 +130,9 @@ def settings_from(args):
     melt_range = _melt_range(getattr(args, "range", None))
     quantities = _quantities(getattr(args, "quantity", ()))
     sheet = read_sample_sheet(args.samples, limits=limits) if args.samples else None
-    reference = tuple(g.strip() for g in (getattr(args, "reference", None) or "").split(",") if g.strip())
+    reference = _names(getattr(args, "reference", None))
+    compare = tuple(g.strip() for g in args.compare.split(",")) if getattr(args, "compare", None) else ()
+    irc = tuple(dict.fromkeys(_names(getattr(args, "irc", None)) + (sheet.calibrators() if sheet else ())))
     settings = AnalysisSettings(target=args.target, threshold=getattr(args, "threshold", None),
                                 scale=parse_scale(getattr(args, "scale", "auto")), max_ct=getattr(args, "max_ct", None),
                                 ct=getattr(args, "ct", DEFAULT_CT), samples=sheet, quantities=quantities,
@@ -133,7 +141,8 @@ def settings_from(args):
                                 efficiency=getattr(args, "efficiency", DEFAULT_EFFICIENCY),
                                 error=getattr(args, "error", "ci95"), limits=limits,
                                 exclude=_excluded_wells(getattr(args, "exclude", None)),
-                                keep=tuple(dict.fromkeys(_items(getattr(args, "keep", None)))))
+                                keep=tuple(dict.fromkeys(_items(getattr(args, "keep", None)))), compare=compare,
+                                adjust=getattr(args, "adjust", "holm"), irc=irc)
     try:
         return settings.check()
     except OptionError as e:

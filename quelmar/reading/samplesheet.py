@@ -15,6 +15,8 @@ group     optional: the biological group the sample belongs to; relative
 exclude   optional: leave the well out of standard curves and relative
           quantities: yes (or x, 1) or the reason in words; no keeps in a well
           the file excludes (see :mod:`quelmar.common.exclusion`)
+irc       optional: yes (or 1, x, true) marks the row's sample, which the row
+          must name, as an inter-run calibrator, measured in every run of a study
 ========  ========================================================================
 
 Column names are case-insensitive; other columns are refused (a misspelt
@@ -38,7 +40,9 @@ from .csvplate import Undecodable, text_lines
 from ..common.positions import well_key
 
 REQUIRED = ("well", "sample", "target", "type")
-OPTIONAL = ("quantity", "group", "exclude")
+OPTIONAL = ("quantity", "group", "exclude", "irc")
+#: What the irc column may say: marked, or not.
+MARKED, UNMARKED = ("yes", "y", "true", "1", "x"), ("", "no", "n", "false", "0")
 TYPES = ("unkn", "std", "ntc", "nac", "nrt", "ntp", "pos", "opt")
 
 
@@ -52,6 +56,7 @@ class SheetRow:
     quantity: float
     group: str
     exclude: object = None  # None: the file's word stands; False: kept in; else the exclusion's Reason
+    irc: bool = False
 
 
 @dataclass(frozen=True)
@@ -60,6 +65,10 @@ class SampleSheet:
 
     path: str
     rows: tuple
+
+    def calibrators(self):
+        """The samples the sheet marks as inter-run calibrators, in the order first met."""
+        return tuple(dict.fromkeys(row.sample for row in self.rows if row.irc))
 
     def apply(self, plate):
         """Override the annotations of the wells of a :class:`~quelmar.reading.plate.PlateFile` in place.
@@ -155,7 +164,7 @@ def _sheet(path, records):
     missing = [c for c in REQUIRED if c not in header]
     if missing:
         raise ReaderError(path, f"has no column {', '.join(missing)} (columns: well, sample, target, type, "
-                                f"optional quantity, group, exclude)")
+                                f"optional quantity, group, exclude, irc)")
     unknown = [h for h in header if h not in REQUIRED + OPTIONAL]
     if unknown:
         raise ReaderError(path, f"has an unknown column {unknown[0]!r} (known: {', '.join(REQUIRED + OPTIONAL)})")
@@ -199,5 +208,10 @@ def _row(path, number, cells):
             quantity = math.nan
         if not (math.isfinite(quantity) and quantity > 0):
             raise ReaderError(path, f"line {number}: quantity {text!r} is not a positive number")
+    mark = cells.get("irc", "").lower()
+    if mark not in MARKED + UNMARKED:
+        raise ReaderError(path, f"line {number}: irc {cells['irc']!r} is neither yes nor no")
+    if mark in MARKED and not cells["sample"]:
+        raise ReaderError(path, f"line {number}: an inter-run calibrator (irc) needs its sample named")
     return SheetRow(number, cells["well"], cells["sample"], cells["target"], kind, quantity, cells.get("group", ""),
-                    exclusion.from_sheet(cells.get("exclude", "")))
+                    exclusion.from_sheet(cells.get("exclude", "")), mark in MARKED)

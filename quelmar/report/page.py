@@ -23,9 +23,9 @@ from string import Template
 from ..common import flags as _flags
 from ..common.positions import position, smallest_plate
 from ..common.text import encodable
-from ..results import REPORT_TABLES, text
+from ..results import REPORT_TABLES, QuantifyResult, text
 from ..writing.writers import AtomicFile, naming
-from . import maps, svg
+from . import maps, statistics, svg
 
 #: Wells laid out in file order (no positions) fill rows of this many columns, or 24 for larger plates.
 FILE_ORDER_COLUMNS = 12
@@ -203,7 +203,8 @@ def amplification_block(plate, geometry, standard, keys):
         out.append(_figure(svg.standard_curve(standard, colour_of),
                            f"Standard curve: Ct = {fit.slope:.4f} log10 Q + {fit.intercept:.3f}, efficiency "
                            f"{fit.efficiency:.1f} %, R² {fit.r_squared:.4f}, {fit.n} wells of {fit.quantities} "
-                           f"quantities; circles standards, crosses unknowns read off the line.{left_out}{note}"))
+                           f"quantities; circles standards, crosses unknowns read off the line."
+                           f"{statistics.unknowns_caption(fit, standard.unknowns)}{left_out}{note}"))
     return "".join(out)
 
 
@@ -339,13 +340,43 @@ def file_section(result, index, tables):
     if result.warnings:
         out.append('<ul class="warnings">' + "".join(f"<li>{escape(w)}</li>" for w in result.warnings) + "</ul>")
     out.append(plates_block(report, result.geometry, tables))
+    if report.stability is not None:
+        out += ['<h3 class="part">Reference genes</h3>', statistics.references_block(report.stability)]
     if report.quantities is not None:
         out += ['<h3 class="part">Relative quantities</h3>', quantities_block(report.quantities)]
+        if report.quantities.comparison is not None:
+            out += ['<h3 class="part">Comparison of groups</h3>',
+                    statistics.comparison_block(report.quantities.comparison)]
     out += ['<h3 class="part">Quality</h3>', quality_block(report, tables, stem), '<h3 class="part">Tables</h3>']
     for name, columns in REPORT_TABLES.items():
         rows = result.tables.get(name)
         if rows:
             out.append(tables.block(name[0].upper() + name[1:], columns, rows, f"{stem}-{name.replace(' ', '-')}.csv"))
+    out.append("</section>")
+    return "".join(out)
+
+
+def study_section(result, index, tables):
+    """The section of a study: several runs joined by inter-run calibration, one table of their relative
+    quantities and their comparison (or the note why there is none)."""
+    out = [f'<section class="file study" id="file{index}"><h2>{escape(result.file)}</h2>']
+    if result.notes:
+        out.append('<ul class="notes">' + "".join(f"<li>{escape(n)}</li>" for n in result.notes) + "</ul>")
+    if result.warnings:
+        out.append('<ul class="warnings">' + "".join(f"<li>{escape(w)}</li>" for w in result.warnings) + "</ul>")
+    if result.plates:
+        q = result.plates[0]
+        out += ['<h3 class="part">Inter-run calibration</h3>', statistics.calibration_block(q.calibration,
+                                                                                           q.calibrators),
+                '<h3 class="part">Relative quantities</h3>', quantities_block(q)]
+        if q.comparison is not None:
+            out += ['<h3 class="part">Comparison of groups</h3>', statistics.comparison_block(q.comparison)]
+        out.append('<h3 class="part">Tables</h3>')
+        for name, columns in REPORT_TABLES.items():
+            rows = result.tables.get(name)
+            if rows:
+                out.append(tables.block(name[0].upper() + name[1:], columns, rows,
+                                        f"study-{name.replace(' ', '-')}.csv"))
     out.append("</section>")
     return "".join(out)
 
@@ -394,8 +425,10 @@ class HtmlReport:
     def add(self, result):
         with naming(self.path):
             self.files.append(result.file)
+            study = not result.plates or isinstance(result.plates[0], QuantifyResult)
+            section = study_section if study else file_section
             # A file name that is not UTF-8 is written with its bytes escaped, as in every other output.
-            self.spool.write(encodable(file_section(result, len(self.files), self.tables)))
+            self.spool.write(encodable(section(result, len(self.files), self.tables)))
 
     def commit(self):
         style, script = _asset("report.css"), _asset("report.js")

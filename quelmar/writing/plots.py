@@ -233,7 +233,11 @@ def standard(plates, note=""):
 
 
 def quantify(results, note=""):
-    """Relative quantity per sample and target as bars from 1 on a log2 axis, with the error bars."""
+    """Relative quantity per sample and target as bars from 1 on a log2 axis, with the error bars; the
+    fold changes and their significance marks instead when groups were compared."""
+    compared = [q.comparison for q in results if q.comparison is not None]
+    if compared:
+        return comparison(compared, note)
     fig, axes = _panels(len(results), 7.0, 4.5)
     for ax, q in zip(axes, results):
         samples = list(dict.fromkeys(r.sample for r in q.rows))
@@ -250,7 +254,7 @@ def quantify(results, note=""):
             high = np.array([r.rq_high if math.isfinite(r.rq_high) else r.rq for r in rows])
             ax.bar(x, rq - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}", label=_literal(target))
             ax.errorbar(x, rq, yerr=[rq - low, high - rq], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
-        ax.set_yscale("log", base=2)
+        _log2_axis(ax)
         ax.axhline(1.0, color="0.3", linewidth=0.8)
         ax.set_xticks(range(len(samples)))
         slanted = len(samples) > 4
@@ -260,4 +264,80 @@ def quantify(results, note=""):
         ax.set_title(f"{_title(os.path.basename(q.file))}\n{_title(q.label)}", fontsize=9)
         if targets:
             ax.legend(fontsize=8)
+    return _finish(fig, note)
+
+
+#: Below this ratio of a log2 axis' ends, powers of two alone leave it with one tick or none: it gets
+#: eighths of each doubling too.
+NARROW_LOG2 = 4.0
+
+
+def _log2_axis(ax):
+    """A log2 axis of ratios labelled as plain numbers (0.5, 1, 1.25), readable however narrow."""
+    from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
+    ax.set_yscale("log", base=2)
+    low, high = ax.get_ylim()
+    if low > 0 and high / low < NARROW_LOG2:
+        ax.yaxis.set_major_locator(LogLocator(base=2, subs=np.arange(1.0, 2.0, 0.125)))
+    ax.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.4g}"))
+    ax.yaxis.set_minor_formatter(NullFormatter())
+
+
+def comparison(results, note=""):
+    """Per file, the fold change of every target and comparison as bars from 1 on a log2 axis, with the
+    confidence interval and the significance mark above."""
+    fig, axes = _panels(len(results), 7.0, 4.5)
+    for ax, c in zip(axes, results):
+        targets = list(dict.fromkeys(r.target for r in c.rows))
+        pairs = list(dict.fromkeys((r.group_a, r.group_b) for r in c.rows))
+        width = 0.8 / max(len(pairs), 1)
+        for k, pair in enumerate(pairs):
+            rows = [r for r in c.rows if (r.group_a, r.group_b) == pair and math.isfinite(r.fold_change)]
+            if not rows:
+                continue
+            x = np.array([targets.index(r.target) for r in rows]) - 0.4 + width * (k + 0.5)
+            fc = np.array([r.fold_change for r in rows])
+            low = np.array([r.fold_low if math.isfinite(r.fold_low) else r.fold_change for r in rows])
+            high = np.array([r.fold_high if math.isfinite(r.fold_high) else r.fold_change for r in rows])
+            ax.bar(x, fc - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}",
+                   label=_literal(f"{pair[1]} over {pair[0]}"))
+            ax.errorbar(x, fc, yerr=[fc - low, high - fc], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
+            for xi, top, r in zip(x, np.maximum(np.maximum(high, fc), 1.0), rows):
+                ax.annotate(r.significance, (xi, top), textcoords="offset points", xytext=(0, 3), ha="center",
+                            fontsize=9)
+        ax.margins(y=0.15)
+        _log2_axis(ax)
+        ax.axhline(1.0, color="0.3", linewidth=0.8)
+        ax.set_xticks(range(len(targets)))
+        slanted = len(targets) > 4
+        ax.set_xticklabels([_literal(t) for t in targets], rotation=30 if slanted else 0,
+                           ha="right" if slanted else "center", fontsize=8)
+        ax.set_ylabel(f"fold change (log2 axis), {c.level:.0%} interval")
+        ax.set_title(f"{_title(os.path.basename(c.file))}: {c.replicates} replicates\n* p < 0.05, ** < 0.01, "
+                     f"*** < 0.001 ({c.adjustment_name}-adjusted Welch)", fontsize=9)
+        if pairs:
+            ax.legend(fontsize=8)
+    return _finish(fig, note)
+
+
+def references(results, note=""):
+    """Per file, geNorm's M when each gene left the stepwise exclusion (least stable left) beside
+    NormFinder's stability value, with geNorm's usual bounds on M dashed."""
+    fig, axes = _panels(len(results), 7.0, 4.2)
+    for ax, r in zip(axes, results):
+        order = list(reversed(r.ranking))
+        x = np.arange(len(order))
+        ax.bar(x - 0.2, [r.m_excluded[k] for k in order], width=0.38, color="C0", label="geNorm M (when excluded)")
+        if r.normfinder:
+            ax.bar(x + 0.2, [r.normfinder[k] for k in order], width=0.38, color="C1", label="NormFinder stability")
+        for b in r.m_bounds:
+            ax.axhline(b, color="0.4", linestyle="--", linewidth=0.8)
+        ax.set_xticks(x)
+        slanted = len(order) > 4
+        ax.set_xticklabels([_literal(g) for g in order], rotation=30 if slanted else 0,
+                           ha="right" if slanted else "center", fontsize=8)
+        vs = ", ".join(f"V{n}/{n + 1} {v:.3f}" for n, v in r.v.items())
+        ax.set_title(f"{_title(os.path.basename(r.file))}: {len(r.samples)} samples\n{vs or 'two genes: no V'} "
+                     f"(cut-off {r.v_cutoff:g})", fontsize=9)
+        ax.legend(fontsize=8)
     return _finish(fig, note)

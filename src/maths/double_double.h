@@ -15,6 +15,8 @@
 #include <cstring>
 #include <limits>
 
+#include "maths/double_evaluation.h"
+
 namespace quelmar::maths {
 
 struct DoubleDouble {
@@ -31,6 +33,9 @@ constexpr int kExponentBias = 1023;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Adding and subtracting 1.5 * 2^52 rounds a double below 2^51 to an integer.
 constexpr double kRoundingShift = 0x1.8p52;
+// A double's bits with the last 27 cleared: its leading 26 bits, whose
+// products with 26- or 27-bit numbers are exact.
+constexpr std::uint64_t kLeading26Bits = ~((std::uint64_t{1} << 27) - 1);
 
 // The bits of a double and back (memcpy is the portable type pun; compilers
 // turn it into one register move).

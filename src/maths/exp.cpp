@@ -2,7 +2,7 @@
 //
 // exp(t) = 2^k * 2^(j/N) * exp(r) with t = (N k + j) ln(2)/N + r
 // (exp_log_internal.h). A quick first try (N = 256, degree 5, relative
-// error below 1.8 2^-62) decides all but about one argument in 200; exp_fast
+// error below 1.97 2^-62) decides all but about one argument in 200; exp_fast
 // (N = 128, degree 6, 2^-67) leaves about one in 10^4 of all; the
 // accurate path (double-double, degree 10, 2^-100) nearly all that remain.
 // The few arguments all three leave undecided (exp's hardest cases need

@@ -102,18 +102,24 @@ inline ScaledDoubleDouble exp_fast(DoubleDouble t) noexcept {
 }
 
 // A quicker first try at exp(t.hi + t.lo), same domain, with a finer table
-// (256 entries: t = (256 k + j) ln(2)/256 + r, |r| < 2^-9.52) and a shorter
-// series: 2^exponent * value within kExpQuickError relative (value.lo not
+// (256 entries: t = (256 k + j) ln(2)/256 + r) and a shorter series:
+// 2^exponent * value within kExpQuickError relative (value.lo not
 // normalized, |value.lo| < 2^-19.4 value.hi); about one argument in 200 is
-// left undecided for exp_fast. r is rounded to a double (2^-63, plus
-// exp_fast's 2^-78.4), and so is its product with the table's leading part
-// (below 2^-9.02: 2^-63); Tl r (Tl < 2^-53) is left out (2^-62.53); the
-// series' truncation |r|^6/6! e^|r| is 2^-66.66 and its roundings, as in
-// exp_fast but on values four times smaller, below 2^-71: 1.77 2^-62, and
-// 1.78 2^-62 relative to a result of at least 0.998 Th. kExpQuickWidened
-// adds the 2^-51 |value.lo| < 2^-70.4 value.hi that round_normal asks.
-constexpr double kExpQuickError = 0x1.c8p-62;
-constexpr double kExpQuickWidened = 0x1.dp-62;
+// left undecided for exp_fast.
+//
+// exp_quick_evaluate's error, for |r| <= 2^-9.5 given within d of the
+// reduced argument (u = 2^-53; T = 2^(j/256) = Th + Tl, Th in [1, 2), |Tl|
+// <= u Th): Th r rounded, u |r| Th <= 2^-62.5 Th, and Tl r left out, as
+// much; the series' truncation |r|^6/6! e^|r| <= 2^-66.49 and its roundings
+// (on values below 2^-19, 2^-71): in all d + 1.4606 2^-62 Th, over a result
+// of at least 0.99862 Th. exp_quick's own reduction gives |r| <= ln(2)/512
+// (1 + 2^-40) < 2^-9.52 and d <= 2^-62.99 (r rounded once below 2^-9, half an
+// ulp; n mid and its difference with t.lo rounded, 2^-78.7 each; n lo left
+// out, 2^-79.3): 1.9634 2^-62 relative, bounded by kExpQuickError.
+// kExpQuickWidened adds the 2^-51 |value.lo| < 2^-70.4 value.hi and the
+// factor 1 + 2^-50 that round_normal asks.
+constexpr double kExpQuickError = 0x1.f8p-62;
+constexpr double kExpQuickWidened = 0x1.fap-62;
 constexpr int kExpQuickBits = 8;
 constexpr int kExpQuickMask = (1 << kExpQuickBits) - 1;
 constexpr int kExpQuickShift = 52 - kExpQuickBits;
@@ -125,33 +131,194 @@ struct QuickExp {
   std::uint64_t scale_bits;
 };
 
-inline QuickExp exp_quick(DoubleDouble t) noexcept {
+// exp_quick before its last normalization: T (1 + r + q) as lead + product +
+// low, lead = Th from the table, product = Th r rounded (below 2^-8.5 lead),
+// low = Tl + Th q (below 2^-19.9 lead).
+struct QuickExpParts {
+  double lead;
+  double product;
+  double low;
+  std::uint64_t scale_bits;
+};
+
+// 2^k 2^(j/256) exp(r) from r and the bit pattern of 1.5 2^52 + 256 k + j
+// (the sum that rounded t 256/ln 2 to that integer): its low 8 bits are j,
+// and the rest shifted by 44 is 256 k 2^44 = k 2^52 modulo 2^64 (1.5 2^52's
+// own bits vanish in the shift).
+inline QuickExpParts exp_quick_evaluate(double r, std::uint64_t shifted_bits) noexcept {
   using tables::kInvFactorial;
-  // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
-  // of 34 bits; t - n hi exact as in exp_reduce). The shifted sum's bit
-  // pattern is that of 1.5 2^52 plus n: its low 8 bits are j = n mod 256,
-  // and the rest shifted by 44 is (n - j) 2^44 = k 2^52 modulo 2^64 (1.5
-  // 2^52's own bits vanish in the shift).
-  double shifted = t.hi * tables::kInvLn2Quick + kRoundingShift;
-  std::uint64_t bits = to_bits(shifted);
-  double n = shifted - kRoundingShift;
-  double r = (t.hi - n * tables::kLn2Quick.hi) - (n * tables::kLn2Quick.mid - t.lo);
   double r2 = r * r;
   double w = kInvFactorial[2].hi + (kInvFactorial[3].hi * r + r2 * (kInvFactorial[4].hi + kInvFactorial[5].hi * r));
   double q = r2 * w;
   // T (1 + r + q) = Th + Th r + (Tl + Th q), Tl r left out.
-  const tables::Pair& tab = tables::kExp2Quick[bits & kExpQuickMask];
-  DoubleDouble s = fast_two_sum(tab.hi, tab.hi * r);
-  double lo = s.lo + (tab.lo + tab.hi * q);
-  return {{s.hi, lo}, (bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+  const tables::Pair& tab = tables::kExp2Quick[shifted_bits & kExpQuickMask];
+  return {tab.hi, tab.hi * r, tab.lo + tab.hi * q,
+          (shifted_bits & ~static_cast<std::uint64_t>(kExpQuickMask)) << kExpQuickShift};
+}
+
+inline QuickExpParts exp_quick_parts(DoubleDouble t) noexcept {
+  // n = round(t 256/ln 2), below 2^18.1 in magnitude (n hi is exact with hi
+  // of 34 bits; t - n hi exact as in exp_reduce).
+  double shifted = t.hi * tables::kInvLn2Quick + kRoundingShift;
+  double n = shifted - kRoundingShift;
+  double r = (t.hi - n * tables::kLn2Quick.hi) - (n * tables::kLn2Quick.mid - t.lo);
+  return exp_quick_evaluate(r, to_bits(shifted));
+}
+
+inline QuickExp exp_quick(DoubleDouble t) noexcept {
+  QuickExpParts parts = exp_quick_parts(t);
+  DoubleDouble s = fast_two_sum(parts.lead, parts.product);
+  return {{s.hi, s.lo + parts.low}, parts.scale_bits};
 }
 
 // exp for the arguments exp_quick leaves (exp.cpp).
 double exp_other(double x) noexcept;
 
+// log and log10 for the arguments their quick tier leaves (log_special.cpp).
+double log_other(double x) noexcept;
+double log10_other(double x) noexcept;
+
 // The same within kExpAccurateError (exp.cpp).
 constexpr double kExpAccurateError = 0x1p-100;
 ScaledDoubleDouble exp_accurate(DoubleDouble t) noexcept;
+
+// ---------------------------------------------------------------------------
+// log's quick first try, shared with log10 and pow: ln(x) = e ln(2) - ln(r)
+// + ln(1 + z), z = m r - 1, with x = 2^e m, m within 2^-9 of a multiple of
+// 1/256 (so m is in [1 - 2^-10, 2 - 2^-10)), r from a table of 256
+// (tables::kQuickLog). r is a multiple of 2^-15 with |z| <= 2^-8.99; r = 1
+// on the interval around 1, where ln(x) = ln(1 + z). Every bound quoted from
+// the table was checked when it was generated.
+//
+// z is carried exactly as zh + zl, and so is most of the sum, with no
+// double-double product:
+// - m_hi, m rounded to a multiple of 2^-19 (2^-20 below 1), and m_lo = m -
+//   m_hi, |m_lo| <= 2^-20: zh = m_hi r - 1 and zl = m_lo r are exact (35 and
+//   48 bits, and m_hi r is within a factor 2 of 1). |zh| < 2^-8 on the grid
+//   of 2^-34, at most 26 bits, so zh^2 is exact; |zl| <= 2^-20.
+// - T = e hi(ln 2) + hi(-ln r), hi(ln 2) of 42 bits and hi(-ln r) on the
+//   grid of 2^-42: exact for |e| < 2^11, and so is S = T + zh (grid 2^-42,
+//   below 2^10).
+// - v = zl - zh^2/2 is exact (grid 2^-69, |v| < 2^-16.8), and so is
+//   fast_two_sum(S, v): with |S + v| < 2^-16 the sum is exact, and from
+//   there |S| > |v|.
+// Then ln(1 + z) = zh + v - zl (zh + zl/2) + z^3 Q(z), Q(z) = 1/3 - z/4 +
+// z^2/5 - z^3/6 + z^4/7 (to degree 7 in z), summed in double with a =
+// fl(zh + zl) for z.
+//
+// Absolute errors (u = 2^-53, |z| <= Z = 2^-8.99, Z^3/3 < 2^-28.55):
+// - the tail a^3 q: a's rounding moves z^3 Q by 3u of itself (its
+//   derivative is z^2/(1 + z)); a^2 and a^3 rounded (2u); q within 3.02u
+//   relative (1/3 rounded, and the two additions at the level of 1/3, u/3
+//   each over Q >= 0.332; the higher terms' errors below 2^-17 u); the
+//   product (u): 9.03u Z^3/3 (1 + Z) < 2^-78.36;
+// - zl (zh + zl/2), below 2^-20 2^-8.98, rounded twice: 2^-80.97;
+// - e lo(ln 2) + lo(-ln r): two roundings below 2^-87 each (|e| <= 1100:
+//   below 2^-33.9), ln 2's and the table's remainders 2^-91.9 and 2^-97:
+//   2^-85.9;
+// - the three sums of the low part, each below 2^-27.7: 3 2^-81 (s.lo is
+//   below 2^-43);
+// - the series left out, |z|^8/8 (1 + Z) < 2^-74.95.
+// In all, below kQuickLogAbsoluteError = 2^-74.74. The low part is below
+// 2^-27.6 in magnitude (with |s.lo| <= 2^-43).
+//
+// Relative error, for log's rounding test: outside the interval
+// around 1, |ln x| >= 2^-10 and z^8 <= 2^-62.95 |ln x|, so the error is at
+// most 2^-65.95 + 2^-77.52/2^-10 |ln x| < 2^-65.7 |ln x|. Around 1, e = 0,
+// r = 1, the table terms vanish and every error is relative to z: with
+// |ln(1 + z)| >= |z| (1 - |z|/2), the series left out 2^-66 (|z|^7/8 with
+// |z| <= 2^-9); zh = 0 when |z| is below the grid's half, and otherwise
+// |zh| <= 2|z|, so zl (zh + zl/2)'s roundings and the low part's sums are
+// below 2^-70 each; the tail's 2^-70.4: in all 2^-65.8. kQuickLogRelative
+// Error = 2^-65.5 covers both and round_normal's widening, 2^-51 |lo|
+// (|lo| <= 2^-27.6 <= 2^-17.6 |ln x| outside, 2^-18 |ln x| around 1).
+constexpr double kQuickLogAbsoluteError = 0x1.34p-75;  // 2^-74.74 rounded up
+constexpr double kQuickLogRelativeError = 0x1.6a09e667f3bcdp-66;  // 2^-65.5
+
+constexpr int kQuickLogIndexShift = 44;                                // 8 leading mantissa bits
+constexpr std::uint64_t kQuickLogHalfInterval = std::uint64_t{1} << 43;  // centres the intervals
+constexpr std::uint64_t kQuickLogIndexMask = 255;
+constexpr std::uint64_t kQuickLogSplitHalf = std::uint64_t{1} << 32;     // rounds m to 2^-19
+constexpr std::uint64_t kQuickLogSplitMask = ~((std::uint64_t{1} << 33) - 1);
+
+// ln(2^exponent_offset x) = hi + lo within the bounds above, for the bit
+// pattern of a positive normal x and exponent_offset = 0 or -64 (a
+// subnormal scaled by 2^64). lo is not normalized: |lo| <= 2^-27.6.
+inline DoubleDouble log_quick(std::uint64_t bits, std::int64_t exponent_offset) noexcept {
+  using tables::kInverse;
+  using tables::kLn2;
+  // The interval's index and e from the bits of x moved up by half an
+  // interval; m = x / 2^e by subtracting e from the exponent field.
+  std::uint64_t centred = bits + kQuickLogHalfInterval;
+  std::int64_t e = static_cast<std::int64_t>(centred >> 52) - kExponentBias;
+  const tables::QuickLogEntry& entry = tables::kQuickLog[(centred >> kQuickLogIndexShift) & kQuickLogIndexMask];
+  std::uint64_t m_bits = bits - (static_cast<std::uint64_t>(e) << 52);
+  double m = from_bits(m_bits);
+  double m_hi = from_bits((m_bits + kQuickLogSplitHalf) & kQuickLogSplitMask);
+  double m_lo = m - m_hi;
+  double zh = m_hi * entry.r - 1.0;
+  double zl = m_lo * entry.r;
+  double ed = static_cast<double>(e + exponent_offset);
+  double s_exact = (ed * kLn2.hi + entry.neg_log_hi) + zh;
+  double v = zl - 0.5 * (zh * zh);
+  DoubleDouble s = fast_two_sum(s_exact, v);
+  double a = zh + zl;
+  double a2 = a * a;
+  double q = (kInverse[3].hi - kInverse[4].hi * a) + a2 * ((kInverse[5].hi - kInverse[6].hi * a) + a2 * kInverse[7].hi);
+  double tail = (a2 * a) * q;
+  double cross = zl * (zh + 0.5 * zl);
+  // The tail, the longest chain of operations, is added last.
+  double lo = ((s.lo + (ed * kLn2.mid + entry.neg_log_lo)) - cross) + tail;
+  return {s.hi, lo};
+}
+
+// log10's quick tier: the quick tier's ln(x) times 1/ln(10) = c_hi + c_lo,
+// c_hi of 27 bits: with ln's hi cut into H, its leading 26 bits, and the
+// rest, H c_hi is exact, and the rest of the product is below 2^-17.5 of it. Relative
+// errors beyond ln's 2^-65.7 (kQuickLogRelativeError's analysis before its
+// widening): the rest of ln (below 2^-17.5 |ln x|) rounded, times c_hi
+// rounded, and the final sum rounded, 2^-70.5 each; (hi + lo) c_lo
+// (c_lo < 2^-28.5 c) below 2^-80; with round_normal's widening (2^-51 of
+// the low part) in all below 2^-65.4: kQuickLog10Error.
+constexpr double kQuickLog10Error = 0x1p-65;
+
+inline DoubleDouble times_inv_ln10(DoubleDouble ln) noexcept {
+  double high = from_bits(to_bits(ln.hi) & kLeading26Bits);
+  double product = high * tables::kInvLn10Split.hi;
+  double rest = ((ln.hi - high) + ln.lo) * tables::kInvLn10Split.hi + (ln.hi + ln.lo) * tables::kInvLn10Split.lo;
+  return {product, rest};
+}
+
+// pow's quick tier: t = y ln(x) as lead + rest (not normalized), for the
+// bit pattern of a positive normal x and any y, and fl(y hi) beside.
+//
+// ln(x) = hi + lo within kQuickLogAbsoluteError, 2^-74.74 (|lo| <= 2^-27.6,
+// and below 2^-17.6 |hi|). hi and y are each cut into their leading 26 bits,
+// h and y_hi, and the rest (exact; hi - h below 2^-25 |hi|, y_lo = y - y_hi
+// below 2^-25 |y|, of 27 bits). y_hi h and y_lo h are exact; (hi - h) + lo
+// rounded, and its product with y rounded, 2^-78 |y hi| + 2^-80.6 |y| each;
+// their sum with y_lo h 2^-77 |y hi| + 2^-80.6 |y|. So lead + rest is within
+// |y| 2^-74.67 + |t| 2^-76.2 of y ln(x): kPowQuickArgumentErrorPerY |y| +
+// kPowQuickArgumentErrorPerT |t|; |rest| <= 2^-24 |t| + 2^-27.6 |y| (below
+// 2^-17 |lead|), and fl(y hi) is within 2^-27.6 |y| + 2^-53 |t| of t.
+// (Infinite or huge y make these infinite or NaN; products that underflow
+// lose less than 2^-1000, far below the bounds.)
+constexpr double kPowQuickArgumentErrorPerY = 0x1.48p-75;  // 2^-74.67 rounded up
+constexpr double kPowQuickArgumentErrorPerT = 0x1p-76;
+
+struct PowQuickArgument {
+  double lead;
+  double rest;
+  double approximate;  // fl(y hi)
+};
+
+inline PowQuickArgument pow_quick_argument(std::uint64_t x_bits, double y) noexcept {
+  DoubleDouble ln = log_quick(x_bits, 0);
+  double high = from_bits(to_bits(ln.hi) & kLeading26Bits);
+  double y_hi = from_bits(to_bits(y) & kLeading26Bits);
+  double rest = (y - y_hi) * high + y * ((ln.hi - high) + ln.lo);
+  return {y_hi * high, rest, y * ln.hi};
+}
 
 // ---------------------------------------------------------------------------
 // log: x = 2^e m with m in [1 - 2^-8, 1 + 53/128) (the mantissa, halved from
@@ -269,7 +436,7 @@ DoubleDouble log_accurate(double x) noexcept;
 // outside the common case (pow_special.cpp: special values, negative or
 // subnormal bases, tiny or huge exponents).
 double pow_positive(double ax, double y) noexcept;
-double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept;
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error, std::uint64_t sign) noexcept;
 double pow_undecided(double ax, double y) noexcept;
 double pow_other(double x, double y) noexcept;
 

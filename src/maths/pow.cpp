@@ -1,11 +1,15 @@
 // pow, correctly rounded.
 //
-// x^y = exp(y ln|x|): ln|x| in double-double (log_fast, with its error
-// bound), t = y ln|x| as an exact product plus a rounded low part, and
-// exp(t) by exp_quick, then if need be exp_fast, both of which take a
-// double-double argument; the error of t becomes a relative error of the
-// result and joins exp's in the rounding test. The accurate path does the
-// same in double-double throughout.
+// x^y = exp(y ln|x|). The quick tier (below; |y| < 2^12, normal bases):
+// ln|x| from log's quick core, t = y ln|x| as an exact product of 26-bit
+// parts plus a rounded rest, and exp(t) from exp_quick's evaluation, its
+// index found from fl(y hi) while the rest is being summed; it decides all
+// but about one argument in 130. Then exp_fast on the same t, and for the
+// other arguments the former path: ln|x| from log_fast, with its error bound,
+// t as an exact product plus a rounded low part, exp_quick, then if need be
+// exp_fast, both of which take a double-double argument; the error of t
+// becomes a relative error of the result and joins exp's in the rounding
+// test. The accurate path does the same in double-double throughout.
 //
 // Neither rounding test can decide a result that is exactly half-way
 // between two doubles, and no precision would: such results, and the exact
@@ -19,6 +23,7 @@
 #include "maths/exp_log_internal.h"
 #include "maths/maths.h"
 #include "maths/rounding.h"
+#include "maths/tables.h"
 
 namespace quelmar::maths {
 
@@ -149,20 +154,24 @@ double pow_undecided(double ax, double y) noexcept {
   return detail::pow_exact(ax, y);
 }
 
-// exp(t) for pow_positive when exp_quick leaves it undecided: exp_fast,
-// then the accurate path and the exact results.
-double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error) noexcept {
+// exp(t) for pow when exp_quick leaves it undecided: exp_fast, then the
+// accurate path and the exact results; sign (0 or the sign bit) is applied
+// to the result, so that pow's quick tier hands its undecided arguments on
+// without waiting for them.
+double pow_from_exp_fast(double ax, double y, DoubleDouble t, double t_error, std::uint64_t sign) noexcept {
   detail::ScaledDoubleDouble fast = detail::exp_fast(t);
   double result;
+  bool decided;
   if (fast.exponent > -kNormalScale && fast.exponent < kNormalScale) {
     // The bound widened as round_normal takes it (exp_log_internal.h).
     double widened = fast.value.hi * (detail::kExpFastWidened + t_error * kArgumentErrorGrowthWidened);
-    if (round_normal(fast.value.hi, fast.value.lo, widened, fast.exponent, result)) return result;
+    decided = round_normal(fast.value.hi, fast.value.lo, widened, fast.exponent, result);
   } else {
     double error = fast.value.hi * (detail::kExpFastError + t_error * kArgumentErrorGrowth);
-    if (round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result)) return result;
+    decided = round_scaled(fast.value.hi, fast.value.lo, error, fast.exponent, result);
   }
-  return detail::pow_undecided(ax, y);
+  if (!decided) result = detail::pow_undecided(ax, y);
+  return from_bits(to_bits(result) ^ sign);
 }
 
 // |x|^y for a positive finite ax != 1 (subnormals included) and a finite y
@@ -186,30 +195,84 @@ double pow_positive(double ax, double y) noexcept {
     double result;
     if (round_normal_bits(quick.value.hi, quick.value.lo, widened, quick.scale_bits, result)) return result;
   }
-  return detail::pow_from_exp_fast(ax, y, t, t_error);
+  return detail::pow_from_exp_fast(ax, y, t, t_error, 0);
 }
 
 }  // namespace detail
 
 namespace {
 
-// Positive normal x other than 1, and 2^-64 <= |y| <= 2^64 other than the
-// exponents pow_special settles: one unsigned comparison each, on the bit
-// patterns.
+// The quick tier: t = y ln|x| = lead + rest from pow_quick_argument
+// (exp_log_internal.h), and exp(t) from exp_quick_evaluate with the
+// reduction done here: n, the integer nearest to fl(y hi) 256/ln 2, is
+// found without waiting for rest, which goes straight into r.
+//
+// For |y| < kQuickExponentLimit = 2^12 and |fl(y hi)| < kQuickBound: t is
+// within 2^-27.6 |y| + 2^-53 |t| < 2^-15.59 of fl(y hi), so r = t - n ln(2)/
+// 256 is below 2^-9.5288 + 2^-15.59 < 2^-9.5, |n| < 2^18.1, and the result
+// is normal (|k| <= 996). lead - n hi is exact: within a factor 2 of each
+// other (Sterbenz) once |lead| >= 2^-8; below, n is 0, or +-1 with |lead| >=
+// 2^-10 and the difference a multiple of 2^-62 below 2^-9 (hi, of 34 bits,
+// is one of 2^-42). The rest, rest - n mid, is rounded:
+// 2^-53 (2^-24 |t| + 2^-27.6 |y| + 2^-25.7), and n mid too, 2^-78.7; n lo
+// is left out, 2^-79.3; their sum r is rounded once below 2^-9 (2^-63).
+// With t's own error: d = 2^-63 + 2^-77.1 + |y| 2^-74.63 + |t| 2^-75.57.
+//
+// exp_quick_evaluate adds 1.4606 2^-62 lead, over a result of at least
+// 0.99862 lead; a result off by e^d - 1 < d (1 + 2^-20): below |t| <
+// 690.0001, in all 2.0203 2^-62 + |y| 2^-74.62 relative. The rounding test
+// is round_normal's (rounding.h) on lead + (product + (low -+ e)), whose
+// inner sums round twice: e must exceed the bound, at most lead (1 +
+// 2^-9.5) times the relative one, by 2^-53 (|product| + 2 |low| + 2 e),
+// with |product| <= 2^-8.5 lead and |low| <= 2^-19.9 lead. So e = lead
+// (2.0231 + 0.7071 + 0.001) 2^-62 (1 + 3 2^-53) + |y| terms: below
+// kPowQuickError lead, and kPowQuickErrorPerY |y| lead covers 2^-74.62
+// times the same factors.
+constexpr double kPowQuickError = 0x1.5ep-61;  // 2.7344 2^-62
+constexpr double kPowQuickErrorPerY = 0x1.6a09e667f3bcdp-75;  // 2^-74.5
+constexpr double kQuickExponentLimit = 0x1p12;
+
+// Positive normal bases take the quick tier (one unsigned comparison on the
+// bit pattern), and so do negative normal bases with an integer exponent
+// below 2^51 in magnitude: adding 1.5 2^52 rounds such an exponent to an
+// integer and leaves its parity in the sum's last bit. (A branch: the sign
+// of a base is seldom a coin toss.)
 constexpr std::uint64_t kSmallestNormalBits = 0x0010000000000000ull;
 constexpr std::uint64_t kNormalSpan = 0x7ff0000000000000ull - kSmallestNormalBits;
-constexpr std::uint64_t kSmallestOrdinaryY = 0x3bf0000000000000ull;  // 2^-64
-constexpr std::uint64_t kOrdinaryYSpan = 0x43f0000000000000ull - kSmallestOrdinaryY + 1;  // up to 2^64
-
-inline bool ordinary(double x, double y) noexcept {
-  return to_bits(x) - kSmallestNormalBits < kNormalSpan && (to_bits(y) & ~kSignBit) - kSmallestOrdinaryY < kOrdinaryYSpan &&
-         x != 1.0 && y != 1.0 && y != 2.0 && y != -1.0 && y != 0.5;
-}
+constexpr double kParityLimit = 0x1p51;
 
 }  // namespace
 
 double pow(double x, double y) noexcept {
-  if (ordinary(x, y)) return detail::pow_positive(x, y);
+  std::uint64_t x_bits = to_bits(x);
+  std::uint64_t sign = 0;
+  if (x_bits - kSmallestNormalBits >= kNormalSpan) {
+    double shifted = y + kRoundingShift;
+    bool integer = shifted - kRoundingShift == y && std::fabs(y) < kParityLimit;
+    std::uint64_t ax_bits = x_bits & ~kSignBit;
+    if (!(integer && ax_bits - kSmallestNormalBits < kNormalSpan)) return detail::pow_other(x, y);
+    sign = to_bits(shifted) << 63;
+    x_bits = ax_bits;
+  }
+  if (std::fabs(y) < kQuickExponentLimit) {
+    detail::PowQuickArgument t = detail::pow_quick_argument(x_bits, y);
+    if (std::fabs(t.approximate) < kQuickBound) {
+      double shifted = t.approximate * tables::kInvLn2Quick + kRoundingShift;
+      double n = shifted - kRoundingShift;
+      double r = (t.lead - n * tables::kLn2Quick.hi) + (t.rest - n * tables::kLn2Quick.mid);
+      detail::QuickExpParts quick = detail::exp_quick_evaluate(r, to_bits(shifted));
+      double widened = quick.lead * (kPowQuickError + std::fabs(y) * kPowQuickErrorPerY);
+      double low = quick.lead + (quick.product + (quick.low - widened));
+      double high = quick.lead + (quick.product + (quick.low + widened));
+      if (low == high) return from_bits((to_bits(low) + quick.scale_bits) ^ sign);
+      // Undecided: on to exp_fast with t normalized (exactly: |rest| <
+      // 2^-17 |lead|).
+      DoubleDouble normalized = fast_two_sum(t.lead, t.rest);
+      double t_error = std::fabs(y) * detail::kPowQuickArgumentErrorPerY +
+                       std::fabs(normalized.hi) * detail::kPowQuickArgumentErrorPerT;
+      return detail::pow_from_exp_fast(from_bits(x_bits), y, normalized, t_error, sign);
+    }
+  }
   return detail::pow_other(x, y);
 }
 

@@ -1,16 +1,24 @@
 // The correctly rounded sine.
 //
-// Fast path: |x| is reduced by steps of pi/512, |x| = j pi/512 + t with
-// |t| <= pi/1024, in double-double; then, with a = (j mod 1024) pi/512 and the
-// table of sin(i pi/512) for a quarter period,
+// |x| is reduced by steps of pi/512, |x| = j pi/512 + t with |t| <= pi/1024;
+// then, with a = (j mod 1024) pi/512 and the table of sin(i pi/512) for a
+// quarter period,
 //     sin(a + t) = A cos t + B sin t,
-// where (A, B) is (sin a, cos a) or a rotation of it by the quadrant. cos t - 1
-// and sin t - t are short Taylor polynomials in t^2 <= 2^-16.7 evaluated in
-// double, A and B t in double-double. The result carries a proved error bound,
-// and the rounding test (rounding.h) accepts it when no rounding boundary lies
-// within that bound: all but about one argument in 10^4.
+// where (A, B) is (sin a, cos a) or a rotation of it by the quadrant. Each
+// tier carries a proved error bound, and the rounding test (rounding.h)
+// accepts its result when no rounding boundary lies within that bound.
 //
-// Exact path: the rest are evaluated again in multiprecision arithmetic
+// Quick tier, for 2^-26 <= |x| < 2^8: a two-part reduction, cos t - 1 and
+// sin t - t as short Taylor polynomials in t^2 <= 2^-16.7 in double, B t from
+// exact products of 26-bit parts, and a bound relative to the result
+// (2^-64.9): all but about one argument in 2500.
+// Fast path, for every finite |x| from 2^-26 (Cody and Waite's reduction
+// below 2^16, Payne and Hanek's from there): the same evaluation with A and B
+// t in double-double and a bound worked out per call: all but about one
+// argument in 10^4.
+// Accurate tier: a reduction within 2^-112 and the evaluation in
+// double-double (2^-99): all but the hardest cases.
+// Exact path: those are evaluated again in multiprecision arithmetic
 // (multiprecision.h), reduced modulo pi/2 with enough bits of 2/pi and summed
 // by Taylor series, with more bits each round until the rounding is decided.
 #include <cmath>
@@ -23,6 +31,7 @@
 #include "maths/rounding.h"
 #include "maths/sin_internal.h"
 #include "maths/sin_table.h"
+#include "maths/tables.h"
 
 namespace quelmar::maths {
 
@@ -132,9 +141,54 @@ inline Reduction moderate_reduction(double ax) noexcept {
     return r;
 }
 
+// The quick tier's reduction, for ax < kQuickLimit: j < 2^15.35, so that
+// j kQuickStep1 (37 bits) is exact, and so is r1 = ax - j kQuickStep1 (a
+// multiple of 2^-61 below 2^-8.3 for j >= 1, when ax >= 2^-8.4; ax itself
+// for j = 0). t = r1 - j kQuickStep2, left as the two terms: j kQuickStep2
+// (below 2^-30.65) rounded, 2^-84, and pi/512 - kQuickStep1 - kQuickStep2
+// times j, 2^-84.65; in all below 2^-83.3, bounded by kQuickReductionError.
+// The step is read from the shifted sum's last bits.
+inline Reduction quick_reduction(double ax) noexcept {
+    using namespace sin_table;
+    const double shifted = ax * kInverseStep + kRoundingShift;
+    const double jd = shifted - kRoundingShift;
+    Reduction r;
+    r.t = {ax - jd * kQuickStep1, -(jd * kQuickStep2)};
+    r.step = static_cast<std::uint32_t>(to_bits(shifted)) & kStepMask;
+    r.t_error = 0.0;
+    return r;
+}
+
+// The accurate tier's reduction, for ax < kModerateLimit: as
+// moderate_reduction, but with pi/512 in four parts, the first three of 29
+// bits, so that every product with j < 2^24 but the last is exact and both
+// subtractions are carried exactly by two_sum. The low parts (below 2^-62
+// each) and j kAccurateStep4 (below 2^-75.6) are summed with two roundings
+// of 2^-114 at most, the last part's rounding and pi/512's remainder (2^-153
+// times j) below 2^-126; fast_two_sum is exact unless |t| < 2^-60.9, and is
+// off by at most 2^-113 then. In all below 2^-112.4.
+constexpr double kAccurateReductionError = 0x1p-112;
+
+inline Reduction accurate_reduction(double ax) noexcept {
+    using namespace sin_table;
+    const double jd = (ax * kInverseStep + kRoundingShift) - kRoundingShift;
+    const double r1 = ax - jd * kStep1;
+    const DoubleDouble h1 = two_sum(r1, -(jd * kStep2));
+    const DoubleDouble h2 = two_sum(h1.hi, -(jd * kAccurateStep3));
+    Reduction r;
+    r.t = fast_two_sum(h2.hi, (h1.lo + h2.lo) - jd * kAccurateStep4);
+    r.step = static_cast<std::uint32_t>(jd) & kStepMask;
+    r.t_error = kAccurateReductionError;
+    return r;
+}
+
 }  // namespace
 
 Reduction reduce_moderate(double ax) noexcept { return moderate_reduction(ax); }
+
+Reduction reduce_accurate(double ax) noexcept { return accurate_reduction(ax); }
+
+Reduction reduce_quick(double ax) noexcept { return quick_reduction(ax); }
 
 Reduction reduce_large(double ax) noexcept {
     // ax = m 2^e; ax 512/pi = m 2^(e+8) sum b_k 2^-k over the bits b_k of
@@ -251,9 +305,119 @@ inline Approximation evaluation(const Reduction& r) noexcept {
     return result;
 }
 
+// The quick tier's evaluation: sin(a + t) with a = index pi/512 + (quadrant
+// mod 2) pi/2, that is sin(step pi/512 + t) up to the sign that quadrants 2
+// and 3 add (the caller's), for a reduction from quick_reduction.
+//
+// As in evaluation(), A cos t + B sin t = A + B t + A (cos t - 1) + B (sin t
+// - t), but with B t from the table's 26-bit leading part L and rest R of B
+// and t = r1 + r2 as the reduction leaves it: with r1 cut into t1 (its
+// leading 26 bits) and the rest, L t1 and L (r1 - t1) are exact, R r1 and
+// B r2 are rounded; odd quadrants, where B = -sin a, use sin a and -t. The
+// rest, z (A P + B t S) with th = fl(r1 + r2) for t, z = th^2 and P, S the
+// series of (cos t - 1)/z and (sin t - t)/(t z). No Dekker product, and the
+// result is left as head + lo for round_normal. Errors, relative to M = |A|
+// + |B t| (at most 3 |sin(a + t)|), with u = 2^-53:
+// - z (A P + B t S), z <= 2^-16.7: z within 3u (th's rounding and its
+//   own); P within u (-1/2 exact, the other terms below 2^-21.3), S within
+//   2u (-1/6 rounded); A P rounded, with A's low part left out, 3u of
+//   |A|/2; th B_hi within 3u of B t, times S, 6u of |B t|/6; their sum
+//   rounded, u of |A|/2 + |B t|/6; times z, 4u of it: below z u (4 |A| +
+//   1.84 |B t|) < 2^-67.7 |A| + 2^-68.8 |B t|;
+// - B t: R's own rounding (below 2^-26 |B|: 2^-79 |B t|), R r1 rounded
+//   (2^-79), B r2 (|r2| < 2^-30.65) rounded with B's low part left out
+//   (2^-83), their sum (2^-79), the sum with L (r1 - t1) (below 2^-25 |B t|:
+//   2^-78.4) and with A's low part and head's (2^-77.4): below 2^-76.3 M;
+// - lo's last sum (|lo| <= 2^-17.6 M): 2^-70.6 M; the table and the series
+//   left out below 2^-80 M.
+// In all below 2^-67.5 M; round_normal's widening adds 2^-51 |lo|, 2^-68.6
+// M. Times 3: below 2^-65.3 |sin|, bounded by kQuickRelativeError. The
+// reduction's error (kQuickReductionError) moves the result by at most 1 +
+// 2^-7 times it: kQuickAbsoluteError.
+constexpr double kOddQuadrantSign[2] = {1.0, -1.0};
+
+inline Approximation quick_evaluation(const Reduction& r) noexcept {
+    const std::uint32_t odd = (r.step >> 8) & 1;
+    const std::uint32_t index = r.step & (kQuarterSteps - 1);
+    // A's entry: index, or 256 - index in odd quadrants; B's: 256 minus A's.
+    const std::uint32_t a_index = index + ((kQuarterSteps - 2 * index) & (0u - odd));
+    const double* a = kSin[a_index];
+    const double* b = kSin[kQuarterSteps - a_index];
+    const double r1 = r.t.hi * kOddQuadrantSign[odd];
+    const double r2 = r.t.lo * kOddQuadrantSign[odd];
+
+    const double th = r1 + r2;
+    const double z = th * th;
+    const double p = kCos2 + z * (kCos4 + z * kCos6);
+    const double s = kSin3 + z * (kSin5 + z * kSin7);
+
+    const double t1 = from_bits(to_bits(r1) & kLeading26Bits);
+    const DoubleDouble head = fast_two_sum(a[0], b[2] * t1);
+    const double small = (a[1] + head.lo) + (b[2] * (r1 - t1) + (b[3] * r1 + b[0] * r2));
+    const double correction = z * (a[0] * p + (b[0] * th) * s);
+    Approximation result;
+    result.value = {head.hi, small + correction};
+    result.error = kQuickRelativeError * std::fabs(head.hi) + kQuickAbsoluteError;
+    return result;
+}
+
+// The accurate tier: sin(a + t) = A + B t + A (cos t - 1) + B (sin t - t)
+// in double-double throughout, with the double-double operations' relative
+// errors (double_double.h): dd_mul 2^-103.2 (2^-105.4 by a double), dd_add
+// 2^-104.4. cos t - 1 = z (-1/2 + z (1/24 + z T)) and sin t - t = t z (-1/6
+// + z (1/120 + z (-1/5040 + z U))), z = t^2, with T = -1/720 + z/8! -
+// z^2/10! and U = 1/9! - z/11! in double: their rounding errors reach the
+// result times z^3 < 2^-50 (below 2^-111), the series left out below
+// 2^-128, and the double-double steps within 2^-101.5 of the two
+// corrections (below 2^-17.7 M): all below 2^-118 M, with M = |A| + |B t|.
+// What counts: B t (2^-103.2 M), the two sums (2^-104.4 M each) and the
+// table (2^-107 of A and of B): 2^-102.2 M. Times 3 (M <= 3 |sin(a + t)|),
+// 2^-100.6 relative, bounded by kAccurateError; t's error moves the result
+// by at most kReductionGain times it.
+constexpr double kAccurateError = 0x1p-99;
+
+inline Approximation accurate_evaluation(const Reduction& r) noexcept {
+    using tables::kInvFactorial;
+    const std::uint32_t quadrant = r.step >> 8;
+    const std::uint32_t index = r.step & (kQuarterSteps - 1);
+    const double* sin_a = kSin[index];
+    const double* cos_a = kSin[kQuarterSteps - index];
+    const bool odd = (quadrant & 1) != 0;
+    const DoubleDouble a = odd ? DoubleDouble{cos_a[0], cos_a[1]} : DoubleDouble{sin_a[0], sin_a[1]};
+    const DoubleDouble b = odd ? DoubleDouble{-sin_a[0], -sin_a[1]} : DoubleDouble{cos_a[0], cos_a[1]};
+
+    const DoubleDouble t = r.t;
+    const DoubleDouble z = dd_mul(t, t);
+    const double cos_tail = -kInvFactorial[6].hi + z.hi * (kInvFactorial[8].hi - z.hi * kInvFactorial[10].hi);
+    const double sin_tail = kInvFactorial[9].hi - z.hi * kInvFactorial[11].hi;
+    DoubleDouble c = dd_add(kInvFactorial[4], dd_mul(z, cos_tail));
+    c = dd_add({-0.5, 0.0}, dd_mul(z, c));
+    const DoubleDouble cos_minus_one = dd_mul(z, c);
+    DoubleDouble s = dd_add(dd_neg(kInvFactorial[7]), dd_mul(z, sin_tail));
+    s = dd_add(kInvFactorial[5], dd_mul(z, s));
+    s = dd_add(dd_neg(kInvFactorial[3]), dd_mul(z, s));
+    const DoubleDouble sin_minus_t = dd_mul(dd_mul(t, z), s);
+
+    const DoubleDouble head = dd_add(a, dd_mul(b, t));
+    const DoubleDouble correction = dd_add(dd_mul(a, cos_minus_one), dd_mul(b, sin_minus_t));
+    Approximation result;
+    result.value = dd_add(head, correction);
+    if (quadrant >= 2) result.value = dd_neg(result.value);
+    result.error = kAccurateError * std::fabs(result.value.hi) + kReductionGain * r.t_error;
+    return result;
+}
+
 }  // namespace
 
 Approximation evaluate(const Reduction& r) noexcept { return evaluation(r); }
+
+Approximation evaluate_accurate(const Reduction& r) noexcept { return accurate_evaluation(r); }
+
+Approximation evaluate_quick(const Reduction& r) noexcept {
+    Approximation result = quick_evaluation(r);
+    if (r.step >= 2 * kQuarterSteps) result.value = dd_neg(result.value);
+    return result;
+}
 
 namespace {
 
@@ -337,23 +501,64 @@ double sin_exact(double x) noexcept {
 
 }  // namespace sin_detail
 
-double sin(double x) noexcept {
+namespace sin_detail {
+
+// Everything the quick tier leaves: NaN, infinities, |x| below 2^-26 or
+// from 2^8 on, and the undecided, through evaluation() and the exact path.
+// Out of line (external, so that it is not inlined either), so that the
+// quick tier needs no stack frame.
+double sin_other(double x) noexcept {
     const double ax = std::fabs(x);
     // NaN stays NaN; sin(+-inf) is NaN (inf - inf).
     if (!(ax <= 0x1.fffffffffffffp+1023)) return x - x;
     // Also keeps -0 and the subnormals.
-    if (ax < sin_detail::kTinyLimit) return x;
-    const sin_detail::Reduction reduced =
-        ax < sin_detail::kModerateLimit ? sin_detail::moderate_reduction(ax) : sin_detail::reduce_large(ax);
-    const sin_detail::Approximation a = sin_detail::evaluation(reduced);
+    if (ax < kTinyLimit) return x;
+    const Reduction reduced = ax < kModerateLimit ? moderate_reduction(ax) : reduce_large(ax);
+    const Approximation a = evaluation(reduced);
     // round_nearest wants error <= 2^-60 |hi|; larger bounds (t nearly zero
     // next to a multiple of pi, where the reduction's absolute error counts)
-    // go to the exact path anyway.
+    // go on to the next tier.
     double result;
     if (a.error <= 0x1p-60 * std::fabs(a.value.hi) && round_nearest(a.value.hi, a.value.lo, a.error, result)) {
         return x < 0 ? -result : result;
     }
-    return sin_detail::sin_exact(x);
+    // The accurate tier: the large reduction is accurate enough as it is.
+    const Approximation accurate = accurate_evaluation(ax < kModerateLimit ? accurate_reduction(ax) : reduced);
+    if (accurate.error <= 0x1p-60 * std::fabs(accurate.value.hi) &&
+        round_nearest(accurate.value.hi, accurate.value.lo, accurate.error, result)) {
+        return x < 0 ? -result : result;
+    }
+    return sin_exact(x);
+}
+
+namespace {
+
+// 2^-26 <= |x| < 2^8 take the quick tier: one unsigned comparison on the
+// bit pattern of |x|.
+constexpr std::uint64_t kQuickLowBits = 0x3e50000000000000ull;  // 2^-26
+constexpr std::uint64_t kQuickSpanBits = 0x4070000000000000ull - kQuickLowBits;  // up to 2^8
+
+}  // namespace
+
+}  // namespace sin_detail
+
+double sin(double x) noexcept {
+    const std::uint64_t bits = to_bits(x);
+    const std::uint64_t magnitude = bits & ~kSignBit;
+    if (magnitude - sin_detail::kQuickLowBits < sin_detail::kQuickSpanBits) {
+        const sin_detail::Reduction reduced = sin_detail::quick_reduction(from_bits(magnitude));
+        const sin_detail::Approximation a = sin_detail::quick_evaluation(reduced);
+        // |sin x| >= 2^-27 or, next to a multiple of pi, far above 2^-1021:
+        // a normal result.
+        double result;
+        if (round_normal(a.value.hi, a.value.lo, a.error, 0, result)) {
+            // sin(-x) = -sin(x), and quadrants 2 and 3 change the sign.
+            // (Bit 9 of the step, 2 of the quadrant, moved to bit 63.)
+            const std::uint64_t sign = (bits ^ (static_cast<std::uint64_t>(reduced.step) << 54)) & kSignBit;
+            return from_bits(to_bits(result) ^ sign);
+        }
+    }
+    return sin_detail::sin_other(x);
 }
 
 }  // namespace quelmar::maths

@@ -25,6 +25,18 @@ constexpr double kModerateLimit = 0x1p16;
 // For 0 <= ax < kModerateLimit.
 Reduction reduce_moderate(double ax) noexcept;
 
+// The quick tier's reduction, for 0 <= ax < kQuickLimit, in two parts:
+// |t - (t.hi + t.lo)| <= kQuickReductionError, |t.lo| < 2^-30.65 but not
+// normalized (t_error is left 0: the tier's bound below includes it).
+constexpr double kQuickLimit = 0x1p8;
+constexpr double kQuickReductionError = 0x1.1p-83;
+Reduction reduce_quick(double ax) noexcept;
+
+// The accurate tier's reduction, for 0 <= ax < kModerateLimit: t
+// normalized, within t_error (2^-112, absolute). From kModerateLimit on,
+// reduce_large's result serves the accurate tier as it is.
+Reduction reduce_accurate(double ax) noexcept;
+
 // For a finite ax >= 1 (used from kModerateLimit on).
 Reduction reduce_large(double ax) noexcept;
 
@@ -36,9 +48,25 @@ struct Approximation {
 };
 Approximation evaluate(const Reduction& r) noexcept;
 
+// The quick tier's evaluation: sin(step pi/512 + t) = value within
+// kQuickRelativeError |value| + kQuickAbsoluteError for a reduction from
+// reduce_quick (error left 0). The bounds are widened as round_normal takes
+// them.
+constexpr double kQuickRelativeError = 0x1.1p-65;
+constexpr double kQuickAbsoluteError = 0x1p-82;
+Approximation evaluate_quick(const Reduction& r) noexcept;
+
+// The accurate tier's evaluation, in double-double: within 2^-99 relative
+// and the reduction's error (slightly enlarged).
+Approximation evaluate_accurate(const Reduction& r) noexcept;
+
 // The correctly rounded sin(x) in multiprecision arithmetic, for any finite
 // x other than zero: the exact path for the arguments the fast path's
 // rounding test leaves undecided.
 double sin_exact(double x) noexcept;
+
+// sin for the arguments the quick tier leaves: the former path, then the
+// exact one.
+double sin_other(double x) noexcept;
 
 }  // namespace quelmar::maths::sin_detail

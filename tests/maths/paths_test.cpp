@@ -135,6 +135,74 @@ TEST(LogPaths, WithinTheirBounds) {
     }
 }
 
+// The quick tier's table has 256 intervals centred on the multiples of
+// 1/256 of the mantissa: every interval at its two ends and inside, in the
+// extreme binades, subnormals through the 2^64 scaling log takes them with,
+// and next to 1 on both sides.
+std::vector<double> quick_log_arguments() {
+    std::vector<double> xs;
+    Rng rng(15);
+    constexpr std::uint64_t kHalfInterval = std::uint64_t{1} << 43;
+    for (std::uint64_t i = 0; i < 256; ++i) {
+        const std::uint64_t centre = i << 44;
+        for (std::uint64_t mantissa : {centre - kHalfInterval, centre + kHalfInterval - 1, centre,
+                                       centre - kHalfInterval + (rng.next() >> 20)})
+            for (int e : {-1022, -1, 0, 1, 1023}) {
+                const std::uint64_t field = mantissa & 0x000FFFFFFFFFFFFFull;
+                // Interval 0 below 1 is the top of the binade below.
+                const int binade = i == 0 && mantissa >= (std::uint64_t{1} << 52) ? e - 1 : e;
+                if (binade >= -1022) xs.push_back(from_bits(static_cast<std::uint64_t>(binade + 1023) << 52 | field));
+            }
+    }
+    for (int k = 1; k < 60; ++k)
+        for (double sign : {1.0, -1.0}) xs.push_back(1.0 + sign * std::ldexp(1.0, -k) * (1.0 + rng.unit()) / 2);
+    for (int i = 0; i < 200; ++i) xs.push_back(rng.binades(-1074, -1023));
+    xs.push_back(1.0);
+    return xs;
+}
+
+TEST(LogPaths, QuickTierWithinItsBounds) {
+    for (double x : quick_log_arguments()) {
+        SCOPED_TRACE(::testing::Message() << std::hexfloat << "log(" << x << ")");
+        const bool subnormal = x < 0x1p-1022;
+        const DoubleDouble quick =
+            subnormal ? detail::log_quick(to_bits(x * 0x1p64), -64) : detail::log_quick(to_bits(x), 0);
+        const mp::Number exact = x == 1.0 ? mp::from_integer(0, kLimbs) : reference_log(x);
+        EXPECT_TRUE(within(dd_number(quick), exact, detail::kQuickLogAbsoluteError)) << "absolute";
+        EXPECT_TRUE(within(dd_number(quick), exact, detail::kQuickLogRelativeError, true)) << "relative";
+        EXPECT_LE(std::fabs(quick.lo), 0x1.52p-28) << "low part";  // 2^-27.6
+        const DoubleDouble ten = detail::times_inv_ln10(quick);
+        EXPECT_TRUE(within(dd_number(ten), mp::div(exact, mp::ln10(kLimbs), kLimbs), detail::kQuickLog10Error, true))
+            << "log10";
+    }
+}
+
+// pow's t = y ln(x) from the quick tier, for bases next to 1, in the middle
+// and far out, and exponents of every size: integers, the analyses' range,
+// and large ones with |t| still below the quick tier's 690.
+TEST(PowPaths, QuickArgumentWithinItsBound) {
+    Rng rng(16);
+    for (int i = 0; i < 3000; ++i) {
+        const double x = i % 3 == 0 ? 1.0 + rng.sign() * std::ldexp(rng.unit(), -static_cast<int>(rng.below(50)))
+                         : i % 3 == 1 ? 4.0 * (1.0 - rng.unit())
+                                      : rng.binades(-1022, 1023);
+        const double ln = std::log(x);  // only picks the exponent's size
+        const double y = i % 4 == 0   ? std::nearbyint(rng.uniform(-200.0, 200.0))
+                         : i % 4 == 1 ? rng.uniform(-200.0, 200.0)
+                         : i % 4 == 2 ? rng.uniform(-690.0, 690.0) / (ln == 0.0 ? 1.0 : ln)
+                                      : rng.sign() * rng.binades(-60, 8);
+        SCOPED_TRACE(::testing::Message() << std::hexfloat << "pow(" << x << ", " << y << ")");
+        const detail::PowQuickArgument t = detail::pow_quick_argument(to_bits(x), y);
+        const mp::Number exact = mp::mul(number(y), x == 1.0 ? mp::from_integer(0, kLimbs) : reference_log(x), kLimbs);
+        const double at = std::fabs(t.lead + t.rest);
+        const double bound =
+            std::fabs(y) * detail::kPowQuickArgumentErrorPerY + at * detail::kPowQuickArgumentErrorPerT;
+        EXPECT_TRUE(within(dd_number({t.lead, t.rest}), exact, bound));
+        EXPECT_LE(std::fabs(t.rest), std::fabs(t.lead) * 0x1p-17) << "rest";
+        EXPECT_TRUE(within(number(t.approximate), exact, std::fabs(y) * 0x1.52p-28 + at * 0x1p-52)) << "approximate";
+    }
+}
+
 // ---------------------------------------------------------------------------
 // sin
 
@@ -191,11 +259,86 @@ TEST(SinReduction, WithinTheStatedError) {
                      5419351.0, 1783366216531.0, 5706674932067741.0, 30246273033735921.0, 430010946591069243.0,
                      6381956970095103.0 * 0x1p797, 65535.99999999999, 0x1.fffffffffffffp+15, 0x1p16, DBL_MAX, 1.0}) {
         if (x < sd::kModerateLimit) expect_reduction_within_bound(x, sd::reduce_moderate(x));
+        if (x < sd::kModerateLimit) expect_reduction_within_bound(x, sd::reduce_accurate(x));
         if (x >= 1.0) expect_reduction_within_bound(x, sd::reduce_large(x));
+    }
+    for (int i = 0; i < 4000; ++i) {
+        const double x = rng.binades(-9, 15);
+        const sd::Reduction accurate = sd::reduce_accurate(x);
+        expect_reduction_within_bound(x, accurate);
+        EXPECT_LE(accurate.t_error, 0x1p-112);
     }
     const sd::Reduction hardest = sd::reduce_large(6381956970095103.0 * 0x1p797);
     EXPECT_LT(std::abs(hardest.t.hi), 0x1p-60);
     EXPECT_LT(hardest.t_error, std::abs(hardest.t.hi) * 0x1p-95);
+}
+
+// The quick tier's reduction, below 2^8: t left as two terms, within
+// kQuickReductionError of x - step pi/512.
+TEST(SinReduction, QuickTierWithinItsError) {
+    Rng rng(17);
+    std::vector<double> xs;
+    for (int i = 0; i < 4000; ++i) xs.push_back(rng.binades(-26, 7));
+    for (double x : {3.0, 22.0, 3.141592653589793, 6.283185307179586, 255.99999999999997, 0x1p-26, 0x1.921fb54442d18p-8,
+                     201.06192982974676})
+        xs.push_back(x);
+    for (double x : xs) {
+        const sd::Reduction r = sd::reduce_quick(x);
+        const std::uint64_t bits = to_bits(x);
+        const std::uint64_t m = (bits & 0x000FFFFFFFFFFFFFull) | 0x0010000000000000ull;
+        const int e = static_cast<int>(bits >> 52) - 1075;
+        const mp::Number exact_x = mp::scale2(mp::from_integer(static_cast<std::int64_t>(m), 2), e);
+        const std::uint32_t step = r.step;
+        // x - j pi/512 for the j whose residue is the step (j < 2^16).
+        const double j = std::nearbyint(x * 0x1.45f306dc9c883p+7);
+        ASSERT_EQ(static_cast<std::uint32_t>(j) & 1023, step) << std::hexfloat << x;
+        const mp::Number t = mp::sub(exact_x, mp::mul(number(j), step_length(), kLimbs), kLimbs);
+        EXPECT_TRUE(within(dd_number(r.t), t, sd::kQuickReductionError)) << std::hexfloat << x;
+        EXPECT_LE(std::abs(r.t.hi + r.t.lo), kPiOver1024 * (1 + 0x1p-27)) << std::hexfloat << x;
+    }
+}
+
+// The quick tier's evaluation, on every quadrant and table entry, with t as
+// the quick reduction leaves it (a 53-bit first term, a second below
+// 2^-30.65).
+TEST(SinEvaluation, QuickTierWithinItsError) {
+    Rng rng(18);
+    for (int i = 0; i < 3000; ++i) {
+        sd::Reduction r;
+        r.step = i < 24 ? static_cast<std::uint32_t>((i % 8) * 128 + (i / 8) * 127) & 1023
+                        : static_cast<std::uint32_t>(rng.next() & 1023);
+        const double th = (2 * rng.unit() - 1) * kPiOver1024;
+        r.t = {i % 5 == 0 ? th * 0x1p-20 : th, (2 * rng.unit() - 1) * 0x1p-31};
+        r.t_error = 0.0;
+        const sd::Approximation a = sd::evaluate_quick(r);
+        const int centred = static_cast<int>(r.step + 512) % 1024 - 512;
+        const mp::Number theta =
+            mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
+        const mp::Number exact = reference_sin(theta);
+        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << th;
+    }
+}
+
+// The accurate tier's evaluation in double-double, on every quadrant and
+// table entry, within its bound for t taken as exact (t_error 0).
+TEST(SinEvaluation, AccurateTierWithinItsError) {
+    Rng rng(19);
+    for (int i = 0; i < 3000; ++i) {
+        sd::Reduction r;
+        r.step = i < 24 ? static_cast<std::uint32_t>((i % 8) * 128 + (i / 8) * 127) & 1023
+                        : static_cast<std::uint32_t>(rng.next() & 1023);
+        const double th = (2 * rng.unit() - 1) * kPiOver1024;
+        r.t = i % 5 == 0 ? DoubleDouble{th * 0x1p-20, 0.0}
+                         : quelmar::maths::fast_two_sum(th, (2 * rng.unit() - 1) * 0x1p-53 * th);
+        r.t_error = 0.0;
+        const sd::Approximation a = sd::evaluate_accurate(r);
+        const int centred = static_cast<int>(r.step + 512) % 1024 - 512;
+        const mp::Number theta =
+            mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
+        const mp::Number exact = reference_sin(theta);
+        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << th;
+        EXPECT_LE(a.error, std::fabs(a.value.hi) * 0x1p-98);
+    }
 }
 
 TEST(SinEvaluation, WithinTheStatedError) {

@@ -224,7 +224,7 @@ def test_every_bundled_file_has_its_kind_told():
     assert "no subcommand reads it" in refusal(table, "report") and "'y', 'x'" in table.description
     assert refusal(guess_kind(DATA / "reps384.csv"), "melting") == (
         "holds amplification data of 379 wells, cycles 1 to 45 (45 readings per well), not melting data; "
-        "`quelmar amplify`, `quelmar standard` or `quelmar quantify` reads it")
+        "`quelmar amplify`, `quelmar standard`, `quelmar quantify` or `quelmar references` reads it")
     with pytest.raises(NotAPlate):
         read_plate(DATA / "nist_norris.csv")
 

@@ -15,14 +15,21 @@ namespace {
 HMODULE library() { return GetModuleHandleW(L"QuelmarAlg.dll"); }
 
 // Blocks in use on the C runtime's heap, which the DLL shares with this
-// program; -1 when the heap cannot be walked.
+// program; -1 when the heap cannot be walked. A walk can meet a block that
+// changes under it (under an emulator, threads of its own share the heap), so
+// a failed walk is tried again before it counts.
+constexpr int kWalkAttempts = 5;
+
 long blocks_in_use() {
-    _HEAPINFO entry{};
-    long blocks = 0;
-    int status;
-    while ((status = _heapwalk(&entry)) == _HEAPOK)
-        if (entry._useflag == _USEDENTRY) ++blocks;
-    return status == _HEAPEND ? blocks : -1;
+    for (int attempt = 0; attempt < kWalkAttempts; ++attempt) {
+        _HEAPINFO entry{};
+        long blocks = 0;
+        int status;
+        while ((status = _heapwalk(&entry)) == _HEAPOK)
+            if (entry._useflag == _USEDENTRY) ++blocks;
+        if (status == _HEAPEND) return blocks;
+    }
+    return -1;
 }
 
 TEST(Dll, IsLoadedByItsName) {
@@ -46,8 +53,12 @@ TEST(Dll, HasNoTlsDirectoryAndIsSparedThreadNotifications) {
 #endif
 
 TEST(Dll, ThreadsWhoseCallsFailLeaveNoBlockBehind) {
+    // A thread that kept its exception state would leave at least one block,
+    // kThreads in all. The slack takes the blocks the runtime (or an
+    // emulator) allocates once, or frees a little after a thread has ended,
+    // on a loaded machine; it stays far below a block a thread.
     constexpr int kThreads = 200;
-    constexpr long kSlack = 20;  // the runtime's own blocks that come and stay once
+    constexpr long kSlack = kThreads / 4;
     const double x[] = {1, 2, 3}, y[] = {1, 2};
     double out[4] = {};
     // The first failure on this thread sets up what stays for the process.
