@@ -10,6 +10,7 @@ when every file has succeeded, and any failure reported as one line naming
 the file, with exit status 2.
 """
 import argparse
+import contextlib
 import functools
 import os
 import sys
@@ -776,7 +777,7 @@ def main(argv=None):
     args.argv = words
     progress = Progress(args.quiet)
     try:
-        with terminable():
+        with terminable(), _printable_warnings():
             warnings = run(args, progress)
     except Terminated as e:  # outputs in progress removed and workers ended on the way out
         progress.done()
@@ -801,6 +802,22 @@ def main(argv=None):
     progress.done()
     print(f"{PROG}: {printable(problem)}", file=sys.stderr)
     return 2
+
+
+@contextlib.contextmanager
+def _printable_warnings():
+    """Python's warnings (matplotlib's on a glyph its font lacks) shown with every control character
+    as its escape: their text may quote a name from a file."""
+    shown = warnings.showwarning
+
+    def show(message, category, filename, lineno, file=None, line=None):
+        text = warnings.formatwarning(message, category, filename, lineno, line)
+        (file or sys.stderr).write("".join(printable(t) + "\n" for t in text.splitlines()))
+    warnings.showwarning = show
+    try:
+        yield
+    finally:
+        warnings.showwarning = shown
 
 
 def _option_problem(error):

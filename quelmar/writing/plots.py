@@ -14,7 +14,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection  # noqa: E402
 import numpy as np  # noqa: E402
 
-from ..common.text import encodable  # noqa: E402
+from ..common.text import printable  # noqa: E402
 
 MAX_TITLE = 48
 #: Plates of at most this many wells get a key naming every well.
@@ -53,8 +53,10 @@ def _flag_key(ax, counts, flagged, keyed):
 
 def _literal(text):
     """A name drawn as it is: matplotlib reads text between two ``$`` as mathematics (where an unknown
-    command ends the drawing), and reads ``\\$`` as a plain ``$``."""
-    return encodable(text).replace("$", "\\$")
+    command ends the drawing), and reads ``\\$`` as a plain ``$``. A control character is drawn as its
+    escape, as the terminal shows it: no font has a glyph for it, and matplotlib's warning about the
+    missing glyph would carry the character itself to the terminal."""
+    return printable(text).replace("$", "\\$")
 
 
 def _key(well, sample, flags, tm=math.nan):

@@ -587,6 +587,27 @@ def _row_names():
 FORMULA_NAMES = ("=cmd|' /C calc'!A0", "@SUM(A1)", "+1+1", "-2+3", "-5", "+1.5e3")
 #: Names matplotlib would read as mathematics, one with a command it does not know.
 MATH_NAMES = ("$\\undefinedcmd$", "$x^2$ and $5")
+#: Reference gene names (RDML target ids) that act on a terminal, a spreadsheet or matplotlib: what XML
+#: can carry of each (no C0 control but tab, newline and carriage return).
+GENE_NAMES = ("R\rforged  0.000", "=cmd|' /C calc'!A0", "$\\undefinedcmd$ \u202egnp \x9b31m")
+
+
+def _genes():
+    """Three reference genes in three samples, each gene's Ct a little apart in every sample."""
+    def attribute(name):
+        return '"' + name.replace("&", "&amp;").replace("<", "&lt;").replace('"', "&quot;").replace("\r", "&#13;") + '"'
+    targets = "".join(f'<target id={attribute(g)}><type>ref</type><dyeId id="FAM"/></target>' for g in GENE_NAMES)
+    samples = "".join(f'<sample id="u{k}"><type>unkn</type></sample>' for k in range(1, 4))
+    reacts = []
+    for s in range(1, 4):
+        for k, g in enumerate(GENE_NAMES):
+            well = len(reacts) + 1
+            curve = amplification(18.0 + 0.3 * s * (k + 1) + 0.1 * k)
+            reacts.append(react(well, sample=f"u{s}", fluor=curve).replace('<tar id="T"/>',
+                                                                           f"<tar id={attribute(g)}/>"))
+    return rdml(reacts, samples=samples, targets=targets)
+
+
 #: A file name that is not UTF-8, with an escape sequence in it too.
 BYTES_NAME = os.fsdecode(b"plate\xff\x1b[2J.csv")
 
@@ -597,7 +618,7 @@ def _quiet_terminal(case, subcommand, outcome, out):
         return None
     if CONTROLS.search(outcome.out):
         return f"a control character reached the terminal: {CONTROLS.search(outcome.out).group()!r}"
-    wanted = [repr(n)[1:-1] for n in case.check_names]
+    wanted = ["".join(c if c.isprintable() else repr(c)[1:-1] for c in n) for n in case.check_names]
     missing = [w for w in wanted if w not in outcome.out]
     return f"the table does not show {missing[0]!r}" if missing else None
 
@@ -627,9 +648,9 @@ def _csv_safe(case, subcommand, outcome, out):
     unsafe = [v for v in cells if FORMULA_START.match(v) and not NUMBER.fullmatch(v)]
     if unsafe:
         return f"a cell a spreadsheet would run: {unsafe[0]!r}"
-    wells = [row[0] for row in rows[1:]]
-    expected = ["'" + n if FORMULA_START.match(n) and not NUMBER.fullmatch(n) else n for n in case.check_names]
-    return None if wells == expected else f"wells written as {wells}, not {expected}"
+    names = sorted(row[0] for row in rows[1:])
+    expected = sorted("'" + n if FORMULA_START.match(n) and not NUMBER.fullmatch(n) else n for n in case.check_names)
+    return None if names == expected else f"names written as {names}, not {expected}"
 
 
 #: The report's script, whose CSV download is checked where Node.js is at hand.
@@ -714,6 +735,14 @@ CASES += [
          check=_drawn, only=("amplify", "report"), tags=("command",)),
     Case("CSV melt, well names with $ drawn", _file("mathmelt.csv", named_csv(MATH_NAMES, melt=True)), "read",
          holds="melting", output=".png", check=_drawn, only=("melt",), tags=("command",)),
+    NamedCase("RDML reference genes named to act on a terminal", _file("genes.xml", _genes), "read",
+              reads=("references",), output="stdout", check=_quiet_terminal, check_names=GENE_NAMES,
+              only=("references",), tags=("command",)),
+    NamedCase("RDML reference genes named like spreadsheet formulas", _file("genesformulas.xml", _genes), "read",
+              reads=("references",), output=".csv", check=_csv_safe, check_names=GENE_NAMES, only=("references",),
+              tags=("command",)),
+    Case("RDML reference genes with $ drawn", _file("genesmath.xml", _genes), "read", reads=("references",),
+         output=".png", check=_drawn, only=("references",), tags=("command",)),
     Case("file name not UTF-8, with an escape", _file(BYTES_NAME, sample_csv()), "read", check=_escaped_file_name,
          tags=("command",)),
     Case("file name not UTF-8, in the table", _file(BYTES_NAME, sample_csv()), "read", output="stdout",
@@ -1017,7 +1046,7 @@ def verdict(case, outcome):
 #: The checks recompute each crafted curve's linear Ct and the comparative method from it.
 SUBCOMMANDS = {"amplify": [], "melt": [], "standard": ["--ct", "linear"],
                "quantify": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"],
-               "report": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"]}
+               "report": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"], "references": []}
 #: What each subcommand's --out is; a table (JSON) unless named.
 OUTPUTS = {"report": ".html"}
 #: The data each reads; a subcommand not named here (one added later) is held only to refusing

@@ -116,3 +116,28 @@ def test_the_pages_csv_download_is_the_commands_csv(tmp_path):
     made = subprocess.run(["node", "-e", script, os.path.join(ROOT, "quelmar", "report", "report.js")],
                           input=island.encode(), capture_output=True, check=True)
     assert made.stdout == table.read_bytes() and b"'=cmd" in made.stdout
+
+
+@pytest.mark.parametrize("name, drawn", [("\x1b[2J B1", "\\x1b[2J B1"), ("s1\rA9", "s1\\rA9"), ("\x9b31m", "\\x9b31m")])
+def test_plot_text_draws_control_characters_as_their_escapes_and_misses_no_glyph(name, drawn, tmp_path):
+    import warnings
+
+    import matplotlib.pyplot as plt
+    fig, ax = plt.subplots()
+    ax.set_title(_literal(name))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # a missing glyph's warning would quote the character itself
+        fig.savefig(tmp_path / "t.png")
+    assert ax.title._preprocess_math(ax.get_title())[0] == drawn
+    plt.close(fig)
+
+
+def test_a_warning_quoting_a_name_reaches_the_terminal_as_escapes(capsys):
+    import warnings
+
+    from quelmar.command.cli import _printable_warnings
+    with _printable_warnings(), warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.warn("Glyph 27 (\x1b[2J) missing from current font.")
+    err = capsys.readouterr().err
+    assert "Glyph 27 (\\x1b[2J) missing" in err and "\x1b" not in err
