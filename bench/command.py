@@ -8,7 +8,9 @@
   starting (``python3 -c pass``), which no change here can make faster;
 - ``quelmar amplify`` on the bundled 384-well RDML file, start to finish;
 - 20 files (the bundled RDML files, repeated) through ``amplify --out`` with
-  ``--jobs 1`` and ``--jobs 2``, and the ratio;
+  ``--jobs 1`` and ``--jobs 2``, and the ratio; beside it what two processors
+  give at best here: the 20 files in two halves, two ``--jobs 1`` commands
+  at once (no coordination at all), against one command on all 20;
 - ``quelmar.analyze_melt`` (in one process, the call alone): 5,000 to 20,000
   readings, the most it analyses (the smoothing's cost grows with the square
   of their number), and 80,000, refused at once, then put on the grid the
@@ -49,12 +51,15 @@ SESSION = "QUELMAR_BENCH_SESSION"
 
 
 def wall(argv, cwd):
-    """Seconds of one run of ``argv``, which must succeed."""
+    """Seconds of one run of ``argv`` (a list of them: run at once, until the last ends); each must succeed."""
+    together = argv if isinstance(argv[0], list) else [argv]
     start = time.perf_counter()
-    done = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    runs = [subprocess.Popen(a, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) for a in together]
+    errors = [r.communicate()[1] for r in runs]
     seconds = time.perf_counter() - start
-    if done.returncode != 0:
-        sys.exit(f"bench/command.py: {' '.join(argv)} failed in {cwd}: {done.stderr.decode()[-500:]}")
+    for a, r, e in zip(together, runs, errors):
+        if r.returncode != 0:
+            sys.exit(f"bench/command.py: {' '.join(a)} failed in {cwd}: {e.decode()[-500:]}")
     return seconds
 
 
@@ -139,11 +144,18 @@ def main(argv=None):
             for jobs in (1, 2):
                 runs[f"{FILES} files, --jobs {jobs} ({tree})"] = (
                     [system, "-m", "quelmar", "amplify", *files, "--jobs", str(jobs), "--out", out, "-q"], where)
+        # What two processors give here at best: the files in two halves, two commands at once.
+        runs[f"{FILES} files, two halves at once"] = (
+            [[system, "-m", "quelmar", "amplify", *files[k::2], "--out", os.path.join(folder, f"{k}.csv"), "-q"]
+             for k in (0, 1)], ROOT)
         times = best(runs, args.rounds)
     width = max(map(len, times))
     for name, seconds in times.items():
         print(f"{name:<{width}}  {seconds:7.3f} s")
     print()
+    ceiling = times[f"{FILES} files, --jobs 1 (this tree)"] / times[f"{FILES} files, two halves at once"]
+    print(f"two processors give at most {ceiling:.2f} times the speed of one here (two halves at once against "
+          f"--jobs 1)")
     for tree in trees:
         ratio = times[f"{FILES} files, --jobs 1 ({tree})"] / times[f"{FILES} files, --jobs 2 ({tree})"]
         flags = times[f"flags, python3 ({tree})"]
