@@ -1278,7 +1278,7 @@ def main(argv=None):
 
         def subcommand(name):
             def one(k):
-                out = output(outputs, k, name, CASES[k]) if name in CHECKS else None
+                out = output(outputs, k, name, CASES[k]) if name in CHECKS or CASES[k].output else None
                 outcome = command_case(CASES[k], prepared[k], name, out, **options)
                 why = command_verdict(CASES[k], name, outcome, named(prepared[k]), out)
                 if out and os.path.exists(out):
