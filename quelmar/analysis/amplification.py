@@ -16,7 +16,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ..binding import core
-from ..common.errors import InputError, Named, OptionError
+from ..common.errors import InputError, Named, OptionError, ThresholdBelowCurves
 from ..results import AmplificationPlate, AmplificationWell
 from . import exclusion
 from .efficiency import baselines, well_efficiencies
@@ -95,15 +95,68 @@ def analyze_amplification(curves, *, threshold=None, records=None):
     Returns
     -------
     AmplificationResult
+        Every Ct lies within the readings (1 to the number of cycles) or is NaN: the library
+        extends a curve's first or last segment to the threshold, which is no crossing.
+
+    Raises
+    ------
+    OptionError
+        For a threshold that is not a positive number;
+        :class:`~quelmar.common.errors.ThresholdBelowCurves` for one below where the curves
+        start (every crossing would come before the first reading).
     """
     plate = np.array(curves, dtype=np.float64, order="C", ndmin=2)
+    if threshold is not None:
+        threshold = _positive_threshold(threshold)
+    _check_readings(plate)
     wells = plate.shape[0]
     records = core.new_records(wells) if records is None else np.array(records, dtype=core.RECORD_DTYPE)
     auto = core.calc_threshold(records, plate)
-    used = auto if threshold is None else float(threshold)
+    used = auto if threshold is None else threshold
     conditioned, ct_linear = core.linear_batch_calc_ct(records, used, plate)
     ct_sigmoid = core.sigmoid_batch_calc_ct(records)
-    return AmplificationResult(used, auto, ct_linear[:wells], ct_sigmoid[:wells], conditioned, records)
+    ct_linear, ct_sigmoid = (_within_readings(ct[:wells], plate.shape[1]) for ct in (ct_linear, ct_sigmoid))
+    if threshold is not None and _all_before_start(ct_linear, conditioned, threshold):
+        raise ThresholdBelowCurves(threshold, auto)
+    return AmplificationResult(used, auto, ct_linear, ct_sigmoid, conditioned, records)
+
+
+def _positive_threshold(value):
+    try:
+        value = float(value)
+    except (TypeError, ValueError):
+        raise TypeError(f"threshold must be a real number, not {value!r:.60}") from None
+    if not (math.isfinite(value) and value > 0):
+        raise OptionError(Named("threshold"), f" must be a positive number, not {value!r}")
+    return value
+
+
+def _check_readings(plate):
+    """Curves the library can take, refused here in their own words (the library's would name a
+    matrix or a vector): at least one well of MIN_CYCLES readings, every reading a number."""
+    if plate.ndim != 2 or plate.shape[0] == 0:
+        raise ValueError(f"curves must be wells x cycles with at least one well, not shape {plate.shape}")
+    if plate.shape[1] < MIN_CYCLES:
+        raise ValueError(f"curves hold {plate.shape[1]} readings per well; the amplification analysis needs at "
+                         f"least {MIN_CYCLES}")
+    bad = ~np.isfinite(plate)
+    if bad.any():
+        well, cycle = np.argwhere(bad)[0]
+        raise ValueError(f"curves: well {well} has a reading that is not a finite number ({plate[well, cycle]!r} "
+                         f"at reading {cycle + 1})")
+
+
+def _within_readings(ct, readings):
+    """Ct values outside 1 to ``readings`` made NaN: extensions of a curve, not crossings."""
+    ct = np.array(ct, dtype=float)
+    with np.errstate(invalid="ignore"):
+        ct[~((ct >= 1.0) & (ct <= readings))] = np.nan
+    return ct
+
+
+def _all_before_start(ct, conditioned, threshold):
+    """No well crosses ``threshold`` within the readings, and some start above it."""
+    return not np.isfinite(ct).any() and bool((conditioned[:, 0] > threshold).any())
 
 
 # -- the plates of a read file -----------------------------------------------------
@@ -213,7 +266,10 @@ def _measure(path, group, settings, requested):
                          f"amplification analysis needs at least {MIN_CYCLES}")
     cycles, curves = _ordered(path, group, np.asarray(cycles, dtype=float), np.asarray(curves, dtype=float), wells)
     scale, working, threshold = _working(path, group, curves, settings)
-    r = analyze_amplification(working, threshold=threshold)
+    try:
+        r = analyze_amplification(working, threshold=threshold)
+    except ThresholdBelowCurves as e:  # said in file units
+        raise ThresholdBelowCurves(settings.threshold, e.auto / scale, f"{path}: {group.label}: ") from None
     ct_linear, ct_sigmoid = to_file_cycles(r.ct_linear, cycles), to_file_cycles(r.ct_sigmoid, cycles)
     window = _window(working, cycles, scale)
     usable = np.isfinite(ct_linear) & ~r.low_signal & ~r.no_growth
@@ -260,9 +316,12 @@ def _window(working, cycles, scale):
         return dict(ct=nan, efficiency=nan, n0=nan, note=[f"fewer than {WINDOW_MIN_CYCLES} cycles"] * wells,
                     mean=math.nan, sd=math.nan, in_mean=0, threshold=math.nan, kept=False)
     w = analyze_window(working)
-    ct = to_file_cycles(w.cq, cycles)
+    inside = _within_readings(w.cq, cycles.size)  # as every Ct: within the run, or none
+    notes = [r or "the Cq lies outside the run" if math.isnan(c) and not math.isnan(q) else r
+             for r, c, q in zip(w.reason, inside, w.cq)]
+    ct = to_file_cycles(inside, cycles)
     threshold = w.threshold / scale
     with np.errstate(over="ignore", invalid="ignore"):
         n0 = threshold / w.mean_efficiency ** ct
-    return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=w.reason, mean=w.mean_efficiency, sd=w.efficiency_sd,
+    return dict(ct=ct, efficiency=w.efficiency, n0=n0, note=notes, mean=w.mean_efficiency, sd=w.efficiency_sd,
                 in_mean=w.wells_in_mean, threshold=threshold, kept=w.baseline_kept)

@@ -54,7 +54,8 @@ REPEAT_GAP = 1e-6
 BIN_SHARE = 0.5
 #: Fewest distinct temperatures a melting curve is analysed from.
 MIN_READINGS = 8
-#: Readings per melting curve above which the peak fit would take minutes.
+#: Readings per melting curve analysed at most: the smoothing sums each point's window afresh (its
+#: bits stay those of the plain sum), so at a fixed span its cost grows with the square of their number.
 MAX_MELT_READINGS = 20000
 #: Widest span of temperatures, degrees, taken for a melting curve (which bounds the grid).
 MAX_SPAN = 150.0
@@ -708,7 +709,17 @@ def analyze_melt(temperature, fluorescence, *, peak_width=0.5, smooth=0.25, min_
     Returns
     -------
     MeltResult
+
+    Raises
+    ------
+    ValueError
+        For readings that are not numbers, temperatures that do not ascend (see
+        :func:`even_grid` for readings as instruments write them), more than
+        :data:`MAX_MELT_READINGS` readings (the smoothing's cost grows with the square of their
+        number at a fixed span), or a parameter out of its range.
     """
+    temperature, fluorescence = _even_readings(temperature, fluorescence)
+    _melt_parameters(peak_width, smooth, min_height, fwhm)
     grid, derivative = core.melting(temperature, fluorescence)
     step = (grid[-1] - grid[0]) / (grid.size - 1)
     conditioned = core.melting_normalization(core.super_smooth(derivative, round(smooth / step)))
@@ -721,3 +732,59 @@ def analyze_melt(temperature, fluorescence, *, peak_width=0.5, smooth=0.25, min_
             height, tm, width = peaks.data()
             fitted = handle.multi_gauss(peaks)
     return MeltResult(grid, derivative, conditioned, tm, height, width, fitted)
+
+
+#: Fewest readings the library's melting derivative takes.
+MIN_DERIVATIVE_READINGS = 4
+
+
+def _even_readings(temperature, fluorescence):
+    """The readings of :func:`analyze_melt` as float arrays, refused in its terms where the library
+    would name one of its own arguments or say nothing. Uneven steps are taken as they are: on
+    readings as uneven as instruments write them (the bundled dye melt's 0.09 to 0.4 degree steps)
+    the peaks still come out where they are."""
+    t, f = (np.array(v, dtype=float).ravel() for v in (temperature, fluorescence))
+    if t.size != f.size:
+        raise ValueError(f"{t.size} temperatures but {f.size} fluorescence values")
+    if t.size < MIN_DERIVATIVE_READINGS:
+        raise ValueError(f"{_count(t.size, 'reading')}: the melting derivative needs at least "
+                         f"{MIN_DERIVATIVE_READINGS}")
+    if t.size > MAX_MELT_READINGS:
+        raise ValueError(f"{t.size} readings: at most {MAX_MELT_READINGS} are analysed (the smoothing's cost grows "
+                         f"with the square of their number); put them on a coarser grid with "
+                         f"quelmar.analysis.melting.even_grid")
+    for name, values in (("temperature", t), ("fluorescence", f)):
+        bad = ~np.isfinite(values)
+        if bad.any():
+            k = int(np.argmax(bad))
+            raise ValueError(f"{name} reading {k + 1} is not a finite number ({values[k]!r})")
+    steps = np.diff(t)
+    if not (steps > 0).all():
+        k = int(np.argmax(steps <= 0))
+        raise ValueError(f"temperatures must ascend, and {t[k + 1]:g} follows {t[k]:g} (reading {k + 2}); "
+                         f"quelmar.analysis.melting.even_grid sorts readings and merges repeated temperatures")
+    return t, f
+
+
+def _melt_parameters(peak_width, smooth, min_height, fwhm):
+    """The parameters of :func:`analyze_melt`, refused where the library would find no peak without a word."""
+    def number(name, value):
+        try:
+            return float(value)
+        except (TypeError, ValueError):
+            raise TypeError(f"{name} must be a real number, not {value!r:.60}") from None
+    peak_width, smooth, min_height = (number(n, v) for n, v in (("peak_width", peak_width), ("smooth", smooth),
+                                                                ("min_height", min_height)))
+    if not (math.isfinite(peak_width) and peak_width > 0):
+        raise ValueError(f"peak_width must be a positive number of degrees, not {peak_width!r}")
+    if not (math.isfinite(smooth) and smooth >= 0):
+        raise ValueError(f"smooth must be zero or a positive number of degrees, not {smooth!r}")
+    if not (math.isfinite(min_height) and 0 <= min_height < 1):
+        raise ValueError(f"min_height must be a share from 0 up to 1, not {min_height!r}")
+    try:
+        low, high = (number("fwhm", v) for v in fwhm)
+    except (TypeError, ValueError):
+        raise TypeError(f"fwhm must be two numbers (narrowest, widest), not {fwhm!r:.60}") from None
+    if not (math.isfinite(low) and low >= 0 and high > low):
+        raise ValueError(f"fwhm must run from a width of zero or more to a wider one (infinity allowed), "
+                         f"not {fwhm!r:.60}")

@@ -186,14 +186,19 @@ class _Unit:
         return [c for v in per_sample.values() for c in v]
 
 
+def _sample_wells(plates, genes):
+    """The wells that count towards relative quantities: named samples of the genes, no controls or standards."""
+    return [w for p in plates if p.target in genes for w in p.wells
+            if w.sample and not _flags.is_negative_control(w.sample_type) and w.sample_type.lower() != "std"]
+
+
 def _collect(plates, genes, ct_kind):
     """Units by name, in file order, and whether the wells are pooled into groups.
 
     A unit keeps per gene the Ct of its included wells with one, what was
     left out and why, the runs its values come from and the flags they carry.
     """
-    wells = [w for p in plates if p.target in genes for w in p.wells
-             if w.sample and not _flags.is_negative_control(w.sample_type) and w.sample_type.lower() != "std"]
+    wells = _sample_wells(plates, genes)
     pooled = any(w.group for w in wells)
     units = {}
     for w in wells:
@@ -213,6 +218,13 @@ def _collect(plates, genes, ct_kind):
             unit.runs.setdefault(w.target, set()).add(w.run)
             unit.marks.setdefault(w.target, set()).update(w.flags)
     return units, pooled
+
+
+def _group_named_like_a_sample(wells):
+    """A group's name that is also the name of a sample in no group, or None: pooled, both would be
+    one row."""
+    groups = {w.group for w in wells if w.group}
+    return next((w.sample for w in wells if not w.group and w.sample in groups), None)
 
 
 def quantify_file(path, plate_file, plates, settings):
@@ -235,6 +247,10 @@ def quantify_file(path, plate_file, plates, settings):
     if not of_interest:
         raise _fail(path, "no target to quantify besides the reference genes " + ", ".join(refs))
     units, pooled = _collect(plates, of_interest + refs, settings.ct)
+    clash = _group_named_like_a_sample(_sample_wells(plates, of_interest + refs)) if pooled else None
+    if clash:
+        raise _fail(path, f"group {clash!r} has the name of a sample in no group; its row would pool the two. "
+                          f"Name them apart in ", Named("samples", "the sample sheet"))
     if not units:
         raise _fail(path, "no named samples to quantify (a CSV plate needs ", Named("samples", "a sample sheet"), ")")
     # A target measured only on standards or controls has no sample to report.

@@ -174,10 +174,12 @@ class AnalysisSettings:
         if any(math.isfinite(v) and abs(v) > AXIS_MAX for v in (lo, hi)):
             raise OptionError(Named("melt_range"), f" must lie within {-AXIS_MAX:g} to {AXIS_MAX:g} degrees, "
                                                    f"not ({lo:g}, {hi:g})")
-        for name, q in self.quantities:
+        for k, (name, q) in enumerate(self.quantities):
             if not name or not (math.isfinite(q) and q > 0):
                 raise OptionError(Named("quantities"), f" ({name!r}, {q!r}): expected a well name and a positive "
                                                        f"quantity")
+            if any(name == other for other, _ in self.quantities[:k]):
+                raise OptionError(Named("quantities"), f" gives {name!r} two quantities")
         if self.error not in ERROR_BARS:
             raise OptionError(Named("error"), f" must be one of {', '.join(ERROR_BARS)}, not {self.error!r}")
         parse_efficiency(self.efficiency)

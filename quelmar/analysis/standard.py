@@ -11,7 +11,7 @@ import math
 import numpy as np
 
 from ..common import flags as _flags
-from ..common.errors import InputError
+from ..common.errors import InputError, Named
 from ..results import StandardFit, StandardPlate, StandardWell
 from .inference import distributions as dist
 from .inference.inverse import MIN_STANDARDS, Line, line_through
@@ -25,12 +25,43 @@ MIN_R_SQUARED = 0.98
 LEVEL = 0.95
 
 
+def _names(prefix, name):
+    """Whether a quantity given for ``prefix`` is the well ``name``'s: the name itself, or it followed by a
+    separator (std_1 for std)."""
+    return name == prefix or (name.startswith(prefix) and not name[len(prefix)].isalnum())
+
+
 def _assign(name, table, default):
-    """The quantity the settings give the well's name (or the name followed by a separator), else the file's."""
+    """The quantity the settings give the well's name (see :func:`check_quantities`), else the file's."""
     for prefix, q in table:
-        if name == prefix or (name.startswith(prefix) and not name[len(prefix)].isalnum()):
+        if _names(prefix, name):
             return q
     return default
+
+
+#: Wells named in a message about a quantity that names none.
+SHOWN_WELLS = 12
+
+
+def check_quantities(path, plates, quantities):
+    """Refuse quantities that name no well of the file's plates, or a well that two of them name.
+
+    Raises
+    ------
+    InputError
+        Naming the setting ``quantities``.
+    """
+    names = list(dict.fromkeys(w.well for p in plates for w in p.wells))
+    for prefix, _ in quantities:
+        if not any(_names(prefix, n) for n in names):
+            shown = ", ".join(names[:SHOWN_WELLS]) + (", ..." if len(names) > SHOWN_WELLS else "")
+            raise InputError(f"{path}: ", Named("quantities"), f" {prefix!r} names no well of the file "
+                                                               f"(wells: {shown})")
+    for name in names:
+        given = [prefix for prefix, _ in quantities if _names(prefix, name)]
+        if len(given) > 1:
+            raise InputError(f"{path}: well {name!r} has two quantities, for {given[0]!r} and {given[1]!r} in ",
+                             Named("quantities"))
 
 
 def fit_standard(plate, quantities=(), level=LEVEL):
@@ -118,9 +149,12 @@ def standard_plates(plates, quantities=(), problems=None):
     """The :class:`StandardPlate` of every plate with standards, and the warnings their curves give.
 
     A degenerate curve raises :class:`InputError`, or, given a list
-    ``problems``, is told there and its plate passed over.
+    ``problems``, is told there and its plate passed over. Quantities that
+    name no well, or a well twice, are refused (:func:`check_quantities`).
     """
     results, warnings = [], []
+    if quantities and plates:
+        check_quantities(plates[0].file, plates, quantities)
     for p in plates:
         try:
             fit, wells, unknowns = fit_standard(p, quantities)

@@ -101,14 +101,34 @@ def replicate_statistics(target, references, *, kind="ct"):
     Returns
     -------
     ReplicateStats
+
+    Raises
+    ------
+    ValueError
+        For a value that is not a finite number (a well without a Ct is left out, not passed as
+        NaN), or a quantity that is not positive.
     """
+    kind_code = _kind(kind)
+    target = _replicates(target, "target", kind)
+    references = [_replicates(gene, f"reference gene {j + 1}", kind) for j, gene in enumerate(references)]
     packed = [len(target), *target, len(references)]
     for gene in references:
         packed += [len(gene), *gene]
-    s = core.calc_sd((_kind(kind),), packed)
+    s = core.calc_sd((kind_code,), packed)
     triple = lambda i: tuple(float(v) for v in s[i:i + 3])  # noqa: E731
     return ReplicateStats(float(s[0]), float(s[1]), float(s[2]), int(s[3]), triple(4), triple(7),
                           [triple(10 + 3 * j) for j in range(len(references))], s)
+
+
+def _replicates(values, name, kind):
+    """One gene's values as floats; the library would average a NaN into every statistic."""
+    values = np.array(values, dtype=float).ravel()
+    bad = ~np.isfinite(values) | ((values <= 0) if kind == "quantity" else False)
+    if bad.any():
+        k = int(np.argmax(bad))
+        what = "a positive number" if kind == "quantity" else "a finite number (leave out a well without a Ct)"
+        raise ValueError(f"{name}: value {k + 1} is not {what}: {values[k]!r}")
+    return values.tolist()
 
 
 _CONFIDENCE = (0.95, 0.97, 0.99, 0.995, 0.997, 0.999)

@@ -10,30 +10,23 @@ when every file has succeeded, and any failure reported as one line naming
 the file, with exit status 2.
 """
 import argparse
+import contextlib
+import functools
 import os
-import signal
 import sys
-import textwrap
 import time
 import warnings
-from collections import deque
 from dataclasses import dataclass, replace
-from typing import Callable, Optional
 
-from ..analysis.melting import EDGE, MAX_FWHM
-from ..analysis.settings import CT_KINDS, DEFAULT_CT, DEFAULT_EFFICIENCY
-from ..binding import core
+# Only what every start needs is imported here: the analyses, their results and writers (numpy, the
+# library) are imported by the subcommand that runs, so that `quelmar flags` and --help start at once.
+from ..common import signals
 from ..common.errors import QuelmarError
 from ..common.flags import EXCLUDING, VOCABULARY
-from ..common.limits import STDIN, STDIN_NAME, Limits, format_size
-from ..report.page import HtmlReport
-from ..results import (REPORT_TABLES, AmplificationWell, Finding, GroupAnova, GroupComparison, MeltPeak, MeltWell,
-                       PairwiseVariation, ReferenceGene, RelativeQuantity, RunCalibration, StandardFit, StandardWell,
-                       UnknownQuantity, columns_of)
-from ..writing.writers import (PLOT_SUFFIXES, RDML_SUFFIX, TABLE_SUFFIXES, Stdout, TableWriter, check_destination,
-                               format_table, save_figure)
-from . import jobs
-from .options import command_words, settings_from, settings_record, settings_table
+from ..common.limits import STDIN, STDIN_NAME
+from ..common.text import encodable, printable
+from . import stopping
+from .stopping import Terminated, terminable
 
 PROG = "quelmar"
 #: Panels in one picture; past this the plot shows the first plates and says so.
@@ -87,7 +80,7 @@ class Parser(argparse.ArgumentParser):
     """argparse, with a bad option reported in one line like every other failure."""
 
     def error(self, message):
-        self.exit(2, f"{self.prog}: {message} (see {self.prog} --help)\n")
+        self.exit(2, f"{self.prog}: {printable(message)} (see {self.prog} --help)\n")
 
 
 # -- the options -------------------------------------------------------------------
@@ -119,6 +112,7 @@ def _amplification_options(p):
 
 
 def _ct_option(p):
+    from ..analysis.settings import CT_KINDS, DEFAULT_CT
     p.add_argument("--ct", choices=CT_KINDS, default=DEFAULT_CT,
                    help="the Ct used: window (default), the window-of-linearity Cq, at a threshold inside each "
                         "target's log-linear phase with the signal read against each well's plateau (the most "
@@ -140,6 +134,7 @@ def _melt_arguments(p):
 
 
 def _melt_options(p):
+    from ..analysis.melting import EDGE, MAX_FWHM
     p.add_argument("--range", metavar="LO:HI",
                    help=f"seek peaks from LO to HI degrees (either may be left out). Default: chosen per well "
                         f"from its -dF/dT: the first and last {EDGE:g} degree are left out, and so is the "
@@ -195,6 +190,7 @@ def _quantification_options(p, default):
 
 
 def _efficiency_option(p):
+    from ..analysis.settings import DEFAULT_EFFICIENCY
     p.add_argument("--efficiency", default=DEFAULT_EFFICIENCY, metavar="window|2|standard|wells|file|E|TARGET=E,...",
                    help="window (default): each target's mean efficiency in its window of linearity; 2: the "
                         "comparative Ct method, RQ = 2^-ddCt; standard: each target's efficiency from its standard "
@@ -228,68 +224,75 @@ def _plate_size(result, run):
 
 
 def _show_amplify(result, out, full):
+    from ..writing.writers import format_table
     if not full:
         return
     for p in result.plates:
-        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
-                  f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}\n")
+        out.line()
+        out.line(f"{os.path.basename(p.file)}  {p.label}: {len(p.wells)} wells, scale {p.scale:g}, "
+                 f"threshold {p.threshold:.4g}{_plate_size(result, p.run)}")
         out.write(format_table(p.wells, ("well", "sample", "sample_type", "ct_linear", "ct_sigmoid", "ct_window",
                                          "efficiency_window", "n0", "file_cq", "window_note", "flags", "excluded"),
                                (6, 20, 5, -7, -7, -7, -6, -9, -8, 12, 5, 0),
                                dict(ct_linear=3, ct_sigmoid=3, ct_window=3, efficiency_window=3, n0=".3g", file_cq=2),
                                dict(sample_type="type", ct_linear="linear", ct_sigmoid="sigmoid", ct_window="window",
                                     efficiency_window="E", window_note="no window Cq")))
-        out.write(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
-                  f"{p.window_wells} wells), threshold {p.window_threshold:.4g}"
-                  + ("; the readings came with their baseline removed, and its zero is kept" if p.window_baseline_kept
-                     else "") + "\n")
-        out.write(_flag_line(p.flag_counts()) + "\n")
+        out.line(f"window of linearity: mean efficiency {p.window_efficiency:.3f} (SD {p.window_efficiency_sd:.3f}, "
+                 f"{p.window_wells} wells), threshold {p.window_threshold:.4g}"
+                 + ("; the readings came with their baseline removed, and its zero is kept" if p.window_baseline_kept
+                    else ""))
+        out.line(_flag_line(p.flag_counts()))
 
 
 def _show_melt(result, out, full):
+    from ..writing.writers import format_table
     if not full:
         return
     for p in result.plates:
         rows = [c.summary for c in p.curves]
         resampled = sum(r.resampled for r in rows)
-        out.write(f"\n{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
-                  + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run)
-                  + "\n")
+        out.line()
+        out.line(f"{os.path.basename(p.file)}  {p.label}: {len(rows)} wells"
+                 + (f", {resampled} resampled onto even steps" if resampled else "") + _plate_size(result, p.run))
         out.write(format_table(rows, ("well", "sample", "sample_type", "tm", "height", "peaks", "range_low",
                                       "range_high", "flags", "excluded"), (6, 20, 5, -6, -9, -5, -6, -6, 5, 0),
                                dict(tm=2, height=3, range_low=1, range_high=1),
                                dict(sample_type="type", range_low="from", range_high="to")))
-        out.write(_flag_line(p.flag_counts()) + "\n")
+        out.line(_flag_line(p.flag_counts()))
 
 
 def _show_standard(result, out, full):
+    from ..writing.writers import format_table
     for p in result.plates:
         f = p.fit
         if f is None:
             continue
-        out.write(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities "
-                  f"({f.quantity_low:g} to {f.quantity_high:g}), {f.ct_kind} Ct, slope {f.slope:.4f}, intercept "
-                  f"{f.intercept:.3f}, efficiency {f.efficiency:.1f} %, R² {f.r_squared:.4f}"
-                  f"{'  (' + f.warning + ')' if f.warning else ''}\n")
+        out.line(f"{os.path.basename(result.file)}  {p.label or 'plate'}: {f.n} wells, {f.quantities} quantities "
+                 f"({f.quantity_low:g} to {f.quantity_high:g}), {f.ct_kind} Ct, slope {f.slope:.4f}, intercept "
+                 f"{f.intercept:.3f}, efficiency {f.efficiency:.1f} %, R² {f.r_squared:.4f}"
+                 f"{'  (' + f.warning + ')' if f.warning else ''}")
         if f.excluded:
-            out.write(f"  left out of the fit: {', '.join(f.excluded)}\n")
+            out.line(f"  left out of the fit: {', '.join(f.excluded)}")
         if full:
             out.write(format_table(p.wells, ("well", "sample", "role", "ct", "quantity", "flags", "excluded", "note"),
                                    (6, 20, 8, -7, -12, 5, 8, 0), dict(ct=3, quantity=4)) + "\n")
 
 
 def _show_quantify(result, out, full):
+    from ..writing.writers import format_table
     if not full:
         return
     for q in result.plates:
-        out.write(f"\n{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars\n")
+        out.line()
+        out.line(f"{os.path.basename(q.file)}: relative quantities {q.label}; {q.method}, {q.error} error bars")
         out.write(format_table(q.rows, ("sample", "target", "n", "delta_ct", "delta_delta_ct", "rq", "rq_low",
                                         "rq_high", "efficiency", "flags", "excluded", "note"),
                                (16, 12, -3, -8, -14, -8, -8, -8, -10, 5, 8, 0),
                                dict(delta_ct=3, delta_delta_ct=3, rq=4, rq_low=4, rq_high=4, efficiency=3)))
         if q.calibration:
-            out.write(f"\ninter-run calibration by {', '.join(q.calibrators)}: Cq offsets subtracted per run and "
-                      f"target, factors E^-offset that quantities are divided by\n")
+            out.line()
+            out.line(f"inter-run calibration by {', '.join(q.calibrators)}: Cq offsets subtracted per run and "
+                     f"target, factors E^-offset that quantities are divided by")
             out.write(format_table(q.calibration, ("file", "run", "target", "offset", "se", "factor", "factor_low",
                                                    "factor_high"), (24, 16, 12, -8, -7, -8, -10, -11),
                                    dict(offset=3, se=3, factor=4, factor_low=4, factor_high=4)))
@@ -298,9 +301,11 @@ def _show_quantify(result, out, full):
 
 
 def _show_comparison(c, out):
-    out.write(f"\n{os.path.basename(c.file)}: comparison of {c.label}; fold change of B over A with "
-              f"{c.level * 100:g} % interval, Welch's t-test and REST's randomisation test, p adjusted by "
-              f"{c.adjustment_name}\n")
+    from ..writing.writers import format_table
+    out.line()
+    out.line(f"{os.path.basename(c.file)}: comparison of {c.label}; fold change of B over A with "
+             f"{c.level * 100:g} % interval, Welch's t-test and REST's randomisation test, p adjusted by "
+             f"{c.adjustment_name}")
     if c.anova:
         out.write(format_table(c.anova, ("target", "groups", "n", "f", "df_between", "df_within", "p", "p_adjusted",
                                          "significance", "note"), (12, 24, 10, -8, -10, -9, -10, -10, 4, 0),
@@ -314,14 +319,16 @@ def _show_comparison(c, out):
 
 
 def _show_references(result, out, full):
+    from ..writing.writers import format_table
     for r in result.plates:
-        out.write(f"\n{os.path.basename(r.file)}: {r.label}; {len(r.samples)} samples\n")
+        out.line()
+        out.line(f"{os.path.basename(r.file)}: {r.label}; {len(r.samples)} samples")
         for line in r.verdict:
-            out.write(f"  {line}\n")
+            out.line(f"  {line}")
         if r.left_out:
             shown = "; ".join(r.left_out[:MAX_LEFT_OUT])
             more = f"; and {len(r.left_out) - MAX_LEFT_OUT} more" if len(r.left_out) > MAX_LEFT_OUT else ""
-            out.write(f"  left out: {shown}{more}\n")
+            out.line(f"  left out: {shown}{more}")
         if full:
             out.write(format_table(r.genes_table, ("gene", "m", "genorm_rank", "m_excluded", "normfinder",
                                                    "normfinder_rank"), (20, -7, -6, -10, -10, -10),
@@ -333,12 +340,13 @@ def _show_references(result, out, full):
 
 
 def _show_standard_unknowns(result, out, full):
+    from ..writing.writers import format_table
     _show_standard(result, out, full)
     unknowns = [u for p in result.plates for u in getattr(p, "unknowns", ())]
     if full and unknowns:
         level = unknowns[0].level
-        out.write(f"unknowns per sample: the quantity at the mean Ct of its wells, {level * 100:g} % "
-                  f"inverse-prediction interval\n")
+        out.line(f"unknowns per sample: the quantity at the mean Ct of its wells, {level * 100:g} % "
+                 f"inverse-prediction interval")
         out.write(format_table(unknowns, ("sample", "target", "wells", "ct", "quantity", "quantity_low",
                                           "quantity_high", "inside", "note"), (20, 12, -5, -7, -12, -12, -12, 6, 0),
                                dict(ct=3, quantity=4, quantity_low=4, quantity_high=4),
@@ -378,16 +386,38 @@ class Subcommand:
 
     name: str
     help: str
-    arguments: Callable
-    run: Callable
+    arguments: object
+    run: object
     columns: dict
-    plot: Optional[Callable]
-    show: Callable
-    writer: Optional[Callable] = None
+    plot: object
+    show: object
+    writer: object = None
     outputs: tuple = ()
-    combine: Optional[Callable] = None
+    combine: object = None
     keep: bool = False
     rdml: bool = False
+
+
+#: Each subcommand's help, for the parser (which builds only the chosen one's options).
+HELP = {
+    "amplify": "Linear, sigmoid and window-of-linearity Ct, PCR efficiency, N0 and quality flags per well.",
+    "melt": "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main (product's) peak, and "
+            "the melt quality flags. Unsorted, repeated, falling or unevenly spaced readings are first put on an "
+            "even grid (the summary says how).",
+    "standard": "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of every unknown "
+                "read off it: per well, and per sample at its wells' mean Ct with an inverse-prediction confidence "
+                "interval. Standards without a Ct or flagged replicate-outlier are left out of the fit and named.",
+    "quantify": "Relative quantities of every target in every sample against a calibrator, normalised to reference "
+                "genes, with error bars; with --compare, tests between groups; with --irc, several runs and files "
+                "on one scale in one table.",
+    "references": "Stability of the candidate reference genes across the samples: geNorm's M and pairwise "
+                  "variation V(n/n+1), NormFinder's stability value (with the groups of a design), and which genes "
+                  "to normalise by.",
+    "report": "One self-contained HTML page of each run: plate maps, curves, melts, standard curves with unknowns, "
+              "reference-gene stability, relative quantities (with --calibrator), tests between groups "
+              "(--compare), a study joined by inter-run calibrators (--irc), every flag and every table.",
+    "flags": "The quality flags and what each means.",
+}
 
 
 class _LazyPlots:
@@ -402,47 +432,38 @@ class _LazyPlots:
         return draw
 
 
+def _report_writer(*args):
+    """The report's page writer, imported when a report is written."""
+    from ..report.page import HtmlReport
+    return HtmlReport(*args)
+
+
 def _table():
+    from ..results import (REPORT_TABLES, AmplificationWell, Finding, GroupAnova, GroupComparison, MeltPeak,
+                           MeltWell, PairwiseVariation, ReferenceGene, RelativeQuantity, RunCalibration, StandardFit,
+                           StandardWell, UnknownQuantity, columns_of)
+    from . import jobs
     plots = _LazyPlots()
 
     def cols(**tables):
         return {name: columns_of(t) for name, t in tables.items()}
     return {c.name: c for c in (
-        Subcommand("amplify", "Linear, sigmoid and window-of-linearity Ct, PCR efficiency, N0 and quality flags per "
-                              "well.",
-                   _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell), plots.amplify, _show_amplify,
-                   rdml=True),
-        Subcommand("melt", "Melting peaks per well: Tm, height and width of each fitted Gaussian, the main "
-                           "(product's) peak, and the melt quality flags. Unsorted, repeated, falling or unevenly "
-                           "spaced readings are first put on an even grid (the summary says how).",
-                   _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt, _show_melt,
-                   rdml=True),
-        Subcommand("standard", "Standard curve per target (slope, intercept, efficiency, R²) and the quantity of "
-                               "every unknown read off it: per well, and per sample at its wells' mean Ct with an "
-                               "inverse-prediction confidence interval. Standards without a Ct or flagged "
-                               "replicate-outlier are left out of the fit and named.",
-                   _standard_arguments, jobs.standard,
+        Subcommand("amplify", HELP["amplify"], _amplify_arguments, jobs.amplify, cols(wells=AmplificationWell),
+                   plots.amplify, _show_amplify, rdml=True),
+        Subcommand("melt", HELP["melt"], _melt_arguments, jobs.melt, cols(peaks=MeltPeak, wells=MeltWell), plots.melt,
+                   _show_melt, rdml=True),
+        Subcommand("standard", HELP["standard"], _standard_arguments, jobs.standard,
                    cols(wells=StandardWell, fits=StandardFit, unknowns=UnknownQuantity), plots.standard,
                    _show_standard_unknowns),
-        Subcommand("quantify", "Relative quantities of every target in every sample against a calibrator, "
-                               "normalised to reference genes, with error bars; with --compare, tests between "
-                               "groups; with --irc, several runs and files on one scale in one table.",
-                   _quantify_arguments, jobs.quantify,
+        Subcommand("quantify", HELP["quantify"], _quantify_arguments, jobs.quantify,
                    cols(quantities=RelativeQuantity, comparisons=GroupComparison, anova=GroupAnova,
                         calibration=RunCalibration), plots.quantify, _show_quantify,
                    combine=jobs.quantify_study_result),
-        Subcommand("references", "Stability of the candidate reference genes across the samples: geNorm's M and "
-                                 "pairwise variation V(n/n+1), NormFinder's stability value (with the groups of a "
-                                 "design), and which genes to normalise by.",
-                   _references_arguments, jobs.references,
+        Subcommand("references", HELP["references"], _references_arguments, jobs.references,
                    cols(genes=ReferenceGene, pairs=PairwiseVariation, verdict=Finding), plots.references,
                    _show_references),
-        Subcommand("report", "One self-contained HTML page of each run: plate maps, curves, melts, standard "
-                             "curves with unknowns, reference-gene stability, relative quantities (with "
-                             "--calibrator), tests between groups (--compare), a study joined by inter-run "
-                             "calibrators (--irc), every flag and every table.",
-                   _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing, HtmlReport,
-                   (".html",), combine=jobs.report_study, keep=True),
+        Subcommand("report", HELP["report"], _report_arguments, jobs.report, REPORT_TABLES, None, _show_nothing,
+                   _report_writer, (".html",), combine=jobs.report_study, keep=True),
     )}
 
 
@@ -459,49 +480,66 @@ def commands():
 
 def _limits_text():
     """The default limits as --limits spells them: "file 256M, ..., members 10000"."""
+    from ..common.limits import Limits, format_size
     default = Limits()
     return ", ".join(f"{name} {format_size(getattr(default, key))}" for name, key in Limits.NAMES.items())
 
 
-def _parser():
-    epilog = EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
+def _epilog():
+    import textwrap
+    return EPILOG.format(input=textwrap.fill(INPUT.format(limits=_limits_text()), EPILOG_WIDTH))
+
+
+def _chosen(argv):
+    """The subcommand ``argv`` names: its first word that is no option (the command's own options are
+    only -h and --help), or None."""
+    return next((a for a in argv if not a.startswith("-")), None)
+
+
+def _parser(chosen=None, helping=True):
+    """The command's parser; only the ``chosen`` subcommand gets its options (each job's options import
+    its analyses), the others are listed by name and help; the examples and notes that end a help
+    text only when ``helping``."""
+    epilog = _epilog() if helping else None
     p = Parser(prog=PROG, description="qPCR analysis of RDML and CSV files with libQuelmarAlg.",
-               epilog=EXAMPLES + epilog, formatter_class=argparse.RawDescriptionHelpFormatter)
+               epilog=EXAMPLES + epilog if helping else None, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
-    for c in commands().values():
-        s = sub.add_parser(c.name, help=c.help, description=c.help, epilog=epilog,
+    for name, text in HELP.items():
+        s = sub.add_parser(name, help=text, description=text, epilog=None if name == "flags" else epilog,
                            formatter_class=argparse.RawDescriptionHelpFormatter)
-        s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
-        s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
-        s.add_argument("--samples", metavar="SHEET",
-                       help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group, "
-                            "exclude) whose annotations override the file's")
-        s.add_argument("--exclude", action="append", metavar="WELL[:TARGET],...",
-                       help="leave these wells out of standard curves and relative quantities (every target of "
-                            "the well, or only TARGET); the tables list them with the reason")
-        s.add_argument("--keep", action="append", metavar="FLAG[,FLAG...]",
-                       help=f"wells with this flag are not excluded for it (flags that exclude: "
-                            f"{', '.join(EXCLUDING)})")
-        c.arguments(s)
-        if c.writer:
-            s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
-        else:
-            s.add_argument("--out", metavar="PATH",
-                           help="write the table as .csv or .json (every table) instead of stdout"
-                                + ("; .rdml: the input file (one) as RDML 1.3 with the results" if c.rdml else ""))
-        if c.plot:
-            s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
-        else:
-            s.set_defaults(plot=None)
-        s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
-        s.add_argument("--limits", metavar="NAME=SIZE[,...]",
-                       help="what one input may hold, over QUELMAR_LIMITS and the defaults: file, document "
-                            "(inflated), readings, wells, token, depth, line, members; SIZE with K, M or G, "
-                            "e.g. file=1G,document=2G")
-        s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
-    sub.add_parser("flags", help="The quality flags and what each means.",
-                   description="The quality flags and what each means.")
+        if name == chosen and name != "flags":
+            _job_arguments(s, commands()[name])
     return p
+
+
+def _job_arguments(s, c):
+    """The options of the job of :class:`Subcommand` ``c`` on its parser ``s``."""
+    s.add_argument("files", nargs="+", metavar="FILE", help="RDML or CSV file(s)")
+    s.add_argument("--target", metavar="NAME", help="only this target (an id, or the start of one)")
+    s.add_argument("--samples", metavar="SHEET",
+                   help="a CSV sample sheet (columns well, sample, target, type, optional quantity, group, "
+                        "exclude) whose annotations override the file's")
+    s.add_argument("--exclude", action="append", metavar="WELL[:TARGET],...",
+                   help="leave these wells out of standard curves and relative quantities (every target of "
+                        "the well, or only TARGET); the tables list them with the reason")
+    s.add_argument("--keep", action="append", metavar="FLAG[,FLAG...]",
+                   help=f"wells with this flag are not excluded for it (flags that exclude: {', '.join(EXCLUDING)})")
+    c.arguments(s)
+    if c.writer:
+        s.add_argument("--out", metavar="PATH", help=f"the file to write ({' or '.join(c.outputs)}); required")
+    else:
+        s.add_argument("--out", metavar="PATH", help="write the table as .csv or .json (every table) instead of stdout"
+                       + ("; .rdml: the input file (one) as RDML 1.3 with the results" if c.rdml else ""))
+    if c.plot:
+        s.add_argument("--plot", metavar="PNG", help="write a picture (.png, .svg or .pdf)")
+    else:
+        s.set_defaults(plot=None)
+    s.add_argument("--jobs", "-j", type=_jobs, default=1, metavar="N", help="analyse N files at a time")
+    s.add_argument("--limits", metavar="NAME=SIZE[,...]",
+                   help="what one input may hold, over QUELMAR_LIMITS and the defaults: file, document "
+                        "(inflated), readings, wells, token, depth, line, members; SIZE with K, M or G, "
+                        "e.g. file=1G,document=2G")
+    s.add_argument("--quiet", "-q", action="store_true", help="no progress or warnings on stderr")
 
 
 # -- running the files ------------------------------------------------------------
@@ -518,6 +556,7 @@ class Progress:
         if self.quiet or now - self.start < 0.5 or (not self.tty and now - self.shown < 2.0):
             return
         self.shown = now
+        text = printable(text)  # it names a file
         sys.stderr.write(f"\r\033[K{text}" if self.tty else f"{text}\n")
         sys.stderr.flush()
 
@@ -533,17 +572,19 @@ class Failure(Exception):
 
 
 def describe(error, path):
-    """One line for a failure, naming the file."""
-    path = STDIN_NAME if path == STDIN else path
+    """One line for a failure, naming the file (as the messages show it: every byte of a name that is not
+    UTF-8, and every control character, written as its escape)."""
+    path = STDIN_NAME if path == STDIN else printable(path)
     if isinstance(error, OSError) and error.strerror:
         text = f"{error.filename or path}: {error.strerror}"
     elif isinstance(error, MemoryError):
         text = f"{path}: out of memory"
     elif isinstance(error, (QuelmarError, ValueError)):
+        from .options import command_words
         text = command_words(error)
     else:
         text = f"{type(error).__name__}: {error}"
-    text = " ".join(text.split())
+    text = printable(" ".join(text.split()))
     return text if path in text or os.path.basename(path) in text else f"{path}: {text}"
 
 
@@ -563,10 +604,6 @@ def _work(name, path, settings):
         return Failure(describe(e, path))
 
 
-def _quiet_worker():
-    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the parent decides what an interrupt means
-
-
 def analyse(name, files, settings, jobs, progress):
     """The results of every file, in order, as they are done; raises :class:`Failure` at the first failure."""
     label = f"{PROG} {name}"
@@ -581,59 +618,38 @@ def analyse(name, files, settings, jobs, progress):
     yield from _in_workers(name, files, settings, min(jobs, len(files)), progress, label)
 
 
-def _in_workers(name, files, settings, jobs, progress, label):
-    """analyse() in worker processes: one file per worker at a time, results in input order.
-
-    A worker that dies (killed for memory, a crash in the library) breaks the
-    pool and fails the run naming the files in flight, rather than leaving it
-    waiting.
-    """
-    import multiprocessing
-    from concurrent.futures import Future, ProcessPoolExecutor
-    from concurrent.futures.process import BrokenProcessPool
-    methods = multiprocessing.get_all_start_methods()
-    context = multiprocessing.get_context("fork" if "fork" in methods else None)
-    pool = ProcessPoolExecutor(jobs, mp_context=context, initializer=_quiet_worker)
-
-    def submit(path):
-        if path != STDIN:
-            return pool.submit(_work, name, path, settings)
-        done = Future()  # standard input is this process's: a worker's is closed
-        done.set_result(_work(name, path, settings))
-        return done
+def _size(path):
+    """A file's size in bytes, the measure of its work; 0 for what is no regular file (refused in its turn)."""
     try:
-        pending, queue = deque(), iter(files)
-        # A window of twice the workers: results wait in memory only until their turn comes.
-        for path in queue:
-            pending.append((path, submit(path)))
-            if len(pending) >= 2 * jobs:
-                break
-        done = 0
-        while pending:
-            path, future = pending.popleft()
-            try:
-                result = future.result()
-            except BrokenProcessPool:  # which of the files in flight killed it is not known
-                flight = ", ".join([path] + [p for p, _ in pending])
-                raise Failure(f"a worker analysing {'one of ' if pending else ''}{flight} ended abruptly "
-                              f"(out of memory?)") from None
-            done += 1
+        return os.stat(path).st_size if path != STDIN else 0
+    except (OSError, ValueError):
+        return 0
+
+
+def _in_workers(name, files, settings, jobs, progress, label):
+    """analyse() in worker processes (:mod:`.workers`): one file per worker at a time, results in input order.
+
+    A worker that dies (killed for memory, a crash in the library) fails the
+    run naming its file, rather than leaving it waiting.
+    """
+    from .workers import WorkerDied, in_workers
+    work = functools.partial(_work, name, settings=settings)
+    try:
+        for done, result in enumerate(in_workers(work, files, jobs, local=lambda path: path == STDIN, size=_size), 1):
             progress(f"{label}: {done}/{len(files)} files done")
             if isinstance(result, Failure):
                 raise result
-            for path in queue:
-                pending.append((path, submit(path)))
-                break
             yield result
-    finally:
-        # Stop at once: a failed run does not wait for the other files' analyses.
-        for process in list(getattr(pool, "_processes", {}).values()):
-            process.terminate()
-        pool.shutdown(wait=True, cancel_futures=True)
+    except WorkerDied as e:
+        raise Failure(f"{printable(e.item)}: the worker analysing it ended abruptly (out of memory?)") from None
 
 
 def run(args, progress):
     """Analyse every file and write the outputs; the warnings to show on success."""
+    from ..binding import core
+    from ..writing.writers import (PLOT_SUFFIXES, RDML_SUFFIX, TABLE_SUFFIXES, Stdout, TableWriter, check_destination,
+                                   save_figure)
+    from .options import settings_from, settings_record, settings_table
     command = commands()[args.command]
     inputs = list(args.files) + ([args.samples] if args.samples else [])
     outputs = command.outputs or TABLE_SUFFIXES + ((RDML_SUFFIX,) if command.rdml else ())
@@ -656,7 +672,7 @@ def run(args, progress):
         import matplotlib  # noqa: F401 - missing matplotlib is found before the work, not after
     header = dict(library_version=core.version(), settings=settings_record(args))
     if command.writer:
-        header["command_line"] = [PROG] + list(args.argv)
+        header["command_line"] = [PROG] + [encodable(a) for a in args.argv]
         header["settings_table"] = settings_table(header["settings"])
     tables = command.columns
     if getattr(args, "summary", False):  # melt --summary: the per-well table is the one CSV holds
@@ -666,19 +682,24 @@ def run(args, progress):
     if command.name == "quantify" and not (settings.calibrator or settings.compare):
         raise ValueError("quantify needs --calibrator SAMPLE, or --compare A,B[,...] (whose first group is then the "
                          "calibrator)")
+    stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
     if as_rdml:
         from ..writing.rdml import RdmlWriter  # only a run that writes RDML waits for it
     writer_type = command.writer or (RdmlWriter if as_rdml else TableWriter)
-    writer = writer_type(args.out, command.name, tables, header) if args.out else None
-    stdout, plates, total, warnings, pending = Stdout(), [], 0, [], []
+    results = _results(command, args, settings, progress)
+    writer = None
     try:
-        for result in _results(command, args, settings, progress):
+        # Held: a stop right after the writer made its file would not find it to remove. A stop held
+        # here arrives as the block ends, inside the try, where the file is known.
+        with signals.held():
+            writer = writer_type(args.out, command.name, tables, header) if args.out else None
+        for result in results:
             if writer:
                 writer.add(result)
             command.show(result, stdout, not args.out)
             if not args.out:
                 for note in result.notes:
-                    stdout.write(f"note: {os.path.basename(result.file)}: {note}\n")
+                    stdout.line(f"note: {os.path.basename(result.file)}: {note}")
             total += len(result.plates)
             if args.plot:
                 plates += result.plates[:MAX_PANELS - len(plates)]
@@ -689,15 +710,18 @@ def run(args, progress):
         if args.plot:
             note = f"the first {len(plates)} of {total} plates" if total > len(plates) else ""
             options = dict(log=True) if getattr(args, "log", False) else {}
-            pending.append(save_figure(command.plot(plates, note, **options), args.plot, commit=False))
-        if writer:
-            writer.commit()
-            warnings += [f"{args.out}: {note}" for note in getattr(writer, "notes", ())]
-            writer = None
-        for f in pending:
-            f.commit()
-        pending = []
+            save_figure(command.plot(plates, note, **options), args.plot, commit=False, pending=pending)
+        stopping.check()  # a stop that Python could not raise where it arrived
+        with signals.held():  # every output, or none
+            if writer:
+                writer.commit()
+                warnings += [f"{args.out}: {note}" for note in getattr(writer, "notes", ())]
+                writer = None
+            for f in pending:
+                f.commit()
+            pending = []
     finally:
+        results.close()  # workers ended, whichever way the run ends
         if writer:
             writer.discard()
         for f in pending:
@@ -714,14 +738,18 @@ def _results(command, args, settings, progress):
         yield from files
         return
     done = []
-    for result in files:
-        done.append(result)
-        if command.keep:
-            yield result
+    try:
+        for result in files:
+            done.append(result)
+            if command.keep:
+                yield result
+    finally:
+        files.close()  # workers ended, however this generator is left
     progress(f"{PROG} {command.name}: joining {len(done)} file{'s' if len(done) != 1 else ''} into one study")
     try:
         combined = command.combine(done, settings)
     except QuelmarError as e:
+        from .options import command_words
         raise Failure(command_words(e)) from None
     if combined is not None:
         yield combined
@@ -735,17 +763,25 @@ def _print_flags():
 
 def main(argv=None):
     """Run the command; returns the exit status (0, or 2 on bad input)."""
+    words = list(sys.argv[1:] if argv is None else argv)
     try:
-        args = _parser().parse_args(argv)
+        args = _parser(_chosen(words), helping=bool({"-h", "--help"} & set(words))).parse_args(words)
     except SystemExit as e:  # --help, or a bad option already reported in one line
         return e.code
     if args.command == "flags":
-        _print_flags()
+        try:
+            _print_flags()
+        except BrokenPipeError:  # | head
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    args.argv = list(sys.argv[1:] if argv is None else argv)
+    args.argv = words
     progress = Progress(args.quiet)
     try:
-        warnings = run(args, progress)
+        with terminable(), _printable_warnings():
+            warnings = run(args, progress)
+    except Terminated as e:  # outputs in progress removed and workers ended on the way out
+        progress.done()
+        return e.status
     except BrokenPipeError:  # the reader of stdout has seen enough (| head)
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
@@ -761,11 +797,27 @@ def main(argv=None):
     else:
         if not args.quiet:
             for w in warnings:
-                print(f"{PROG}: warning: {w}", file=sys.stderr)
+                print(f"{PROG}: warning: {printable(w)}", file=sys.stderr)
         return 0
     progress.done()
-    print(f"{PROG}: {problem}", file=sys.stderr)
+    print(f"{PROG}: {printable(problem)}", file=sys.stderr)
     return 2
+
+
+@contextlib.contextmanager
+def _printable_warnings():
+    """Python's warnings (matplotlib's on a glyph its font lacks) shown with every control character
+    as its escape: their text may quote a name from a file."""
+    shown = warnings.showwarning
+
+    def show(message, category, filename, lineno, file=None, line=None):
+        text = warnings.formatwarning(message, category, filename, lineno, line)
+        (file or sys.stderr).write("".join(printable(t) + "\n" for t in text.splitlines()))
+    warnings.showwarning = show
+    try:
+        yield
+    finally:
+        warnings.showwarning = shown
 
 
 def _option_problem(error):

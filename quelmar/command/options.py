@@ -8,6 +8,7 @@ import math
 from ..analysis.settings import DEFAULT_CT, DEFAULT_EFFICIENCY, AnalysisSettings
 from ..common.errors import InputError, Named, OptionError
 from ..common.limits import Limits
+from ..common.text import encodable
 from ..reading.readers import AXIS_MAX
 from ..reading.samplesheet import read_sample_sheet
 
@@ -100,8 +101,10 @@ def _refused(settings, error):
             return f"--range must be LO:HI with LO below HI, not {lo:g}:{hi:g}"
         return f"--range must lie within {-AXIS_MAX:g} to {AXIS_MAX:g} degrees, not {lo:g}:{hi:g}"
     if named == "quantities":
-        name, q = next((n, q) for n, q in settings.quantities if not n or not (math.isfinite(q) and q > 0))
-        return f"--quantity {name}={q!r}: expected NAME=Q with a positive quantity"
+        bad = [(n, q) for n, q in settings.quantities if not n or not (math.isfinite(q) and q > 0)]
+        if bad:
+            return f"--quantity {bad[0][0]}={bad[0][1]!r}: expected NAME=Q with a positive quantity"
+        return command_words(error)
     return command_words(error)
 
 
@@ -149,7 +152,10 @@ def settings_from(args):
 def settings_record(args):
     """The options given, by name, for the JSON header and the report."""
     skip = {"files", "out", "plot", "quiet", "jobs", "command", "argv"}
-    return {k: v for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
+
+    def written(v):  # a path from the command line that is not UTF-8 is written with its bytes escaped
+        return encodable(v) if isinstance(v, str) else [written(x) for x in v] if isinstance(v, list) else v
+    return {k: written(v) for k, v in sorted(vars(args).items()) if k not in skip and v not in (None, [], "")}
 
 
 def settings_table(given):

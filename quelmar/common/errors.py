@@ -4,6 +4,7 @@ Failed library calls raise a subclass of :class:`QuelmarError` chosen by the
 result code (10, 20, 100). The library's messages are Chinese texts in GBK;
 each error carries the decoded text and an English rendering of it.
 """
+from .text import printable
 
 ENGLISH = {
     "两向量长度不等，元素个数不同不能相加。": "The two vectors differ in length; they cannot be added.",
@@ -79,11 +80,6 @@ class LibraryNotFoundError(QuelmarError):
     """No libQuelmarAlg could be loaded; the message names every place tried."""
 
 
-def _one_line(text):
-    """Control characters (a newline in a file or member name) escaped, so a message stays one line."""
-    return "".join(c if c.isprintable() or c == " " else repr(c)[1:-1] for c in text)
-
-
 class ReaderError(QuelmarError):
     """An input file is malformed, or past a reading limit; the message names the
     file and the element or the limit, on one line.
@@ -97,7 +93,8 @@ class ReaderError(QuelmarError):
     """
 
     def __init__(self, path, problem):
-        self.path, self.problem = _one_line(str(path)), _one_line(str(problem))
+        # Control characters (a newline in a file or member name) escaped: a message stays one line.
+        self.path, self.problem = printable(path), printable(problem)
         super().__init__(f"{self.path}: {self.problem}")
 
 
@@ -152,6 +149,22 @@ class InputError(QuelmarError):
 
 class OptionError(InputError, ValueError):
     """An analysis setting out of range, or one that does not fit the file."""
+
+
+class ThresholdBelowCurves(OptionError):
+    """A threshold below where every curve starts: each crossing would come before the first reading.
+
+    Attributes
+    ----------
+    threshold, auto : float
+        The threshold given and the plate's own, in the units of the caller's message.
+    """
+
+    def __init__(self, threshold, auto, where=""):
+        self.threshold, self.auto = threshold, auto
+        super().__init__(where, Named("threshold"), f" {threshold:g} lies below where the curves start: every "
+                                                    f"crossing would come before the first reading (the plate's "
+                                                    f"own threshold is {auto:.4g})")
 
 
 class OutputError(ValueError):

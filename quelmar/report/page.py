@@ -22,6 +22,7 @@ from string import Template
 
 from ..common import flags as _flags
 from ..common.positions import position, smallest_plate
+from ..common.text import encodable
 from ..results import REPORT_TABLES, QuantifyResult, text
 from ..writing.writers import AtomicFile, naming
 from . import maps, statistics, svg
@@ -117,6 +118,8 @@ class Tables:
                 "digits": {c: DISPLAY[c] for c in columns if c in DISPLAY}}
         # No "<" at all inside the script element: neither "</script>" nor "<!--" can end or bend it.
         island = json.dumps(data, ensure_ascii=False, separators=(",", ":")).replace("<", "\\u003c")
+        # A file name that is not UTF-8 escaped as JSON text: its escape's backslash escaped in turn.
+        island = encodable(island, backslash="\\\\")
         return (f'<div class="table" {svg.attrs(data_source=key, data_file=filename)}>'
                 f'<h4>{escape(title)} <span class="count">{len(rows)} rows</span></h4></div>'
                 f'<script type="application/json" id="{key}">{island}</script>')
@@ -413,14 +416,19 @@ class HtmlReport:
         self.path, self.header, self.files = path, dict(header or {}), []
         self.tables = Tables()
         self.out = AtomicFile(path)
-        self.spool = tempfile.TemporaryFile("w+", encoding="utf-8")
+        try:
+            self.spool = tempfile.TemporaryFile("w+", encoding="utf-8")
+        except BaseException:  # a stop, or a full disk: the caller never gets a writer to discard
+            self.out.discard()
+            raise
 
     def add(self, result):
         with naming(self.path):
             self.files.append(result.file)
             study = not result.plates or isinstance(result.plates[0], QuantifyResult)
             section = study_section if study else file_section
-            self.spool.write(section(result, len(self.files), self.tables))
+            # A file name that is not UTF-8 is written with its bytes escaped, as in every other output.
+            self.spool.write(encodable(section(result, len(self.files), self.tables)))
 
     def commit(self):
         style, script = _asset("report.css"), _asset("report.js")
@@ -428,8 +436,9 @@ class HtmlReport:
         names = ", ".join(os.path.basename(f) for f in self.files[:TITLE_FILES])
         if len(self.files) > TITLE_FILES:
             names += f" and {len(self.files) - TITLE_FILES} more"
-        values = dict(csp=escape(policy(style, script), quote=False), title=escape(f"qPCR report: {names}"),
-                      style=style, script=script, header=header_block(self.header, self.files))
+        values = dict(csp=escape(policy(style, script), quote=False),
+                      title=escape(encodable(f"qPCR report: {names}")), style=style, script=script,
+                      header=encodable(header_block(self.header, self.files)))
         with naming(self.path):
             f = self.out.file
             f.write(Template(head).substitute(values))

@@ -1,6 +1,24 @@
 // The run report's interaction: a plate-map cell and the curves, peaks and
 // points of its well light up together (hover, focus, or click to keep them);
 // charts switch views; tables sort and download as CSV. Nothing is fetched.
+
+// A table as the command's --out writes it (quelmar/writing/writers.py): a cell that a
+// spreadsheet would run as a formula (it starts with = + - @, a tab or a carriage return and
+// is not a number) is written after a ', which spreadsheets read as "text follows".
+var FORMULA_START = /^[=+\-@\t\r]/;
+var CSV_NUMBER = /^[-+]?((\d+\.?\d*|\.\d+)([eE][-+]?\d+)?|inf)$/;
+
+function spreadsheetCell(v) {
+  return FORMULA_START.test(v) && !CSV_NUMBER.test(v) ? "'" + v : v;
+}
+
+function csvText(data) {
+  function quote(v) { return /[",\r\n]/.test(v) ? '"' + v.replace(/"/g, '""') + '"' : v; }
+  return [data.columns].concat(data.rows).map(function (r) {
+    return r.map(function (v) { return quote(spreadsheetCell(v)); }).join(",");
+  }).join("\r\n") + "\r\n";
+}
+
 (function () {
   "use strict";
 
@@ -227,11 +245,6 @@
     return a.localeCompare(b, undefined, { numeric: true });
   }
 
-  function csv(data) {
-    function quote(v) { return /[",\r\n]/.test(v) ? '"' + v.replace(/"/g, '""') + '"' : v; }
-    return [data.columns].concat(data.rows).map(function (r) { return r.map(quote).join(","); }).join("\r\n") + "\r\n";
-  }
-
   function download(name, text) {
     var url = URL.createObjectURL(new Blob([text], { type: "text/csv;charset=utf-8" }));
     var a = document.createElement("a");
@@ -254,7 +267,7 @@
     button.className = "csv";
     button.textContent = "CSV";
     button.title = "download this table as " + box.getAttribute("data-file");
-    button.addEventListener("click", function () { download(box.getAttribute("data-file"), csv(data)); });
+    button.addEventListener("click", function () { download(box.getAttribute("data-file"), csvText(data)); });
     box.appendChild(button);
     var scroll = document.createElement("div");
     scroll.className = "scroll";

@@ -14,6 +14,8 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection  # noqa: E402
 import numpy as np  # noqa: E402
 
+from ..common.text import printable  # noqa: E402
+
 MAX_TITLE = 48
 #: Plates of at most this many wells get a key naming every well.
 MAX_KEY = 12
@@ -49,11 +51,19 @@ def _flag_key(ax, counts, flagged, keyed):
                     linewidth=0.9)
 
 
+def _literal(text):
+    """A name drawn as it is: matplotlib reads text between two ``$`` as mathematics (where an unknown
+    command ends the drawing), and reads ``\\$`` as a plain ``$``. A control character is drawn as its
+    escape, as the terminal shows it: no font has a glyph for it, and matplotlib's warning about the
+    missing glyph would carry the character itself to the terminal."""
+    return printable(text).replace("$", "\\$")
+
+
 def _key(well, sample, flags, tm=math.nan):
     """A well's entry in a key: well, sample, main Tm and flags."""
     text = f"{well} {sample}" if sample and sample != well else well
     text += f" {tm:.1f}" if math.isfinite(tm) else ""
-    return text + (f" [{', '.join(flags)}]" if flags else "")
+    return _literal(text + (f" [{', '.join(flags)}]" if flags else ""))
 
 
 def _panels(n, width=6.0, height=4.2):
@@ -74,7 +84,7 @@ def _finish(fig, note):
 
 
 def _title(label):
-    return label if len(label) <= MAX_TITLE else label[:MAX_TITLE - 3] + "..."
+    return _literal(label if len(label) <= MAX_TITLE else label[:MAX_TITLE - 3] + "...")
 
 
 def _titles(plates):
@@ -244,13 +254,14 @@ def quantify(results, note=""):
             rq = np.array([r.rq for r in rows])
             low = np.array([r.rq_low if math.isfinite(r.rq_low) else r.rq for r in rows])
             high = np.array([r.rq_high if math.isfinite(r.rq_high) else r.rq for r in rows])
-            ax.bar(x, rq - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}", label=target)
+            ax.bar(x, rq - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}", label=_literal(target))
             ax.errorbar(x, rq, yerr=[rq - low, high - rq], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
         _log2_axis(ax)
         ax.axhline(1.0, color="0.3", linewidth=0.8)
         ax.set_xticks(range(len(samples)))
-        ax.set_xticklabels(samples, rotation=30 if len(samples) > 4 else 0, ha="right" if len(samples) > 4 else
-                           "center", fontsize=8)
+        slanted = len(samples) > 4
+        ax.set_xticklabels([_literal(s) for s in samples], rotation=30 if slanted else 0,
+                           ha="right" if slanted else "center", fontsize=8)
         ax.set_ylabel(f"relative quantity (log2 axis), {q.error} error bars")
         ax.set_title(f"{_title(os.path.basename(q.file))}\n{_title(q.label)}", fontsize=9)
         if targets:
@@ -290,7 +301,8 @@ def comparison(results, note=""):
             fc = np.array([r.fold_change for r in rows])
             low = np.array([r.fold_low if math.isfinite(r.fold_low) else r.fold_change for r in rows])
             high = np.array([r.fold_high if math.isfinite(r.fold_high) else r.fold_change for r in rows])
-            ax.bar(x, fc - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}", label=f"{pair[1]} over {pair[0]}")
+            ax.bar(x, fc - 1.0, width=width * 0.95, bottom=1.0, color=f"C{k % 10}",
+                   label=_literal(f"{pair[1]} over {pair[0]}"))
             ax.errorbar(x, fc, yerr=[fc - low, high - fc], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
             for xi, top, r in zip(x, np.maximum(np.maximum(high, fc), 1.0), rows):
                 ax.annotate(r.significance, (xi, top), textcoords="offset points", xytext=(0, 3), ha="center",
@@ -299,8 +311,9 @@ def comparison(results, note=""):
         _log2_axis(ax)
         ax.axhline(1.0, color="0.3", linewidth=0.8)
         ax.set_xticks(range(len(targets)))
-        ax.set_xticklabels(targets, rotation=30 if len(targets) > 4 else 0, ha="right" if len(targets) > 4 else
-                           "center", fontsize=8)
+        slanted = len(targets) > 4
+        ax.set_xticklabels([_literal(t) for t in targets], rotation=30 if slanted else 0,
+                           ha="right" if slanted else "center", fontsize=8)
         ax.set_ylabel(f"fold change (log2 axis), {c.level:.0%} interval")
         ax.set_title(f"{_title(os.path.basename(c.file))}: {c.replicates} replicates\n* p < 0.05, ** < 0.01, "
                      f"*** < 0.001 ({c.adjustment_name}-adjusted Welch)", fontsize=9)
@@ -322,8 +335,9 @@ def references(results, note=""):
         for b in r.m_bounds:
             ax.axhline(b, color="0.4", linestyle="--", linewidth=0.8)
         ax.set_xticks(x)
-        ax.set_xticklabels(order, rotation=30 if len(order) > 4 else 0, ha="right" if len(order) > 4 else "center",
-                           fontsize=8)
+        slanted = len(order) > 4
+        ax.set_xticklabels([_literal(g) for g in order], rotation=30 if slanted else 0,
+                           ha="right" if slanted else "center", fontsize=8)
         vs = ", ".join(f"V{n}/{n + 1} {v:.3f}" for n, v in r.v.items())
         ax.set_title(f"{_title(os.path.basename(r.file))}: {len(r.samples)} samples\n{vs or 'two genes: no V'} "
                      f"(cut-off {r.v_cutoff:g})", fontsize=9)

@@ -11,22 +11,47 @@ something other than a regular file (a device, a folder, a pipe).
 Rows are written as they arrive, one file at a time, so memory does not grow
 with the number of inputs: CSV straight into the temporary file, JSON into
 one spool per table that is stitched together at the end.
+
+Names come from strangers. A CSV cell that a spreadsheet would take for a
+formula (one that starts with ``=``, ``+``, ``-``, ``@``, a tab or a carriage
+return, and is not a number) is written after a ``'``, which spreadsheets read
+as "this is text" (OWASP's guidance on CSV injection). The text table shows
+every control character as its escape (:func:`quelmar.common.text.printable`).
 """
 import contextlib
 import csv
 import json
 import os
+import re
 import stat
 import tempfile
 
 from ..common import flags as _flags
+from ..common import signals
 from ..common.errors import OutputError
+from ..common.text import encodable, printable
 from ..results import cell, text
 
 TABLE_SUFFIXES = (".csv", ".json")
 #: The input written back with its results (:mod:`quelmar.writing.rdml`).
 RDML_SUFFIX = ".rdml"
 PLOT_SUFFIXES = (".png", ".svg", ".pdf")
+
+#: What a spreadsheet may read as the start of a formula, and the cells that are numbers all the same.
+#: The report's script (``report.js``, ``spreadsheetCell``) applies the same two patterns.
+FORMULA_START = "=+-@\t\r"
+NUMBER = re.compile(r"[-+]?((\d+\.?\d*|\.\d+)([eE][-+]?\d+)?|inf)")
+#: What a spreadsheet reads as "text follows" and does not show.
+TEXT_MARK = "'"
+
+
+def spreadsheet_cell(value):
+    """A CSV cell as written: text that a spreadsheet would run as a formula gets a leading ``'``,
+    numbers (a negative one too) stay numbers."""
+    value = encodable(value)
+    if value[:1] and value[0] in FORMULA_START and not NUMBER.fullmatch(value):
+        return TEXT_MARK + value
+    return value
 
 
 def _same(a, b):
@@ -73,13 +98,25 @@ class AtomicFile:
     def __init__(self, path, binary=False):
         self.path = path
         folder = os.path.dirname(os.path.abspath(path))
-        with naming(path):
-            fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
-        umask = os.umask(0)
-        os.umask(umask)
-        os.fchmod(fd, 0o666 & ~umask)
-        self.file = os.fdopen(fd, "wb" if binary else "w", **({} if binary else dict(encoding="utf-8",
-                                                                                      newline="")))
+        self.temp = self.file = None
+        # Held: a stop between creating the file and knowing its name would leave it behind; one
+        # delivered as the hold ends finds the name known and the file removed.
+        try:
+            with naming(path), signals.held():
+                fd, self.temp = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.", suffix=".part")
+                try:
+                    umask = os.umask(0)
+                    os.umask(umask)
+                    os.fchmod(fd, 0o666 & ~umask)
+                    self.file = os.fdopen(fd, "wb" if binary else "w",
+                                          **({} if binary else dict(encoding="utf-8", newline="")))
+                except BaseException:
+                    os.close(fd)
+                    raise
+        except BaseException:
+            if self.temp is not None:
+                self.discard()
+            raise
 
     def commit(self):
         with naming(self.path):
@@ -89,7 +126,7 @@ class AtomicFile:
             os.replace(self.temp, self.path)
 
     def discard(self):
-        if not self.file.closed:
+        if self.file is not None and not self.file.closed:
             self.file.close()
         try:
             os.unlink(self.temp)
@@ -114,15 +151,20 @@ class TableWriter:
     def __init__(self, path, command, tables, header=None):
         self.command, self.tables, self.header = command, dict(tables), dict(header or {})
         self.json = path.lower().endswith(".json")
-        self.files, self.inputs = [], []
+        self.files, self.inputs, self.spools = [], [], {}
         self.out = AtomicFile(path)
-        if self.json:
-            self.spools = {name: tempfile.TemporaryFile("w+", encoding="utf-8") for name in self.tables}
-            self.counts = dict.fromkeys(self.tables, 0)
-        else:
-            self.main, self.columns = next(iter(self.tables.items()))
-            self.csv = csv.writer(self.out.file)
-            self.csv.writerow(self.columns)
+        try:
+            if self.json:
+                self.counts = dict.fromkeys(self.tables, 0)
+                for name in self.tables:
+                    self.spools[name] = tempfile.TemporaryFile("w+", encoding="utf-8")
+            else:
+                self.main, self.columns = next(iter(self.tables.items()))
+                self.csv = csv.writer(self.out.file)
+                self.csv.writerow(self.columns)
+        except BaseException:  # a stop, or a full disk: the caller never gets a writer to discard
+            self.discard()
+            raise
 
     def add(self, result):
         """Write the rows of one :class:`~quelmar.results.FileResult`."""
@@ -135,7 +177,7 @@ class TableWriter:
         self.inputs.append(dict(file=result.file, geometry=geometry, notes=list(result.notes)))
         if not self.json:
             for row in result.tables.get(self.main, ()):
-                self.csv.writerow([text(getattr(row, c)) for c in self.columns])
+                self.csv.writerow([spreadsheet_cell(text(getattr(row, c))) for c in self.columns])
             return
         for name, columns in self.tables.items():
             spool = self.spools[name]
@@ -152,7 +194,7 @@ class TableWriter:
 
     def discard(self):
         self.out.discard()
-        for spool in getattr(self, "spools", {}).values():
+        for spool in self.spools.values():
             spool.close()
 
     def _stitch(self):
@@ -176,18 +218,30 @@ class TableWriter:
 
 
 def dumps(value):
-    """Strict JSON: a NaN or an infinity that slipped through is an error, never a bare token."""
-    return json.dumps(cell(value), allow_nan=False, ensure_ascii=False)
+    """Strict JSON: a NaN or an infinity that slipped through is an error, never a bare token.
+
+    Lone surrogates (bytes of a name that were not UTF-8) appear only inside strings, where
+    their escape needs its backslash escaped.
+    """
+    return encodable(json.dumps(cell(value), allow_nan=False, ensure_ascii=False), backslash="\\\\")
 
 
 class Stdout:
-    """The text table, kept until the run has succeeded (a spool: memory stays bounded)."""
+    """The text table, kept until the run has succeeded (a spool: memory stays bounded).
+
+    :meth:`line` takes text from files (names, notes), :meth:`write` what
+    :func:`format_table` made of it.
+    """
 
     def __init__(self):
         self.spool = tempfile.SpooledTemporaryFile(max_size=1 << 20, mode="w+", encoding="utf-8")
 
     def write(self, s):
         self.spool.write(s)
+
+    def line(self, s=""):
+        """One line, every control character in it shown as its escape."""
+        self.spool.write(printable(s) + "\n")
 
     def release(self, stream):
         self.spool.seek(0)
@@ -200,14 +254,19 @@ class Stdout:
         self.spool.close()
 
 
-def save_figure(fig, path, commit=True):
+def save_figure(fig, path, commit=True, pending=None):
     """Save a matplotlib figure exactly at path, in the format of its suffix, through an :class:`AtomicFile`.
 
     With ``commit=False`` the file is returned uncommitted, for a run that
-    writes several outputs and renames them only once all are ready.
+    writes several outputs and renames them only once all are ready; given a
+    list ``pending``, the file is put in it as soon as it exists, so that a run
+    stopped while the picture is drawn knows what to remove.
     """
     import matplotlib.pyplot as plt
-    out = AtomicFile(path, binary=True)
+    with signals.held():
+        out = AtomicFile(path, binary=True)
+        if pending is not None:
+            pending.append(out)
     try:
         with naming(path):
             fig.savefig(out.file, format=os.path.splitext(path)[1][1:].lower(), dpi=110)
@@ -232,10 +291,12 @@ def format_table(rows, columns, widths, digits, headers=None):
     negative right-aligns, 0 leaves the last column free); a column grows to
     hold its longest value up to :data:`MAX_COLUMN`, and a value longer still
     is cut, ending in "~". ``digits``: decimals per float column;
-    ``headers``: a shorter heading per column.
+    ``headers``: a shorter heading per column. Cells are made
+    :func:`~quelmar.common.text.printable`: a name cannot move the cursor, clear the
+    screen or start a row of its own.
     """
     heads = [(headers or {}).get(c, c) for c in columns]
-    cells = [[text(getattr(r, c), digits.get(c)) for c in columns] for r in rows]
+    cells = [[printable(text(getattr(r, c), digits.get(c))) for c in columns] for r in rows]
     sizes = [0 if w == 0 else max([abs(w), len(h)] + [min(len(row[k]), MAX_COLUMN) for row in cells])
              for k, (h, w) in enumerate(zip(heads, widths))]
 

@@ -16,9 +16,22 @@ file, no output left behind) nor a correct read (exit 0 with the result the
 input was made to give: Ct in the file's own cycle numbers, Tm 82.00, the
 standard curve's slope, the relative quantity, and a report page holding
 them). Exit status 1 when any run was neither.
+
+What the command passes on is judged too: names that would act on a terminal
+(escapes, carriage returns, backspaces) reach it only as their escapes, names
+a spreadsheet would run as formulas go into CSV after a quote, names with
+``$`` are drawn as they are, a file name that is not UTF-8 is named with its
+bytes escaped, and options that would silently change or drop a result (a
+threshold below every curve, a group named like a sample, a quantity given
+twice or for no well) are refused. Calls of the Python API that the library
+would refuse in its own words (or not at all) are refused naming the problem,
+and with ``--command`` runs stopped by SIGTERM, SIGHUP, SIGINT and SIGKILL
+must leave no worker process and (but for SIGKILL) no partial file.
 """
 import argparse
 import codecs
+import csv
+import io
 import json
 import math
 import os
@@ -209,6 +222,13 @@ class Case:
     ``refusals[subcommand]`` (default: "not ... data" for the other kind) in their line. Its Ct
     values are the curves' plus ``shift`` (the file's first cycle less one), every main Tm is ``tm``
     (NaN: no peak), and ``plates`` (when not 0) is the number of run and target plates.
+
+    The command gets ``options`` besides the file (a tuple, or ``options(directory)`` for one that
+    names files made there), and only the subcommands ``only`` (default: every one) run it. Each
+    job writes its JSON document, unless ``output`` says it writes ".csv" (--out), ".png" (--plot)
+    or "stdout" (its text table); ``check(case, subcommand, outcome, out)`` then judges what a run
+    that read the file wrote (the report is always checked as a page). A refusal names the file,
+    or with ``option_refusal`` the option.
     """
 
     name: str
@@ -225,6 +245,11 @@ class Case:
     tm: float = TM
     plates: int = 0
     sheet: object = None
+    options: object = ()
+    output: str = ""
+    check: object = None
+    only: tuple = None
+    option_refusal: bool = False
 
     @property
     def readers(self):
@@ -457,9 +482,10 @@ CASES = [
     Case("CSV line of 60,000 characters under --limits line=1000",
          _file("longline.csv", lambda: sample_csv(header="Cycle,A1," + "A" * 60_000)), "refuse",
          "line 1 is over the limit of 1,000 characters", limits="line=1000", tags=("command",)),
-    Case("CSV named in bytes that are not UTF-8", _file("plate\udcff\udcfe.csv", sample_csv()), "read"),
+    Case("CSV named in bytes that are not UTF-8", _file("plate\udcff\udcfe.csv", sample_csv()), "read",
+         tags=("command",)),
     Case("CSV named in bytes that are not UTF-8, refused", _file("bad\udcff.csv", sample_csv() + "41,x,1\n"),
-         "refuse", "not a number"),
+         "refuse", "not a number", tags=("command",)),
     # sample sheets
     Case("sample sheet of 2.5 million rows (87 MB)", _file("sheeted.csv", sample_csv()), "refuse",
          "the number of rows (more than 100,000) is over the limit of 100,000", sheet=_special("big.csv", _big_sheet),
@@ -532,6 +558,376 @@ CASES = [
     Case("standard input, an RDML zip through a pipe", lambda d, c: "-", "read",
          stdin=lambda d: zipped({"rdml_data.xml": rdml()}), reads=STANDARD, tags=("command",)),
 ]
+
+
+# -- what the command passes on: terminals, spreadsheets, plots, options -------------------------
+
+def named_csv(names, melt=False):
+    """A CSV plate of one well per name (the header), each with A1's crafted curve or the crafted melt."""
+    if melt:
+        rows = [(t, *[f] * len(names)) for t, f in zip(TEMPERATURES, melt_curve(TEMPERATURES))]
+    else:
+        rows = [(k, *[f] * len(names)) for k, f in enumerate(amplification(MIDPOINTS["A1"]), 1)]
+    out = io.StringIO()
+    csv.writer(out, lineterminator="\n").writerows([("Temperature" if melt else "Cycle", *names), *rows])
+    return out.getvalue()
+
+
+#: Names a terminal acts on: clear the screen, back over text, reverse it, a C1 CSI.
+TERMINAL_NAMES = ("\x1b[2J\x1b[H", "B1\x08\x08x", "\u202egnp", "\x9b31mC1")
+#: Sample names (XML character references) that start a row of their own or overwrite one.
+ROW_NAMES = ("s1\rA9  forged  99.999", "s2\nA10 forged", "s3\tx")
+
+
+def _row_names():
+    ids = [n.replace("\r", "&#13;").replace("\n", "&#10;").replace("\t", "&#9;") for n in ROW_NAMES]
+    samples = "".join(f'<sample id="{i}"><type>unkn</type></sample>' for i in ids)
+    return rdml([react(k + 1, sample=i) for k, i in enumerate(ids)], samples=samples)
+#: Names a spreadsheet would run, and two that are numbers and stay so.
+FORMULA_NAMES = ("=cmd|' /C calc'!A0", "@SUM(A1)", "+1+1", "-2+3", "-5", "+1.5e3")
+#: Names matplotlib would read as mathematics, one with a command it does not know.
+MATH_NAMES = ("$\\undefinedcmd$", "$x^2$ and $5")
+#: Reference gene names (RDML target ids) that act on a terminal, a spreadsheet or matplotlib: what XML
+#: can carry of each (no C0 control but tab, newline and carriage return).
+GENE_NAMES = ("R\rforged  0.000", "=cmd|' /C calc'!A0", "$\\undefinedcmd$ \u202egnp \x9b31m")
+
+
+def _genes():
+    """Three reference genes in three samples, each gene's Ct a little apart in every sample."""
+    def attribute(name):
+        return '"' + name.replace("&", "&amp;").replace("<", "&lt;").replace('"', "&quot;").replace("\r", "&#13;") + '"'
+    targets = "".join(f'<target id={attribute(g)}><type>ref</type><dyeId id="FAM"/></target>' for g in GENE_NAMES)
+    samples = "".join(f'<sample id="u{k}"><type>unkn</type></sample>' for k in range(1, 4))
+    reacts = []
+    for s in range(1, 4):
+        for k, g in enumerate(GENE_NAMES):
+            well = len(reacts) + 1
+            curve = amplification(18.0 + 0.3 * s * (k + 1) + 0.1 * k)
+            reacts.append(react(well, sample=f"u{s}", fluor=curve).replace('<tar id="T"/>',
+                                                                           f"<tar id={attribute(g)}/>"))
+    return rdml(reacts, samples=samples, targets=targets)
+
+
+#: A file name that is not UTF-8, with an escape sequence in it too.
+BYTES_NAME = os.fsdecode(b"plate\xff\x1b[2J.csv")
+
+
+def _quiet_terminal(case, subcommand, outcome, out):
+    """The text table shows every name, each control character in it as its escape."""
+    if subcommand == "report":
+        return None
+    if CONTROLS.search(outcome.out):
+        return f"a control character reached the terminal: {CONTROLS.search(outcome.out).group()!r}"
+    wanted = ["".join(c if c.isprintable() else repr(c)[1:-1] for c in n) for n in case.check_names]
+    missing = [w for w in wanted if w not in outcome.out]
+    return f"the table does not show {missing[0]!r}" if missing else None
+
+
+#: What a spreadsheet may read as a formula, and what is a number all the same (as the command writes them).
+FORMULA_START = re.compile("^[=+\\-@\t\r]")
+NUMBER = re.compile(r"[-+]?((\d+\.?\d*|\.\d+)([eE][-+]?\d+)?|inf)")
+
+
+def spreadsheet_text(rows):
+    """CSV as a spreadsheet may open it safely: a cell that would start a formula gets a leading '."""
+    out = io.StringIO()
+    writer = csv.writer(out)
+    for k, row in enumerate(rows):
+        writer.writerow(row if k == 0 else ["'" + v if FORMULA_START.match(v) and not NUMBER.fullmatch(v) else v
+                                            for v in row])
+    return out.getvalue()
+
+
+def _csv_safe(case, subcommand, outcome, out):
+    """--out CSV: no cell a spreadsheet would run, numbers kept; the page's download the same as --out."""
+    if subcommand == "report":
+        return _download_safe(out)
+    with open(out, encoding="utf-8", newline="") as f:
+        rows = list(csv.reader(f))
+    cells = [v for row in rows[1:] for v in row]
+    unsafe = [v for v in cells if FORMULA_START.match(v) and not NUMBER.fullmatch(v)]
+    if unsafe:
+        return f"a cell a spreadsheet would run: {unsafe[0]!r}"
+    names = sorted(row[0] for row in rows[1:])
+    expected = sorted("'" + n if FORMULA_START.match(n) and not NUMBER.fullmatch(n) else n for n in case.check_names)
+    return None if names == expected else f"names written as {names}, not {expected}"
+
+
+#: The report's script, whose CSV download is checked where Node.js is at hand.
+REPORT_SCRIPT = ROOT / "quelmar" / "report" / "report.js"
+NODE_CSV = """const fs = require("fs"), vm = require("vm"), context = {};
+vm.runInNewContext(fs.readFileSync(process.argv[1], "utf8").split("\\n(function () {")[0], context);
+process.stdout.write(context.csvText(JSON.parse(fs.readFileSync(0, "utf8"))));"""
+
+
+def _download_safe(page):
+    """Each table's CSV download, made by the page's own script, is what a spreadsheet may open safely."""
+    node = shutil.which("node") or shutil.which("nodejs")
+    if node is None:
+        return None
+    with open(page, encoding="utf-8") as f:
+        html = f.read()
+    for island in re.findall(r'<script type="application/json" id="table\d+">(.*?)</script>', html, re.S):
+        table = json.loads(island)
+        made = subprocess.run([node, "-e", NODE_CSV, str(REPORT_SCRIPT)], input=island.encode(), capture_output=True,
+                              timeout=60)
+        want, got = spreadsheet_text([table["columns"], *table["rows"]]), made.stdout.decode("utf-8")
+        if made.returncode != 0 or got != want:
+            return f"the page's CSV download differs from what a spreadsheet may open safely: {got[:200]!r}"
+    return None
+
+
+def _drawn(case, subcommand, outcome, out):
+    """The picture was drawn (matplotlib reading a name as mathematics would have ended the run)."""
+    return None if subcommand == "report" or os.path.getsize(out) > 1000 else "an empty picture"
+
+
+def _escaped_file_name(case, subcommand, outcome, out):
+    """The outputs name the file with its byte that is not UTF-8 escaped (\\xff); the text table
+    shows the escape sequence as its escape too, JSON writes it as JSON does."""
+    if out is None:
+        return None if r"plate\xff\x1b[2J.csv" in outcome.out else "the table does not show the file's name escaped"
+    with open(out, encoding="utf-8") as f:
+        if subcommand == "report":
+            return None if "plate\\xff" in f.read() else "the page does not name the file with its byte escaped"
+        files = json.load(f)["files"]
+    return None if files[0].endswith("plate\\xff\x1b[2J.csv") else f"the file is written as {files[0]!r}"
+
+
+def _sheet(name, text, *more):
+    """Options naming a sample sheet made in the case's folder, and ``more``."""
+    def options(directory):
+        path = os.path.join(directory, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return ("--samples", path, *more)
+    return options
+
+
+#: Where the command takes quantities: the standard curve and the report.
+WITH_QUANTITIES = ("standard", "report")
+#: Every subcommand that reads amplification data.
+AMPLIFYING = ("amplify", "standard", "quantify", "report")
+BELOW_CURVES = "lies below where the curves start"
+#: A sample sheet that names the group of u1's wells like the other sample, u2, which is in no group.
+GROUP_LIKE_SAMPLE = "well,sample,target,type,group\nA1,u1,,,u2\nA3,u1,,,u2\n"
+
+
+@dataclass
+class NamedCase(Case):
+    """A case whose wells carry ``check_names`` (for the checks of what the command writes)."""
+
+    check_names: tuple = ()
+
+
+CASES += [
+    NamedCase("CSV well names with terminal controls", _file("terminal.csv", named_csv(TERMINAL_NAMES)), "read",
+              output="stdout", check=_quiet_terminal, check_names=TERMINAL_NAMES, tags=("command",)),
+    NamedCase("RDML sample names that start or overwrite a row", _file("rows.xml", _row_names), "read",
+              output="stdout", check=_quiet_terminal, check_names=ROW_NAMES, tags=("command",)),
+    NamedCase("CSV melt, well names with terminal controls",
+              _file("terminalmelt.csv", named_csv(TERMINAL_NAMES, melt=True)), "read", holds="melting",
+              output="stdout", check=_quiet_terminal, check_names=TERMINAL_NAMES, tags=("command",)),
+    NamedCase("CSV well names like spreadsheet formulas", _file("formulas.csv", named_csv(FORMULA_NAMES)), "read",
+              output=".csv", check=_csv_safe, check_names=FORMULA_NAMES, only=("amplify", "report"),
+              tags=("command",)),
+    Case("CSV well names with $ drawn", _file("math.csv", named_csv(MATH_NAMES)), "read", output=".png",
+         check=_drawn, only=("amplify", "report"), tags=("command",)),
+    Case("CSV melt, well names with $ drawn", _file("mathmelt.csv", named_csv(MATH_NAMES, melt=True)), "read",
+         holds="melting", output=".png", check=_drawn, only=("melt",), tags=("command",)),
+    NamedCase("RDML reference genes named to act on a terminal", _file("genes.xml", _genes), "read",
+              reads=("references",), output="stdout", check=_quiet_terminal, check_names=GENE_NAMES,
+              only=("references",), tags=("command",)),
+    NamedCase("RDML reference genes named like spreadsheet formulas", _file("genesformulas.xml", _genes), "read",
+              reads=("references",), output=".csv", check=_csv_safe, check_names=GENE_NAMES, only=("references",),
+              tags=("command",)),
+    Case("RDML reference genes with $ drawn", _file("genesmath.xml", _genes), "read", reads=("references",),
+         output=".png", check=_drawn, only=("references",), tags=("command",)),
+    Case("file name not UTF-8, with an escape", _file(BYTES_NAME, sample_csv()), "read", check=_escaped_file_name,
+         tags=("command",)),
+    Case("file name not UTF-8, in the table", _file(BYTES_NAME, sample_csv()), "read", output="stdout",
+         check=_escaped_file_name, only=("amplify",), tags=("command",)),
+    Case("threshold below every curve", _file("threshold.csv", sample_csv()), "read", reads=(),
+         options=("--threshold", "1e-300"), refusals=dict.fromkeys(AMPLIFYING, BELOW_CURVES), only=AMPLIFYING,
+         tags=("command",)),
+    Case("RDML group named like a sample", _file("groups.xml", _reference_genes), "read",
+         options=_sheet("groups.csv", GROUP_LIKE_SAMPLE), reads=("amplify",),
+         refusals=dict(quantify="has the name of a sample in no group"), only=("amplify", "quantify", "report"),
+         tags=("command",)),
+    Case("CSV quantities by well", _file("quantities.csv", sample_csv()), "read", reads=("standard",),
+         options=("--quantity", "A1=1000", "--quantity", "A2=100"), only=WITH_QUANTITIES, tags=("command",)),
+    Case("CSV one well given two quantities", _file("twice.csv", sample_csv()), "read", reads=(),
+         options=("--quantity", "A1=1000", "--quantity", "A1=10"), only=WITH_QUANTITIES, option_refusal=True,
+         refusals=dict.fromkeys(WITH_QUANTITIES, "gives 'A1' two quantities"), tags=("command",)),
+    Case("CSV a quantity for no well", _file("nowell.csv", sample_csv()), "read", reads=(),
+         options=("--quantity", "A1=1000", "--quantity", "A2=100", "--quantity", "Z9=10"), only=WITH_QUANTITIES,
+         refusals=dict.fromkeys(WITH_QUANTITIES, "'Z9' names no well"), tags=("command",)),
+]
+
+
+# -- the Python API: what its wrappers refuse before the library sees it ---------------------------
+
+API = r"""
+import sys
+sys.path.insert(0, sys.argv[1])
+import numpy as np
+import quelmar
+from quelmar.common.errors import QuelmarError
+CURVES = np.tile(100.0 + 1e4 / (1.0 + np.exp(-0.7 * (np.arange(1.0, 41.0) - 20.0))), (3, 1))
+TEMPERATURES = np.linspace(65.0, 95.0, 61)
+MELT = 1000.0 + 20000.0 / (1.0 + np.exp((TEMPERATURES - 82.0) / 0.6))
+try:
+    exec(sys.argv[2])
+except (ValueError, TypeError, QuelmarError) as e:
+    print(type(e).__name__, e)
+    sys.exit(2)
+"""
+
+
+@dataclass
+class ApiCase:
+    """A call of the Python API that must be refused (a ValueError, TypeError or QuelmarError) with
+    ``message`` in its text, in a fresh process under the caps; ``code`` has CURVES (3 logistic wells
+    of 40 cycles), TEMPERATURES and MELT (the crafted melt) at hand."""
+
+    name: str
+    code: str
+    message: str
+
+
+API_CASES = [
+    ApiCase("amplification, a NaN reading", "c = CURVES.copy(); c[1, 5] = np.nan; quelmar.analyze_amplification(c)",
+            "well 1 has a reading that is not a finite number"),
+    ApiCase("amplification, a negative threshold", "quelmar.analyze_amplification(CURVES, threshold=-5)",
+            "threshold must be a positive number"),
+    ApiCase("amplification, a threshold below every curve", "quelmar.analyze_amplification(CURVES, threshold=1e-300)",
+            "lies below where the curves start"),
+    ApiCase("amplification, 5 cycles", "quelmar.analyze_amplification(CURVES[:, :5])", "needs at least 10"),
+    ApiCase("melt, falling temperatures", "quelmar.analyze_melt(TEMPERATURES[::-1], MELT[::-1])",
+            "temperatures must ascend"),
+    ApiCase("melt, a NaN reading", "m = MELT.copy(); m[7] = np.nan; quelmar.analyze_melt(TEMPERATURES, m)",
+            "fluorescence reading 8 is not a finite number"),
+    ApiCase("melt, peak_width 0", "quelmar.analyze_melt(TEMPERATURES, MELT, peak_width=0)",
+            "peak_width must be a positive number"),
+    ApiCase("melt, a NaN FWHM bound", "quelmar.analyze_melt(TEMPERATURES, MELT, fwhm=(0.3, float('nan')))",
+            "fwhm must run from"),
+    ApiCase("melt, 80,000 readings", "t = np.linspace(60.0, 95.0, 80000); "
+            "quelmar.analyze_melt(t, 1000.0 + 20000.0 / (1.0 + np.exp((t - 82.0) / 0.6)))", "at most 20000"),
+    ApiCase("replicate statistics, a NaN Ct", "quelmar.replicate_statistics([20.0, np.nan], [[18.0, 18.5]])",
+            "value 2 is not a finite number"),
+]
+
+
+def api_case(case, **options):
+    """Run one API call in a fresh process."""
+    return run([sys.executable, "-c", API, str(ROOT), case.code], **options)
+
+
+def api_verdict(case, outcome):
+    """None when the call was refused with its message, else why not."""
+    if outcome.kind != "refused":
+        return f"{outcome.kind}, not a refusal"
+    return None if case.message in outcome.out else f"refused without {case.message!r}"
+
+
+# -- signals: a run told to stop leaves no worker and no partial file ---------------------------------
+
+@dataclass
+class Stop:
+    """``signal`` sent to ``python3 -m quelmar melt`` on STOP_FILES crafted 96-well melts with ``jobs``
+    workers, once its outputs are being written (and its workers busy); ``status`` the exit status.
+    SIGKILL cannot be caught: then only the workers are checked (the kernel ends them)."""
+
+    name: str
+    jobs: int
+    signal: int
+    status: int
+
+
+STOPS = [Stop("SIGTERM with workers", 2, signal.SIGTERM, 128 + signal.SIGTERM),
+         Stop("SIGTERM alone", 1, signal.SIGTERM, 128 + signal.SIGTERM),
+         Stop("SIGHUP with workers", 2, signal.SIGHUP, 128 + signal.SIGHUP),
+         Stop("SIGINT with workers", 2, signal.SIGINT, 130),
+         Stop("SIGINT alone", 1, signal.SIGINT, 130),
+         Stop("SIGKILL with workers", 2, signal.SIGKILL, -signal.SIGKILL)]
+STOP_FILES, STOP_WELLS = 12, 96
+#: Seconds for a run to get going, and for it (and its workers) to end once told.
+STOP_START, STOP_END = 60.0, 30.0
+
+
+def stop_inputs(directory):
+    """The melts a stopped run reads (made once per folder)."""
+    names = [f"W{k}" for k in range(STOP_WELLS)]
+    text = named_csv(names, melt=True)
+    paths = [os.path.join(directory, f"stop{k:02d}.csv") for k in range(STOP_FILES)]
+    for path in paths:
+        if not os.path.exists(path):
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+    return paths
+
+
+def children(pid):
+    """The processes whose parent is ``pid`` (from /proc)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, ValueError, IndexError):
+                continue
+            if parent == pid:
+                found.append(int(entry))
+    return found
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def stop_run(stop, inputs, out):
+    """Stop one run as ``stop`` says; None when it ended as it should and left nothing behind, else why not."""
+    os.makedirs(out, exist_ok=True)
+    argv = [sys.executable, "-m", "quelmar", "melt", *inputs, "--jobs", str(stop.jobs), "--quiet",
+            "--out", os.path.join(out, "tm.json"), "--plot", os.path.join(out, "tm.png")]
+    # The signal acts as it would from a terminal, even where this runs in the background (which ignores SIGINT).
+    process = subprocess.Popen(argv, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               preexec_fn=lambda: signal.signal(stop.signal, signal.SIG_DFL)
+                               if stop.signal != signal.SIGKILL else None)
+    try:
+        deadline, workers = time.monotonic() + STOP_START, None
+        while time.monotonic() < deadline and process.poll() is None:
+            found = children(process.pid)
+            if any(n.endswith(".part") for n in os.listdir(out)) and len(found) >= (stop.jobs if stop.jobs > 1 else 0):
+                workers = found
+                break
+            time.sleep(0.02)
+        if workers is None:
+            return "the run ended, or did not get going, before it could be stopped"
+        process.send_signal(stop.signal)
+        stdout, stderr = process.communicate(timeout=STOP_END)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    deadline = time.monotonic() + STOP_END
+    while any(alive(w) for w in workers) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if any(alive(w) for w in workers):
+        return f"workers left running: {[w for w in workers if alive(w)]}"
+    if process.returncode != stop.status:
+        return f"exit status {process.returncode}, not {stop.status}: {stderr.decode()[-300:]}"
+    if stop.signal != signal.SIGKILL:
+        if stdout or b"Traceback" in stderr:
+            return f"it wrote {(stdout + stderr)[-300:]!r}"
+        if os.listdir(out):
+            return f"left behind {os.listdir(out)}"
+    return None
 
 
 # -- running them ------------------------------------------------------------------------
@@ -650,7 +1046,7 @@ def verdict(case, outcome):
 #: The checks recompute each crafted curve's linear Ct and the comparative method from it.
 SUBCOMMANDS = {"amplify": [], "melt": [], "standard": ["--ct", "linear"],
                "quantify": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"],
-               "report": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"]}
+               "report": ["--calibrator", "u1", "--ct", "linear", "--efficiency", "2"], "references": []}
 #: What each subcommand's --out is; a table (JSON) unless named.
 OUTPUTS = {"report": ".html"}
 #: The data each reads; a subcommand not named here (one added later) is held only to refusing
@@ -662,16 +1058,25 @@ TM_TOLERANCE = 0.005
 SAME = 1e-9
 
 
-def output(directory, k, subcommand):
-    """Where run ``k`` of a subcommand writes its --out."""
-    return os.path.join(directory, f"{k}-{subcommand}{OUTPUTS.get(subcommand, '.json')}")
+def output(directory, k, subcommand, case=None):
+    """Where run ``k`` of a subcommand writes: its page, its --out (JSON unless the case says CSV),
+    its --plot (a case's ".png"), or None for its text table."""
+    suffix = OUTPUTS.get(subcommand) or (case.output if case is not None and case.output else ".json")
+    return None if suffix == "stdout" else os.path.join(directory, f"{k}-{subcommand}{suffix}")
+
+
+def run_by(case, subcommand):
+    """Whether the command runs the case with this subcommand."""
+    return case.only is None or subcommand in case.only
 
 
 def command_case(case, prepared, subcommand, out=None, **options):
     """Run ``python3 -m quelmar SUBCOMMAND FILE`` on one prepared case in a fresh process."""
     path, stdin, sheet = prepared
-    argv = [sys.executable, "-m", "quelmar", subcommand, path, "--quiet", *SUBCOMMANDS.get(subcommand, ())]
-    argv += (["--limits", case.limits] if case.limits else []) + (["--out", str(out)] if out else [])
+    extra = case.options(os.path.dirname(path)) if callable(case.options) else case.options
+    argv = [sys.executable, "-m", "quelmar", subcommand, path, "--quiet", *SUBCOMMANDS.get(subcommand, ()), *extra]
+    argv += ["--limits", case.limits] if case.limits else []
+    argv += [("--plot" if str(out).endswith(".png") else "--out"), str(out)] if out else []
     argv += ["--samples", sheet] if sheet else []
     return run(argv, stdin=stdin, cwd=ROOT, **options)
 
@@ -690,23 +1095,38 @@ def expectation(case, subcommand):
     return "refuse", case.refusals.get(subcommand, "" if need == case.holds else f"not {need} data")
 
 
+#: What may not reach a terminal: C0 controls but the newline, DEL and C1 controls.
+CONTROLS = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f]")
+
+
 def command_verdict(case, subcommand, outcome, path, out=None):
     """None when the command's run is a clean refusal or a correct read, else why not; ``path`` is
     the file the refusal names, as :func:`named` gives it."""
     lines = outcome.err.splitlines()
     why = _judged(outcome, *expectation(case, subcommand), lines[0] if lines else "")
+    if why is None and CONTROLS.search(outcome.err):
+        why = "a control character reached the terminal (stderr)"
     if why or outcome.kind != "refused":
-        return why or (_checked(case, subcommand, out) if out is not None and subcommand in CHECKS else None)
-    if outcome.out or len(lines) != 1 or not lines[0].startswith(f"quelmar: {path}: "):
-        return "the refusal is not one line naming the file"
+        return why or _checked(case, subcommand, outcome, out)
+    named_by = "quelmar: " if case.option_refusal else f"quelmar: {path}: "
+    if outcome.out or len(lines) != 1 or not lines[0].startswith(named_by):
+        return f"the refusal is not one line naming the {'option' if case.option_refusal else 'file'}"
     return "a refused run left its output behind" if out is not None and os.path.exists(out) else None
 
 
-def _checked(case, subcommand, out):
-    if not os.path.exists(out):
+def _checked(case, subcommand, outcome, out):
+    """What a run that read the file wrote, checked: the job's JSON (or page), then the case's own check."""
+    if out is not None and not os.path.exists(out):
         return "a run that succeeded wrote no output"
+    problem = None
     if subcommand == "report":
-        return check_report(case, page_tables(out))
+        problem = check_report(case, page_tables(out))
+    elif not case.output and subcommand in CHECKS:
+        problem = _checked_json(case, subcommand, out)
+    return problem or (case.check(case, subcommand, outcome, out) if case.check else None)
+
+
+def _checked_json(case, subcommand, out):
     try:
         with open(out, encoding="utf-8") as f:
             document = json.loads(f.read(), parse_constant=lambda token: _not_json(token))
@@ -747,6 +1167,11 @@ def _plate_ct(rows):
 
 
 def check_amplify(case, document):
+    first, last = 1 + case.shift, CYCLES + case.shift
+    for row in document["wells"]:  # a Ct is a crossing within the run, or none
+        for kind in ("ct_linear", "ct_sigmoid", "ct_window"):
+            if row.get(kind) is not None and not first <= row[kind] <= last:
+                return f"well {row['well']}: {kind} {row[kind]} outside the run's cycles {first:g} to {last:g}"
     plates = {}
     for row in document["wells"]:
         plates.setdefault((row["run"], row["target"]), []).append(row)
@@ -793,7 +1218,7 @@ PAGE_TABLES = {"amplify": {"wells": "amplification"}, "melt": {"wells": "melting
                "standard": {"fits": "standard curves", "wells": "standard wells"},
                "quantify": {"quantities": "relative quantities"}}
 #: Columns of the page's tables the checks read as numbers.
-PAGE_NUMBERS = {"ct_linear", "tm", "slope", "rq"}
+PAGE_NUMBERS = {"ct_linear", "ct_sigmoid", "ct_window", "tm", "slope", "rq"}
 
 
 def page_tables(path):
@@ -853,14 +1278,15 @@ def main(argv=None):
 
         def subcommand(name):
             def one(k):
-                out = output(outputs, k, name) if name in CHECKS else None
+                out = output(outputs, k, name, CASES[k]) if name in CHECKS or CASES[k].output else None
                 outcome = command_case(CASES[k], prepared[k], name, out, **options)
                 why = command_verdict(CASES[k], name, outcome, named(prepared[k]), out)
                 if out and os.path.exists(out):
                     os.unlink(out)
                 return outcome, why
             return one
-        runs = [("readers", reader)]
+        everything = list(range(len(CASES)))
+        plan = [("readers", reader, everything)]
         if args.command:
             if args.subcommands:
                 names = [s.strip() for s in args.subcommands.split(",") if s.strip()]
@@ -868,10 +1294,10 @@ def main(argv=None):
                 sys.path.insert(0, str(ROOT))
                 from quelmar.command.cli import commands
                 names = [name for name in commands() if name in SUBCOMMANDS]  # flags reads no file
-            runs += [(f"quelmar {s}", subcommand(s)) for s in names]
+            plan += [(f"quelmar {s}", subcommand(s), [k for k in everything if run_by(CASES[k], s)]) for s in names]
         with ThreadPoolExecutor(max(1, args.workers)) as pool:
-            for title, runner in runs:
-                results = list(zip(CASES, pool.map(runner, range(len(CASES)))))
+            for title, runner, chosen in plan:
+                results = list(zip([CASES[k] for k in chosen], pool.map(runner, chosen)))
                 for case, (outcome, why) in results:
                     last = ((outcome.err.strip() or outcome.out.strip()).splitlines() or [""])[-1]
                     if args.verbose:
@@ -888,6 +1314,19 @@ def main(argv=None):
                   f"hangs, {kinds.count('signal')} signals, {sum(w is not None for _, _, w in results)} not clean; "
                   f"peak memory {max(o.peak for _, o, _ in results) / 1024:.0f} MiB; "
                   f"slowest {slowest[1].seconds:.1f} s ({slowest[0].name})")
+        with ThreadPoolExecutor(max(1, args.workers)) as pool:
+            calls = list(zip(API_CASES, pool.map(lambda c: api_case(c, **options), API_CASES)))
+        refused = [c for c, o in calls if api_verdict(c, o) is None]
+        failures += [f"API: {c.name}: {api_verdict(c, o)}: {o.out.strip()[-200:]}" for c, o in calls
+                     if api_verdict(c, o) is not None]
+        print(f"API: {len(calls)} calls tried, {len(refused)} refused naming the problem, "
+              f"{len(calls) - len(refused)} not")
+        if args.command:
+            inputs = stop_inputs(directory)
+            stopped = [(stop, stop_run(stop, inputs, os.path.join(outputs, f"stop{k}"))) for k, stop in enumerate(STOPS)]
+            failures += [f"stopped by {stop.name}: {why}" for stop, why in stopped if why]
+            print(f"signals: {len(stopped)} runs stopped, {sum(w is None for _, w in stopped)} left no worker and no "
+                  f"partial file, {sum(w is not None for _, w in stopped)} not")
         made = connections(context)
         if made:
             failures.append(f"{made} connection(s) to the entity server")

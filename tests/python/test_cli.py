@@ -320,6 +320,38 @@ def test_module_runs_from_the_root_under_a_python_without_numpy(tmp_path):
     assert run.returncode == 0 and run.stderr == "" and "RNase P: 24 wells, scale 10000" in run.stdout
 
 
+@pytest.mark.parametrize("argv, heavy", [
+    (["flags"], ()),
+    (["--help"], ()),
+    (["amplify", STEPONE, "-q"], ("numpy",)),  # and not matplotlib, nor the report's writer, without --plot
+])
+def test_a_run_imports_only_what_it_needs(argv, heavy):
+    code = ("import io, sys, contextlib; sys.path.insert(0, sys.argv[1]); from quelmar.__main__ import start\n"
+            "sys.argv = ['quelmar'] + sys.argv[2:]\n"
+            "with contextlib.redirect_stdout(io.StringIO()):\n"
+            "    try:\n        start()\n    except SystemExit:\n        pass\n"
+            "print(*[m for m in ('numpy', 'matplotlib', 'quelmar.report.page') "
+            "if m in sys.modules])")
+    run = subprocess.run([sys.executable, "-c", code, str(ROOT), *argv], capture_output=True, text=True, timeout=120)
+    assert run.stdout.split() == [m for m in heavy], run.stderr
+
+
+def test_what_needs_no_numpy_runs_where_it_starts_and_nothing_starts_twice(tmp_path):
+    """flags and --help run in an interpreter without numpy; an interpreter already started in place of
+    another (the mark in its environment) that lacks numpy says what to install instead of starting a third."""
+    from quelmar.__main__ import AGAIN
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True)
+    python, again = str(venv / "bin" / "python3"), dict(os.environ, **{AGAIN: "1"})
+    for argv in (["flags"], ["--help"]):
+        run = subprocess.run([python, "-m", "quelmar", *argv], cwd=ROOT, capture_output=True, text=True, env=again)
+        assert run.returncode == 0 and run.stderr == "" and ("ntc-amplified" in run.stdout or "COMMAND" in run.stdout)
+    run = subprocess.run([python, "-m", "quelmar", "amplify", STEPONE], cwd=ROOT, capture_output=True, text=True,
+                         env=again)
+    assert run.returncode == 2 and run.stdout == "" and run.stderr.count("\n") == 1
+    assert "has no numpy or lxml; run /usr/bin/python3 -m quelmar" in run.stderr
+
+
 @pytest.mark.parametrize("settings, api, command", [
     (dict(threshold=-1.0), "threshold must be a positive number, not -1.0", "--threshold must be a positive"),
     (dict(max_ct=math.nan), "max_ct must be a positive number, not nan", "--max-ct must be a positive"),

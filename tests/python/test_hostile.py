@@ -13,7 +13,7 @@ WORKERS = 2
 #: The command runs on the inputs tagged for it: amplify, melt and report on each, the other
 #: subcommands where the input is made for them.
 COMMAND_RUNS = [(c, s) for c in hc.CASES if "command" in c.tags for s in hc.SUBCOMMANDS
-                if s in ("amplify", "melt", "report") or s in c.readers]
+                if hc.run_by(c, s) and (s in ("amplify", "melt", "report") or s in c.readers or c.only)]
 
 
 @pytest.fixture(scope="module")
@@ -40,7 +40,7 @@ def command_outcomes(corpus, tmp_path_factory):
     outputs = tmp_path_factory.mktemp("outputs")
 
     def one(run):
-        (case, subcommand), out = run, hc.output(outputs, hc.CASES.index(run[0]), run[1])
+        (case, subcommand), out = run, hc.output(outputs, hc.CASES.index(run[0]), run[1], run[0])
         outcome = hc.command_case(case, prepared[case.name], subcommand, out)
         return outcome, hc.command_verdict(case, subcommand, outcome, hc.named(prepared[case.name]), out)
     with ThreadPoolExecutor(WORKERS) as pool:
@@ -60,6 +60,12 @@ def test_crafted_input_is_refused_cleanly_or_read(outcomes, case):
 def test_the_command_refuses_cleanly_or_gives_the_crafted_result(command_outcomes, case, subcommand):
     outcome, problem = command_outcomes[case.name, subcommand]
     assert problem is None, f"{problem}: {outcome.out[-500:]} {outcome.err[-2000:]}"
+
+
+@pytest.mark.parametrize("case", hc.API_CASES, ids=[c.name for c in hc.API_CASES])
+def test_the_api_refuses_naming_the_problem(case):
+    outcome = hc.api_case(case)
+    assert hc.api_verdict(case, outcome) is None, outcome.out + outcome.err[-2000:]
 
 
 def test_no_external_entity_or_dtd_was_fetched(outcomes, command_outcomes):

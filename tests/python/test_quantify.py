@@ -185,6 +185,16 @@ def test_refusals_name_the_file(values, options, problem):
     assert str(caught.value).startswith("run.rdml: ") and problem in str(caught.value)
 
 
+def test_a_group_named_like_a_sample_in_no_group_is_refused_not_pooled():
+    """Pooled, the unit "s" would hold group s (sample a) and sample s: one row for two things."""
+    values = {"T": {"cal": [20.0], "a": [21.0], "s": [24.0]}, "R": {"cal": [15.0], "a": [15.0], "s": [15.0]}}
+    with pytest.raises(QuelmarError, match="group 's' has the name of a sample in no group"):
+        _run(values, groups={"a": "s", "cal": "cal"})
+    # A group named like one of its own samples holds nothing else: allowed.
+    rows = _run(values, groups={"a": "g", "s": "s", "cal": "cal"})
+    assert rows[("s", "T")].rq == pytest.approx(2 ** -4.0) and rows[("g", "T")].rq == pytest.approx(0.5)
+
+
 @pytest.mark.parametrize("text, parsed", [
     ("2", ("comparative", {})), ("standard", ("standard", {})), ("wells", ("wells", {})), ("file", ("file", {})),
     ("1.95", ("fixed", {"*": 1.95})), ("GAPDH=1.9, ACTB=2.05", ("fixed", {"GAPDH": 1.9, "ACTB": 2.05})),
