@@ -38,7 +38,7 @@ import numpy as np
 from ..common import exclusion
 from ..common.errors import OutputError
 from ..common.positions import position, row_label, smallest_plate
-from .writers import RDML_SUFFIX as SUFFIX, AtomicFile, naming
+from .writers import AtomicFile, naming
 
 VERSION = "1.3"
 NAMESPACE = "http://www.rdml.org"

@@ -890,8 +890,24 @@ def alive(pid):
         return False
 
 
+#: Runs started for one stop: on a quick, quiet machine a run can commit its outputs between two looks for
+#: its partial files, which says nothing about stopping, so that run is done again.
+STOP_ATTEMPTS = 3
+NOT_STOPPED = "the run ended, or did not get going, before it could be stopped"
+
+
 def stop_run(stop, inputs, out):
     """Stop one run as ``stop`` says; None when it ended as it should and left nothing behind, else why not."""
+    for attempt in range(STOP_ATTEMPTS):
+        folder = os.path.join(out, f"attempt{attempt}")
+        outcome = _stop_once(stop, inputs, folder)
+        if outcome != NOT_STOPPED:
+            return outcome
+        shutil.rmtree(folder, ignore_errors=True)
+    return outcome
+
+
+def _stop_once(stop, inputs, out):
     os.makedirs(out, exist_ok=True)
     argv = [sys.executable, "-m", "quelmar", "melt", *inputs, "--jobs", str(stop.jobs), "--quiet",
             "--out", os.path.join(out, "tm.json"), "--plot", os.path.join(out, "tm.png")]
@@ -908,7 +924,7 @@ def stop_run(stop, inputs, out):
                 break
             time.sleep(0.02)
         if workers is None:
-            return "the run ended, or did not get going, before it could be stopped"
+            return NOT_STOPPED
         process.send_signal(stop.signal)
         stdout, stderr = process.communicate(timeout=STOP_END)
     finally:
