@@ -258,10 +258,7 @@ def quantify(results, note=""):
             ax.errorbar(x, rq, yerr=[rq - low, high - rq], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
         _log2_axis(ax)
         ax.axhline(1.0, color="0.3", linewidth=0.8)
-        ax.set_xticks(range(len(samples)))
-        slanted = len(samples) > 4
-        ax.set_xticklabels([_literal(s) for s in samples], rotation=30 if slanted else 0,
-                           ha="right" if slanted else "center", fontsize=8)
+        _category_axis(ax, samples)
         ax.set_ylabel(f"relative quantity (log2 axis), {q.error} error bars")
         ax.set_title(f"{_title(os.path.basename(q.file))}\n{_title(q.label)}", fontsize=9)
         if targets:
@@ -272,6 +269,18 @@ def quantify(results, note=""):
 #: Below this ratio of a log2 axis' ends, powers of two alone leave it with one tick or none: it gets
 #: eighths of each doubling too.
 NARROW_LOG2 = 4.0
+
+
+#: Category labels beyond this many are slanted so that long names do not overlap.
+SLANT_ABOVE = 4
+
+
+def _category_axis(ax, names):
+    """One tick per name along x, the names drawn as they are."""
+    ax.set_xticks(range(len(names)))
+    slanted = len(names) > SLANT_ABOVE
+    ax.set_xticklabels([_literal(n) for n in names], rotation=30 if slanted else 0,
+                       ha="right" if slanted else "center", fontsize=8)
 
 
 def _log2_axis(ax):
@@ -310,10 +319,7 @@ def comparison(results, note=""):
         ax.margins(y=0.15)
         _log2_axis(ax)
         ax.axhline(1.0, color="0.3", linewidth=0.8)
-        ax.set_xticks(range(len(targets)))
-        slanted = len(targets) > 4
-        ax.set_xticklabels([_literal(t) for t in targets], rotation=30 if slanted else 0,
-                           ha="right" if slanted else "center", fontsize=8)
+        _category_axis(ax, targets)
         ax.set_ylabel(f"fold change (log2 axis), {c.level:.0%} interval")
         ax.set_title(f"{_title(os.path.basename(c.file))}: {c.replicates} replicates\n* p < 0.05, ** < 0.01, "
                      f"*** < 0.001 ({c.adjustment_name}-adjusted Welch)", fontsize=9)
@@ -334,10 +340,7 @@ def references(results, note=""):
             ax.bar(x + 0.2, [r.normfinder[k] for k in order], width=0.38, color="C1", label="NormFinder stability")
         for b in r.m_bounds:
             ax.axhline(b, color="0.4", linestyle="--", linewidth=0.8)
-        ax.set_xticks(x)
-        slanted = len(order) > 4
-        ax.set_xticklabels([_literal(g) for g in order], rotation=30 if slanted else 0,
-                           ha="right" if slanted else "center", fontsize=8)
+        _category_axis(ax, order)
         vs = ", ".join(f"V{n}/{n + 1} {v:.3f}" for n, v in r.v.items())
         ax.set_title(f"{_title(os.path.basename(r.file))}: {len(r.samples)} samples\n{vs or 'two genes: no V'} "
                      f"(cut-off {r.v_cutoff:g})", fontsize=9)

@@ -319,24 +319,37 @@ TEST(SinEvaluation, QuickTierWithinItsError) {
     }
 }
 
+// The i-th reduced argument of the evaluation tests: every quadrant and
+// table entry first, the ends of each (exact zero of A, the cancellation
+// below pi/2) more often, t exact (t_error 0).
+sd::Reduction evaluation_argument(Rng& rng, int i) {
+    sd::Reduction r;
+    r.step = i < 24 ? static_cast<std::uint32_t>((i % 8) * 128 + (i / 8) * 127) & 1023
+                    : static_cast<std::uint32_t>(rng.next() & 1023);
+    const double th = (2 * rng.unit() - 1) * kPiOver1024;
+    r.t = i % 5 == 0 ? DoubleDouble{th * 0x1p-20, 0.0}
+                     : quelmar::maths::fast_two_sum(th, (2 * rng.unit() - 1) * 0x1p-53 * th);
+    r.t_error = 0.0;
+    return r;
+}
+
+// sin(step pi/512 + t), with step taken in [-512, 511].
+mp::Number exact_sin(const sd::Reduction& r) {
+    const int centred = static_cast<int>(r.step + 512) % 1024 - 512;
+    const mp::Number theta =
+        mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
+    return reference_sin(theta);
+}
+
 // The accurate tier's evaluation in double-double, on every quadrant and
 // table entry, within its bound for t taken as exact (t_error 0).
 TEST(SinEvaluation, AccurateTierWithinItsError) {
     Rng rng(19);
     for (int i = 0; i < 3000; ++i) {
-        sd::Reduction r;
-        r.step = i < 24 ? static_cast<std::uint32_t>((i % 8) * 128 + (i / 8) * 127) & 1023
-                        : static_cast<std::uint32_t>(rng.next() & 1023);
-        const double th = (2 * rng.unit() - 1) * kPiOver1024;
-        r.t = i % 5 == 0 ? DoubleDouble{th * 0x1p-20, 0.0}
-                         : quelmar::maths::fast_two_sum(th, (2 * rng.unit() - 1) * 0x1p-53 * th);
-        r.t_error = 0.0;
+        const sd::Reduction r = evaluation_argument(rng, i);
         const sd::Approximation a = sd::evaluate_accurate(r);
-        const int centred = static_cast<int>(r.step + 512) % 1024 - 512;
-        const mp::Number theta =
-            mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
-        const mp::Number exact = reference_sin(theta);
-        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << th;
+        const mp::Number exact = exact_sin(r);
+        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << r.t.hi;
         EXPECT_LE(a.error, std::fabs(a.value.hi) * 0x1p-98);
     }
 }
@@ -345,22 +358,10 @@ TEST(SinEvaluation, WithinTheStatedError) {
     Rng rng(13);
     double worst = 0.0;
     for (int i = 0; i < 3000; ++i) {
-        sd::Reduction r;
-        // Every quadrant and table entry, the ends of each (exact zero of
-        // A, the cancellation below pi/2) more often.
-        r.step = i < 24 ? static_cast<std::uint32_t>((i % 8) * 128 + (i / 8) * 127) & 1023
-                        : static_cast<std::uint32_t>(rng.next() & 1023);
-        const double th = (2 * rng.unit() - 1) * kPiOver1024;
-        r.t = i % 5 == 0 ? DoubleDouble{th * 0x1p-20, 0.0}
-                         : quelmar::maths::fast_two_sum(th, (2 * rng.unit() - 1) * 0x1p-53 * th);
-        r.t_error = 0.0;
+        const sd::Reduction r = evaluation_argument(rng, i);
         const sd::Approximation a = sd::evaluate(r);
-        // sin(step pi/512 + t), with step taken in [-512, 511].
-        const int centred = static_cast<int>(r.step + 512) % 1024 - 512;
-        const mp::Number theta =
-            mp::add(mp::mul(mp::from_integer(centred, 2), step_length(), kLimbs), dd_number(r.t), kLimbs);
-        const mp::Number exact = reference_sin(theta);
-        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << th;
+        const mp::Number exact = exact_sin(r);
+        ASSERT_TRUE(within(dd_number(a.value), exact, a.error)) << r.step << " " << std::hexfloat << r.t.hi;
         worst = std::max(worst, std::abs(mp::nearest_double(mp::sub(dd_number(a.value), exact, kLimbs))) / a.error);
     }
     // The bound is meant to be proved, not loose: a bound far above the
