@@ -105,16 +105,16 @@ def build_revision(commit):
     return library
 
 
-def resolve(spec):
+def resolve(which):
     """(library path, description) of a library file, a build folder or a git revision."""
-    if os.path.isfile(spec):
-        return os.path.abspath(spec), spec
-    if os.path.isdir(spec) and os.path.isfile(os.path.join(spec, LIBRARY)):
-        return os.path.abspath(os.path.join(spec, LIBRARY)), spec
-    commit = commit_of(spec)
+    if os.path.isfile(which):
+        return os.path.abspath(which), which
+    if os.path.isdir(which) and os.path.isfile(os.path.join(which, LIBRARY)):
+        return os.path.abspath(os.path.join(which, LIBRARY)), which
+    commit = commit_of(which)
     if commit is None:
-        raise BenchError("%s is neither a library, a build folder holding %s, nor a git revision" % (spec, LIBRARY))
-    return build_revision(commit), "%s (%s)" % (spec, summary_of(commit))
+        raise BenchError("%s is neither a library, a build folder holding %s, nor a git revision" % (which, LIBRARY))
+    return build_revision(commit), "%s (%s)" % (which, summary_of(commit))
 
 
 def summary_of(revision):

@@ -817,7 +817,7 @@ def cell(value):
 
 def text(value, digits=None):
     """A value as a CSV or table cell: NaN empty, tuples joined by commas, floats in full, or to
-    ``digits`` decimals, or by a format spec such as ".3g" (for values of any size)."""
+    ``digits`` decimals, or by a format such as ".3g" (for values of any size)."""
     if isinstance(value, (float, np.floating)):
         value = float(value)
         if not math.isfinite(value):
