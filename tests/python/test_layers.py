@@ -12,9 +12,9 @@ from conftest import DATA, ROOT
 
 from quelmar.common import flags
 
-_spec = importlib.util.spec_from_file_location("check_python_layers", ROOT / "scripts" / "check_python_layers.py")
-layers = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(layers)
+_found = importlib.util.spec_from_file_location("check_python_layers", ROOT / "scripts" / "check_python_layers.py")
+layers = importlib.util.module_from_spec(_found)
+_found.loader.exec_module(layers)
 
 
 def test_every_import_points_down():

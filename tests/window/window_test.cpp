@@ -421,10 +421,10 @@ TEST(WolPlates, Replicates) {
     EXPECT_LT(sd, 0.15);
 }
 
-// On the dilution plate the library's specified baseline window runs into
+// On the dilution plate the core library's baseline window runs into
 // the rise in some wells; the ground phase here never does: at its last
 // cycle the signal is within three noise SDs of the line.
-TEST(WolPlates, GroundEndsBeforeWhereTheSpecifiedWindowReaches) {
+TEST(WolPlates, GroundEndsBeforeWhereTheCoreBaselineWindowReaches) {
     const auto columns = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/dil4reps94.csv");
     const std::size_t cycles = columns[0].size(), wells = columns.size() - 1;
     Plate p;
@@ -441,7 +441,7 @@ TEST(WolPlates, GroundEndsBeforeWhereTheSpecifiedWindowReaches) {
             return columns[k + 1][cycle - 1] - (w.baseline_level + w.baseline_slope * cycle);
         };
         EXPECT_LT(signal(w.ground_last), 3 * w.noise + 0.01 * w.plateau) << "well " << k;
-        // The specified window's last reading (a 0-based index): above the
+        // The core baseline window's last reading (a 0-based index): above the
         // ground's noise by ten SDs counts as in the rise.
         const int end_cycle = records[k].baseline_end + 1;
         if (signal(end_cycle) > 10 * w.noise) ++reaching;
