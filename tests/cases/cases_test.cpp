@@ -24,7 +24,7 @@
 #include "amplification/baseline.h"
 #include "amplification/linear_ct.h"
 #include "amplification/sigmoid.h"
-#include "csv_columns.h"
+#include "case_tokens.h"
 #include "curves/curve_primitives.h"
 #include "export_calls.h"
 #include "gbk.h"
@@ -58,14 +58,8 @@ V summary(const quelmar::FitSummary& s) { return {double(s.stop), double(s.itera
 // A value token: a number, a reason a fit stopped, v*n (n copies of v), @file:column[:count] (whole
 // columns of a bundled CSV file) or $case.key (an output of an earlier case).
 void append(const std::string& token, V& values) {
-    static std::map<std::string, std::vector<V>> files;
     if (token[0] == '@') {
-        char file[64];
-        std::size_t column = 0, count = 1;
-        std::sscanf(token.c_str(), "@%63[^:]:%zu:%zu", file, &column, &count);
-        if (!files.count(file)) files[file] = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/" + std::string(file) + ".csv");
-        for (std::size_t c = column; c < column + count; ++c)
-            values.insert(values.end(), files[file].at(c).begin(), files[file].at(c).end());
+        quelmar_test::append_columns(token, values);
     } else if (token[0] == '$') {
         const std::size_t dot = token.find('.');
         const V& v = output_of(token.substr(1, dot - 1), token.substr(dot + 1));
@@ -73,9 +67,7 @@ void append(const std::string& token, V& values) {
     } else if (const auto stop = kStops.find(token); stop != kStops.end()) {
         values.push_back(double(stop->second));
     } else {
-        const std::size_t star = token.find('*');
-        values.insert(values.end(), star == std::string::npos ? 1 : std::stoull(token.substr(star + 1)),
-                      std::strtod(token.c_str(), nullptr));
+        quelmar_test::append_repeated(token, values);
     }
 }
 
@@ -241,9 +233,7 @@ std::size_t case_count() {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Cases, testing::Range(std::size_t{0}, case_count()), [](const auto& info) {
-    std::string name = cases[info.param].name;
-    for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
+    return quelmar_test::test_name(cases[info.param].name);
 });
 
 }  // namespace

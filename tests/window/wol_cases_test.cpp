@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "QuelmarAlgWol.h"
-#include "csv_columns.h"
+#include "case_tokens.h"
 
 namespace {
 
@@ -40,20 +40,10 @@ struct Case {
 std::vector<Case> cases;
 
 void append(const std::string& token, V& values) {
-    static std::map<std::string, std::vector<V>> files;
-    if (token[0] == '@') {
-        char file[64];
-        std::size_t column = 0, count = 1;
-        std::sscanf(token.c_str(), "@%63[^:]:%zu:%zu", file, &column, &count);
-        if (!files.count(file))
-            files[file] = quelmar_test::read_csv_columns(QUELMARALG_DATA_DIR "/" + std::string(file) + ".csv");
-        for (std::size_t c = column; c < column + count; ++c)
-            values.insert(values.end(), files[file].at(c).begin(), files[file].at(c).end());
-        return;
-    }
-    const std::size_t star = token.find('*');
-    values.insert(values.end(), star == std::string::npos ? 1 : std::stoull(token.substr(star + 1)),
-                  std::strtod(token.c_str(), nullptr));
+    if (token[0] == '@')
+        quelmar_test::append_columns(token, values);
+    else
+        quelmar_test::append_repeated(token, values);
 }
 
 V values_of(const std::vector<std::string>& tokens) {
@@ -153,9 +143,7 @@ std::size_t case_count() {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, WolCases, testing::Range(std::size_t{0}, case_count()), [](const auto& info) {
-    std::string name = cases[info.param].name;
-    for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
+    return quelmar_test::test_name(cases[info.param].name);
 });
 
 }  // namespace
