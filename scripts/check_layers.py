@@ -11,6 +11,9 @@ import os
 import re
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from readme_table import table_rows  # noqa: E402
+
 ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
 PUBLIC_HEADER = "QuelmarAlg.h"
 # Every public header counts as the one above: only the boundary sees them.
@@ -20,21 +23,13 @@ PUBLIC_HEADERS = {PUBLIC_HEADER, "QuelmarAlgWol.h"}
 def read_layers():
     """{folder: layer} and {layer: set of layers it may include} from README.md."""
     folders, allowed = {}, {}
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-        header = None
-        for line in readme:
-            cells = [c.strip() for c in line.strip().strip("|").split("|")]
-            if not line.startswith("|"):
-                header = None
-            elif header is None:
-                header = cells
-            elif header[:1] == ["layer"] and not set(cells[0]) <= set("-"):
-                layer, where, may = cells[0], cells[header.index("folder")], cells[header.index("may include")]
-                for folder in re.findall(r"`src/(\w+)`", where):
-                    folders[folder] = layer
-                allowed[layer] = {name for name in re.split(r",\s*", may) if name in allowed or name == layer}
-                if may.startswith("every layer above"):
-                    allowed[layer] = set(allowed) | {PUBLIC_HEADER}
+    for headings, cells in table_rows(ROOT, "layer"):
+        layer, where, may = cells[0], cells[headings.index("folder")], cells[headings.index("may include")]
+        for folder in re.findall(r"`src/(\w+)`", where):
+            folders[folder] = layer
+        allowed[layer] = {name for name in re.split(r",\s*", may) if name in allowed or name == layer}
+        if may.startswith("every layer above"):
+            allowed[layer] = set(allowed) | {PUBLIC_HEADER}
     return folders, allowed
 
 

@@ -15,6 +15,9 @@ import os
 import re
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from readme_table import table_rows  # noqa: E402
+
 PACKAGE = "quelmar"
 HEADER = "Python layer"
 
@@ -26,23 +29,15 @@ def read_layers(root):
     ``quelmar/results.py``). "every layer above" names every earlier row.
     """
     layers, allowed = [], {}
-    with open(os.path.join(root, "README.md"), encoding="utf-8") as readme:
-        header = None
-        for line in readme:
-            cells = [c.strip() for c in line.strip().strip("|").split("|")]
-            if not line.startswith("|"):
-                header = None
-            elif header is None:
-                header = cells
-            elif header[:1] == [HEADER] and not set(cells[0]) <= set("-"):
-                name, where, may = cells[0], cells[header.index("modules")], cells[header.index("may import")]
-                paths = re.findall(r"`(%s[\w./]*)`" % PACKAGE, where)
-                above = [layer for layer, _ in layers]
-                if may.startswith("every layer above"):
-                    allowed[name] = set(above)
-                else:
-                    allowed[name] = {m for m in re.split(r",\s*", may) if m and m not in ("—", "-")}
-                layers.append((name, [p.rstrip("/") for p in paths]))
+    for headings, cells in table_rows(root, HEADER):
+        name, where, may = cells[0], cells[headings.index("modules")], cells[headings.index("may import")]
+        paths = re.findall(r"`(%s[\w./]*)`" % PACKAGE, where)
+        above = [layer for layer, _ in layers]
+        if may.startswith("every layer above"):
+            allowed[name] = set(above)
+        else:
+            allowed[name] = {m for m in re.split(r",\s*", may) if m and m not in ("—", "-")}
+        layers.append((name, [p.rstrip("/") for p in paths]))
     return layers, allowed
 
 
