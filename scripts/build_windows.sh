@@ -93,22 +93,21 @@ done
 
 echo "== windows: identity under Wine =="
 differ=0
+# Runs one case program under Wine (PROGRAM LOG WHAT WHERE); a difference
+# is counted and shown, and marks the run.
+cases_under_wine() {
+  if (cd "$build" && wine "$bin/$1.exe" --gtest_brief=1) >"$2" 2>&1; then
+    echo "$3: every value as in $4"
+  else
+    differ=1
+    bash "$root/scripts/count_case_failures.sh" "$2" "$3"
+  fi
+}
 for word in default 0x27F; do
   if [ "$word" = default ]; then unset QUELMAR_X87_CONTROL_WORD; else export QUELMAR_X87_CONTROL_WORD=$word; fi
-  log="$build/cases-$word.log"
-  if (cd "$build" && wine "$bin/cases_test.exe" --gtest_brief=1) >"$log" 2>&1; then
-    echo "case files, x87 control word $word: every value as in the case files"
-  else
-    differ=1
-    bash "$root/scripts/count_case_failures.sh" "$log" "case files, x87 control word $word"
-  fi
-  log="$build/wol-cases-$word.log"
-  if (cd "$build" && wine "$bin/wol_cases_test.exe" --gtest_brief=1) >"$log" 2>&1; then
-    echo "QuelmarAlgWol cases, x87 control word $word: every value as in the case file"
-  else
-    differ=1
-    bash "$root/scripts/count_case_failures.sh" "$log" "QuelmarAlgWol cases, x87 control word $word"
-  fi
+  cases_under_wine cases_test "$build/cases-$word.log" "case files, x87 control word $word" "the case files"
+  cases_under_wine wol_cases_test "$build/wol-cases-$word.log" "QuelmarAlgWol cases, x87 control word $word" \
+    "the case file"
 done
 unset QUELMAR_X87_CONTROL_WORD
 log="$build/concurrency-default.log"
