@@ -229,22 +229,8 @@ namespace QuelmarAlg
         public static double[] CalcSd(RqOptions options, double[] data)
         {
             Gate.NotNull(data, "data");
-            IntPtr values = IntPtr.Zero;
-            try
-            {
-                UIntPtr count;
-                lock (Gate.Lock)
-                {
-                    int code = Native.alg_calc_sd(ref options, data, Gate.Size(data.Length), out values, out count);
-                    if (code != 0) values = IntPtr.Zero;
-                    Gate.Check("alg_calc_sd", code);
-                }
-                return Gate.Copy(values, count);
-            }
-            finally
-            {
-                Gate.Release(ref values);
-            }
+            return Gate.CopyHandedOut("alg_calc_sd",
+                (out IntPtr v, out UIntPtr n) => Native.alg_calc_sd(ref options, data, Gate.Size(data.Length), out v, out n));
         }
 
         /// <summary>

@@ -51,6 +51,34 @@ namespace QuelmarAlg
             array = IntPtr.Zero;
         }
 
+        /// <summary>A call that hands out one array: its result code, the array and its length.</summary>
+        internal delegate int HandingOut(out IntPtr values, out UIntPtr count);
+
+        /// <summary>
+        /// Makes a call that hands out one array, under the lock, and returns a
+        /// managed copy; the library's array goes back exactly once, whatever
+        /// happens, and a failed call is taken to have handed out nothing.
+        /// </summary>
+        internal static double[] CopyHandedOut(string function, HandingOut call)
+        {
+            IntPtr values = IntPtr.Zero;
+            try
+            {
+                UIntPtr count;
+                lock (Lock)
+                {
+                    int code = call(out values, out count);
+                    if (code != 0) values = IntPtr.Zero;
+                    Check(function, code);
+                }
+                return Copy(values, count);
+            }
+            finally
+            {
+                Release(ref values);
+            }
+        }
+
         /// <summary>
         /// Holds a reference on each handle of a call for as long as the call
         /// runs, taken before the runtime's marshaller takes its own: a released

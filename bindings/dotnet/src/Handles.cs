@@ -169,23 +169,9 @@ namespace QuelmarAlg
         public double[] MultiGauss(GaussCoeffHandle set)
         {
             Gate.NotNull(set, "set");
-            IntPtr values = IntPtr.Zero;
-            try
-            {
-                UIntPtr count;
-                using (Gate.Hold(this, set))
-                lock (Gate.Lock)
-                {
-                    int code = Native.alg_mgf_multi_gauss(this, set, out values, out count);
-                    if (code != 0) values = IntPtr.Zero;
-                    Gate.Check("alg_mgf_multi_gauss", code);
-                }
-                return Gate.Copy(values, count);
-            }
-            finally
-            {
-                Gate.Release(ref values);
-            }
+            using (Gate.Hold(this, set))
+                return Gate.CopyHandedOut("alg_mgf_multi_gauss",
+                    (out IntPtr v, out UIntPtr n) => Native.alg_mgf_multi_gauss(this, set, out v, out n));
         }
 
         /// <summary>Refines the set in place by the damped least-squares fit (alg_mgf_solve).</summary>
@@ -213,23 +199,9 @@ namespace QuelmarAlg
             Gate.NotNull(set, "set");
             Gate.NotNull(background, "background");
             Gate.Require(background.Length == 3, "background", "three values: level, midpoint, steepness");
-            IntPtr values = IntPtr.Zero;
-            try
-            {
-                UIntPtr count;
-                using (Gate.Hold(this, set))
-                lock (Gate.Lock)
-                {
-                    int code = Native.alg_mgf_melting_stim_peak(this, set, background, out values, out count);
-                    if (code != 0) values = IntPtr.Zero;
-                    Gate.Check("alg_mgf_melting_stim_peak", code);
-                }
-                return Gate.Copy(values, count);
-            }
-            finally
-            {
-                Gate.Release(ref values);
-            }
+            using (Gate.Hold(this, set))
+                return Gate.CopyHandedOut("alg_mgf_melting_stim_peak",
+                    (out IntPtr v, out UIntPtr n) => Native.alg_mgf_melting_stim_peak(this, set, background, out v, out n));
         }
 
         /// <summary>
@@ -240,23 +212,12 @@ namespace QuelmarAlg
         {
             Gate.NotNull(set, "set");
             var derived = new double[3];
-            IntPtr values = IntPtr.Zero;
-            try
+            using (Gate.Hold(this, set))
             {
-                UIntPtr count;
-                using (Gate.Hold(this, set))
-                lock (Gate.Lock)
-                {
-                    int code = Native.alg_mgf_melting_stimulate(this, set, derived, out values, out count);
-                    if (code != 0) values = IntPtr.Zero;
-                    Gate.Check("alg_mgf_melting_stimulate", code);
-                }
+                double[] copy = Gate.CopyHandedOut("alg_mgf_melting_stimulate",
+                    (out IntPtr v, out UIntPtr n) => Native.alg_mgf_melting_stimulate(this, set, derived, out v, out n));
                 background = derived;
-                return Gate.Copy(values, count);
-            }
-            finally
-            {
-                Gate.Release(ref values);
+                return copy;
             }
         }
 
